@@ -1,0 +1,79 @@
+# Shared compile settings, sanitizer flags and test helpers.
+
+add_compile_options(-Wall -Wextra)
+if(LECTERN_WERROR)
+  add_compile_options(-Werror)
+endif()
+
+if(LECTERN_SANITIZE STREQUAL "address")
+  add_compile_options(-fsanitize=address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=address,undefined)
+elseif(LECTERN_SANITIZE STREQUAL "thread")
+  add_compile_options(-fsanitize=thread -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=thread)
+elseif(NOT LECTERN_SANITIZE STREQUAL "")
+  message(FATAL_ERROR "LECTERN_SANITIZE must be empty, address or thread")
+endif()
+
+find_package(GTest REQUIRED)
+include(GoogleTest)
+
+set_property(GLOBAL PROPERTY LECTERN_TSAN_TESTS "")
+
+# lectern_add_test(NAME SOURCES ... [LIBS ...] [GUI] [TSAN] [TIMEOUT s])
+#   One GoogleTest binary registered as one ctest test.
+#   GUI: needs Qt Widgets (skipped in builds without the GUI).
+#   TSAN: also part of the ThreadSanitizer run (target lectern_tsan_tests).
+function(lectern_add_test name)
+  cmake_parse_arguments(T "GUI;TSAN" "TIMEOUT" "SOURCES;LIBS" ${ARGN})
+  if(T_GUI AND NOT LECTERN_BUILD_GUI)
+    return()
+  endif()
+  if(LECTERN_SANITIZE STREQUAL "thread" AND NOT T_TSAN)
+    return()
+  endif()
+  add_executable(${name} ${T_SOURCES})
+  target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest GTest::gtest_main GTest::gmock Threads::Threads)
+  target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR} ${PROJECT_SOURCE_DIR}/tests)
+  target_compile_definitions(${name} PRIVATE LECTERN_CORPUS_DIR="${LECTERN_CORPUS_DIR}"
+                                              LECTERN_SOURCE_DIR="${PROJECT_SOURCE_DIR}")
+  add_test(NAME ${name} COMMAND ${name})
+  if(NOT T_TIMEOUT)
+    set(T_TIMEOUT 300)
+  endif()
+  set_tests_properties(${name} PROPERTIES TIMEOUT ${T_TIMEOUT}
+                       ENVIRONMENT "QT_QPA_PLATFORM=offscreen")
+  if(T_TSAN)
+    set_property(GLOBAL APPEND PROPERTY LECTERN_TSAN_TESTS ${name})
+  endif()
+endfunction()
+
+# lectern_add_fuzz_target(NAME SOURCES ... [LIBS ...] [CORPUS dir ...])
+#   The source defines LLVMFuzzerTestOneInput. Built as a regression runner over the corpus
+#   folders (registered with ctest); with LECTERN_FUZZ and clang also as a libFuzzer binary.
+function(lectern_add_fuzz_target name)
+  cmake_parse_arguments(F "" "" "SOURCES;LIBS;CORPUS" ${ARGN})
+  if(LECTERN_SANITIZE STREQUAL "thread")
+    return()
+  endif()
+  add_executable(${name}_regress ${F_SOURCES} ${PROJECT_SOURCE_DIR}/tests/support/fuzz_driver.cpp)
+  target_link_libraries(${name}_regress PRIVATE ${F_LIBS})
+  target_include_directories(${name}_regress PRIVATE ${PROJECT_SOURCE_DIR} ${PROJECT_SOURCE_DIR}/tests)
+  add_test(NAME ${name}_corpus COMMAND ${name}_regress ${F_CORPUS})
+  set_tests_properties(${name}_corpus PROPERTIES TIMEOUT 600)
+  if(LECTERN_FUZZ AND CMAKE_CXX_COMPILER_ID MATCHES "Clang")
+    add_executable(${name} ${F_SOURCES})
+    target_link_libraries(${name} PRIVATE ${F_LIBS})
+    target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR} ${PROJECT_SOURCE_DIR}/tests)
+    target_compile_options(${name} PRIVATE -fsanitize=fuzzer)
+    target_link_options(${name} PRIVATE -fsanitize=fuzzer)
+  endif()
+endfunction()
+
+function(lectern_finish_test_groups)
+  get_property(tsan_tests GLOBAL PROPERTY LECTERN_TSAN_TESTS)
+  add_custom_target(lectern_tsan_tests)
+  if(tsan_tests)
+    add_dependencies(lectern_tsan_tests ${tsan_tests})
+  endif()
+endfunction()

@@ -1,0 +1,3 @@
+#pragma once
+
+#define FOUNDATION_EXPORT __attribute__((visibility("default")))
