@@ -1,0 +1,145 @@
+#include "modules/DocumentModul.h"
+
+#include <QStringList>
+
+#include <array>
+#include <exception>
+
+#include "platform/foundation/log.h"
+#include "shell/ProductInfo.h"
+#include "shell/XVBaseFunction.h"
+
+namespace {
+
+struct Factory {
+  std::mutex mutex;
+  std::array<DocumentModul::Creator, 8> creators;
+};
+
+Factory& factory() {
+  static auto* f = new Factory();
+  return *f;
+}
+
+QStringList listFor(DocumentModul::Kind kind) {
+  using K = DocumentModul::Kind;
+  switch (kind) {
+    case K::XPS: return ProductInfo::XPSSupportImportFilesExtension();
+    case K::Works: return ProductInfo::WPSSupportImportFilesExtension();
+    case K::Winmail: return ProductInfo::WinmailSupportImportFilesExtension();
+    case K::PDF: return ProductInfo::PDFSupportImportFilesExtension();
+    case K::DjVu: return ProductInfo::DjvuSupportImportFilesExtension();
+    case K::Visio: return ProductInfo::VisioSupportImportFilesExtension();
+    case K::DXF: return ProductInfo::DXFSupportImportFilesExtension();
+    case K::WordPerfect: return ProductInfo::WPDSupportImportFilesExtension();
+  }
+  return {};
+}
+
+constexpr std::array<DocumentModul::Kind, 8> kOrder = {
+    DocumentModul::Kind::XPS,  DocumentModul::Kind::Works, DocumentModul::Kind::Winmail,
+    DocumentModul::Kind::PDF,  DocumentModul::Kind::DjVu,  DocumentModul::Kind::Visio,
+    DocumentModul::Kind::DXF,  DocumentModul::Kind::WordPerfect};
+
+}  // namespace
+
+void ImportInterface::setDelegate(std::weak_ptr<ImportProgressDelegate> delegate) {
+  std::lock_guard lock(mutex_);
+  delegate_ = std::move(delegate);
+}
+
+void ImportInterface::setImportSourcePath(const QString& path) {
+  std::lock_guard lock(mutex_);
+  sourcePath_ = path;
+}
+
+void ImportInterface::setImportOutPath(const QString& path) {
+  std::lock_guard lock(mutex_);
+  outPath_ = path;
+}
+
+void ImportInterface::setImportStartPage(qint64, qint64) {}
+
+QString ImportInterface::sourcePath() const {
+  std::lock_guard lock(mutex_);
+  return sourcePath_;
+}
+
+QString ImportInterface::outPath() const {
+  std::lock_guard lock(mutex_);
+  return outPath_;
+}
+
+std::shared_ptr<ImportProgressDelegate> ImportInterface::delegate() const {
+  std::lock_guard lock(mutex_);
+  return delegate_.lock();
+}
+
+void ImportInterface::startImport() {
+  ended_ = false;
+  try {
+    doStartImport();
+  } catch (const std::exception& e) {
+    foundation::log(foundation::LogLevel::Error, "module", std::string("import failed: ") + e.what());
+    sendEnd(false, QStringLiteral("An unknown error"));
+  } catch (...) {
+    foundation::log(foundation::LogLevel::Error, "module", "import failed");
+    sendEnd(false, QStringLiteral("An unknown error"));
+  }
+}
+
+void ImportInterface::sendStart() {
+  if (ended_) return;
+  if (auto d = delegate()) d->ImportProgressDelegate_start(this);
+}
+
+void ImportInterface::sendProgress(double percent) {
+  if (ended_) return;
+  if (auto d = delegate()) d->ImportProgressDelegate_Progress(percent, this);
+}
+
+bool ImportInterface::sendEnd(bool success, const QString& errorInfo) {
+  if (ended_.exchange(true)) return false;
+  if (auto d = delegate()) d->ImportProgressDelegate_end(success, this, success ? QString() : errorInfo);
+  return true;
+}
+
+bool ImportInterface::finishImport(const QString& resultPath, const QString& errorInfo) {
+  const bool opened = importWithResultPath(resultPath);
+  sendEnd(opened, errorInfo);
+  return opened;
+}
+
+bool DocumentModul::fileExtension(const QString& extension, const QStringList& list) {
+  return XVBaseFunction::stringInArray(extension, list);
+}
+
+bool DocumentModul::kindForExtension(const QString& extension, Kind* kind) {
+  if (extension.isEmpty()) return false;
+  for (Kind k : kOrder) {
+    if (fileExtension(extension, listFor(k))) {
+      if (kind) *kind = k;
+      return true;
+    }
+  }
+  return false;
+}
+
+void DocumentModul::registerModuleClass(Kind kind, Creator creator) {
+  if (kind == Kind::DXF) return;
+  auto& f = factory();
+  std::lock_guard lock(f.mutex);
+  f.creators[static_cast<size_t>(kind)] = std::move(creator);
+}
+
+std::shared_ptr<ImportInterface> DocumentModul::documentModulFilePath(const QString& path) {
+  Kind kind{};
+  if (!kindForExtension(XVBaseFunction::extensionOfPath(path), &kind) || kind == Kind::DXF) return nullptr;
+  Creator creator;
+  {
+    auto& f = factory();
+    std::lock_guard lock(f.mutex);
+    creator = f.creators[static_cast<size_t>(kind)];
+  }
+  return creator ? creator(path) : nullptr;
+}

@@ -1,0 +1,150 @@
+#pragma once
+// The document module contract: the import interface the load manager drives, the progress
+// callbacks a module reports, the viewer operations the browser sends to a PDF-based module,
+// and the factory that picks the module for a path.
+//
+// Threads: the factory, the setters, startImport() and importWithResultPath() (cache hit) run
+// on a load thread; progress callbacks arrive on whatever thread the module reports from;
+// every viewer operation, and the first documentView(), run on the GUI thread.
+
+#include <QList>
+#include <QRectF>
+#include <QString>
+
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <mutex>
+
+#include "modules/Format.h"
+
+class QWidget;
+class ImportInterface;
+namespace pdfkit {
+class PDFDocument;
+class PDFPage;
+}  // namespace pdfkit
+
+// What a module reports to its delegate (the load manager).
+class ImportProgressDelegate {
+ public:
+  virtual ~ImportProgressDelegate() = default;
+  virtual void ImportProgressDelegate_start(ImportInterface* import) = 0;
+  virtual void ImportProgressDelegate_Progress(double percent, ImportInterface* import) = 0;
+  // Exactly one per startImport().
+  virtual void ImportProgressDelegate_end(bool success, ImportInterface* import, const QString& errorInfo) = 0;
+};
+
+// What every module offers the load manager, and the viewer operations every module answers
+// (the mail module answers only these; the PDF-based modules add DocumentModul's).
+class ImportInterface {
+ public:
+  virtual ~ImportInterface() = default;
+  ImportInterface(const ImportInterface&) = delete;
+  ImportInterface& operator=(const ImportInterface&) = delete;
+
+  void setDelegate(std::weak_ptr<ImportProgressDelegate> delegate);
+  virtual void setImportSourcePath(const QString& path);
+  virtual void setImportOutPath(const QString& path);
+  virtual void setImportStartPage(qint64 startPage, qint64 endpage);
+
+  // Begins converting sourcePath() into outPath(). Every call ends with exactly one
+  // ImportProgressDelegate_end; an exception thrown by the conversion ends it with NO.
+  void startImport();
+  virtual void stopImport() {}
+  // Opens the result at `path`; NO when it cannot be opened.
+  virtual bool importWithResultPath(const QString& path) = 0;
+
+  virtual pdfkit::PDFDocument* DocumentModulPDFDocument() { return nullptr; }
+  // The module's view; created on first use, on the GUI thread.
+  virtual QWidget* documentView() = 0;
+  virtual void ResetViewSize(const QRectF& frame) { viewFrame_ = frame; }
+  virtual void reloadDocumentViewData() {}
+
+  QString sourcePath() const;
+  QString outPath() const;
+  QRectF viewFrame() const { return viewFrame_; }
+
+  // Yes once the current import has sent its end.
+  bool importEnded() const { return ended_.load(); }
+
+ protected:
+  ImportInterface() = default;
+
+  // The conversion itself; report through sendStart / sendProgress / sendEnd or finishImport.
+  virtual void doStartImport() = 0;
+
+  void sendStart();
+  void sendProgress(double percent);
+  // Sends the end once; later calls for the same import are ignored (and answer false).
+  bool sendEnd(bool success, const QString& errorInfo);
+  // Opens `resultPath` and ends: YES when it opened, else NO with `errorInfo`.
+  bool finishImport(const QString& resultPath, const QString& errorInfo);
+
+ private:
+  std::shared_ptr<ImportProgressDelegate> delegate() const;
+
+  mutable std::mutex mutex_;  // guards the paths and the delegate
+  std::weak_ptr<ImportProgressDelegate> delegate_;
+  QString sourcePath_;
+  QString outPath_;
+  std::atomic<bool> ended_{false};
+  QRectF viewFrame_;
+};
+
+// The base of the PDF-based modules (PDF, Works, WordPerfect, XPS, DjVu, Visio).
+class DocumentModul : public ImportInterface {
+ public:
+  // The slots of the factory, tested in this order.
+  enum class Kind { XPS, Works, Winmail, PDF, DjVu, Visio, DXF, WordPerfect };
+  using Creator = std::function<std::shared_ptr<ImportInterface>(const QString& path)>;
+
+  // A new module for the path by its extension (case ignored), or nullptr.
+  static std::shared_ptr<ImportInterface> documentModulFilePath(const QString& path);
+  // Yes when an element of `list` equals `extension` (case ignored).
+  static bool fileExtension(const QString& extension, const QStringList& list);
+  // The slot that takes the extension, if any (DXF included).
+  static bool kindForExtension(const QString& extension, Kind* kind);
+  // Module classes register their creator; nullptr unregisters. DXF never gets a module.
+  static void registerModuleClass(Kind kind, Creator creator);
+
+  virtual pdfkit::PDFPage* currentPage() { return nullptr; }
+  virtual qint64 currentNumberPage() { return 0; }
+  virtual qint64 DocumentcountPage() { return 0; }
+  virtual void goFirstPage() {}
+  virtual void goPreviousPage() {}
+  virtual void goNextPage() {}
+  virtual void goLastPage() {}
+  // Ignored when the index is not below the page count.
+  virtual void goPageAtIndex(qint64 index) { (void)index; }
+
+  // YES hides the side list (thumbnails or search results); NO shows it.
+  virtual void setShowThumbnailList(bool hide) { (void)hide; }
+  virtual bool isShow() const { return true; }
+  virtual void setshowPageContinue(bool on) { (void)on; }
+  virtual void setshowOneOrTwoPageIsOne(bool one) { (void)one; }
+  virtual bool pageContinue() const { return true; }
+  virtual bool oneOrTwoPageIsOne() const { return true; }
+
+  virtual void setZoomIn() {}
+  virtual void setZoomOut() {}
+  virtual void setScale(double scale) { (void)scale; }
+  virtual void setAutoResize(bool on) { (void)on; }
+
+  virtual void rotateCurPageleft() {}
+  virtual void rotateCurPage(qint64 degrees) { (void)degrees; }
+  virtual void rotateAllPageleft() {}
+  virtual void rotateAllPage(qint64 degrees) { (void)degrees; }
+  virtual void setNeedSave(bool v) { (void)v; }
+  virtual bool needSave() const { return false; }
+  // Writes the changed document back to outPath(); answers whether it was written.
+  virtual bool needSaveDocument() { return false; }
+
+  virtual void print() {}
+  virtual void searchContent(const QString& text) { (void)text; }
+  virtual void searchEndState() {}
+  virtual QString getSearchString() const { return QString(); }
+
+  virtual QList<Format> SupportSaveFormats() const { return {}; }
+  virtual QList<Format> SupportExtractFormats() const { return {}; }
+};

@@ -1,0 +1,139 @@
+#include "modules/DocumentModul.h"
+
+#include <gtest/gtest.h>
+
+#include <stdexcept>
+#include <vector>
+
+namespace {
+
+class FakeModule : public DocumentModul {
+ public:
+  explicit FakeModule(DocumentModul::Kind k) : kind(k) {}
+  DocumentModul::Kind kind;
+  std::function<void(FakeModule&)> run;
+  bool opens = true;
+  QString opened;
+
+  bool importWithResultPath(const QString& path) override {
+    opened = path;
+    return opens;
+  }
+  QWidget* documentView() override { return nullptr; }
+  using ImportInterface::sendEnd;
+  using ImportInterface::sendProgress;
+  using ImportInterface::sendStart;
+  using ImportInterface::finishImport;
+
+ protected:
+  void doStartImport() override { run(*this); }
+};
+
+struct Recorder : ImportProgressDelegate {
+  std::vector<std::string> events;
+  void ImportProgressDelegate_start(ImportInterface*) override { events.push_back("start"); }
+  void ImportProgressDelegate_Progress(double p, ImportInterface*) override {
+    events.push_back("progress " + std::to_string(static_cast<int>(p)));
+  }
+  void ImportProgressDelegate_end(bool ok, ImportInterface*, const QString& error) override {
+    events.push_back(std::string(ok ? "end yes" : "end no") + (error.isEmpty() ? "" : " " + error.toStdString()));
+  }
+};
+
+class Factory : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    for (auto k : {DocumentModul::Kind::XPS, DocumentModul::Kind::Works, DocumentModul::Kind::Winmail,
+                   DocumentModul::Kind::PDF, DocumentModul::Kind::DjVu, DocumentModul::Kind::Visio,
+                   DocumentModul::Kind::DXF, DocumentModul::Kind::WordPerfect}) {
+      DocumentModul::registerModuleClass(k, [k](const QString&) { return std::make_shared<FakeModule>(k); });
+    }
+  }
+  void TearDown() override {
+    for (int k = 0; k < 8; ++k) DocumentModul::registerModuleClass(static_cast<DocumentModul::Kind>(k), nullptr);
+  }
+};
+
+}  // namespace
+
+TEST_F(Factory, PicksTheFirstListThatHoldsTheExtension) {
+  using K = DocumentModul::Kind;
+  struct Case {
+    const char* path;
+    bool module;
+    K kind;
+  } cases[] = {{"/d/a.vsx", true, K::XPS},         {"/d/a.oxps", true, K::XPS},
+               {"/d/a.Wq1", true, K::Works},       {"/d/a.wq1", true, K::Works},
+               {"/d/winmail.dat", true, K::Winmail}, {"/d/WINMAIL.DAT", true, K::Winmail},
+               {"/d/REPORT.PDF", true, K::PDF},    {"/d/a.djvu", true, K::DjVu},
+               {"/d/a.vsdx", true, K::Visio},      {"/d/a.wp5", true, K::WordPerfect},
+               {"/d/a.dxf", false, K::DXF},        {"/d/noextension", false, K::PDF},
+               {"/d/a.txt", false, K::PDF},        {"/d.pdf/noext", false, K::PDF}};
+  for (const auto& c : cases) {
+    auto m = DocumentModul::documentModulFilePath(c.path);
+    ASSERT_EQ(m != nullptr, c.module) << c.path;
+    if (m) {
+      EXPECT_EQ(static_cast<FakeModule*>(m.get())->kind, c.kind) << c.path;
+    }
+  }
+}
+
+TEST_F(Factory, UnregisteredSlotGivesNoModule) {
+  DocumentModul::registerModuleClass(DocumentModul::Kind::PDF, nullptr);
+  EXPECT_EQ(DocumentModul::documentModulFilePath("/d/a.pdf"), nullptr);
+  EXPECT_FALSE(DocumentModul::fileExtension("pdf", {}));
+}
+
+TEST(ImportInterface, ExactlyOneEndPerStart) {
+  auto rec = std::make_shared<Recorder>();
+  FakeModule m(DocumentModul::Kind::PDF);
+  m.setDelegate(rec);
+  m.run = [](FakeModule& self) {
+    self.sendStart();
+    self.sendProgress(50);
+    EXPECT_TRUE(self.sendEnd(true, QString()));
+    EXPECT_FALSE(self.sendEnd(false, "late"));
+    self.sendProgress(99);  // after the end: dropped
+  };
+  m.startImport();
+  EXPECT_EQ(rec->events, (std::vector<std::string>{"start", "progress 50", "end yes"}));
+  EXPECT_TRUE(m.importEnded());
+
+  rec->events.clear();
+  m.run = [](FakeModule&) { throw std::runtime_error("converter broke"); };
+  m.startImport();
+  EXPECT_EQ(rec->events, (std::vector<std::string>{"end no An unknown error"}));
+}
+
+TEST(ImportInterface, UnopenableResultEndsWithNo) {
+  auto rec = std::make_shared<Recorder>();
+  FakeModule m(DocumentModul::Kind::PDF);
+  m.setDelegate(rec);
+  m.setImportOutPath("/cache/key");
+  m.opens = false;
+  m.run = [](FakeModule& self) { self.finishImport(self.outPath(), "Unknown error!"); };
+  m.startImport();
+  EXPECT_EQ(m.opened, "/cache/key");
+  EXPECT_EQ(rec->events, (std::vector<std::string>{"end no Unknown error!"}));
+
+  // A delegate that has gone away is simply not called.
+  rec.reset();
+  m.opens = true;
+  m.startImport();
+  EXPECT_TRUE(m.importEnded());
+}
+
+TEST(Format, FixedRecords) {
+  const Format plain = Format::format();
+  EXPECT_TRUE(plain.hasProgress());
+  EXPECT_TRUE(plain.canRangePage());
+  EXPECT_TRUE(plain.isNull());
+  const Format rtfd = Format::formatNamed("RTFD");
+  EXPECT_EQ(rtfd.extension(), "rtfd");
+  EXPECT_FALSE(rtfd.hasProgress());
+  EXPECT_FALSE(rtfd.canRangePage());
+  EXPECT_EQ(Format::formatNamed("JPEG").extension(), "jpg");
+  EXPECT_EQ(Format::formatNamed("TIFF").formatThumbnail(), ":/icons/pic_icon_tiff.svg");
+  EXPECT_TRUE(Format::formatNamed("pdf").isNull());  // names compare exactly
+  EXPECT_EQ(Format::allFormats().size(), 8);
+}
