@@ -5,7 +5,9 @@
 #include <string>
 
 #include "diagramkit/engine/PageFile.h"
+#include "engine_test_support.h"
 #include "support/temp_dir.h"
+#include "support/visio_builder.h"
 
 namespace {
 
@@ -28,7 +30,7 @@ void expectLengths() {
 
 TEST(PageFile, LengthsInEveryUnitBecomePoints) { expectLengths(); }
 
-TEST(PageFile, LengthsIgnoreTheLocale) {
+TEST(PageFile, LengthsAndPageSizesIgnoreTheLocale) {
   const char* previous = std::setlocale(LC_NUMERIC, nullptr);
   const std::string saved = previous != nullptr ? previous : "C";
   const char* comma = nullptr;
@@ -40,7 +42,16 @@ TEST(PageFile, LengthsIgnoreTheLocale) {
   }
   if (comma == nullptr) GTEST_SKIP() << "no locale with a decimal comma installed";
   expectLengths();
+  testsupport::TempDir dir;
+  const auto src = dir.write("d.vdx", testsupport::vdxDrawing({{8.5, 11, "Kestrel"}}));
+  const auto conv = enginetest::convert(src, dir / "out.pdf");
   std::setlocale(LC_NUMERIC, saved.c_str());
+  EXPECT_EQ(conv.events.size(), 3u);
+  auto pages = enginetest::readPdf(dir / "out.pdf");
+  ASSERT_TRUE(pages.has_value());
+  ASSERT_EQ(pages->size(), 1u);
+  EXPECT_NEAR((*pages)[0].width, 612, 0.01);
+  EXPECT_NEAR((*pages)[0].height, 792, 0.01);
 }
 
 TEST(PageFile, ReadsTheSizeAndTheSvgElementBack) {
