@@ -162,12 +162,17 @@ void SVG2PDF::createPDF() {
       logLine(foundation::LogLevel::Error, std::string("ERROR: ") + e.what());
     }
   }
-  if (loaded < 0) {
-    loadFinished();
-    return;
+  if (loaded > 0) {
+    try {
+      initPrintInfo();
+      loadSVGData();
+      return;
+    } catch (const std::exception& e) {
+      logLine(foundation::LogLevel::Error, std::string("ERROR: ") + e.what());
+      ctx_.reset();
+    }
   }
-  initPrintInfo();
-  loadSVGData();
+  loadFinished();
 }
 
 int SVG2PDF::loadVSDFile() {

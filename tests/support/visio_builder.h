@@ -24,13 +24,16 @@ inline std::string visioNumber(double v) {
   return std::string(buf, r.ptr);
 }
 
-inline std::string vdxDrawing(const std::vector<VisioPage>& pages) {
+// A VDX drawing with one page per entry; with `stencil`, masters and no pages instead.
+inline std::string vdxDrawing(const std::vector<VisioPage>& pages, bool stencil = false) {
+  const std::string list = stencil ? "Masters" : "Pages";
+  const std::string item = stencil ? "Master" : "Page";
   std::string x = "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n"
-                  "<VisioDocument xmlns=\"http://schemas.microsoft.com/visio/2003/core\">\n<Pages>\n";
+                  "<VisioDocument xmlns=\"http://schemas.microsoft.com/visio/2003/core\">\n<" + list + ">\n";
   for (std::size_t i = 0; i < pages.size(); ++i) {
     const VisioPage& p = pages[i];
     const std::string id = std::to_string(i);
-    x += "<Page ID=\"" + id + "\" NameU=\"Page-" + id + "\" Name=\"Page-" + id + "\">\n";
+    x += "<" + item + " ID=\"" + id + "\" NameU=\"" + item + "-" + id + "\" Name=\"" + item + "-" + id + "\">\n";
     if (p.widthIn && p.heightIn) {
       x += "<PageSheet><PageProps><PageWidth>" + visioNumber(*p.widthIn) + "</PageWidth><PageHeight>" +
            visioNumber(*p.heightIn) + "</PageHeight></PageProps></PageSheet>\n";
@@ -42,9 +45,9 @@ inline std::string vdxDrawing(const std::vector<VisioPage>& pages) {
          "<Geom IX=\"0\"><NoFill>1</NoFill><MoveTo IX=\"1\"><X>0</X><Y>0</Y></MoveTo>"
          "<LineTo IX=\"2\"><X>2</X><Y>0</Y></LineTo><LineTo IX=\"3\"><X>2</X><Y>1</Y></LineTo>"
          "<LineTo IX=\"4\"><X>0</X><Y>1</Y></LineTo><LineTo IX=\"5\"><X>0</X><Y>0</Y></LineTo></Geom>\n"
-         "<Text>" + p.text + "</Text>\n</Shape></Shapes>\n</Page>\n";
+         "<Text>" + p.text + "</Text>\n</Shape></Shapes>\n</" + item + ">\n";
   }
-  x += "</Pages>\n</VisioDocument>\n";
+  x += "</" + list + ">\n</VisioDocument>\n";
   return x;
 }
 

@@ -16,21 +16,23 @@ using enginetest::Conversion;
 using testsupport::VisioPage;
 namespace fs = std::filesystem;
 
+enum class Kind { Vdx, Vsdx, VdxStencil };
+
 struct DrawingCase {
   const char* name;
-  bool vsdx;
+  Kind kind;
   std::vector<VisioPage> pages;
   // Expected output: one (width, height) in points per page, and the word to find on it ("" for none).
   std::vector<std::tuple<double, double, std::string>> expected;
 };
 
 fs::path writeDrawing(const testsupport::TempDir& dir, const DrawingCase& c) {
-  if (c.vsdx) {
+  if (c.kind == Kind::Vsdx) {
     fs::path p = dir / "drawing.vsdx";
     EXPECT_TRUE(testsupport::writeVsdx(p, c.pages));
     return p;
   }
-  return dir.write("drawing.vdx", testsupport::vdxDrawing(c.pages));
+  return dir.write("drawing.vdx", testsupport::vdxDrawing(c.pages, c.kind == Kind::VdxStencil));
 }
 
 // Every announced page reported on the main thread, then the end there.
@@ -50,22 +52,24 @@ void expectPageEvents(const Conversion& conv, int pages) {
 
 TEST(SVG2PDF, ConvertsEveryPageAtItsSizeWithItsText) {
   const std::vector<DrawingCase> cases = {
-      {"one page VDX", false, {{8.5, 11, "Kestrel"}}, {{612, 792, "Kestrel"}}},
+      {"one page VDX", Kind::Vdx, {{8.5, 11, "Kestrel"}}, {{612, 792, "Kestrel"}}},
       {"two pages VDX",
-       false,
+       Kind::Vdx,
        {{8.5, 11, "Kestrel"}, {11, 8.5, "Osprey"}},
        {{612, 792, "Kestrel"}, {792, 612, "Osprey"}}},
       {"two pages VSDX",
-       true,
+       Kind::Vsdx,
        {{8.5, 11, "Kestrel"}, {23.3858, 16.5354, "Osprey"}},
        {{612, 792, "Kestrel"}, {1683.7776, 1190.5488, "Osprey"}}},
       // A page without a size keeps the paper of the page before it.
       {"page without size VDX",
-       false,
+       Kind::Vdx,
        {{11, 8.5, "Kestrel"}, {std::nullopt, std::nullopt, "Osprey"}},
        {{792, 612, "Kestrel"}, {792, 612, ""}}},
-      {"first page without size VSDX", true, {{std::nullopt, std::nullopt, "Kestrel"}}, {{612, 792, ""}}},
-      {"escaped text", false, {{8.5, 11, "Fish &amp; Chips"}}, {{612, 792, "Fish & Chips"}}},
+      {"first page without size VSDX", Kind::Vsdx, {{std::nullopt, std::nullopt, "Kestrel"}}, {{612, 792, ""}}},
+      {"escaped text", Kind::Vdx, {{8.5, 11, "Fish &amp; Chips"}}, {{612, 792, "Fish & Chips"}}},
+      // A stencil has no pages: its masters are drawn instead.
+      {"stencil", Kind::VdxStencil, {{5, 4, "Heron"}}, {{360, 288, "Heron"}}},
   };
   for (const DrawingCase& c : cases) {
     SCOPED_TRACE(c.name);
