@@ -153,7 +153,7 @@ void SVG2PDF::createPDF() {
     return;
   }
   started_ = true;
-  std::shared_ptr<SVG2PDF> self = shared_from_this();
+  const std::shared_ptr<SVG2PDF> keepAlive = shared_from_this();
   int loaded = -1;
   if (!UID_.empty()) {
     try {
@@ -203,8 +203,7 @@ int SVG2PDF::loadVSDFile() {
 
 void SVG2PDF::loadFinished() {
   logLine(foundation::LogLevel::Debug, "loadFinished : " + srcFile_.string());
-  removeWorkFolder();
-  setEndFileVSD2PDFNoti(caller_);
+  endConversion();
 }
 
 void SVG2PDF::initPrintInfo() {
@@ -266,6 +265,8 @@ void SVG2PDF::pageFailed(const std::string& why) {
 }
 
 void SVG2PDF::endConversion() {
+  if (ended_) return;
+  ended_ = true;
   ctx_.reset();
   removeWorkFolder();
   setEndFileVSD2PDFNoti(caller_);

@@ -31,8 +31,8 @@ class DIAGRAMKIT_EXPORT SVG2PDF : public std::enable_shared_from_this<SVG2PDF> {
   struct Passkey {};
 
  public:
-  // Prepares a converter of `src` into the PDF `toDes`, reporting with `caller` as sender, and
-  // makes its private work folder. The converter keeps itself alive from createPDF() until it
+  // Prepares a converter of `src` into the PDF `toDes`, reporting with `caller` as sender (not
+  // owned; only compared by observers), and makes its private work folder. The converter keeps itself alive from createPDF() until it
   // has posted END_VSD_FILE_NOTI, so the creator may drop it.
   static std::shared_ptr<SVG2PDF> initWithSrc(const std::filesystem::path& src, const std::filesystem::path& toDes,
                                               const void* caller);
@@ -66,6 +66,7 @@ class DIAGRAMKIT_EXPORT SVG2PDF : public std::enable_shared_from_this<SVG2PDF> {
   int pageIndex_ = 0;
   int pageCount_ = 0;
   bool started_ = false;
+  bool ended_ = false;
   bool workFolderRemoved_ = false;
   double paperWidth_ = 0;
   double paperHeight_ = 0;

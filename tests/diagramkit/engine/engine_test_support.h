@@ -5,6 +5,7 @@
 #include <poppler/cpp/poppler-page.h>
 
 #include <chrono>
+#include <functional>
 #include <filesystem>
 #include <memory>
 #include <mutex>
@@ -55,7 +56,9 @@ struct Conversion {
   bool ended = false;
 };
 
-inline Conversion convert(const std::filesystem::path& src, const std::filesystem::path& out) {
+// `afterLoad` runs once createPDF() has returned, before any page is printed.
+inline Conversion convert(const std::filesystem::path& src, const std::filesystem::path& out,
+                          const std::function<void(const Conversion&)>& afterLoad = {}) {
   static int callerTag = 0;
   const void* caller = &callerTag;
   Conversion result;
@@ -82,6 +85,7 @@ inline Conversion convert(const std::filesystem::path& src, const std::filesyste
   });
   result.worker = worker.get_id();
   worker.join();
+  if (afterLoad) afterLoad(result);
   foundation::Dispatcher::runMainUntil(
       [&] {
         std::lock_guard<std::mutex> lock(mutex);

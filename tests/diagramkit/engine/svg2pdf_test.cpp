@@ -4,6 +4,8 @@
 #include <unistd.h>
 
 #include <cmath>
+#include <fstream>
+#include <functional>
 #include <thread>
 
 #include "engine_test_support.h"
@@ -116,19 +118,33 @@ TEST(SVG2PDF, DrawingThatCannotBeLoadedPostsOnlyTheEndOnTheCallingThread) {
   }
 }
 
-TEST(SVG2PDF, OutputThatCannotBeWrittenIsNotReportedAsDone) {
+TEST(SVG2PDF, APageThatFailsEndsTheConversionWithoutReportingIt) {
   testsupport::TempDir dir;
   const fs::path src = dir.write("d.vdx", testsupport::vdxDrawing({{8.5, 11, "Kestrel"}, {8.5, 11, "Osprey"}}));
-  const fs::path out = dir / "missing-folder" / "out.pdf";
-  const Conversion conv = enginetest::convert(src, out);
-  // The count is announced, page 1 is done, page 2 never is: the caller sees a failure.
-  ASSERT_EQ(conv.events.size(), 3u);
-  EXPECT_EQ(conv.events[0].number, 2);
-  EXPECT_EQ(conv.events[1].name, END_VSD_PAGE_NOTI);
-  EXPECT_EQ(conv.events[1].number, 1);
-  EXPECT_EQ(conv.events[2].name, END_VSD_FILE_NOTI);
-  EXPECT_EQ(conv.events[2].thread, std::this_thread::get_id());
-  EXPECT_FALSE(fs::exists(out));
+  struct Case {
+    const char* name;
+    fs::path out;
+    std::function<void(const Conversion&)> afterLoad;
+  };
+  const std::vector<Case> cases = {
+      {"output cannot be written", dir / "missing-folder" / "out.pdf", {}},
+      {"page file lost", dir / "out.pdf", [](const Conversion& c) { fs::remove(c.workFolder / "1.svg"); }},
+      {"page file damaged", dir / "out.pdf",
+       [](const Conversion& c) { std::ofstream(c.workFolder / "1.svg") << "<html><body><svg:svg"; }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const Conversion conv = enginetest::convert(src, c.out, c.afterLoad);
+    // The count is announced, page 1 is done, page 2 never is: the caller sees a failure.
+    ASSERT_EQ(conv.events.size(), 3u);
+    EXPECT_EQ(conv.events[0].number, 2);
+    EXPECT_EQ(conv.events[1].name, END_VSD_PAGE_NOTI);
+    EXPECT_EQ(conv.events[1].number, 1);
+    EXPECT_EQ(conv.events[2].name, END_VSD_FILE_NOTI);
+    EXPECT_EQ(conv.events[2].thread, std::this_thread::get_id());
+    EXPECT_FALSE(fs::exists(c.out));
+    EXPECT_FALSE(fs::exists(conv.workFolder));
+  }
   EXPECT_FALSE(fs::exists(dir / "missing-folder"));
 }
 
