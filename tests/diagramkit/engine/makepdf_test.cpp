@@ -4,9 +4,11 @@
 #include <gtest/gtest.h>
 #include <qpdf/QPDF.hh>
 
+#include <array>
 #include <functional>
 
 #include "diagramkit/engine/MakePDF.h"
+#include "diagramkit/engine/PageFile.h"
 #include "engine_test_support.h"
 #include "support/temp_dir.h"
 
@@ -112,28 +114,40 @@ TEST(MakePDF, CopiesPagesAtOnceSoTheScratchFileCanBeRewritten) {
 
 TEST(MakePDF, CarriesUriLinksAtTheirBounds) {
   testsupport::TempDir dir;
-  writePdf(dir / "printed.pdf", 300, 400, {linked("https://example.org/lectern?a=1&b=2")});
-  PDFContext ctx(dir / "out.pdf");
-  ASSERT_TRUE(MakePDF::addToPdf(ctx, dir / "printed.pdf"));
-  ASSERT_TRUE(ctx.close());
+  const std::string uri = "https://example.org/lectern?a=1&b=2";
+  // A printed sheet with a cairo link (x 50, y 60 from the top, 100 x 20 on a 400 pt page), and
+  // a page SVG with a linked rectangle (x 10, y 10, 50 x 20 on a 72 pt page) as the converter
+  // renders it.
+  writePdf(dir / "cairo.pdf", 300, 400, {linked(uri)});
+  ASSERT_TRUE(diagramkit::renderPageSVG(
+      "<svg:svg xmlns:svg=\"http://www.w3.org/2000/svg\" xmlns:xlink=\"http://www.w3.org/1999/xlink\" "
+      "width=\"2in\" height=\"1in\"><svg:a xlink:href=\"https://example.org/lectern?a=1&amp;b=2\">"
+      "<svg:rect x=\"10\" y=\"10\" width=\"50\" height=\"20\"/></svg:a></svg:svg>",
+      144, 72, dir / "svg.pdf"));
+  const std::vector<std::pair<fs::path, std::array<double, 4>>> cases = {
+      {dir / "cairo.pdf", {50, 320, 150, 340}},
+      {dir / "svg.pdf", {10, 42, 60, 62}},
+  };
+  for (const auto& [printed, bounds] : cases) {
+    SCOPED_TRACE(printed.filename().string());
+    PDFContext ctx(dir / "out.pdf");
+    ASSERT_TRUE(MakePDF::addToPdf(ctx, printed));
+    ASSERT_TRUE(ctx.close());
 
-  QPDF out;
-  out.processFile((dir / "out.pdf").c_str());
-  std::vector<QPDFObjectHandle> outPages = out.getAllPages();
-  ASSERT_EQ(outPages.size(), 1u);
-  QPDFObjectHandle annots = outPages[0].getKey("/Annots");
-  ASSERT_TRUE(annots.isArray());
-  ASSERT_EQ(annots.getArrayNItems(), 1);
-  QPDFObjectHandle link = annots.getArrayItem(0);
-  EXPECT_TRUE(link.getKey("/Subtype").isNameAndEquals("/Link"));
-  EXPECT_EQ(link.getKey("/A").getKey("/URI").getStringValue(), "https://example.org/lectern?a=1&b=2");
-  // cairo's rectangle (x 50, y 60 from the top, 100 x 20) in PDF space on a 400 pt high page.
-  std::vector<QPDFObjectHandle> rect = link.getKey("/Rect").getArrayAsVector();
-  ASSERT_EQ(rect.size(), 4u);
-  EXPECT_NEAR(rect[0].getNumericValue(), 50, 0.01);
-  EXPECT_NEAR(rect[1].getNumericValue(), 320, 0.01);
-  EXPECT_NEAR(rect[2].getNumericValue(), 150, 0.01);
-  EXPECT_NEAR(rect[3].getNumericValue(), 340, 0.01);
+    QPDF out;
+    out.processFile((dir / "out.pdf").c_str());
+    std::vector<QPDFObjectHandle> outPages = out.getAllPages();
+    ASSERT_EQ(outPages.size(), 1u);
+    QPDFObjectHandle annots = outPages[0].getKey("/Annots");
+    ASSERT_TRUE(annots.isArray());
+    ASSERT_EQ(annots.getArrayNItems(), 1);
+    QPDFObjectHandle link = annots.getArrayItem(0);
+    EXPECT_TRUE(link.getKey("/Subtype").isNameAndEquals("/Link"));
+    EXPECT_EQ(link.getKey("/A").getKey("/URI").getStringValue(), uri);
+    std::vector<QPDFObjectHandle> rect = link.getKey("/Rect").getArrayAsVector();
+    ASSERT_EQ(rect.size(), 4u);
+    for (std::size_t i = 0; i < 4; ++i) EXPECT_NEAR(rect[i].getNumericValue(), bounds[i], 0.5) << i;
+  }
 }
 
 TEST(MakePDF, UnreadableInputsAndOutputsFailCleanly) {
