@@ -1,0 +1,188 @@
+#include "diagramkit/engine/PageFile.h"
+
+#include <cairo-pdf.h>
+#include <cairo.h>
+#include <librsvg/rsvg.h>
+#include <libxml/parser.h>
+#include <libxml/tree.h>
+
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+
+namespace {
+
+constexpr const char* kSvgNamespace = "http://www.w3.org/2000/svg";
+
+struct DocFree {
+  void operator()(xmlDoc* d) const { xmlFreeDoc(d); }
+};
+using DocPtr = std::unique_ptr<xmlDoc, DocFree>;
+
+const xmlNode* findSvgElement(const xmlNode* node) {
+  for (; node != nullptr; node = node->next) {
+    if (node->type != XML_ELEMENT_NODE) continue;
+    if (node->ns != nullptr && node->ns->href != nullptr &&
+        std::strcmp(reinterpret_cast<const char*>(node->ns->href), kSvgNamespace) == 0 &&
+        std::strcmp(reinterpret_cast<const char*>(node->name), "svg") == 0) {
+      return node;
+    }
+    if (const xmlNode* found = findSvgElement(node->children)) return found;
+  }
+  return nullptr;
+}
+
+void setError(std::string* error, std::string text) {
+  if (error != nullptr) *error = std::move(text);
+}
+
+}  // namespace
+
+std::optional<std::string> attrStrForName(const _xmlNode* node, std::string_view name) {
+  if (node == nullptr || node->type != XML_ELEMENT_NODE) return std::nullopt;
+  for (const xmlAttr* a = node->properties; a != nullptr; a = a->next) {
+    if (name != reinterpret_cast<const char*>(a->name)) continue;
+    xmlChar* value = xmlNodeListGetString(node->doc, a->children, 1);
+    std::string out = value != nullptr ? reinterpret_cast<const char*>(value) : "";
+    xmlFree(value);
+    return out;
+  }
+  return std::nullopt;
+}
+
+namespace diagramkit {
+
+const std::string& pageFileHead() {
+  static const std::string head =
+      "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+      "<!DOCTYPE html PUBLIC \"-//W3C//DTD XHTML 1.0 Strict//EN\" "
+      "\"http://www.w3.org/TR/xhtml1/DTD/xhtml1-strict.dtd\">\n"
+      "<html xmlns=\"http://www.w3.org/1999/xhtml\" xmlns:svg=\"http://www.w3.org/2000/svg\" "
+      "xmlns:xlink=\"http://www.w3.org/1999/xlink\">\n"
+      "<body>\n"
+      "<?import namespace=\"svg\" urn=\"http://www.w3.org/2000/svg\"?>\n"
+      "<!-- \n"
+      "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"no\"?>\n"
+      "<!DOCTYPE svg PUBLIC \"-//W3C//DTD SVG 1.1//EN\" \"http://www.w3.org/Graphics/SVG/1.1/DTD/svg11.dtd\">\n"
+      " -->\n";
+  return head;
+}
+
+const std::string& pageFileTail() {
+  static const std::string tail = "\n</body>\n</html>\n";
+  return tail;
+}
+
+bool writePageFile(const std::filesystem::path& path, std::string_view svg) {
+  std::FILE* f = std::fopen(path.c_str(), "wb");
+  if (f == nullptr) return false;
+  const std::string& head = pageFileHead();
+  const std::string& tail = pageFileTail();
+  bool ok = std::fwrite(head.data(), 1, head.size(), f) == head.size() &&
+            std::fwrite(svg.data(), 1, svg.size(), f) == svg.size() &&
+            std::fwrite(tail.data(), 1, tail.size(), f) == tail.size();
+  ok = (std::fclose(f) == 0) && ok;
+  return ok;
+}
+
+std::optional<double> svgLengthToPoints(std::string_view text) {
+  auto isSpace = [](char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; };
+  while (!text.empty() && isSpace(text.front())) text.remove_prefix(1);
+  while (!text.empty() && isSpace(text.back())) text.remove_suffix(1);
+  double value = 0;
+  const char* end = text.data() + text.size();
+  auto [rest, ec] = std::from_chars(text.data(), end, value);
+  if (ec != std::errc() || rest == text.data()) return std::nullopt;
+  const std::string_view unit(rest, static_cast<std::size_t>(end - rest));
+  double scale = 0;
+  if (unit.empty() || unit == "px" || unit == "pt") {
+    scale = 1.0;
+  } else if (unit == "pc") {
+    scale = 12.0;
+  } else if (unit == "in") {
+    scale = 72.0;
+  } else if (unit == "cm") {
+    scale = 72.0 / 2.54;
+  } else if (unit == "mm") {
+    scale = 72.0 / 25.4;
+  } else {
+    return std::nullopt;
+  }
+  const double points = value * scale;
+  if (!std::isfinite(points) || points <= 0) return std::nullopt;
+  return points;
+}
+
+std::optional<PageSVG> readPageFile(const std::filesystem::path& path, std::string* error) {
+  DocPtr doc(xmlReadFile(path.c_str(), "UTF-8",
+                         XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING | XML_PARSE_HUGE));
+  if (!doc) {
+    const xmlError* e = xmlGetLastError();
+    setError(error, std::string("page file does not parse: ") +
+                        (e != nullptr && e->message != nullptr ? e->message : path.string()));
+    return std::nullopt;
+  }
+  const xmlNode* svg = findSvgElement(xmlDocGetRootElement(doc.get()));
+  if (svg == nullptr) {
+    setError(error, "page file holds no svg:svg element");
+    return std::nullopt;
+  }
+  PageSVG page;
+  if (auto w = attrStrForName(svg, "width"), h = attrStrForName(svg, "height"); w && h) {
+    page.width = svgLengthToPoints(*w);
+    page.height = svgLengthToPoints(*h);
+  }
+  // The element alone, with the namespaces it uses declared on it.
+  DocPtr standalone(xmlNewDoc(reinterpret_cast<const xmlChar*>("1.0")));
+  xmlNode* copy = xmlDocCopyNode(const_cast<xmlNode*>(svg), standalone.get(), 1);
+  if (copy == nullptr) {
+    setError(error, "out of memory copying the page");
+    return std::nullopt;
+  }
+  xmlDocSetRootElement(standalone.get(), copy);
+  xmlReconciliateNs(standalone.get(), copy);
+  xmlChar* bytes = nullptr;
+  int size = 0;
+  xmlDocDumpMemoryEnc(standalone.get(), &bytes, &size, "UTF-8");
+  if (bytes == nullptr) {
+    setError(error, "cannot serialise the page");
+    return std::nullopt;
+  }
+  page.svg.assign(reinterpret_cast<const char*>(bytes), static_cast<std::size_t>(size));
+  xmlFree(bytes);
+  return page;
+}
+
+bool renderPageSVG(const std::string& svg, double width, double height, const std::filesystem::path& pdfPath,
+                   std::string* error) {
+  GError* gerror = nullptr;
+  RsvgHandle* handle =
+      rsvg_handle_new_from_data(reinterpret_cast<const guint8*>(svg.data()), svg.size(), &gerror);
+  if (handle == nullptr) {
+    setError(error, std::string("SVG not loaded: ") + (gerror != nullptr ? gerror->message : "unknown"));
+    if (gerror != nullptr) g_error_free(gerror);
+    return false;
+  }
+  rsvg_handle_set_dpi(handle, 72.0);
+  cairo_surface_t* surface = cairo_pdf_surface_create(pdfPath.c_str(), width, height);
+  cairo_t* cr = cairo_create(surface);
+  const RsvgRectangle viewport{0, 0, width, height};
+  bool ok = rsvg_handle_render_document(handle, cr, &viewport, &gerror) != FALSE;
+  if (!ok) {
+    setError(error, std::string("SVG not rendered: ") + (gerror != nullptr ? gerror->message : "unknown"));
+    if (gerror != nullptr) g_error_free(gerror);
+  }
+  cairo_destroy(cr);
+  cairo_surface_finish(surface);
+  if (ok && cairo_surface_status(surface) != CAIRO_STATUS_SUCCESS) {
+    setError(error, std::string("PDF page not written: ") + cairo_status_to_string(cairo_surface_status(surface)));
+    ok = false;
+  }
+  cairo_surface_destroy(surface);
+  g_object_unref(handle);
+  return ok;
+}
+
+}  // namespace diagramkit

@@ -1,0 +1,99 @@
+#pragma once
+// Runs conversions and reads their PDFs with Poppler.
+
+#include <poppler/cpp/poppler-document.h>
+#include <poppler/cpp/poppler-page.h>
+
+#include <chrono>
+#include <functional>
+#include <filesystem>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "diagramkit/engine/SVG2PDF.h"
+#include "platform/foundation/dispatcher.h"
+#include "platform/foundation/notification_center.h"
+
+namespace enginetest {
+
+struct PdfPage {
+  double width = 0;
+  double height = 0;
+  std::string text;
+};
+
+// The pages of a PDF (media box and text), or nothing when Poppler cannot open it.
+inline std::optional<std::vector<PdfPage>> readPdf(const std::filesystem::path& path) {
+  std::unique_ptr<poppler::document> doc(poppler::document::load_from_file(path.string()));
+  if (!doc) return std::nullopt;
+  std::vector<PdfPage> pages;
+  for (int i = 0; i < doc->pages(); ++i) {
+    std::unique_ptr<poppler::page> page(doc->create_page(i));
+    if (!page) return std::nullopt;
+    const poppler::rectf box = page->page_rect(poppler::media_box);
+    const poppler::byte_array utf8 = page->text().to_utf8();
+    pages.push_back({box.width(), box.height(), std::string(utf8.begin(), utf8.end())});
+  }
+  return pages;
+}
+
+struct Event {
+  std::string name;
+  int number = -1;  // the user-info count, -1 without one
+  std::thread::id thread;
+};
+
+// One conversion started on a worker thread (the load thread); the test thread drains the
+// main queue until the end notification.
+struct Conversion {
+  std::vector<Event> events;
+  std::thread::id worker;
+  std::filesystem::path workFolder;
+  bool ended = false;
+};
+
+// `afterLoad` runs once createPDF() has returned, before any page is printed.
+inline Conversion convert(const std::filesystem::path& src, const std::filesystem::path& out,
+                          const std::function<void(const Conversion&)>& afterLoad = {}) {
+  static int callerTag = 0;
+  const void* caller = &callerTag;
+  Conversion result;
+  std::mutex mutex;
+  auto record = [&](const foundation::Notification& n, const std::string& key) {
+    std::lock_guard<std::mutex> lock(mutex);
+    const int* v = key.empty() ? nullptr : n.value<int>(key);
+    result.events.push_back({n.name, v != nullptr ? *v : -1, std::this_thread::get_id()});
+    if (n.name == END_VSD_FILE_NOTI) result.ended = true;
+  };
+  auto& center = foundation::NotificationCenter::defaultCenter();
+  auto t1 = center.addObserver(VSD_ALL_PAGE_NOTI, caller, [&](auto& n) { record(n, VSD_ALL_PAGE_NUM); });
+  auto t2 = center.addObserver(END_VSD_PAGE_NOTI, caller, [&](auto& n) { record(n, END_VSD_PAGE_NUM); });
+  auto t3 = center.addObserver(END_VSD_FILE_NOTI, caller, [&](auto& n) { record(n, ""); });
+  foundation::Dispatcher::drainMain();  // the test thread is the main thread
+  std::thread worker([&] {
+    // The creator drops its reference at once: the converter must keep itself alive.
+    auto converter = SVG2PDF::initWithSrc(src, out, caller);
+    {
+      std::lock_guard<std::mutex> lock(mutex);
+      result.workFolder = converter->tempPath();
+    }
+    converter->createPDF();
+  });
+  result.worker = worker.get_id();
+  worker.join();
+  if (afterLoad) afterLoad(result);
+  foundation::Dispatcher::runMainUntil(
+      [&] {
+        std::lock_guard<std::mutex> lock(mutex);
+        return result.ended;
+      },
+      std::chrono::seconds(60));
+  foundation::Dispatcher::drainMain();
+  return result;
+}
+
+}  // namespace enginetest

@@ -1,0 +1,136 @@
+#include <gtest/gtest.h>
+
+#include <clocale>
+#include <cstdio>
+#include <cstdlib>
+#include <cmath>
+#include <string>
+
+#include "diagramkit/engine/PageFile.h"
+#include "engine_test_support.h"
+#include "support/temp_dir.h"
+#include "support/visio_builder.h"
+
+namespace {
+
+using diagramkit::svgLengthToPoints;
+
+void expectLengths() {
+  const std::vector<std::pair<const char*, double>> good = {
+      {"8.5000in", 612},   {"11.0000in", 792}, {"612", 612},  {"612pt", 612},       {"100px", 100},
+      {"3pc", 36},         {"2.54cm", 72},     {"25.4mm", 72}, {"  1in\n", 72},     {"1e1pt", 10},
+      {"29.7cm", 841.8898}};
+  for (const auto& [text, points] : good) {
+    auto v = svgLengthToPoints(text);
+    ASSERT_TRUE(v.has_value()) << text;
+    EXPECT_NEAR(*v, points, 1e-3) << text;
+  }
+  for (const char* bad : {"", "in", "0.0000in", "-1in", "12em", "50%", "8,5in", "8.5 in", "inf", "nan", "1e400in"}) {
+    EXPECT_FALSE(svgLengthToPoints(bad).has_value()) << bad;
+  }
+}
+
+TEST(PageFile, LengthsInEveryUnitBecomePoints) { expectLengths(); }
+
+TEST(PageFile, LengthsAndPageSizesIgnoreTheLocale) {
+  const char* previous = std::setlocale(LC_NUMERIC, nullptr);
+  const std::string saved = previous != nullptr ? previous : "C";
+  const char* comma = nullptr;
+  for (const char* name : {"de_DE.UTF-8", "de_DE.utf8", "fr_FR.UTF-8", "fr_FR.utf8", "nl_NL.UTF-8"}) {
+    if (std::setlocale(LC_NUMERIC, name) != nullptr) {
+      comma = name;
+      break;
+    }
+  }
+  testsupport::TempDir locales;
+  if (comma == nullptr) {
+    // Build one for this test when the system has the locale sources.
+    const std::string cmd = "localedef -i de_DE -f UTF-8 '" + (locales / "de_DE.UTF-8").string() + "' >/dev/null 2>&1";
+    if (std::system(cmd.c_str()) == 0) {
+      ::setenv("LOCPATH", locales.path().c_str(), 1);
+      comma = std::setlocale(LC_NUMERIC, "de_DE.UTF-8");
+      ::unsetenv("LOCPATH");
+    }
+  }
+  if (comma == nullptr) GTEST_SKIP() << "no locale with a decimal comma";
+  char probe[16];
+  std::snprintf(probe, sizeof probe, "%.1f", 8.5);
+  ASSERT_STREQ(probe, "8,5");
+  expectLengths();
+  testsupport::TempDir dir;
+  const auto src = dir.write("d.vdx", testsupport::vdxDrawing({{8.5, 11, "Kestrel"}}));
+  const auto conv = enginetest::convert(src, dir / "out.pdf");
+  std::setlocale(LC_NUMERIC, saved.c_str());
+  EXPECT_EQ(conv.events.size(), 3u);
+  auto pages = enginetest::readPdf(dir / "out.pdf");
+  ASSERT_TRUE(pages.has_value());
+  ASSERT_EQ(pages->size(), 1u);
+  EXPECT_NEAR((*pages)[0].width, 612, 0.01);
+  EXPECT_NEAR((*pages)[0].height, 792, 0.01);
+}
+
+TEST(PageFile, ReadsTheSizeAndTheSvgElementBack) {
+  testsupport::TempDir dir;
+  const std::string svg =
+      "<svg:svg version=\"1.1\" xmlns:svg=\"http://www.w3.org/2000/svg\" "
+      "xmlns:xlink=\"http://www.w3.org/1999/xlink\" width=\"2.0000in\" height=\"1.0000in\" viewBox=\"0 0 144 72\">"
+      "<svg:text x=\"10\" y=\"40\">A &amp; B</svg:text></svg:svg>";
+  ASSERT_TRUE(diagramkit::writePageFile(dir / "0.svg", svg));
+  const std::string file = testsupport::readFile(dir / "0.svg");
+  EXPECT_EQ(file, diagramkit::pageFileHead() + svg + diagramkit::pageFileTail());
+
+  auto page = diagramkit::readPageFile(dir / "0.svg");
+  ASSERT_TRUE(page.has_value());
+  EXPECT_DOUBLE_EQ(page->width.value_or(0), 144);
+  EXPECT_DOUBLE_EQ(page->height.value_or(0), 72);
+  // A standalone SVG document: its root is the svg element with the namespace declared.
+  EXPECT_NE(page->svg.find("<svg:svg"), std::string::npos);
+  EXPECT_NE(page->svg.find("xmlns:svg=\"http://www.w3.org/2000/svg\""), std::string::npos);
+  EXPECT_EQ(page->svg.find("<html"), std::string::npos);
+  EXPECT_NE(page->svg.find("A &amp; B"), std::string::npos);
+}
+
+TEST(PageFile, MissingSizeAndBrokenFiles) {
+  testsupport::TempDir dir;
+  ASSERT_TRUE(diagramkit::writePageFile(
+      dir / "nosize.svg", "<svg:svg xmlns:svg=\"http://www.w3.org/2000/svg\" width=\"3in\"><svg:g/></svg:svg>"));
+  auto page = diagramkit::readPageFile(dir / "nosize.svg");
+  ASSERT_TRUE(page.has_value());
+  EXPECT_FALSE(page->height.has_value());
+
+  std::string error;
+  ASSERT_TRUE(diagramkit::writePageFile(dir / "broken.svg", "<svg:svg xmlns:svg=\"http://www.w3.org/2000/svg\">"));
+  EXPECT_FALSE(diagramkit::readPageFile(dir / "broken.svg", &error).has_value());
+  EXPECT_FALSE(error.empty());
+  // An svg element outside the SVG namespace is not a page.
+  ASSERT_TRUE(diagramkit::writePageFile(dir / "foreign.svg", "<svg width=\"1in\" height=\"1in\"/>"));
+  EXPECT_FALSE(diagramkit::readPageFile(dir / "foreign.svg").has_value());
+  EXPECT_FALSE(diagramkit::readPageFile(dir / "missing.svg").has_value());
+  EXPECT_FALSE(attrStrForName(nullptr, "width").has_value());
+}
+
+TEST(PageFile, ExternalEntitiesAreNotFetched) {
+  testsupport::TempDir dir;
+  const auto secret = dir.write("secret.txt", "TOPSECRET");
+  const std::string file = "<?xml version=\"1.0\"?>\n<!DOCTYPE html [<!ENTITY x SYSTEM \"file://" + secret.string() +
+                           "\">]>\n<html><svg:svg xmlns:svg=\"http://www.w3.org/2000/svg\" width=\"1in\" "
+                           "height=\"1in\"><svg:text>&x;</svg:text></svg:svg></html>";
+  dir.write("entity.svg", file);
+  auto page = diagramkit::readPageFile(dir / "entity.svg");
+  ASSERT_TRUE(page.has_value());
+  EXPECT_EQ(page->svg.find("TOPSECRET"), std::string::npos);
+}
+
+TEST(PageFile, RendersOnePageOfTheGivenSize) {
+  testsupport::TempDir dir;
+  const std::string svg =
+      "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"2in\" height=\"1in\"><rect width=\"10\" height=\"10\"/></svg>";
+  ASSERT_TRUE(diagramkit::renderPageSVG(svg, 144, 72, dir / "p.pdf"));
+  const std::string pdf = testsupport::readFile(dir / "p.pdf");
+  EXPECT_EQ(pdf.rfind("%PDF-", 0), 0u);
+  std::string error;
+  EXPECT_FALSE(diagramkit::renderPageSVG("<svg", 144, 72, dir / "q.pdf", &error));
+  EXPECT_FALSE(error.empty());
+}
+
+}  // namespace

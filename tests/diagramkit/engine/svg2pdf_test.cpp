@@ -1,0 +1,190 @@
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <fstream>
+#include <functional>
+#include <thread>
+
+#include "engine_test_support.h"
+#include "support/temp_dir.h"
+#include "support/visio_builder.h"
+
+namespace {
+
+using enginetest::Conversion;
+using testsupport::VisioPage;
+namespace fs = std::filesystem;
+
+enum class Kind { Vdx, Vsdx, VdxStencil };
+
+struct DrawingCase {
+  const char* name;
+  Kind kind;
+  std::vector<VisioPage> pages;
+  // Expected output: one (width, height) in points per page, and the word to find on it ("" for none).
+  std::vector<std::tuple<double, double, std::string>> expected;
+};
+
+fs::path writeDrawing(const testsupport::TempDir& dir, const DrawingCase& c) {
+  if (c.kind == Kind::Vsdx) {
+    fs::path p = dir / "drawing.vsdx";
+    EXPECT_TRUE(testsupport::writeVsdx(p, c.pages));
+    return p;
+  }
+  return dir.write("drawing.vdx", testsupport::vdxDrawing(c.pages, c.kind == Kind::VdxStencil));
+}
+
+// Every announced page reported on the main thread, then the end there.
+void expectPageEvents(const Conversion& conv, int pages) {
+  ASSERT_EQ(conv.events.size(), static_cast<std::size_t>(pages) + 2);
+  EXPECT_EQ(conv.events[0].name, VSD_ALL_PAGE_NOTI);
+  EXPECT_EQ(conv.events[0].number, pages);
+  EXPECT_EQ(conv.events[0].thread, conv.worker);
+  for (int i = 1; i <= pages; ++i) {
+    EXPECT_EQ(conv.events[i].name, END_VSD_PAGE_NOTI);
+    EXPECT_EQ(conv.events[i].number, i);
+    EXPECT_EQ(conv.events[i].thread, std::this_thread::get_id());
+  }
+  EXPECT_EQ(conv.events.back().name, END_VSD_FILE_NOTI);
+  EXPECT_EQ(conv.events.back().thread, std::this_thread::get_id());
+}
+
+TEST(SVG2PDF, ConvertsEveryPageAtItsSizeWithItsText) {
+  const std::vector<DrawingCase> cases = {
+      {"one page VDX", Kind::Vdx, {{8.5, 11, "Kestrel"}}, {{612, 792, "Kestrel"}}},
+      {"two pages VDX",
+       Kind::Vdx,
+       {{8.5, 11, "Kestrel"}, {11, 8.5, "Osprey"}},
+       {{612, 792, "Kestrel"}, {792, 612, "Osprey"}}},
+      {"two pages VSDX",
+       Kind::Vsdx,
+       {{8.5, 11, "Kestrel"}, {23.3858, 16.5354, "Osprey"}},
+       {{612, 792, "Kestrel"}, {1683.7776, 1190.5488, "Osprey"}}},
+      // A page without a size keeps the paper of the page before it.
+      {"page without size VDX",
+       Kind::Vdx,
+       {{11, 8.5, "Kestrel"}, {std::nullopt, std::nullopt, "Osprey"}},
+       {{792, 612, "Kestrel"}, {792, 612, ""}}},
+      {"first page without size VSDX", Kind::Vsdx, {{std::nullopt, std::nullopt, "Kestrel"}}, {{612, 792, ""}}},
+      {"escaped text", Kind::Vdx, {{8.5, 11, "Fish &amp; Chips"}}, {{612, 792, "Fish & Chips"}}},
+      // A stencil has no pages: its masters are drawn instead.
+      {"stencil", Kind::VdxStencil, {{5, 4, "Heron"}}, {{360, 288, "Heron"}}},
+  };
+  for (const DrawingCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    testsupport::TempDir dir;
+    const fs::path out = dir / "out.pdf";
+    const Conversion conv = enginetest::convert(writeDrawing(dir, c), out);
+    expectPageEvents(conv, static_cast<int>(c.expected.size()));
+    ASSERT_FALSE(conv.workFolder.empty());
+    EXPECT_FALSE(fs::exists(conv.workFolder)) << "work folder left behind";
+    auto pages = enginetest::readPdf(out);
+    ASSERT_TRUE(pages.has_value());
+    ASSERT_EQ(pages->size(), c.expected.size());
+    for (std::size_t i = 0; i < pages->size(); ++i) {
+      const auto& [w, h, word] = c.expected[i];
+      EXPECT_NEAR((*pages)[i].width, w, 0.01) << "page " << i;
+      EXPECT_NEAR((*pages)[i].height, h, 0.01) << "page " << i;
+      if (!word.empty()) {
+        EXPECT_NE((*pages)[i].text.find(word), std::string::npos) << (*pages)[i].text;
+      }
+    }
+  }
+}
+
+TEST(SVG2PDF, DrawingThatCannotBeLoadedPostsOnlyTheEndOnTheCallingThread) {
+  testsupport::TempDir dir;
+  const std::string vsd = testsupport::readFile(fs::path(LECTERN_CORPUS_DIR) / "visio" / "bitmaps.vsd");
+  ASSERT_GT(vsd.size(), 4096u);
+  const std::vector<std::pair<const char*, fs::path>> cases = {
+      {"not a drawing", dir.write("letter.vsd", "Dear reader,\nthis is plain text.\n")},
+      {"truncated VSD", dir.write("cut.vsd", vsd.substr(0, vsd.size() / 2))},
+      {"empty file", dir.write("empty.vdx", "")},
+      {"VDX without pages", dir.write("nopages.vdx", testsupport::vdxDrawing({}))},
+      {"missing file", dir / "nowhere.vsd"},
+  };
+  for (const auto& [name, src] : cases) {
+    SCOPED_TRACE(name);
+    const fs::path out = dir / "out.pdf";
+    const Conversion conv = enginetest::convert(src, out);
+    ASSERT_EQ(conv.events.size(), 1u);
+    EXPECT_EQ(conv.events[0].name, END_VSD_FILE_NOTI);
+    EXPECT_EQ(conv.events[0].thread, conv.worker);
+    EXPECT_FALSE(fs::exists(out));
+    EXPECT_FALSE(fs::exists(conv.workFolder));
+  }
+}
+
+TEST(SVG2PDF, APageThatFailsEndsTheConversionWithoutReportingIt) {
+  testsupport::TempDir dir;
+  const fs::path src = dir.write("d.vdx", testsupport::vdxDrawing({{8.5, 11, "Kestrel"}, {8.5, 11, "Osprey"}}));
+  struct Case {
+    const char* name;
+    fs::path out;
+    std::function<void(const Conversion&)> afterLoad;
+  };
+  const std::vector<Case> cases = {
+      {"output cannot be written", dir / "missing-folder" / "out.pdf", {}},
+      {"page file lost", dir / "out.pdf", [](const Conversion& c) { fs::remove(c.workFolder / "1.svg"); }},
+      {"page file damaged", dir / "out.pdf",
+       [](const Conversion& c) { std::ofstream(c.workFolder / "1.svg") << "<html><body><svg:svg"; }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const Conversion conv = enginetest::convert(src, c.out, c.afterLoad);
+    // The count is announced, page 1 is done, page 2 never is: the caller sees a failure.
+    ASSERT_EQ(conv.events.size(), 3u);
+    EXPECT_EQ(conv.events[0].number, 2);
+    EXPECT_EQ(conv.events[1].name, END_VSD_PAGE_NOTI);
+    EXPECT_EQ(conv.events[1].number, 1);
+    EXPECT_EQ(conv.events[2].name, END_VSD_FILE_NOTI);
+    EXPECT_EQ(conv.events[2].thread, std::this_thread::get_id());
+    EXPECT_FALSE(fs::exists(c.out));
+    EXPECT_FALSE(fs::exists(conv.workFolder));
+  }
+  EXPECT_FALSE(fs::exists(dir / "missing-folder"));
+}
+
+TEST(SVG2PDF, WorkFoldersArePrivateAndBelongToOneConversion) {
+  testsupport::TempDir dir;
+  const fs::path src = dir.write("same name.vdx", testsupport::vdxDrawing({{8.5, 11, "Kestrel"}}));
+  auto first = SVG2PDF::initWithSrc(src, dir / "a.pdf", nullptr);
+  auto second = SVG2PDF::initWithSrc(src, dir / "b.pdf", nullptr);
+  const fs::path a = first->tempPath();
+  const fs::path b = second->tempPath();
+  ASSERT_FALSE(a.empty());
+  ASSERT_FALSE(b.empty());
+  EXPECT_NE(a, b);
+  EXPECT_EQ(a.parent_path(), b.parent_path());
+  EXPECT_EQ(a.filename().string().rfind("same_name-", 0), 0u) << a;
+  for (const fs::path& p : {a, a.parent_path()}) {
+    struct stat st {};
+    ASSERT_EQ(::lstat(p.c_str(), &st), 0) << p;
+    EXPECT_TRUE(S_ISDIR(st.st_mode));
+    EXPECT_EQ(st.st_uid, ::getuid());
+    EXPECT_EQ(st.st_mode & 077, 0u) << p;
+  }
+  // A converter that is dropped unstarted removes its own folder and nobody else's.
+  first.reset();
+  EXPECT_FALSE(fs::exists(a));
+  EXPECT_TRUE(fs::is_directory(b));
+  second.reset();
+  EXPECT_FALSE(fs::exists(b));
+}
+
+TEST(SVG2PDF, PageCountAndSupportTest) {
+  testsupport::TempDir dir;
+  const fs::path two = dir.write("two.vdx", testsupport::vdxDrawing({{8.5, 11, "A"}, {8.5, 11, "B"}}));
+  const fs::path text = dir.write("text.vsd", "plain text");
+  EXPECT_TRUE(isSupport(two));
+  EXPECT_EQ(getVSDFilePageNum(two), 2);
+  EXPECT_FALSE(isSupport(text));
+  EXPECT_EQ(getVSDFilePageNum(text), 0);
+  EXPECT_FALSE(isSupport(dir / "missing.vsd"));
+  EXPECT_EQ(getVSDFilePageNum(dir / "missing.vsd"), 0);
+}
+
+}  // namespace
