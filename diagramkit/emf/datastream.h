@@ -25,6 +25,8 @@ class DATASTREAM {
 
   static bool bigEndian() { return false; }
 
+  // Tells the stream how long its file is, for streams fstat cannot measure.
+  void setFileSize(std::int64_t size) { fileSize_ = size; }
   // Position in the file, or -1 without one.
   long tell() const;
   // Bytes of the record starting at `start` with size `nSize` that lie at or after the current
