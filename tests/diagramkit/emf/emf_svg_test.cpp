@@ -1,6 +1,10 @@
 // The SVG text written for each drawing record, and the writer's per-document state.
 #include <gtest/gtest.h>
 
+#include <clocale>
+#include <cstdio>
+#include <cstdlib>
+
 #include "emf_test_util.h"
 #include "support/emf_builder.h"
 
@@ -158,4 +162,28 @@ TEST(EmfSvg, NestedBracketKeepsTheMarkupWhole) {
   const std::string svg = svgOf(EmfBuilder().empty(59).point(27, 1, 1).empty(59).point(54, 2, 2).empty(60));
   EXPECT_EQ(svg, kSvgStart + "<svg:path d=\" M 1.000000 1.000000 \" " + kFill +
                      "<svg:path d=\" L 2.000000 2.000000 \" " + kFill + "</svg:svg>");
+}
+
+TEST(EmfSvg, NumbersDoNotFollowTheLocale) {
+  // A German locale built for this test writes "%f" with a decimal comma.
+  testsupport::TempDir dir;
+  const std::string build = "localedef -i de_DE -f UTF-8 -c '" + (dir / "de_DE.utf8").string() + "' >/dev/null 2>&1";
+  if (std::system(build.c_str()) != 0) GTEST_SKIP() << "localedef cannot build de_DE";
+  ::setenv("LOCPATH", dir.path().c_str(), 1);
+  if (!std::setlocale(LC_ALL, "de_DE.UTF-8")) {
+    ::unsetenv("LOCPATH");
+    GTEST_SKIP() << "de_DE locale not usable";
+  }
+  char probe[16];
+  std::snprintf(probe, sizeof probe, "%.1f", 1.5);
+  const std::string svg = svgOf(EmfBuilder()
+                                    .modifyWorldTransform(1.5f, 0, 0, 1.5f, 0.25f, 0, 2)
+                                    .extPen(1, 0x10000, 1, 0)
+                                    .poly16(87, {{1, 1}}));
+  std::setlocale(LC_ALL, "C");
+  ::unsetenv("LOCPATH");
+  ASSERT_STREQ(probe, "1,5");
+  EXPECT_NE(svg.find("d=\"M 1.750000 1.500000 \" "), std::string::npos) << svg;
+  EXPECT_NE(svg.find("stroke-width:1.50px;"), std::string::npos) << svg;
+  EXPECT_EQ(svg.find(','), std::string::npos) << svg;
 }
