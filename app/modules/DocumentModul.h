@@ -58,12 +58,13 @@ class ImportInterface {
   virtual pdfkit::PDFDocument* DocumentModulPDFDocument() { return nullptr; }
   // The module's view; created on first use, on the GUI thread.
   virtual QWidget* documentView() = 0;
-  virtual void ResetViewSize(const QRectF& frame) { viewFrame_ = frame; }
+  // The browser sends it from the end callback's thread as well as from the GUI thread.
+  virtual void ResetViewSize(const QRectF& frame);
   virtual void reloadDocumentViewData() {}
 
   QString sourcePath() const;
   QString outPath() const;
-  QRectF viewFrame() const { return viewFrame_; }
+  QRectF viewFrame() const;
 
   // Yes once the current import has sent its end.
   bool importEnded() const { return ended_.load(); }
@@ -84,7 +85,7 @@ class ImportInterface {
  private:
   std::shared_ptr<ImportProgressDelegate> delegate() const;
 
-  mutable std::mutex mutex_;  // guards the paths and the delegate
+  mutable std::mutex mutex_;  // guards the paths, the delegate and the frame
   std::weak_ptr<ImportProgressDelegate> delegate_;
   QString sourcePath_;
   QString outPath_;

@@ -476,8 +476,8 @@ TEST_F(LoadManager, ConcurrentRequestsConvertEachContentOnce) {
     const int before = lab.count(&Lab::conversions);
     std::vector<std::shared_ptr<Requester>> reqs;
     std::vector<std::thread> callers;
+    for (int i = 0; i < c.contents * c.requestsEach; ++i) reqs.push_back(std::make_shared<Requester>());
     for (int i = 0; i < c.contents * c.requestsEach; ++i) {
-      reqs.push_back(std::make_shared<Requester>());
       callers.emplace_back([&, i] { manager->loadDocumentByFilePath(paths[i % c.contents], reqs[i]); });
     }
     for (auto& t : callers) t.join();
@@ -536,6 +536,10 @@ TEST(LoadManagerSingleton, RegisteredUntilTheApplicationEnds) {
   EXPECT_EQ(m->cacheLib()->libPath(), XVBaseFunction::CacheLibSupportDirector());
   EXPECT_TRUE(m->cacheLib()->libPath().startsWith(q(home.path())));
   EXPECT_TRUE(XVDocumentLoadManager::StopSharedDocumentLoadManager(1s));
+  auto req = std::make_shared<Requester>();
+  m->loadDocumentByFilePath(q(home / "missing.pdf"), req);  // refused once stopped
+  EXPECT_TRUE(m->waitUntilIdle(10s));
+  EXPECT_TRUE(req->events().empty());
   XVBaseFunction::releaseAppEndObjects();
   EXPECT_EQ(XVBaseFunction::appEndReleaseObjectForKey("XVDocumentLoadManager"), nullptr);
   EXPECT_TRUE(XVDocumentLoadManager::StopSharedDocumentLoadManager(1s));  // none registered
