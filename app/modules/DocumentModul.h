@@ -51,6 +51,7 @@ class ImportInterface {
   // Begins converting sourcePath() into outPath(). Every call ends with exactly one
   // ImportProgressDelegate_end; an exception thrown by the conversion ends it with NO.
   void startImport();
+  // Asks a running conversion to end soon (with its one end); may come more than once.
   virtual void stopImport() {}
   // Opens the result at `path`; NO when it cannot be opened.
   virtual bool importWithResultPath(const QString& path) = 0;

@@ -199,8 +199,12 @@ XVDocumentLoadManager::Road XVDocumentLoadManager::decideLocked(std::unique_lock
   const QString& key = item->fileKey_;
   for (;;) {
     if (auto running = firstItemByFileKeyLocked(key)) {
-      if (item->delegate_ && running->delegate_ == item->delegate_ && running->filePath_ == item->filePath_) {
-        return Road::Duplicate;
+      // The same requester already waits for this very path.
+      for (const auto& waiting : loadArray_) {
+        if (item->delegate_ && waiting->fileKey_ == key && waiting->delegate_ == item->delegate_ &&
+            waiting->filePath_ == item->filePath_) {
+          return Road::Duplicate;
+        }
       }
       item->import_ = running->import_;
       loadArray_.append(item);

@@ -324,8 +324,10 @@ TEST_F(LoadManager, WaitersOnOneConversionEachGetTheirOwnModule) {
   manager->loadDocumentByFilePath(a, other);  // same path, other requester: joins
   ASSERT_TRUE(waitFor([&] { return manager->loadArray().size() == 3; }));
   manager->loadDocumentByFilePath(a, req);  // same path, same requester: refused
-  ASSERT_TRUE(waitFor([&] { return notifiedPaths().size() == 1; }));
-  EXPECT_EQ(notifiedPaths()[0], a);
+  manager->loadDocumentByFilePath(b, req);  // also for a request that joined
+  ASSERT_TRUE(waitFor([&] { return notifiedPaths().size() == 2; }));
+  const auto notified = notifiedPaths();
+  EXPECT_EQ(std::set<QString>(notified.begin(), notified.end()), (std::set<QString>{a, b}));
   EXPECT_EQ(manager->itemArrayByImport(manager->firstItemByFileKey(keyOf(a))->import().get()).size(), 3);
 
   lab.setGate(true);
@@ -510,7 +512,7 @@ TEST_F(LoadManager, QuitStopsModulesAndWaitsABoundedTime) {
   ASSERT_TRUE(waitFor([&] { return lab.count(&Lab::conversions) == 2; }));
 
   EXPECT_FALSE(manager->stopLoading(100ms));
-  EXPECT_EQ(lab.count(&Lab::stops), 2);
+  EXPECT_GE(lab.count(&Lab::stops), 2);  // a module may hear the stop twice when it races its start
   ASSERT_TRUE(waitFor([&] { return req->ends().size() == 1; }));
   EXPECT_EQ(req->ends()[0].path, hang);
   EXPECT_EQ(req->ends()[0].error, "An unknown error");
