@@ -3,6 +3,15 @@
 // conversion cache or through a conversion, and relays the module's reports to every request
 // that waits on it.
 //
+// - A content key is converted by at most one module at a time; later requests for it join.
+//   On success the first request keeps the converting module and every other one gets a
+//   module of its own opened on the stored result (one view never sits in two tabs); on
+//   failure the others get no module. The ends are relayed first, then the result is added
+//   to the index or the output removed; requests for the key wait until that is done.
+// - A stored result that is gone or cannot be opened drops its index entry and is converted
+//   again. Whatever lies at an output path is removed before its conversion starts.
+// - A file without a content key ends with an error and never touches the cache folder.
+//
 // Threads: loadDocumentByFilePath() returns at once; each request runs on a thread of its own.
 // Requesters hear XVLoad_* on that thread or on the thread the module reports from. One mutex
 // guards the waiting list and the per-key bookkeeping; it is held only while deciding what a
