@@ -63,6 +63,7 @@ std::shared_ptr<XVDocumentLoadManager> XVDocumentLoadManager::initWithCacheLibPa
 }
 
 std::shared_ptr<XVDocumentLoadManager> XVDocumentLoadManager::initWithCacheLib(std::shared_ptr<XVFileCacheLib> cacheLib) {
+  if (!cacheLib) return nullptr;
   return std::shared_ptr<XVDocumentLoadManager>(new XVDocumentLoadManager(std::move(cacheLib)));
 }
 

@@ -69,6 +69,7 @@ class XVDocumentLoadManager : public XVDocumentLoader,
   static bool StopSharedDocumentLoadManager(std::chrono::milliseconds timeout);
 
   static std::shared_ptr<XVDocumentLoadManager> initWithCacheLibPath(const QString& cacheLibPath);
+  // Null for a null cache.
   static std::shared_ptr<XVDocumentLoadManager> initWithCacheLib(std::shared_ptr<XVFileCacheLib> cacheLib);
   ~XVDocumentLoadManager() override;
 
@@ -82,7 +83,8 @@ class XVDocumentLoadManager : public XVDocumentLoader,
 
   // Every accepted request ends with exactly one XVLoad_End, except a second request of the
   // same path by the same requester while the first still converts: that one is dropped and
-  // "Open_Filed_Error_Info" is posted with the path. Ignored after stopLoading().
+  // "Open_Filed_Error_Info" is posted with the path. Ignored after stopLoading(); a request
+  // accepted before it that would start a conversion ends with "Unknown error!" instead.
   void loadDocumentByFilePath(const QString& filePath,
                               std::shared_ptr<XVloadDocumentProgressDelegate> delegate) override;
 
