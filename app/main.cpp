@@ -5,6 +5,7 @@
 #include "shell/MainQueueBridge.h"
 #include "shell/ProductInfo.h"
 #include "shell/XVBaseFunction.h"
+#include "shell/XVDocumentLoadManager.h"
 
 int main(int argc, char** argv) {
   int status = 0;
@@ -21,6 +22,7 @@ int main(int argc, char** argv) {
     window.show();
     status = QApplication::exec();
 
+    XVDocumentLoadManager::StopSharedDocumentLoadManager(std::chrono::seconds(5));
     MainQueueBridge::uninstall();
     XVBaseFunction::releaseAppEndObjects();
     XVBaseFunction::userDefaults()->sync();

@@ -60,6 +60,16 @@ void ImportInterface::setImportOutPath(const QString& path) {
 
 void ImportInterface::setImportStartPage(qint64, qint64) {}
 
+void ImportInterface::ResetViewSize(const QRectF& frame) {
+  std::lock_guard lock(mutex_);
+  viewFrame_ = frame;
+}
+
+QRectF ImportInterface::viewFrame() const {
+  std::lock_guard lock(mutex_);
+  return viewFrame_;
+}
+
 QString ImportInterface::sourcePath() const {
   std::lock_guard lock(mutex_);
   return sourcePath_;

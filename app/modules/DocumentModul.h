@@ -51,6 +51,7 @@ class ImportInterface {
   // Begins converting sourcePath() into outPath(). Every call ends with exactly one
   // ImportProgressDelegate_end; an exception thrown by the conversion ends it with NO.
   void startImport();
+  // Asks a running conversion to end soon (with its one end); may come more than once.
   virtual void stopImport() {}
   // Opens the result at `path`; NO when it cannot be opened.
   virtual bool importWithResultPath(const QString& path) = 0;
@@ -58,12 +59,13 @@ class ImportInterface {
   virtual pdfkit::PDFDocument* DocumentModulPDFDocument() { return nullptr; }
   // The module's view; created on first use, on the GUI thread.
   virtual QWidget* documentView() = 0;
-  virtual void ResetViewSize(const QRectF& frame) { viewFrame_ = frame; }
+  // The browser sends it from the end callback's thread as well as from the GUI thread.
+  virtual void ResetViewSize(const QRectF& frame);
   virtual void reloadDocumentViewData() {}
 
   QString sourcePath() const;
   QString outPath() const;
-  QRectF viewFrame() const { return viewFrame_; }
+  QRectF viewFrame() const;
 
   // Yes once the current import has sent its end.
   bool importEnded() const { return ended_.load(); }
@@ -84,7 +86,7 @@ class ImportInterface {
  private:
   std::shared_ptr<ImportProgressDelegate> delegate() const;
 
-  mutable std::mutex mutex_;  // guards the paths and the delegate
+  mutable std::mutex mutex_;  // guards the paths, the delegate and the frame
   std::weak_ptr<ImportProgressDelegate> delegate_;
   QString sourcePath_;
   QString outPath_;

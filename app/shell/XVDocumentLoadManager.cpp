@@ -1,0 +1,419 @@
+#include "shell/XVDocumentLoadManager.h"
+
+#include <QFile>
+#include <QFileInfo>
+
+#include <exception>
+#include <filesystem>
+#include <system_error>
+#include <thread>
+
+#include "platform/foundation/log.h"
+#include "platform/foundation/notification_center.h"
+#include "shell/XVBaseFunction.h"
+#include "shell/XVFileCacheLib.h"
+#include "shell/XVFileKey.h"
+#include "shell/XVNotifications.h"
+
+namespace {
+
+const char* const kCategory = "load";
+const QString kRegistryKey = QStringLiteral("XVDocumentLoadManager");
+
+QString unknownError() { return QStringLiteral("Unknown error!"); }
+
+void logLine(foundation::LogLevel level, const QString& message) {
+  foundation::log(level, kCategory, message.toStdString());
+}
+
+std::filesystem::path fsPath(const QString& path) { return std::filesystem::path(QFile::encodeName(path).toStdString()); }
+
+// Removes a file or folder (a link itself, never its target); errors are logged.
+void removeOutput(const QString& path) {
+  if (path.isEmpty()) return;
+  std::error_code ec;
+  std::filesystem::remove_all(fsPath(path), ec);
+  if (ec) logLine(foundation::LogLevel::Warning, QStringLiteral("cannot remove %1: %2").arg(path, QString::fromStdString(ec.message())));
+}
+
+bool outputExists(const QString& path) {
+  std::error_code ec;
+  return std::filesystem::exists(std::filesystem::symlink_status(fsPath(path), ec));
+}
+
+bool answers(const std::shared_ptr<XVloadDocumentProgressDelegate>& d, unsigned message) {
+  return d && (d->answeredMessages() & message) != 0;
+}
+
+}  // namespace
+
+std::shared_ptr<XVDocumentLoadManager> XVDocumentLoadManager::ShareDocumentLoadManager() {
+  return XVBaseFunction::sharedObject<XVDocumentLoadManager>(kRegistryKey, [] {
+    return initWithCacheLibPath(XVBaseFunction::CacheLibSupportDirector());
+  });
+}
+
+bool XVDocumentLoadManager::StopSharedDocumentLoadManager(std::chrono::milliseconds timeout) {
+  auto manager = XVBaseFunction::appEndReleaseObject<XVDocumentLoadManager>(kRegistryKey);
+  return manager ? manager->stopLoading(timeout) : true;
+}
+
+std::shared_ptr<XVDocumentLoadManager> XVDocumentLoadManager::initWithCacheLibPath(const QString& cacheLibPath) {
+  return initWithCacheLib(XVFileCacheLib::fileCacheLibWithLibPath(cacheLibPath));
+}
+
+std::shared_ptr<XVDocumentLoadManager> XVDocumentLoadManager::initWithCacheLib(std::shared_ptr<XVFileCacheLib> cacheLib) {
+  if (!cacheLib) return nullptr;
+  return std::shared_ptr<XVDocumentLoadManager>(new XVDocumentLoadManager(std::move(cacheLib)));
+}
+
+XVDocumentLoadManager::XVDocumentLoadManager(std::shared_ptr<XVFileCacheLib> cacheLib) : cacheLib_(std::move(cacheLib)) {}
+
+XVDocumentLoadManager::~XVDocumentLoadManager() = default;
+
+QList<std::shared_ptr<XVLoadItem>> XVDocumentLoadManager::loadArray() const {
+  std::lock_guard lock(mutex_);
+  return loadArray_;
+}
+
+QList<std::shared_ptr<XVLoadItem>> XVDocumentLoadManager::itemArrayByImport(const ImportInterface* import) const {
+  std::lock_guard lock(mutex_);
+  return itemArrayByImportLocked(import);
+}
+
+std::shared_ptr<XVLoadItem> XVDocumentLoadManager::firstItemByFileKey(const QString& fileKey) const {
+  std::lock_guard lock(mutex_);
+  return firstItemByFileKeyLocked(fileKey);
+}
+
+QList<std::shared_ptr<XVLoadItem>> XVDocumentLoadManager::itemArrayByImportLocked(const ImportInterface* import) const {
+  QList<std::shared_ptr<XVLoadItem>> items;
+  if (!import) return items;
+  for (const auto& item : loadArray_) {
+    if (item->import_.get() == import) items.append(item);
+  }
+  return items;
+}
+
+std::shared_ptr<XVLoadItem> XVDocumentLoadManager::firstItemByFileKeyLocked(const QString& fileKey) const {
+  if (fileKey.isEmpty()) return nullptr;
+  for (const auto& item : loadArray_) {
+    if (item->fileKey_ == fileKey) return item;
+  }
+  return nullptr;
+}
+
+bool XVDocumentLoadManager::idleLocked() const { return workers_ == 0 && loadArray_.isEmpty() && settling_.isEmpty(); }
+
+void XVDocumentLoadManager::loadDocumentByFilePath(const QString& filePath,
+                                                   std::shared_ptr<XVloadDocumentProgressDelegate> delegate) {
+  {
+    std::lock_guard lock(mutex_);
+    if (stopping_) {
+      logLine(foundation::LogLevel::Info, QStringLiteral("quitting: not loading %1").arg(filePath));
+      return;
+    }
+    ++workers_;
+  }
+  try {
+    std::thread([self = shared_from_this(), filePath, delegate] {
+      try {
+        self->loadThreed(filePath, delegate);
+      } catch (const std::exception& e) {
+        logLine(foundation::LogLevel::Error, QStringLiteral("loading %1 failed: %2").arg(filePath, QString::fromUtf8(e.what())));
+      } catch (...) {
+        logLine(foundation::LogLevel::Error, QStringLiteral("loading %1 failed").arg(filePath));
+      }
+      self->workerDone();
+    }).detach();
+  } catch (const std::system_error& e) {
+    logLine(foundation::LogLevel::Error, QStringLiteral("cannot start a load thread: %1").arg(QString::fromUtf8(e.what())));
+    workerDone();
+    XVLoadItem item;
+    item.setFilePath(filePath);
+    item.setDelegate(std::move(delegate));
+    sendEnd(item, nullptr, unknownError());
+  }
+}
+
+void XVDocumentLoadManager::workerDone() {
+  std::lock_guard lock(mutex_);
+  --workers_;
+  changed_.notify_all();
+}
+
+void XVDocumentLoadManager::loadThreed(const QString& filePath,
+                                       const std::shared_ptr<XVloadDocumentProgressDelegate>& delegate) {
+  auto item = std::make_shared<XVLoadItem>();
+  item->setFilePath(filePath);
+  item->setDelegate(delegate);
+  const QString key = XVFileKey::FileKeyByFilePath(filePath);
+  const QString savePath = key.isEmpty() ? QString() : cacheLib_->cachePathById(key);
+  if (savePath.isEmpty()) {
+    // No content key: nothing under the cache folder may be used for it.
+    logLine(foundation::LogLevel::Warning, QStringLiteral("cannot read %1").arg(filePath));
+    sendEnd(*item, nullptr, unknownError());
+    return;
+  }
+  item->setFileKey(key);
+  item->setSavePath(savePath);
+
+  std::shared_ptr<ImportInterface> module;  // made outside the lock once a conversion is due
+  for (;;) {
+    Road road;
+    {
+      std::unique_lock lock(mutex_);
+      road = decideLocked(lock, item, module);
+    }
+    switch (road) {
+      case Road::Duplicate:
+        foundation::NotificationCenter::defaultCenter().post(Open_Filed_Error_Info, nullptr,
+                                                             {{XVFilePathUserInfoKey, std::any(filePath)}});
+        return;
+      case Road::Join:
+        return;
+      case Road::Refused:
+        sendEnd(*item, nullptr, unknownError());
+        return;
+      case Road::Cache:
+        if (loadCacheFile(item)) return;
+        continue;  // the stale entry is gone: decide again
+      case Road::Convert:
+        if (module) {
+          loadConverterFile(item, module);
+          return;
+        }
+        module = DocumentModul::documentModulFilePath(filePath);
+        if (!module) {
+          logLine(foundation::LogLevel::Warning, QStringLiteral("no module opens %1").arg(filePath));
+          sendEnd(*item, nullptr, unknownError());
+          return;
+        }
+        continue;  // decide again with the module in hand
+    }
+  }
+}
+
+XVDocumentLoadManager::Road XVDocumentLoadManager::decideLocked(std::unique_lock<std::mutex>& lock,
+                                                                const std::shared_ptr<XVLoadItem>& item,
+                                                                const std::shared_ptr<ImportInterface>& newModule) {
+  const QString& key = item->fileKey_;
+  for (;;) {
+    if (auto running = firstItemByFileKeyLocked(key)) {
+      // The same requester already waits for this very path.
+      for (const auto& waiting : loadArray_) {
+        if (item->delegate_ && waiting->fileKey_ == key && waiting->delegate_ == item->delegate_ &&
+            waiting->filePath_ == item->filePath_) {
+          return Road::Duplicate;
+        }
+      }
+      item->import_ = running->import_;
+      loadArray_.append(item);
+      return Road::Join;
+    }
+    if (settling_.contains(key)) {
+      changed_.wait(lock);
+      continue;
+    }
+    if (!cacheLib_->cacheFilePathByID(key).isEmpty()) {
+      ++cacheReaders_[key];
+      return Road::Cache;
+    }
+    if (cacheReaders_.value(key) > 0) {
+      changed_.wait(lock);
+      continue;
+    }
+    if (stopping_) return Road::Refused;
+    if (newModule) {
+      item->import_ = newModule;
+      loadArray_.append(item);
+    }
+    return Road::Convert;
+  }
+}
+
+void XVDocumentLoadManager::releaseCacheReader(const QString& key) {
+  std::lock_guard lock(mutex_);
+  auto it = cacheReaders_.find(key);
+  if (it != cacheReaders_.end() && --it.value() <= 0) cacheReaders_.erase(it);
+  changed_.notify_all();
+}
+
+bool XVDocumentLoadManager::loadCacheFile(const std::shared_ptr<XVLoadItem>& item) {
+  struct Reader {
+    XVDocumentLoadManager* self;
+    QString key;
+    bool held = true;
+    void release() {
+      if (held) self->releaseCacheReader(key);
+      held = false;
+    }
+    ~Reader() { release(); }
+  } reader{this, item->fileKey()};
+
+  const auto delegate = item->delegate();
+  if (!delegate) return true;
+  if (answers(delegate, XVloadDocumentProgressDelegate::AnswersStart)) sendStart(item);
+  if (!answers(delegate, XVloadDocumentProgressDelegate::AnswersEnd)) return true;
+
+  const QString storedPath = cacheLib_->cacheFilePathByID(item->fileKey());
+  auto module = DocumentModul::documentModulFilePath(item->filePath());
+  if (!module) {
+    reader.release();
+    sendEnd(*item, nullptr, unknownError());
+    return true;
+  }
+  item->setImport(module);
+  module->setDelegate(weak_from_this());
+  module->setImportSourcePath(item->filePath());
+  module->setImportOutPath(item->savePath());
+  if (storedPath.isEmpty() || !QFileInfo::exists(storedPath) || !module->importWithResultPath(storedPath)) {
+    // No conversion of the key runs while it has readers, so the stale entry can go safely.
+    logLine(foundation::LogLevel::Warning,
+            QStringLiteral("the stored result of %1 is gone or unreadable; converting again").arg(item->filePath()));
+    item->setImport(nullptr);
+    cacheLib_->removeCacheFileByID(item->fileKey());
+    return false;
+  }
+  reader.release();
+  sendEnd(*item, module, QString());
+  return true;
+}
+
+void XVDocumentLoadManager::loadConverterFile(const std::shared_ptr<XVLoadItem>& item,
+                                              const std::shared_ptr<ImportInterface>& module) {
+  // The key is running now: nothing else writes or reads its output until the module ends.
+  if (outputExists(item->savePath())) {
+    logLine(foundation::LogLevel::Info, QStringLiteral("removing a leftover output at %1").arg(item->savePath()));
+    removeOutput(item->savePath());
+  }
+  module->setDelegate(weak_from_this());
+  module->setImportSourcePath(item->filePath());
+  module->setImportOutPath(item->savePath());
+  module->startImport();
+  bool stopping;
+  {
+    std::lock_guard lock(mutex_);
+    stopping = stopping_;
+  }
+  if (stopping) module->stopImport();  // the quit's stop may have come before the start
+}
+
+std::shared_ptr<ImportInterface> XVDocumentLoadManager::openStoredResult(const XVLoadItem& item,
+                                                                         const QString& storedPath) {
+  auto module = DocumentModul::documentModulFilePath(item.filePath());
+  if (!module) return nullptr;
+  module->setDelegate(weak_from_this());
+  module->setImportSourcePath(item.filePath());
+  module->setImportOutPath(item.savePath());
+  return module->importWithResultPath(storedPath) ? module : nullptr;
+}
+
+void XVDocumentLoadManager::sendStart(const std::shared_ptr<XVLoadItem>& item) {
+  {
+    std::lock_guard lock(mutex_);
+    if (item->startSent_) return;
+    item->startSent_ = true;
+  }
+  const auto d = item->delegate();
+  if (!answers(d, XVloadDocumentProgressDelegate::AnswersStart)) return;
+  try {
+    d->XVLoad_Start(item->filePath());
+  } catch (...) {
+    logLine(foundation::LogLevel::Error, QStringLiteral("a requester failed on the start of %1").arg(item->filePath()));
+  }
+}
+
+void XVDocumentLoadManager::sendEnd(const XVLoadItem& item, std::shared_ptr<ImportInterface> import,
+                                    const QString& errorInfo) {
+  const auto d = item.delegate();
+  if (!answers(d, XVloadDocumentProgressDelegate::AnswersEnd)) return;
+  try {
+    d->XVLoad_End(std::move(import), item.filePath(), errorInfo);
+  } catch (...) {
+    logLine(foundation::LogLevel::Error, QStringLiteral("a requester failed on the end of %1").arg(item.filePath()));
+  }
+}
+
+void XVDocumentLoadManager::ImportProgressDelegate_start(ImportInterface* import) {
+  QList<std::shared_ptr<XVLoadItem>> items;
+  {
+    std::lock_guard lock(mutex_);
+    items = itemArrayByImportLocked(import);
+  }
+  for (const auto& item : items) sendStart(item);
+}
+
+void XVDocumentLoadManager::ImportProgressDelegate_Progress(double percent, ImportInterface* import) {
+  for (const auto& item : itemArrayByImport(import)) {
+    const auto d = item->delegate();
+    if (!answers(d, XVloadDocumentProgressDelegate::AnswersProgress)) continue;
+    try {
+      d->XVLoad_progress(percent, item->filePath());
+    } catch (...) {
+      logLine(foundation::LogLevel::Error, QStringLiteral("a requester failed on progress of %1").arg(item->filePath()));
+    }
+  }
+}
+
+void XVDocumentLoadManager::ImportProgressDelegate_end(bool success, ImportInterface* import, const QString& errorInfo) {
+  QList<std::shared_ptr<XVLoadItem>> items;
+  {
+    std::lock_guard lock(mutex_);
+    items = itemArrayByImportLocked(import);
+    if (items.isEmpty()) return;
+    loadArray_.removeIf([import](const std::shared_ptr<XVLoadItem>& i) { return i->import_.get() == import; });
+    // Until the result is recorded or removed, requests for the key wait rather than join or
+    // start a second conversion.
+    settling_.insert(items.first()->fileKey_);
+  }
+  const auto owner = items.first();
+  const QString key = owner->fileKey();
+  const QString savePath = owner->savePath();
+
+  // The first request keeps the converting module; every other one gets a module of its own,
+  // so that one view never sits in two tabs.
+  sendEnd(*owner, owner->import(), success ? QString() : errorInfo);
+  for (qsizetype i = 1; i < items.size(); ++i) {
+    const XVLoadItem& item = *items[i];
+    if (!success) {
+      sendEnd(item, nullptr, errorInfo);
+    } else if (answers(item.delegate(), XVloadDocumentProgressDelegate::AnswersEnd)) {
+      auto own = openStoredResult(item, savePath);
+      sendEnd(item, own, own ? QString() : unknownError());
+    }
+  }
+
+  if (success && outputExists(savePath)) {
+    if (!cacheLib_->addExistCacheFile(savePath, key)) {
+      logLine(foundation::LogLevel::Warning, QStringLiteral("cannot record %1 in the cache index").arg(savePath));
+    }
+  } else {
+    if (success) logLine(foundation::LogLevel::Warning, QStringLiteral("a conversion reported success without output at %1").arg(savePath));
+    removeOutput(savePath);
+  }
+
+  std::lock_guard lock(mutex_);
+  settling_.remove(key);
+  changed_.notify_all();
+}
+
+bool XVDocumentLoadManager::stopLoading(std::chrono::milliseconds timeout) {
+  QList<std::shared_ptr<ImportInterface>> running;
+  {
+    std::lock_guard lock(mutex_);
+    stopping_ = true;
+    for (const auto& item : loadArray_) {
+      if (item->import_ && !running.contains(item->import_)) running.append(item->import_);
+    }
+  }
+  for (const auto& module : running) module->stopImport();
+  const bool done = waitUntilIdle(timeout);
+  if (!done) logLine(foundation::LogLevel::Warning, QStringLiteral("quitting with loads still running"));
+  return done;
+}
+
+bool XVDocumentLoadManager::waitUntilIdle(std::chrono::milliseconds timeout) {
+  std::unique_lock lock(mutex_);
+  return changed_.wait_for(lock, timeout, [this] { return idleLocked(); });
+}
