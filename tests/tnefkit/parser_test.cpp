@@ -18,6 +18,7 @@
 
 using namespace testsupport;
 using tneftest::parseFile;
+using namespace std::string_literals;
 
 namespace {
 
@@ -293,4 +294,18 @@ TEST(TnefCorpus, QuickWinmailRtfBodyDecodesToTheKnownText) {
   std::filesystem::path written;
   ASSERT_TRUE(rtf->writeToFile(dir / "message body 1.rtf", &written));
   EXPECT_EQ(readFile(written), readFile(kCorpus / "quick-contents" / "message.rtf"));
+}
+
+TEST(TnefParser, TheContainersCodePageDecodesItsNames) {
+  TempDir dir;
+  auto run = parseFile(dir.write("cp.dat", TnefWriter()
+                                               .message(0x9006, le32(0x00010000), 8)
+                                               .message(0x9007, le32(1251) + le32(0), 6)
+                                               .attachment(0x9002, "")
+                                               .attachment(0x8010, "\xD2\xE5\xF1\xF2.doc\0"s, 1)
+                                               .attachment(0x800F, "d")
+                                               .bytes()));
+  ASSERT_EQ(run.result(), QFParserResultCodeSuccess);
+  ASSERT_EQ(run.parser->attachments().size(), 1u);
+  EXPECT_EQ(run.parser->attachments()[0]->filename(), "\xD0\xA2\xD0\xB5\xD1\x81\xD1\x82");
 }
