@@ -115,8 +115,15 @@ std::int64_t QFTNEFFormat::readRecords(QFFileHandle& handle, const std::shared_p
   if (!hasValidateDataLeft(handle)) return QFParserResultCodeSuccess;
   const auto size = static_cast<std::int64_t>(handle.fileSize());
   std::shared_ptr<QFAttachment> current;
+  std::int64_t lastPercent = -1;
   for (;;) {
-    post(block, QFParserFlagProgress, static_cast<std::int64_t>(handle.offsetInFile()) * 100 / size);
+    // One callback per new percentage, so that a stream of tiny records cannot flood the
+    // main queue.
+    const std::int64_t percent = static_cast<std::int64_t>(handle.offsetInFile()) * 100 / size;
+    if (percent != lastPercent) {
+      post(block, QFParserFlagProgress, percent);
+      lastPercent = percent;
+    }
     auto record = QFAttrObject::initWithFileHandle(&handle, flag);
     if (!record) break;
     const std::int32_t id = record->nameType();

@@ -126,6 +126,19 @@ TEST(TnefParser, ProgressIsAWholePercentBeforeEachRecord) {
   ASSERT_EQ(progress.size(), 4u);
   for (int i = 0; i < 4; ++i) EXPECT_EQ(progress[i], (6 + i * record) * 100 / size);
   EXPECT_LT(progress.back(), 100);
+
+  // Many tiny records: one callback per new percentage, rising.
+  TnefWriter many;
+  for (int i = 0; i < 5000; ++i) many.message(0x8004, "");
+  auto tiny = parseFile(dir.write("many.dat", many.bytes()));
+  ASSERT_EQ(tiny.result(), QFParserResultCodeSuccess);
+  progress.clear();
+  for (auto [f, c] : tiny.calls) {
+    if (f == std::uint64_t(QFParserFlagProgress)) progress.push_back(c);
+  }
+  EXPECT_EQ(progress.size(), 100u);
+  EXPECT_TRUE(std::is_sorted(progress.begin(), progress.end()));
+  EXPECT_EQ(std::adjacent_find(progress.begin(), progress.end()), progress.end());
 }
 
 TEST(TnefParser, StopsAtABadRecordKeepingWhatCameBefore) {
