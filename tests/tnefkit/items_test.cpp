@@ -82,6 +82,26 @@ TEST(Attachment, NamesAndExtensions) {
   }
 }
 
+TEST(Attachment, LongNamesKeepTheirExtensionWithinTheLimit) {
+  std::u16string longName;
+  for (int i = 0; i < 200; ++i) longName += u"\u00e9";  // two bytes each in UTF-8
+  longName += u".pdf";
+  auto a = makeAttachment({.name = longName, .data = "x"});
+  const std::string name = a->filename() + "." + a->extension().value_or("");
+  EXPECT_LE(name.size(), 255u);
+  EXPECT_EQ(a->extension(), "pdf");
+  EXPECT_EQ(a->filename().size() % 2, 0u);  // no character cut in half
+  // Both copies fit the file system's limit, the numbered one included.
+  TempDir dir;
+  std::filesystem::path first, second;
+  ASSERT_TRUE(a->writeToFile(dir / name, &first));
+  ASSERT_TRUE(a->writeToFile(dir / name, &second));
+  EXPECT_NE(first, second);
+  EXPECT_LE(second.filename().string().size(), 255u);
+  EXPECT_EQ(second.extension(), ".pdf");
+  EXPECT_NE(second.filename().string().find(" (2)"), std::string::npos);
+}
+
 TEST(Attachment, RecordsAndPropertiesFillTheFields) {
   auto flag = std::make_shared<QFModifyFlag>(0x80);
   QFAttachment a(flag);
