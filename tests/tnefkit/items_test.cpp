@@ -17,14 +17,14 @@ namespace {
 
 QFData bytes(std::string_view s) { return QFData(s.begin(), s.end()); }
 
-struct AttachmentSpec {
+struct AttachmentFields {
   std::optional<std::string> title = std::nullopt;    // 0x8010, 8-bit
   std::optional<std::u16string> name = std::nullopt;  // 0x3707, Unicode
   std::optional<std::string> mime = std::nullopt;     // 0x370E, 8-bit
   std::string data = "payload";
 };
 
-std::shared_ptr<QFAttachment> makeAttachment(const AttachmentSpec& s, std::shared_ptr<QFModifyFlag> flag = nullptr) {
+std::shared_ptr<QFAttachment> makeAttachment(const AttachmentFields& s, std::shared_ptr<QFModifyFlag> flag = nullptr) {
   if (!flag) flag = std::make_shared<QFModifyFlag>(0x80);
   auto a = std::make_shared<QFAttachment>(flag);
   a->addAttrObject(QFAttrObject(2, 6, 0x9002, {}, flag));
@@ -57,7 +57,7 @@ class LocaleGuard {
 TEST(Attachment, NamesAndExtensions) {
   struct Case {
     const char* label;
-    AttachmentSpec spec;
+    AttachmentFields fields;
     std::string filename;
     std::optional<std::string> extension;
   } cases[] = {
@@ -76,7 +76,7 @@ TEST(Attachment, NamesAndExtensions) {
       {"dot runs", {.title = "a..b...txt"}, "a.b", "txt"},
   };
   for (const auto& c : cases) {
-    auto a = makeAttachment(c.spec);
+    auto a = makeAttachment(c.fields);
     EXPECT_EQ(a->filename(), c.filename) << c.label;
     EXPECT_EQ(a->extension(), c.extension) << c.label;
   }
