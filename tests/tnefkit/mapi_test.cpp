@@ -1,0 +1,169 @@
+#include <gtest/gtest.h>
+
+#include "platform/foundation/log.h"
+#include "support/tnef_writer.h"
+#include "tnefkit/TnefKit.h"
+
+using namespace testsupport;
+using namespace std::string_literals;
+
+namespace {
+
+std::vector<QFMAPIAttrObject> decode(const std::string& block, std::uint64_t flag = 0x80) {
+  return QFMAPIAttrObject::mapiAttrObjectsFromData(QFData(block.begin(), block.end()),
+                                                   std::make_shared<QFModifyFlag>(flag));
+}
+
+std::string text(const QFMAPIValue& v) { return std::string(v.binaryData()->begin(), v.binaryData()->end()); }
+
+}  // namespace
+
+TEST(MapiDecoder, FixedAndCountedValues) {
+  auto list = decode(MapiBlock()
+                         .property(0x0002, 0x0001).raw(le16(0xFFFE) + le16(0))
+                         .long32(0x0E07, 0x01020304)
+                         .property(0x0040, 0x3007).raw(le32(0x11111111) + le32(0x22222222))
+                         .property(0x0048, 0x0002).raw(std::string(16, '\x05'))
+                         .string8(0x0037, "Subject")
+                         .binary(0x1013, "<b>html</b>")
+                         .bytes());
+  ASSERT_EQ(list.size(), 6u);
+  EXPECT_EQ(list[0].values()[0].dataWord(0), 0xFFFEu);
+  EXPECT_EQ(list[0].values()[0].lengthOfData(), 2u);
+  EXPECT_EQ(list[1].values()[0].dataWord(0), 0x01020304u);
+  EXPECT_EQ(list[2].values()[0].dataWord(0), 0x11111111u);
+  EXPECT_EQ(list[2].values()[0].dataWord(1), 0x22222222u);
+  ASSERT_TRUE(list[3].values()[0].guid());
+  EXPECT_EQ(list[3].values()[0].guid()->data1(), 0x05050505u);
+  // A single-valued string still has its value count before the length.
+  EXPECT_EQ(text(list[4].values()[0]), std::string("Subject\0", 8));
+  EXPECT_EQ(list[4].values()[0].lengthOfData(), 8u);
+  EXPECT_EQ(list[5].nameType(), 0x1013);
+  EXPECT_EQ(text(list[5].values()[0]), "<b>html</b>");
+  EXPECT_FALSE(list[1].values()[0].binaryData());
+}
+
+TEST(MapiDecoder, EmptyAndShortBlocks) {
+  EXPECT_TRUE(decode(le32(0)).empty());
+  EXPECT_TRUE(decode("").empty());
+  EXPECT_TRUE(decode("\x01\x00").empty());
+}
+
+TEST(MapiDecoder, NamedProperties) {
+  auto list = decode(MapiBlock()
+                         .property(0x0003, 0x8001).numericName(0x8233).raw(le32(7))
+                         .property(0x0003, 0x8002).stringNames({u"ab"}).raw(le32(9))
+                         .bytes());
+  ASSERT_EQ(list.size(), 2u);
+  EXPECT_EQ(list[0].nameType(), 0x8233);
+  EXPECT_TRUE(list[0].names().empty());
+  ASSERT_TRUE(list[0].guid());
+  EXPECT_EQ(list[0].values()[0].dataWord(0), 7u);
+  // "ab" with its NUL is stored as L = 6 and padded to 8; the name keeps one byte per unit.
+  ASSERT_EQ(list[1].names().size(), 1u);
+  EXPECT_EQ(list[1].names()[0], (QFData{'a', 'b', 0, 0, 0, 0}));
+  EXPECT_EQ(list[1].values()[0].dataWord(0), 9u);
+}
+
+TEST(MapiDecoder, MultiValuedProperties) {
+  foundation::ScopedLogCapture log;
+  auto list = decode(MapiBlock()
+                         .property(0x1003, 0x0001).raw(le32(2) + le32(10) + le32(20))
+                         .property(0x1002, 0x0002).raw(le32(2) + le32(1) + le32(2))
+                         .property(0x101E, 0x0003).counted({"one", "three"})
+                         .property(0x1040, 0x0004).raw(le32(0))
+                         .long32(0x0005, 55)
+                         .bytes());
+  ASSERT_EQ(list.size(), 5u);
+  ASSERT_EQ(list[0].values().size(), 2u);
+  EXPECT_EQ(list[0].dataType(), 3);
+  EXPECT_EQ(list[0].values()[1].dataWord(0), 20u);
+  // Unsupported multi-valued type: logged, kept without values, and stepped over.
+  EXPECT_TRUE(log.contains("Error MAPI data for type: MAPI short (signed 16 bits)"));
+  EXPECT_TRUE(list[1].values().empty());
+  ASSERT_EQ(list[2].values().size(), 2u);
+  EXPECT_EQ(text(list[2].values()[1]), "three");
+  EXPECT_TRUE(list[3].values().empty());
+  EXPECT_EQ(list[4].values()[0].dataWord(0), 55u);
+}
+
+TEST(MapiDecoder, RejectedOrUnknownTypeEndsTheBlockKeepingWhatCameBefore) {
+  struct Case {
+    std::uint16_t type;
+    const char* message;
+  } cases[] = {{0x0000, "Invalid attribute"}, {0x0001, "Invalid attribute"}, {0x000A, "Invalid attribute"},
+               {0x0099, "Undefined attribute"}};
+  for (const auto& c : cases) {
+    foundation::ScopedLogCapture log;
+    // What follows the bad property would decode as an HTML body if read on from there.
+    auto list = decode(MapiBlock()
+                           .long32(0x0E07, 1)
+                           .property(c.type, 0x0E08)
+                           .binary(0x1013, "invented")
+                           .bytes());
+    ASSERT_EQ(list.size(), 1u) << c.type;
+    EXPECT_EQ(list[0].nameType(), 0x0E07);
+    EXPECT_TRUE(log.contains(c.message)) << c.type;
+  }
+}
+
+TEST(MapiDecoder, CountsAndLengthsNeverReadPastTheBlock) {
+  const std::string cases[] = {
+      MapiBlock().long32(0x0E07, 1).bytesWithCount(0xFFFFFFFF),
+      MapiBlock().property(0x0102, 0x1013).raw(le32(1) + le32(0x7FFFFFFF) + "abc").bytes(),
+      MapiBlock().property(0x0102, 0x1013).raw(le32(0xFFFFFFFF) + le32(2) + "ab\0\0").bytes(),
+      MapiBlock().property(0x1003, 0x0001).raw(le32(0x40000000) + le32(1)).bytes(),
+      MapiBlock().property(0x1002, 0x0001).raw(le32(0x40000000)).bytes(),
+      MapiBlock().property(0x0003, 0x8001).raw(std::string(16, '\0') + le32(3) + le32(0x7FFFFFFF)).bytes(),
+      MapiBlock().property(0x0048, 0x0002).raw("short").bytes(),
+  };
+  for (const auto& block : cases) {
+    foundation::ScopedLogCapture log;
+    auto list = decode(block);
+    EXPECT_LE(list.size(), 1u);
+    EXPECT_TRUE(list.empty() || list[0].nameType() == 0x0E07 || list[0].nameType() == 0x1013);
+  }
+  // The first case keeps its one good property.
+  EXPECT_EQ(decode(cases[0]).size(), 1u);
+  // A trailing value whose padding is missing is still whole.
+  auto list = decode(MapiBlock().property(0x0102, 0x1013).raw(le32(1) + le32(3) + "abc").bytes());
+  ASSERT_EQ(list.size(), 1u);
+  EXPECT_EQ(text(list[0].values()[0]), "abc");
+}
+
+TEST(MapiDecoder, UnicodeStringsBecomeUtf8) {
+  struct Case {
+    std::string utf16;
+    std::string utf8;
+  } cases[] = {
+      {"\xE9\x00\x00\x00"s, "\xC3\xA9"},
+      {"\xFF\x07\x00\x00"s, "\xDF\xBF"},
+      {utf16le(u"A\u20AC"), "A\xE2\x82\xAC"},
+      {"\x3D\xD8\x00\xDE\x00\x00"s, "\xF0\x9F\x98\x80"},     // a surrogate pair: U+1F600
+      {"\x00\xD8\x41\x00"s, "\xEF\xBF\xBD" "A"},              // a lone high surrogate
+      {"a\x00\x00\x00" "b\x00"s, "a"},                      // ends at the first NUL unit
+      {"a", ""},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(QFMAPIValue::stringFromUnicode(reinterpret_cast<const std::uint8_t*>(c.utf16.data()), c.utf16.size()),
+              c.utf8);
+  }
+  auto list = decode(MapiBlock().unicode(0x3707, u"r\u00e9sum\u00e9.pdf").bytes());
+  ASSERT_EQ(list.size(), 1u);
+  EXPECT_EQ(text(list[0].values()[0]), "r\xC3\xA9sum\xC3\xA9.pdf");
+}
+
+TEST(MapiDecoder, DebugNamesAndDescriptions) {
+  EXPECT_EQ(QFMAPIAttrObject::mapiNameTypeName(0x1009), "QFMAPINameTypeRTF_COMPRESSED");
+  EXPECT_EQ(QFMAPIAttrObject::mapiNameTypeName(0x3707), "QFMAPINameTypeATTACH_LONG_FILENAME");
+  EXPECT_EQ(QFMAPIAttrObject::mapiNameTypeName(0x7FFF), "Unknown MAPI name type");
+  EXPECT_EQ(QFMAPIValue::mapiDataTypeName(258), "MAPI binary");
+  EXPECT_EQ(QFMAPIValue::mapiDataTypeName(999), "Unknown MAPI data type");
+  EXPECT_EQ(QFMAPIAttrObject::padTo4Byte(5), 8u);
+  EXPECT_EQ(QFMAPIAttrObject::padTo4Byte(0xFFFFFFFF), 0x100000000u);
+
+  foundation::ScopedLogCapture log;
+  decode(MapiBlock().property(0x1003, 0x0E07).raw(le32(1) + le32(4)).bytes(), 0x02);
+  EXPECT_TRUE(log.contains("!!MULTI_VALUE_FLAG seen (0xe07 0x03)"));
+  EXPECT_TRUE(log.contains("(MAPI) QFMAPINameTypeMESSAGE_FLAGS [type: MAPI integer (signed 32 bits)] [num_values = 1]"));
+}

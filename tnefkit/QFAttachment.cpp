@@ -1,0 +1,143 @@
+#include "tnefkit/QFAttachment.h"
+
+#include <cctype>
+
+#include "tnefkit/QFStringEncoding.h"
+#include "tnefkit/file_writer.h"
+#include "tnefkit/mime_table.h"
+#include "tnefkit/tnef_log.h"
+
+using tnefkit::format;
+
+namespace {
+constexpr std::int32_t kUnicodeType = 31;
+
+// Record text: without one terminating NUL byte.
+QFData withoutTerminator(QFData bytes) {
+  if (!bytes.empty() && bytes.back() == 0) bytes.pop_back();
+  return bytes;
+}
+
+std::string lowered(std::string_view s) {
+  std::string out(s);
+  for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return out;
+}
+}  // namespace
+
+QFAttachment::QFAttachment(std::shared_ptr<QFModifyFlag> modifyFlag) : flag_(std::move(modifyFlag)) {}
+
+void QFAttachment::addAttrObject(QFAttrObject record) {
+  switch (record.nameType()) {
+    case 0x800F:
+      fileData_ = record.takeObjBuffer();
+      hasFileData_ = true;
+      break;
+    case 0x8010:
+      fileTitle_ = Text{withoutTerminator(record.takeObjBuffer()), false};
+      break;
+    case 0x8013:
+      modifyDate_ = QFDate::initWithData(record.objBuffer());
+      break;
+    case 0x9005: {
+      auto list = QFMAPIAttrObject::mapiAttrObjectsFromData(record.objBuffer(), flag_);
+      if (!list.empty()) addMAPIAttriObject(std::move(list));
+      break;
+    }
+    case 0x9007:
+      tnefkit::logDebug(record.description());
+      if (flag_ && record.objBuffer().size() >= 4) flag_->setOEMCodePage(readUint32(record.objBuffer()));
+      break;
+    default:
+      break;
+  }
+}
+
+void QFAttachment::addMAPIAttriObject(std::vector<QFMAPIAttrObject> properties) {
+  for (QFMAPIAttrObject& property : properties) {
+    if (property.values().empty()) continue;
+    QFMAPIValue& first = property.values().front();
+    if (!first.binaryData()) continue;
+    const bool unicode = first.dataType() == kUnicodeType;
+    switch (property.nameType()) {
+      case 0x3701: {
+        fileData_ = first.takeBinaryData();
+        hasFileData_ = true;
+        break;
+      }
+      case 0x3707:
+        fileInternalName_ = Text{withoutTerminator(first.takeBinaryData()), unicode};
+        break;
+      case 0x370E:
+        mimeType_ = Text{withoutTerminator(first.takeBinaryData()), unicode};
+        break;
+      case 0x3712:
+        contentID_ = Text{withoutTerminator(first.takeBinaryData()), unicode};
+        break;
+      default:
+        break;
+    }
+  }
+}
+
+std::optional<std::string> QFAttachment::decoded(const std::optional<Text>& text) const {
+  if (!text) return std::nullopt;
+  if (text->unicode) return std::string(text->bytes.begin(), text->bytes.end());
+  return QFStringEncoding::decode(text->bytes, flag_ ? flag_->oemCodePage() : 0);
+}
+
+std::optional<std::string> QFAttachment::mimeType() const { return decoded(mimeType_); }
+std::optional<std::string> QFAttachment::contentID() const { return decoded(contentID_); }
+std::optional<std::string> QFAttachment::fileTitle() const { return decoded(fileTitle_); }
+std::optional<std::string> QFAttachment::fileInternalName() const { return decoded(fileInternalName_); }
+
+std::optional<std::string> QFAttachment::bestName() const {
+  for (const auto* text : {&fileInternalName_, &fileTitle_}) {
+    auto name = decoded(*text);
+    if (name && !name->empty()) return tnefkit::safeFileName(*name);
+  }
+  return std::nullopt;
+}
+
+std::string QFAttachment::filename() const {
+  auto name = bestName();
+  if (!name) return "Untitled";
+  std::string stem(tnefkit::deletingPathExtension(*name));
+  return stem.empty() ? "Untitled" : stem;
+}
+
+std::optional<std::string> QFAttachment::extension() const {
+  if (auto name = bestName()) {
+    std::string_view ext = tnefkit::pathExtension(*name);
+    if (!ext.empty()) return std::string(ext);
+  }
+  if (auto mime = mimeType(); mime && !mime->empty()) {
+    if (auto ext = tnefkit::extensionForMimeType(*mime)) return tnefkit::safeFileName(*ext);
+  }
+  return std::nullopt;
+}
+
+bool QFAttachment::writeToFile(const std::filesystem::path& url, std::filesystem::path* writtenPath) const {
+  std::filesystem::path path = url;
+  const auto ext = extension();
+  const std::string current(tnefkit::pathExtension(path.filename().string()));
+  if (ext && *ext != lowered(current)) {
+    tnefkit::logWarning(format("Warning: file extension(%s) not match (%s)", current.c_str(), ext->c_str()));
+    path.replace_extension(*ext);
+  }
+  if (fileData_.empty()) tnefkit::logError(format("File data size is zero for attachment: %s", filename().c_str()));
+  const QFBytes chunk(fileData_);
+  auto written = tnefkit::writeNewFile(path, std::span<const QFBytes>(&chunk, fileData_.empty() ? 0 : 1),
+                                       tnefkit::OnExisting::Number);
+  if (written && writtenPath) *writtenPath = *written;
+  return written.has_value() && !fileData_.empty();
+}
+
+std::string QFAttachment::description() const {
+  std::string s = "Attachment title: " + filename() + "\n";
+  if (auto m = mimeType()) s += "Attachment mime type: " + *m + "\n";
+  if (auto c = contentID()) s += "Attachment content ID: " + *c + "\n";
+  if (modifyDate_) s += "Attachment modify date: " + modifyDate_->description() + "\n";
+  if (hasFileData_) s += format("Attachment content data: <%lu bytes>\n", static_cast<unsigned long>(fileData_.size()));
+  return s;
+}

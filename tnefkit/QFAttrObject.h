@@ -1,0 +1,120 @@
+#pragma once
+// One attribute record of a TNEF stream, and the small value types that records carry.
+
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "tnefkit/QFModifyFlag.h"
+#include "tnefkit/QFReadType.h"
+#include "tnefkit/export.h"
+
+TNEFKIT_EXPORT extern const char* const QFMonday;
+TNEFKIT_EXPORT extern const char* const QFTuesday;
+TNEFKIT_EXPORT extern const char* const QFWednessday;
+TNEFKIT_EXPORT extern const char* const QFThursday;
+TNEFKIT_EXPORT extern const char* const QFFriday;
+TNEFKIT_EXPORT extern const char* const QFSaturday;
+TNEFKIT_EXPORT extern const char* const QFSunday;
+
+// A GUID as stored: data1, data2, data3 little-endian, data4 eight bytes as they are.
+class TNEFKIT_EXPORT QFGUID {
+ public:
+  // Empty (with a log line) when `data` is shorter than 16 bytes.
+  static std::optional<QFGUID> initWithData(QFBytes data);
+
+  std::uint32_t data1() const { return data1_; }
+  std::uint16_t data2() const { return data2_; }
+  std::uint16_t data3() const { return data3_; }
+  const std::uint8_t* data4() const { return data4_; }
+  std::string description() const;
+
+ private:
+  std::uint32_t data1_ = 0;
+  std::uint16_t data2_ = 0;
+  std::uint16_t data3_ = 0;
+  std::uint8_t data4_[8] = {};
+};
+
+// A TNEF date: seven signed 16-bit fields (year, month, day, hour, minute, second, weekday).
+class TNEFKIT_EXPORT QFDate {
+ public:
+  // Null (with a log line) when `data` is shorter than 14 bytes.
+  static std::shared_ptr<QFDate> initWithData(QFBytes data);
+
+  // Field 0 to 6; a larger index logs and answers 0.
+  std::int16_t valueAtIndex(std::size_t index) const;
+  std::int16_t year() const { return fields_[0]; }
+  std::int16_t month() const { return fields_[1]; }
+  std::int16_t day() const { return fields_[2]; }
+  std::int16_t hour() const { return fields_[3]; }
+  std::int16_t minute() const { return fields_[4]; }
+  std::int16_t second() const { return fields_[5]; }
+  // "Monday" for 0 to "Sunday" for 6; "" for any other number.
+  std::string weekday() const;
+  std::string description() const;
+  // The fields as a UTC time point; empty when they do not form a valid date.
+  std::optional<std::chrono::system_clock::time_point> toNSDate() const;
+
+ private:
+  std::int16_t fields_[7] = {};
+};
+
+// The sender triple: four 16-bit words, the display name, then the address.
+class TNEFKIT_EXPORT QFTriple {
+ public:
+  // Null when `data` is shorter than 8 bytes.
+  static std::shared_ptr<QFTriple> initWithData(QFBytes data, std::shared_ptr<const QFModifyFlag> flag = nullptr);
+
+  // Component 0 to 3; a larger index logs and answers 0.
+  std::uint16_t valueAtIndex(std::size_t index) const;
+  std::uint16_t trpID() const { return valueAtIndex(0); }
+  std::uint16_t trpchbg() const { return valueAtIndex(1); }
+  std::uint16_t trpcch() const { return valueAtIndex(2); }
+  std::uint16_t trpcb() const { return valueAtIndex(3); }
+  // Decoded strings; "?" when the data is too short for them.
+  std::string senderDisplayName() const;
+  std::string senderAddress() const;
+  const QFData& tripleData() const { return data_; }
+  std::string description() const;
+
+ private:
+  QFData data_;
+  std::shared_ptr<const QFModifyFlag> flag_;
+};
+
+// One attribute record: level, TNEF value type, attribute id and data, checksum verified.
+class TNEFKIT_EXPORT QFAttrObject {
+ public:
+  // Reads one record at the handle's position. Empty (with a log line) on a bad level,
+  // a record cut short by the end of the file, or a checksum mismatch.
+  static std::optional<QFAttrObject> initWithFileHandle(QFFileHandle* handle, std::shared_ptr<QFModifyFlag> modifyFlag);
+
+  // A record built from its parts, as the stream would carry it.
+  QFAttrObject(std::int32_t objectType, std::int32_t dataType, std::int32_t nameType, QFData objBuffer,
+               std::shared_ptr<QFModifyFlag> modifyFlag = nullptr);
+
+  std::int32_t objectType() const { return objectType_; }
+  std::int32_t dateType() const { return dataType_; }
+  std::int32_t nameType() const { return nameType_; }
+  const QFData& objBuffer() const { return objBuffer_; }
+  // Moves the data out of the record.
+  QFData takeObjBuffer() { return std::move(objBuffer_); }
+  const std::shared_ptr<QFModifyFlag>& modifyFlag() const { return modifyFlag_; }
+
+  // Whether the 16-bit byte sum of `data` equals `expected`.
+  bool checksum(std::uint16_t expected, QFBytes data) const;
+
+  static std::string tnefDataTypeName(std::int32_t type);
+  static std::string tnefNameTypeName(std::int32_t nameType);
+  std::string description() const;
+
+ private:
+  std::int32_t objectType_;
+  std::int32_t dataType_;
+  std::int32_t nameType_;
+  std::shared_ptr<QFModifyFlag> modifyFlag_;
+  QFData objBuffer_;
+};

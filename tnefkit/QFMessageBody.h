@@ -1,0 +1,74 @@
+#pragma once
+// Message bodies found in a container: plain text, HTML or compressed RTF.
+
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "tnefkit/QFAttrObject.h"
+#include "tnefkit/QFModifyFlag.h"
+#include "tnefkit/QFReadType.h"
+#include "tnefkit/export.h"
+
+enum QFMessageBodyType : std::int32_t {
+  QFMessageBodyTypePlainText = 0,
+  QFMessageBodyTypeHTML = 1,
+  QFMessageBodyTypeRTF = 2,
+};
+
+class TNEFKIT_EXPORT QFMessageBodyTypeInfo {
+ public:
+  explicit QFMessageBodyTypeInfo(std::int32_t type) : type_(type) {}
+  std::int32_t type() const { return type_; }
+  // "txt", "html", "rtf"; "unknown" for any other type.
+  std::string extension() const;
+  // "text/plain", "text/html", "text/rtf"; "text/unknown".
+  std::string description() const;
+  // 't', 'h', 'r'; 'u'.
+  char markFlag() const;
+
+ private:
+  std::int32_t type_;
+};
+
+class TNEFKIT_EXPORT QFMessageBody {
+ public:
+  // `modifyFlag` carries the container's code page for plain text; it may be null.
+  QFMessageBody(std::int32_t type, std::vector<QFData> datas, std::shared_ptr<const QFModifyFlag> modifyFlag = nullptr);
+
+  std::int32_t messageFormatType() const { return type_; }
+  const std::vector<QFData>& datas() const { return datas_; }
+  QFMessageBodyTypeInfo messageBodyTypeInfo() const { return QFMessageBodyTypeInfo(type_); }
+
+  const std::optional<std::string>& sentFor() const { return sentFor_; }
+  const std::optional<std::string>& from() const { return from_; }
+  const std::optional<std::string>& subject() const { return subject_; }
+  const std::shared_ptr<QFDate>& dateReceived() const { return dateReceived_; }
+  const std::shared_ptr<QFDate>& dateSent() const { return dateSent_; }
+  void setSentFor(std::optional<std::string> v) { sentFor_ = std::move(v); }
+  void setFrom(std::optional<std::string> v) { from_ = std::move(v); }
+  void setSubject(std::optional<std::string> v) { subject_ = std::move(v); }
+  void setDateReceived(std::shared_ptr<QFDate> v) { dateReceived_ = std::move(v); }
+  void setDateSent(std::shared_ptr<QFDate> v) { dateSent_ = std::move(v); }
+
+  // Plain text with at least one block: the first block as UTF-8 text; otherwise nothing.
+  std::optional<std::string> textBody() const;
+
+  // Writes the body to `path`, its extension replaced by the type's when they differ:
+  // plain text as UTF-8, HTML as stored, RTF decompressed. Never replaces a file. A body
+  // that decodes to nothing writes no file and answers false. `writtenPath` receives the
+  // path written.
+  bool writeToFile(const std::filesystem::path& path, std::filesystem::path* writtenPath = nullptr) const;
+
+  std::string description() const;
+
+ private:
+  std::int32_t type_;
+  std::vector<QFData> datas_;
+  std::shared_ptr<const QFModifyFlag> flag_;
+  std::optional<std::string> sentFor_, from_, subject_;
+  std::shared_ptr<QFDate> dateReceived_, dateSent_;
+};

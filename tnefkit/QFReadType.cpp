@@ -1,0 +1,106 @@
+#include "tnefkit/QFReadType.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+namespace {
+constexpr std::size_t kBufferSize = 256 * 1024;
+}
+
+std::uint32_t uint32Value(const void* pointer) {
+  const auto* p = static_cast<const std::uint8_t*>(pointer);
+  return std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8 | std::uint32_t(p[2]) << 16 | std::uint32_t(p[3]) << 24;
+}
+
+std::uint16_t uint16Value(const void* pointer) {
+  const auto* p = static_cast<const std::uint8_t*>(pointer);
+  return std::uint16_t(p[0] | p[1] << 8);
+}
+
+std::uint32_t readUint32(QFBytes data) { return data.size() < 4 ? 0 : uint32Value(data.data()); }
+std::uint16_t readUint16(QFBytes data) { return data.size() < 2 ? 0 : uint16Value(data.data()); }
+std::uint8_t readUint8(QFBytes data) { return data.empty() ? 0 : data[0]; }
+
+std::unique_ptr<QFFileHandle> QFFileHandle::fileHandleForReadingAtPath(const std::filesystem::path& path) {
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return nullptr;
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd);
+    return nullptr;
+  }
+  return std::unique_ptr<QFFileHandle>(new QFFileHandle(fd, static_cast<std::uint64_t>(st.st_size)));
+}
+
+QFFileHandle::QFFileHandle(int fd, std::uint64_t size)
+    : fd_(fd), size_(size), buf_(new std::uint8_t[kBufferSize]) {}
+
+QFFileHandle::~QFFileHandle() { ::close(fd_); }
+
+bool QFFileHandle::fill() {
+  bufStart_ = offset_;
+  bufLen_ = 0;
+  for (;;) {
+    ssize_t n = ::pread(fd_, buf_.get(), kBufferSize, static_cast<off_t>(offset_));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    bufLen_ = static_cast<std::size_t>(n);
+    return true;
+  }
+}
+
+std::size_t QFFileHandle::readBytes(void* out, std::size_t length) {
+  auto* dst = static_cast<std::uint8_t*>(out);
+  std::size_t done = 0;
+  while (done < length) {
+    if (offset_ >= bufStart_ && offset_ < bufStart_ + bufLen_) {
+      std::size_t at = static_cast<std::size_t>(offset_ - bufStart_);
+      std::size_t n = std::min(length - done, bufLen_ - at);
+      std::memcpy(dst + done, buf_.get() + at, n);
+      done += n;
+      offset_ += n;
+      continue;
+    }
+    std::size_t want = length - done;
+    if (want >= kBufferSize) {
+      // Large reads go straight into the destination.
+      ssize_t n = ::pread(fd_, dst + done, want, static_cast<off_t>(offset_));
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) break;
+      done += static_cast<std::size_t>(n);
+      offset_ += static_cast<std::uint64_t>(n);
+      continue;
+    }
+    if (!fill()) break;
+  }
+  return done;
+}
+
+QFData QFFileHandle::readDataOfLength(std::uint64_t length) {
+  length = std::min(length, bytesRemaining());
+  QFData data(static_cast<std::size_t>(length));
+  data.resize(readBytes(data.data(), data.size()));
+  return data;
+}
+
+std::uint32_t QFFileHandle::readUint32() {
+  std::uint8_t b[4];
+  return readBytes(b, 4) == 4 ? uint32Value(b) : 0;
+}
+
+std::uint16_t QFFileHandle::readUint16() {
+  std::uint8_t b[2];
+  return readBytes(b, 2) == 2 ? uint16Value(b) : 0;
+}
+
+std::uint8_t QFFileHandle::readUint8() {
+  std::uint8_t b = 0;
+  return readBytes(&b, 1) == 1 ? b : 0;
+}
+
+void QFFileHandle::seekToFileOffset(std::uint64_t offset) { offset_ = offset; }

@@ -1,0 +1,61 @@
+#pragma once
+// Little-endian readers over byte buffers and over a read-only file.
+
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <span>
+#include <vector>
+
+#include "tnefkit/export.h"
+
+using QFData = std::vector<std::uint8_t>;
+using QFBytes = std::span<const std::uint8_t>;
+
+// The little-endian value at `pointer`; the caller guarantees the bytes exist.
+TNEFKIT_EXPORT std::uint32_t uint32Value(const void* pointer);
+TNEFKIT_EXPORT std::uint16_t uint16Value(const void* pointer);
+
+// The little-endian value at the start of `data`; 0 when `data` is shorter than the value.
+TNEFKIT_EXPORT std::uint32_t readUint32(QFBytes data);
+TNEFKIT_EXPORT std::uint16_t readUint16(QFBytes data);
+TNEFKIT_EXPORT std::uint8_t readUint8(QFBytes data);
+
+// A buffered read handle on one file. Reads never return more than the file holds.
+class TNEFKIT_EXPORT QFFileHandle {
+ public:
+  // Null when the file cannot be opened for reading (or is not a regular file).
+  static std::unique_ptr<QFFileHandle> fileHandleForReadingAtPath(const std::filesystem::path& path);
+  ~QFFileHandle();
+  QFFileHandle(const QFFileHandle&) = delete;
+  QFFileHandle& operator=(const QFFileHandle&) = delete;
+
+  // The value read at the position (0 when fewer bytes remain); the position advances by
+  // the bytes actually read.
+  std::uint32_t readUint32();
+  std::uint16_t readUint16();
+  std::uint8_t readUint8();
+
+  // Reads up to `length` bytes into `out`; answers how many were read.
+  std::size_t readBytes(void* out, std::size_t length);
+  // Up to `length` bytes; never allocates more than the bytes that remain.
+  QFData readDataOfLength(std::uint64_t length);
+
+  std::uint64_t offsetInFile() const { return offset_; }
+  // The file's size when it was opened.
+  std::uint64_t fileSize() const { return size_; }
+  std::uint64_t bytesRemaining() const { return offset_ < size_ ? size_ - offset_ : 0; }
+  void seekToFileOffset(std::uint64_t offset);
+
+ private:
+  QFFileHandle(int fd, std::uint64_t size);
+  bool fill();
+
+  int fd_;
+  std::uint64_t size_;
+  std::uint64_t offset_ = 0;      // logical position
+  std::uint64_t bufStart_ = 0;    // file offset of buf_[0]
+  std::size_t bufLen_ = 0;
+  std::unique_ptr<std::uint8_t[]> buf_;
+};

@@ -1,0 +1,168 @@
+#include "tnefkit/QFTNEFFormat.h"
+
+#include "tnefkit/TnefKit.h"
+
+#include "platform/foundation/dispatcher.h"
+#include "tnefkit/QFAttrObject.h"
+#include "tnefkit/QFMAPIAttrObject.h"
+#include "tnefkit/tnef_log.h"
+
+using tnefkit::format;
+
+const std::int64_t QFBytesPerGUID = 16;
+const std::int64_t QFNumberOfBytesForData4 = 8;
+const std::int64_t QFParserFlagStart = 0;
+const std::int64_t QFParserFlagProgress = 1;
+const std::int64_t QFParserFlagComplete = 2;
+const std::int64_t QFParserResultCodeFailed = -1;
+const std::int64_t QFParserResultCodeSuccess = 0;
+
+namespace {
+constexpr std::uint64_t kOptionWord = 0x80;
+
+void post(const QFParserBlock& block, std::int64_t flag, std::int64_t code) {
+  if (!block) return;
+  foundation::Dispatcher::postMain([block, flag, code] { block(static_cast<std::uint64_t>(flag), code); });
+}
+}  // namespace
+
+std::shared_ptr<QFTNEFFormat> QFTNEFFormat::initWithURL(const std::filesystem::path& fileURL) {
+  if (fileURL.empty()) {
+    tnefkit::logError("MUST be a winmail file exist");
+    return nullptr;
+  }
+  return std::make_shared<QFTNEFFormat>(Key{}, fileURL);
+}
+
+QFTNEFFormat::QFTNEFFormat(Key, std::filesystem::path fileURL) : fileURL_(std::move(fileURL)) {}
+
+std::vector<std::shared_ptr<QFMessageBody>> QFTNEFFormat::messageBodys() const {
+  std::lock_guard lock(mutex_);
+  return messageBodys_;
+}
+
+std::vector<std::shared_ptr<QFAttachment>> QFTNEFFormat::attachments() const {
+  std::lock_guard lock(mutex_);
+  return attachments_;
+}
+
+bool QFTNEFFormat::hasValidateDataLeft(QFFileHandle& handle) {
+  const std::uint64_t remaining = handle.bytesRemaining();
+  if (remaining == 0) return false;
+  if (remaining >= 8) return true;
+  tnefkit::logError("ERROR: garbage at end of file.");
+  return false;
+}
+
+bool QFTNEFFormat::startParserWithBlock(QFParserBlock block) {
+  if (parsing_.exchange(true)) {
+    tnefkit::logError("A parse of this file is already running.");
+    return false;
+  }
+  std::shared_ptr<QFFileHandle> handle = QFFileHandle::fileHandleForReadingAtPath(fileURL_);
+  if (!handle) {
+    tnefkit::logError("Failed open winmail file.");
+    parsing_ = false;
+    return false;
+  }
+  auto flag = std::make_shared<QFModifyFlag>(kOptionWord);
+  if (handle->readUint32() != markFlag()) {
+    tnefkit::logError("Seems not to be a TNEF file");
+    parsing_ = false;
+    return false;
+  }
+  tnefKey_ = handle->readUint16();
+  {
+    std::lock_guard lock(mutex_);
+    modifyflag_ = flag;
+    messageBodys_.clear();
+    attachments_.clear();
+  }
+  auto self = shared_from_this();
+  foundation::Dispatcher::postBackground(
+      [self, handle, flag, block = std::move(block)] { self->parse(handle, flag, block); });
+  return true;
+}
+
+void QFTNEFFormat::parse(std::shared_ptr<QFFileHandle> handle, std::shared_ptr<QFModifyFlag> flag,
+                         const QFParserBlock& block) {
+  post(block, QFParserFlagStart, 0);
+  auto results = std::make_shared<Results>();
+  std::int64_t code = QFParserResultCodeFailed;
+  try {
+    code = readRecords(*handle, flag, block, *results);
+  } catch (const std::exception& e) {
+    tnefkit::logError(format("Parse of %s failed: %s", fileURL_.c_str(), e.what()));
+  } catch (...) {
+    tnefkit::logError(format("Parse of %s failed", fileURL_.c_str()));
+  }
+  handle.reset();
+  // Publish on the main queue, then report completion.
+  auto self = shared_from_this();
+  foundation::Dispatcher::postMain([self, results, block, code] {
+    {
+      std::lock_guard lock(self->mutex_);
+      self->messageBodys_ = std::move(results->bodies);
+      self->attachments_ = std::move(results->attachments);
+    }
+    self->parsing_ = false;
+    if (block) block(static_cast<std::uint64_t>(QFParserFlagComplete), code);
+  });
+}
+
+std::int64_t QFTNEFFormat::readRecords(QFFileHandle& handle, const std::shared_ptr<QFModifyFlag>& flag,
+                                       const QFParserBlock& block, Results& results) {
+  if (!hasValidateDataLeft(handle)) return QFParserResultCodeSuccess;
+  const auto size = static_cast<std::int64_t>(handle.fileSize());
+  std::shared_ptr<QFAttachment> current;
+  std::int64_t lastPercent = -1;
+  for (;;) {
+    // One callback per new percentage, so that a stream of tiny records cannot flood the
+    // main queue.
+    const std::int64_t percent = static_cast<std::int64_t>(handle.offsetInFile()) * 100 / size;
+    if (percent != lastPercent) {
+      post(block, QFParserFlagProgress, percent);
+      lastPercent = percent;
+    }
+    auto record = QFAttrObject::initWithFileHandle(&handle, flag);
+    if (!record) break;
+    const std::int32_t id = record->nameType();
+    if (id == 0x9002) {
+      current = std::make_shared<QFAttachment>(flag);
+      results.attachments.push_back(current);
+    }
+    if (record->objectType() == 2) {
+      if (current) current->addAttrObject(std::move(*record));
+    } else if (record->objectType() == 1) {
+      if (id == 0x800C) {
+        std::vector<QFData> blocks;
+        blocks.push_back(record->takeObjBuffer());
+        results.bodies.push_back(std::make_shared<QFMessageBody>(0, std::move(blocks), flag));
+      } else if (id == 0x9003) {
+        for (QFMAPIAttrObject& property : QFMAPIAttrObject::mapiAttrObjectsFromData(record->objBuffer(), flag)) {
+          std::vector<QFData> blocks;
+          for (QFMAPIValue& value : property.values()) {
+            if (value.binaryData()) blocks.push_back(value.takeBinaryData());
+          }
+          if (property.nameType() == 0x1013) {
+            results.bodies.push_back(std::make_shared<QFMessageBody>(1, std::move(blocks), flag));
+          } else if (property.nameType() == 0x1009) {
+            results.bodies.push_back(std::make_shared<QFMessageBody>(2, std::move(blocks), flag));
+          } else {
+            tnefkit::logDebug("Other type mapi object.");
+          }
+        }
+      } else if (id == 0x9007 && record->objBuffer().size() >= 4) {
+        flag->setOEMCodePage(readUint32(record->objBuffer()));
+      }
+    } else {
+      tnefkit::logError(format("Invalid lvl type on attribute: %d\n", record->objectType()));
+      return QFParserResultCodeFailed;
+    }
+    if (!hasValidateDataLeft(handle)) break;
+  }
+  return QFParserResultCodeSuccess;
+}
+
+const double TnefKitVersionNumber = 1.0;
+const unsigned char TnefKitVersionString[] = "@(#)PROGRAM:TnefKit  PROJECT:TnefKit-1\n";

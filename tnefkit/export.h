@@ -1,0 +1,3 @@
+#pragma once
+
+#define TNEFKIT_EXPORT __attribute__((visibility("default")))
