@@ -1,0 +1,15 @@
+# Main window, browser, tab strip and small controls.
+list(APPEND LECTERN_CORE_SOURCES
+  shell/XVShellLogic.cpp
+  shell/XVRecentDocuments.cpp
+)
+if(LECTERN_BUILD_GUI)
+  find_package(Qt6 REQUIRED COMPONENTS Gui Widgets Network Svg)
+  list(APPEND LECTERN_GUI_SOURCES
+    shell/XVControls.cpp
+    shell/XVAbout.cpp
+    shell/XVTab.cpp
+    ${PROJECT_SOURCE_DIR}/resources/lectern.qrc
+  )
+  list(APPEND LECTERN_GUI_LIBS Qt6::Widgets Qt6::Network Qt6::Svg)
+endif()

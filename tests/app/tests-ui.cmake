@@ -1,0 +1,12 @@
+if(LECTERN_BUILD_GUI)
+  find_package(Qt6 REQUIRED COMPONENTS Test)
+endif()
+
+lectern_add_test(shell_ui_logic_tests
+  SOURCES shell/shell_logic_test.cpp
+  LIBS lectern_core)
+
+lectern_add_test(shell_controls_tests
+  SOURCES shell/controls_test.cpp shell/tab_test.cpp
+  LIBS lectern_gui Qt6::Test
+  GUI)
