@@ -9,6 +9,9 @@ if(LECTERN_BUILD_GUI)
     shell/XVControls.cpp
     shell/XVAbout.cpp
     shell/XVTab.cpp
+    shell/XVBrowserControl.cpp
+    shell/AppDelegate.cpp
+    shell/XVSingleInstance.cpp
     ${PROJECT_SOURCE_DIR}/resources/lectern.qrc
   )
   list(APPEND LECTERN_GUI_LIBS Qt6::Widgets Qt6::Network Qt6::Svg)

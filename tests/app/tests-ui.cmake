@@ -10,3 +10,8 @@ lectern_add_test(shell_controls_tests
   SOURCES shell/controls_test.cpp shell/tab_test.cpp
   LIBS lectern_gui Qt6::Test
   GUI)
+
+lectern_add_test(shell_browser_tests
+  SOURCES shell/browser_test.cpp
+  LIBS lectern_gui Qt6::Test
+  GUI)
