@@ -16,3 +16,10 @@ if(LECTERN_BUILD_GUI)
   )
   list(APPEND LECTERN_GUI_LIBS Qt6::Widgets Qt6::Network Qt6::Svg)
 endif()
+
+if(LECTERN_BUILD_GUI)
+  install(FILES ${PROJECT_SOURCE_DIR}/resources/com.velmar.lectern.desktop DESTINATION share/applications)
+  install(FILES ${PROJECT_SOURCE_DIR}/resources/com.velmar.lectern.xml DESTINATION share/mime/packages)
+  install(FILES ${PROJECT_SOURCE_DIR}/resources/images/app_icon.svg DESTINATION share/icons/hicolor/scalable/apps
+          RENAME com.velmar.lectern.svg)
+endif()

@@ -15,3 +15,11 @@ lectern_add_test(shell_browser_tests
   SOURCES shell/browser_test.cpp
   LIBS lectern_gui Qt6::Test
   GUI)
+
+lectern_add_test(shell_main_window_tests
+  SOURCES shell/app_delegate_test.cpp
+  LIBS lectern_gui Qt6::Test
+  GUI)
+if(TARGET shell_main_window_tests)
+  set_target_properties(shell_main_window_tests PROPERTIES AUTOMOC ON)
+endif()

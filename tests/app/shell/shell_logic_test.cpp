@@ -1,9 +1,14 @@
 #include "shell/XVShellLogic.h"
 #include "shell/XVRecentDocuments.h"
+#include "shell/ProductInfo.h"
 
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
+#include <QFile>
+#include <QMimeDatabase>
+#include <QMultiHash>
+#include <QXmlStreamReader>
 #include <QStandardPaths>
 
 #include "support/temp_dir.h"
@@ -153,4 +158,36 @@ TEST(XVRecentDocuments, NewestFirstWithoutDuplicatesAndBounded) {
   EXPECT_EQ(list.first(), "/f14.pdf");
   XVRecentDocuments::clearRecentDocuments();
   EXPECT_TRUE(XVRecentDocuments::recentDocuments().isEmpty());
+}
+
+TEST(DesktopEntry, ListsATypeForEverySupportedExtension) {
+  QFile desktop(QStringLiteral(LECTERN_SOURCE_DIR "/resources/com.velmar.lectern.desktop"));
+  ASSERT_TRUE(desktop.open(QIODevice::ReadOnly));
+  QStringList listed;
+  for (const QByteArray& line : desktop.readAll().split('\n'))
+    if (line.startsWith("MimeType=")) listed = QString::fromUtf8(line.mid(9)).split(u';', Qt::SkipEmptyParts);
+  ASSERT_FALSE(listed.isEmpty());
+
+  // Globs of our own package, by type.
+  QFile package(QStringLiteral(LECTERN_SOURCE_DIR "/resources/com.velmar.lectern.xml"));
+  ASSERT_TRUE(package.open(QIODevice::ReadOnly));
+  QXmlStreamReader xml(&package);
+  QMultiHash<QString, QString> ownGlobs;  // pattern -> type
+  QString type;
+  while (!xml.atEnd()) {
+    if (xml.readNext() != QXmlStreamReader::StartElement) continue;
+    if (xml.name() == u"mime-type") type = xml.attributes().value("type").toString();
+    if (xml.name() == u"glob") ownGlobs.insert(xml.attributes().value("pattern").toString().toLower(), type);
+  }
+  ASSERT_FALSE(xml.hasError());
+
+  QMimeDatabase db;
+  for (const QString& ext : ProductInfo::SupportImportFilesExtension()) {
+    const QString file = ext == "dat" ? QStringLiteral("winmail.dat") : QStringLiteral("x.") + ext.toLower();
+    QStringList types = ownGlobs.values(QStringLiteral("*.") + ext.toLower());
+    for (const QMimeType& t : db.mimeTypesForFileName(file)) types << t.name();
+    bool covered = false;
+    for (const QString& t : types) covered = covered || listed.contains(t);
+    EXPECT_TRUE(covered) << ext.toStdString();
+  }
 }
