@@ -99,7 +99,6 @@ XVBrowserControl::XVBrowserControl(QWidget* parent) : QWidget(parent) {
   processImport_->setFixedWidth(220);
   importMessage_ = new QLabel(viewImport_);
   importMessage_->setAlignment(Qt::AlignCenter);
-  importMessage_->setWordWrap(true);
   importLayout->addWidget(processImport_, 0, Qt::AlignHCenter);
   importLayout->addWidget(importMessage_, 0, Qt::AlignHCenter);
   importLayout->addStretch(1);

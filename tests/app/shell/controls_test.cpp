@@ -1,8 +1,11 @@
 #include "shell/XVControls.h"
+#include "shell/XVAbout.h"
 
 #include <gtest/gtest.h>
 
 #include <QClipboard>
+#include <QLabel>
+#include <QTimer>
 #include <QFontMetricsF>
 #include <QSignalSpy>
 #include <QStandardItemModel>
@@ -150,4 +153,16 @@ TEST_F(Controls, EveryNamedImageExists) {
   EXPECT_TRUE(XVImageNamed("no_such_image").isNull());
   for (const char* icon : {"pdf", "rtfd", "text", "png", "jpeg", "bmp", "gif", "tiff"})
     EXPECT_TRUE(QFile::exists(QString(":/icons/pic_icon_%1.svg").arg(icon))) << icon;
+}
+
+TEST_F(Controls, AboutWindowIsSharedAndNamesTheProduct) {
+  XVAbout* about = XVAbout::ShareAbout();
+  ASSERT_NE(about, nullptr);
+  EXPECT_EQ(XVAbout::ShareAbout(), about);
+  EXPECT_EQ(about->textAPPName()->text(), "Velmar Lectern");
+  EXPECT_EQ(about->textAPPVersion()->text(), "Version 3.1.0");
+  // Modal: showAbout returns once the window closes.
+  QTimer::singleShot(50, about, [about] { about->close(); });
+  about->showAbout();
+  EXPECT_FALSE(about->isVisible());
 }

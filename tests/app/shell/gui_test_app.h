@@ -1,10 +1,11 @@
 #pragma once
-// One QApplication for a GUI test binary, with private settings, cache and data folders.
+// One QApplication for a GUI test binary, with private settings, cache and data folders. It
+// is destroyed when the tests end, before static destruction.
+
+#include <gtest/gtest.h>
 
 #include <QApplication>
 #include <QByteArray>
-
-#include <memory>
 
 #include "support/temp_dir.h"
 
@@ -12,17 +13,24 @@ namespace testsupport {
 
 inline QApplication* guiApp() {
   static TempDir home;
-  static std::unique_ptr<QApplication> app = [] {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    qputenv("XDG_CONFIG_HOME", QByteArray::fromStdString((home / "config").string()));
-    qputenv("XDG_CACHE_HOME", QByteArray::fromStdString((home / "cache").string()));
-    qputenv("XDG_DATA_HOME", QByteArray::fromStdString((home / "data").string()));
-    static int argc = 1;
-    static char name[] = "lectern-test";
-    static char* argv[] = {name, nullptr};
-    return std::make_unique<QApplication>(argc, argv);
-  }();
-  return app.get();
+  static QApplication* app = nullptr;
+  if (app) return app;
+  qputenv("QT_QPA_PLATFORM", "offscreen");
+  qputenv("XDG_CONFIG_HOME", QByteArray::fromStdString((home / "config").string()));
+  qputenv("XDG_CACHE_HOME", QByteArray::fromStdString((home / "cache").string()));
+  qputenv("XDG_DATA_HOME", QByteArray::fromStdString((home / "data").string()));
+  static int argc = 1;
+  static char name[] = "lectern-test";
+  static char* argv[] = {name, nullptr};
+  app = new QApplication(argc, argv);
+  struct AppEnvironment : ::testing::Environment {
+    void TearDown() override {
+      delete app;
+      app = nullptr;
+    }
+  };
+  ::testing::AddGlobalTestEnvironment(new AppEnvironment);
+  return app;
 }
 
 }  // namespace testsupport
