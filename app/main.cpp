@@ -55,6 +55,7 @@ int main(int argc, char** argv) {
     instance.listen();
 
     MainQueueBridge::install();
+    // FORMAT MODULES: register the module classes (DocumentModul::registerModuleClass) here.
     {
       AppDelegate delegate;
       delegate.browserControl()->setDocumentLoader(documentLoader());

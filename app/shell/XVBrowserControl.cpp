@@ -309,6 +309,8 @@ void XVBrowserControl::selectDocumentFilePath(const QString& path) {
 void XVBrowserControl::ToDecode(const QString& path) {
   clearDocumentArea();
   showImportView(path, false);
+  if (winmailSupport(path)) setWinmailWindowTitle();
+  else switchTableChangeWindowTitle(xvTab_->itemByFilePath(path));
   updataToobarEableState();
   updateMenu();
   if (loader_) {
@@ -334,6 +336,8 @@ void XVBrowserControl::loadDidEnd(std::shared_ptr<ImportInterface> module, const
     if (isCurrent) {
       clearDocumentArea();
       showImportView(path, true);
+      if (mail) setWinmailWindowTitle();
+      else switchTableChangeWindowTitle(item);
       updataToobarEableState();
       updateMenu();
     }

@@ -21,6 +21,7 @@
 #include "shell/XVBaseFunction.h"
 #include "shell/XVBrowserControl.h"
 #include "shell/XVControls.h"
+#include "shell/XVRecentDocuments.h"
 #include "shell/XVSingleInstance.h"
 
 using testsupport::FakeDocumentModul;
@@ -189,6 +190,27 @@ TEST_F(MainWindow, OpenFileAnswersForSupportedPathsOnly) {
   ASSERT_TRUE(QTest::qWaitFor([&] { return !tabs().isEmpty(); }, 2000));
   EXPECT_EQ(tabs(), QStringList{"/d/c.PDF"});
   EXPECT_EQ(loader->requestedPaths(), QStringList{"/d/c.PDF"});
+}
+
+TEST_F(MainWindow, OpenRecentListsAndReopensFiles) {
+  XVRecentDocuments::clearRecentDocuments();
+  XVRecentDocuments::noteNewRecentDocument("/d/old.pdf");
+  XVRecentDocuments::noteNewRecentDocument("/d/new.djvu");
+  QMetaObject::invokeMethod(delegate->menuOpenRecent(), "aboutToShow");
+  QStringList texts;
+  QAction* old = nullptr;
+  for (QAction* a : delegate->menuOpenRecent()->actions()) {
+    if (a->isSeparator()) continue;
+    texts << a->text();
+    if (a->text() == "old.pdf") old = a;
+  }
+  EXPECT_EQ(texts, (QStringList{"new.djvu", "old.pdf", "Clear Menu"}));
+  ASSERT_NE(old, nullptr);
+  old->trigger();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !tabs().isEmpty(); }, 2000));
+  EXPECT_EQ(tabs(), QStringList{"/d/old.pdf"});
+  EXPECT_EQ(delegate->windowShowType(), 1);
+  EXPECT_EQ(XVRecentDocuments::recentDocuments().first(), "/d/old.pdf");
 }
 
 TEST_F(MainWindow, MenusCarryTheProductName) {

@@ -370,3 +370,35 @@ TEST_F(Browser, WithoutALoaderEachFileFailsOnItsOwn) {
   foundation::Dispatcher::drainMain();
   EXPECT_EQ(alerts().size(), 2);
 }
+
+TEST_F(Browser, OpenPanelOpensOnlySupportedFilesOnALaterTurn) {
+  browser->openFiles({"/d/a.pdf"});
+  finish("/d/a.pdf", std::make_shared<FakeDocumentModul>());
+  browser->setToolbarEnable(false);  // as while the panel is up
+  browser->openPanelDidEnd(true, {"/d/notes.txt", "/d/b.wps", "/d/c.xps"});
+  EXPECT_EQ(browser->xvTab()->itemCount(), 1);
+  QCoreApplication::processEvents();
+  QStringList paths;
+  for (auto* item : browser->xvTab()->TableItemArray()) paths << item->filepath();
+  EXPECT_EQ(paths, (QStringList{"/d/a.pdf", "/d/b.wps", "/d/c.xps"}));
+  EXPECT_EQ(current(), "/d/c.xps");
+  EXPECT_FALSE(browser->toolbarEnabled());  // the new current tab is loading
+
+  // Cancelled: nothing opens; the toolbar follows the current tab again.
+  browser->xvTab()->setSelectByItemFilePath("/d/a.pdf");
+  browser->setToolbarEnable(false);
+  browser->openPanelDidEnd(false, {"/d/d.pdf"});
+  QCoreApplication::processEvents();
+  EXPECT_EQ(browser->xvTab()->itemCount(), 3);
+  EXPECT_TRUE(browser->toolbarEnabled());
+}
+
+TEST_F(Browser, TheTitleFollowsTheCurrentTabWhileItLoads) {
+  browser->openFiles({"/d/a.pdf"});
+  auto a = std::make_shared<FakeDocumentModul>(true, 8);
+  a->label = "3";
+  finish("/d/a.pdf", a);
+  EXPECT_EQ(title(), "Velmar Lectern (3/8)");
+  browser->openFiles({"/d/b.pdf"});
+  EXPECT_EQ(title(), "Velmar Lectern (0/0)");  // not a's page any more
+}
