@@ -47,20 +47,23 @@ std::optional<QString> currentPageLabel(DocumentModul* module) {
   return provider ? provider(module) : std::nullopt;
 }
 
-// Hands the loader's reports to the GUI thread; only the end matters.
-class BrowserLoadDelegate : public XVloadDocumentProgressDelegate {
+// Hands the loader's reports to the GUI thread; only the end matters. The loader may report
+// from any thread at any time, so the browser is read only on the GUI thread.
+class BrowserLoadDelegate : public XVloadDocumentProgressDelegate,
+                            public std::enable_shared_from_this<BrowserLoadDelegate> {
  public:
   explicit BrowserLoadDelegate(XVBrowserControl* browser) : browser_(browser) {}
   unsigned answeredMessages() const override { return AnswersEnd; }
   void XVLoad_End(std::shared_ptr<ImportInterface> import, const QString& filePath, const QString& errorInfo) override {
-    QPointer<XVBrowserControl> browser = browser_;
-    foundation::Dispatcher::postMain([browser, import = std::move(import), filePath, errorInfo]() mutable {
-      if (browser) browser->loadDidEnd(std::move(import), filePath, errorInfo);
+    foundation::Dispatcher::postMain([self = shared_from_this(), import = std::move(import), filePath, errorInfo]() mutable {
+      if (self->browser_) self->browser_->loadDidEnd(std::move(import), filePath, errorInfo);
     });
   }
+  // GUI thread, when the browser goes.
+  void detach() { browser_ = nullptr; }
 
  private:
-  const QPointer<XVBrowserControl> browser_;
+  XVBrowserControl* browser_;  // GUI thread only
 };
 
 XVChangeButton* makeChangeButton(QWidget* parent, const QString& tip, const char* onN, const char* onP,
@@ -135,6 +138,7 @@ XVBrowserControl::XVBrowserControl(QWidget* parent) : QWidget(parent) {
 
 XVBrowserControl::~XVBrowserControl() {
   observers_.clear();
+  static_cast<BrowserLoadDelegate*>(loadDelegate_.get())->detach();
   // Module views belong to their modules, not to the document area.
   clearDocumentArea();
   xvTab_->setDelegate(nullptr);

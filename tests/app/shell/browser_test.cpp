@@ -39,7 +39,8 @@ class Browser : public ::testing::Test {
     browser->show();
   }
   void TearDown() override {
-    for (QMessageBox* box : alerts()) delete box;
+    if (browser)
+      for (QMessageBox* box : alerts()) delete box;
     browser.reset();
     foundation::Dispatcher::drainMain();
   }
@@ -401,4 +402,13 @@ TEST_F(Browser, TheTitleFollowsTheCurrentTabWhileItLoads) {
   EXPECT_EQ(title(), "Velmar Lectern (3/8)");
   browser->openFiles({"/d/b.pdf"});
   EXPECT_EQ(title(), "Velmar Lectern (0/0)");  // not a's page any more
+}
+
+TEST_F(Browser, ALoadEndingAfterTheBrowserWentIsDropped) {
+  browser->openFiles({"/d/a.pdf"});
+  auto module = std::make_shared<FakeDocumentModul>();
+  std::weak_ptr<FakeDocumentModul> weak = module;
+  browser.reset();
+  finish("/d/a.pdf", std::move(module));
+  EXPECT_TRUE(weak.expired());  // handed back, not kept
 }
