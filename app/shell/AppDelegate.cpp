@@ -414,6 +414,8 @@ void AppDelegate::windowDidExitFullScreen() {
 }
 
 void AppDelegate::removeAllDocumentAction() {
+  // A file opened since the last tab closed keeps the browser.
+  if (browserControl_->xvTab()->itemCount() > 0) return;
   if (!isFullScren_) {
     updateWindowTitle();
     changeShowWindow(0);

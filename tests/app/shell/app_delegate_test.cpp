@@ -268,7 +268,8 @@ TEST_F(MainWindow, FullScreenReturnsToStartOnlyAfterTheLastTab) {
 
   // The last tab closes in full screen: start view at once, the resize after leaving.
   delegate->windowDidEnterFullScreen();
-  delegate->removeAllDocumentAction();
+  delegate->browserControl()->xvTab()->currentSeletedItem()->clickDeleteButton();
+  foundation::Dispatcher::drainMain();
   EXPECT_TRUE(delegate->startView()->isVisible());
   EXPECT_FALSE(toolbarAttached());
   EXPECT_EQ(delegate->windowShowType(), 1);
@@ -276,6 +277,17 @@ TEST_F(MainWindow, FullScreenReturnsToStartOnlyAfterTheLastTab) {
   EXPECT_EQ(delegate->windowShowType(), 0);
   ASSERT_TRUE(settle());
   EXPECT_EQ(size(), AppDelegate::kStartSize);
+}
+
+TEST_F(MainWindow, AFileOpenedRightAfterTheLastTabClosedKeepsTheBrowser) {
+  delegate->openFiles({"/d/a.pdf"});
+  ASSERT_TRUE(settle());
+  delegate->browserControl()->xvTab()->currentSeletedItem()->clickDeleteButton();
+  delegate->openFiles({"/d/b.pdf"});  // before the close reaches the delegate
+  foundation::Dispatcher::drainMain();
+  EXPECT_EQ(delegate->windowShowType(), 1);
+  EXPECT_FALSE(delegate->isAnimating());
+  EXPECT_TRUE(delegate->browserControl()->isVisible());
 }
 
 TEST_F(MainWindow, ClosingTheWindowQuits) {
