@@ -16,9 +16,14 @@ static void loadLecternResources() { Q_INIT_RESOURCE(lectern); }
 QPixmap XVImageNamed(const QString& name) {
   static bool loaded = (loadLecternResources(), true);
   (void)loaded;
-  static QHash<QString, QPixmap> cache;
-  auto it = cache.constFind(name);
-  if (it != cache.constEnd()) return *it;
+  // Pixmaps must not outlive the application object: the cache empties with it.
+  static auto* cache = [] {
+    auto* c = new QHash<QString, QPixmap>();
+    if (qApp) QObject::connect(qApp, &QObject::destroyed, [c] { c->clear(); });
+    return c;
+  }();
+  auto it = cache->constFind(name);
+  if (it != cache->constEnd()) return *it;
   QString file = name;
   file.remove(u' ');
   QSvgRenderer renderer(QStringLiteral(":/images/%1.svg").arg(file));
@@ -32,7 +37,7 @@ QPixmap XVImageNamed(const QString& name) {
     painter.end();
     pixmap.setDevicePixelRatio(ratio);
   }
-  cache.insert(name, pixmap);
+  cache->insert(name, pixmap);
   return pixmap;
 }
 

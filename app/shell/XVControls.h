@@ -9,7 +9,7 @@
 #include <QTreeView>
 
 // The application image of that name (":/images/<name>.svg", blanks in the name ignored),
-// at its natural size; a null pixmap when there is none.
+// at its natural size; a null pixmap when there is none. GUI thread only.
 QPixmap XVImageNamed(const QString& name);
 
 // A two-state image button. A click flips the state before the button's clicked signal is
