@@ -157,3 +157,19 @@ TEST_F(TabStrip, ManyTabsKeepTheCurrentOneFiftyWide) {
   const QImage image = strip.grab().toImage();
   EXPECT_FALSE(image.isNull());
 }
+
+TEST_F(TabStrip, TabsAreDrawnFromTheirSlices) {
+  add({"/d/a.pdf", "/d/b.pdf"});
+  strip.setSelectByItemFilePath("/d/b.pdf");
+  const QImage image = strip.grab().toImage();
+  auto colourInside = [&](const char* path) {
+    const XVTabItem* item = strip.itemByFilePath(path);
+    // Right of the title, left of the right slice, below the top edge.
+    const QPoint p = item->geometry().topLeft() + QPoint(item->width() - 16, 6);
+    return image.pixelColor(p * image.devicePixelRatio()).name();
+  };
+  EXPECT_EQ(colourInside("/d/b.pdf"), "#fbfcfd");  // selected slices
+  EXPECT_EQ(colourInside("/d/a.pdf"), "#dde2e7");  // unselected slices
+  // Outside the tabs: the strip's own grey.
+  EXPECT_EQ(image.pixelColor(QPoint(990, 2)).name(), "#c8c8c8");
+}
