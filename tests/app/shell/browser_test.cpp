@@ -346,7 +346,7 @@ TEST_F(Browser, ViewingCommandsReachTheCurrentModule) {
   EXPECT_TRUE(m->calls.empty());
 }
 
-TEST_F(Browser, CommandsOfOtherPartsStayDisabledUntilWired) {
+TEST_F(Browser, CommandsCarriedOutElsewhereStayDisabledUntilWired) {
   browser->openFiles({"/d/a.pdf"});
   finish("/d/a.pdf", std::make_shared<FakeDocumentModul>());
   EXPECT_FALSE(browser->actions().addBookmark->isEnabled());
