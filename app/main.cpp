@@ -1,11 +1,30 @@
 #include <QApplication>
-#include <QMainWindow>
+#include <QDir>
+#include <QFileInfo>
 #include <QSettings>
 
+#include <memory>
+
+#include "shell/AppDelegate.h"
 #include "shell/MainQueueBridge.h"
 #include "shell/ProductInfo.h"
 #include "shell/XVBaseFunction.h"
+#include "shell/XVBrowserControl.h"
 #include "shell/XVDocumentLoadManager.h"
+#include "shell/XVSingleInstance.h"
+
+namespace {
+
+QStringList absolutePaths(const QStringList& arguments) {
+  QStringList paths;
+  for (const QString& argument : arguments) {
+    if (argument.isEmpty()) continue;
+    paths << QFileInfo(argument).absoluteFilePath();
+  }
+  return paths;
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
   int status = 0;
@@ -14,15 +33,31 @@ int main(int argc, char** argv) {
     QApplication::setApplicationName(ProductInfo::AppName());
     QApplication::setApplicationVersion(ProductInfo::Version());
     QApplication::setOrganizationDomain(XVBaseFunction::applicationId());
+    QApplication::setDesktopFileName(XVBaseFunction::applicationId());
+    QApplication::setQuitOnLastWindowClosed(false);
+
+    const QStringList paths = absolutePaths(QApplication::arguments().mid(1));
+    XVSingleInstance instance(XVSingleInstance::defaultServerName());
+    if (instance.sendToRunningInstance(paths)) return 0;
+    instance.listen();
+
     MainQueueBridge::install();
-
-    QMainWindow window;
-    window.setWindowTitle(ProductInfo::AppName());
-    window.resize(800, 600);
-    window.show();
-    status = QApplication::exec();
-
-    XVDocumentLoadManager::StopSharedDocumentLoadManager(std::chrono::seconds(5));
+    // FORMAT MODULES: register the module classes (DocumentModul::registerModuleClass) here.
+    {
+      AppDelegate delegate;
+      delegate.browserControl()->setDocumentLoader(XVDocumentLoadManager::ShareDocumentLoadManager());
+      QObject::connect(&instance, &XVSingleInstance::pathsReceived, &delegate, [&delegate](const QStringList& received) {
+        for (const QString& path : received) delegate.application_openFile(path);
+        delegate.window()->raise();
+        delegate.window()->activateWindow();
+      });
+      delegate.window()->show();
+      delegate.applicationDidFinishLaunching();
+      for (const QString& path : paths) delegate.application_openFile(path);
+      status = QApplication::exec();
+      // No new loads; running conversions are asked to stop and waited for, briefly.
+      XVDocumentLoadManager::StopSharedDocumentLoadManager(std::chrono::seconds(5));
+    }
     MainQueueBridge::uninstall();
     XVBaseFunction::releaseAppEndObjects();
     XVBaseFunction::userDefaults()->sync();

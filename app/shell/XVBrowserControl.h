@@ -1,0 +1,193 @@
+#pragma once
+// The browser mode of the main window: the tab strip, the document area that shows the
+// current tab's page view, the toolbar and the search field. Files become tabs; a tab's
+// document is requested from the loader on its first selection; every viewing command goes to
+// the current tab's module.
+
+#include <QPointer>
+#include <QString>
+#include <QStringList>
+#include <QWidget>
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <vector>
+
+#include "platform/foundation/notification_center.h"
+#include "shell/XVTab.h"
+#include "shell/XVloadDocumentProgressDelegate.h"
+
+class DocumentModul;
+class ImportInterface;
+class LTTextFiled;
+class QAction;
+class QLabel;
+class QProgressBar;
+class QToolBar;
+class XVChangeButton;
+
+class XVBrowserControl : public QWidget, public XVTabDelegate {
+  Q_OBJECT
+ public:
+  // The label of a module's current page, none when it has no current page.
+  using PageLabelProvider = std::function<std::optional<QString>(DocumentModul*)>;
+  // A command the browser offers but another part of the application carries out.
+  using Command = std::function<void(XVBrowserControl*)>;
+  enum class ExternalCommand { AddBookmark, EditBookmarks, SaveAs, ExtractImages };
+
+  explicit XVBrowserControl(QWidget* parent = nullptr);
+  ~XVBrowserControl() override;
+
+  void setDocumentLoader(std::shared_ptr<XVDocumentLoader> loader) { loader_ = std::move(loader); }
+  static void setPageLabelProvider(PageLabelProvider provider);
+  // Wires a menu and toolbar command; until then it stays disabled.
+  void setExternalCommand(ExternalCommand which, Command command);
+
+  XVTab* xvTab() const { return xvTab_; }
+  QWidget* documentView() const { return documentView_; }
+  QWidget* viewImport() const { return viewImport_; }
+  QProgressBar* processImport() const { return processImport_; }
+  QLabel* importMessage() const { return importMessage_; }
+  QToolBar* toolbar() const { return toolbar_; }
+  LTTextFiled* searchField() const { return searchField_; }
+  XVChangeButton* tbtView() const { return tbtView_; }
+  XVChangeButton* tbtPage() const { return tbtPage_; }
+  XVChangeButton* tbtContinue() const { return tbtContinue_; }
+  XVChangeButton* tbtGZoomOriginal() const { return tbtGZoomOriginal_; }
+  XVChangeButton* tbtGStretch() const { return tbtGStretch_; }
+  QString name() const { return name_; }
+
+  // The viewing commands, for the menus (the toolbar shows the same actions).
+  struct Actions {
+    QAction* firstPage = nullptr;
+    QAction* previousPage = nullptr;
+    QAction* nextPage = nullptr;
+    QAction* lastPage = nullptr;
+    QAction* zoomIn = nullptr;
+    QAction* zoomOut = nullptr;
+    QAction* zoomOriginal = nullptr;
+    QAction* zoomStretch = nullptr;
+    QAction* rotateLeft = nullptr;
+    QAction* rotateRight = nullptr;
+    QAction* rotateAllLeft = nullptr;
+    QAction* rotateAllRight = nullptr;
+    QAction* showThumbnails = nullptr;
+    QAction* oneOrTwoPage = nullptr;
+    QAction* pageContinue = nullptr;
+    QAction* find = nullptr;
+    QAction* print = nullptr;
+    QAction* addBookmark = nullptr;
+    QAction* editBookmarks = nullptr;
+    QAction* saveAs = nullptr;
+    QAction* extractImages = nullptr;
+  };
+  const Actions& actions() const { return actions_; }
+
+  // Adds a tab for each path not yet open; selects the last one added.
+  void openFiles(const QStringList& paths);
+  // The path of the tab that already shows `path`, or a null string after adding a tab.
+  QString addDocumentWithFilePath(const QString& path);
+  QString documentByFilePath(const QString& path) const;
+  void addRecentProjectPath(const QString& path);
+  void selectDocumentFilePath(const QString& path);
+  void startDecode(const QString& path) { ToDecode(path); }
+  void ToDecode(const QString& path);
+  void SwitchTable(XVTabItem* item);
+  // The end of a load, on the GUI thread.
+  void loadDidEnd(std::shared_ptr<ImportInterface> module, const QString& path, const QString& errorInfo);
+  static bool winmailSupport(const QString& path);
+
+  void switchTableChangeWindowTitle(XVTabItem* item);
+  void updateWindowTitle();
+  void setWinmailWindowTitle();
+  void setToolbarEnable(bool enable);
+  bool toolbarEnabled() const { return toolbarEnabled_; }
+  // Enables the toolbar exactly when the current tab shows a document.
+  void updataToobarEableState();
+  void updateMenu();
+  // The corrupt-file alert for `path`, as a window-modal message box.
+  void showAlert(const QString& path);
+  void showErrorInfo(const QString& path);
+  // The open panel of the add button.
+  void openDocumentFromFinder();
+  // Completion of an open panel: opens the supported files on a later event-loop turn, then
+  // restores the toolbar.
+  void openPanelDidEnd(bool accepted, const QStringList& paths);
+
+  // The current tab's module when it shows a document (never a mail, loading or failed tab).
+  DocumentModul* currentDocumentModul() const;
+
+  // Viewing commands on the current tab's module.
+  void clickChangeShowView();
+  void clickFirstPage();
+  void clickPerviousPage();
+  void clickNextPage();
+  void clickLastPage();
+  void clickShowContinue();
+  void clickShowOneOrTwoPage();
+  void clickZoomIn();
+  void clickZoomOut();
+  void clickZoomOriginal();
+  void clickZoomStretch();
+  void clickRotateLeft();
+  void clickRotateRight();
+  void clickRotateAllLeft();
+  void clickRotateAllRight();
+  void print();
+  void searchEndAction();
+
+  // XVTabDelegate
+  bool XVTabDelegate_selectItemFilePath(const QString& path, XVTab* tab) override;
+  bool XVTabDelegate_DeleteItemFromXVTab(XVTabItem* item, XVTab* tab) override;
+  void XVTabDelegate_AddItem(XVTab* tab) override;
+
+  // Opens a file panel for the supported documents as a sheet on `parent`; `done` gets the
+  // acceptance and the chosen paths.
+  static void showOpenPanel(QWidget* parent, std::function<void(bool, QStringList)> done);
+
+ signals:
+  void windowTitleChanged(const QString& title);
+
+ private:
+  void setupToolbar();
+  void clearDocumentArea();
+  void showImportView(const QString& path, bool failed);
+  void showModuleView(XVTabItem* item);
+  void refreshControlsFromModule(DocumentModul* module);
+  void setTitle(const QString& title);
+  void runExternal(ExternalCommand which);
+
+  XVTab* xvTab_ = nullptr;
+  QWidget* documentView_ = nullptr;
+  QWidget* viewImport_ = nullptr;
+  QProgressBar* processImport_ = nullptr;
+  QLabel* importMessage_ = nullptr;
+  QToolBar* toolbar_ = nullptr;
+  LTTextFiled* searchField_ = nullptr;
+  XVChangeButton* tbtView_ = nullptr;
+  XVChangeButton* tbtPage_ = nullptr;
+  XVChangeButton* tbtContinue_ = nullptr;
+  XVChangeButton* tbtGZoomOriginal_ = nullptr;
+  XVChangeButton* tbtGStretch_ = nullptr;
+  Actions actions_;
+  std::vector<QAction*> viewingActions_;
+  Command externalCommands_[4];
+  QString name_;
+  bool toolbarEnabled_ = false;
+  std::shared_ptr<XVDocumentLoader> loader_;
+  std::shared_ptr<XVloadDocumentProgressDelegate> loadDelegate_;
+  std::vector<foundation::ObserverToken> observers_;
+};
+
+// Holds the browser for the rest of the process (registered with the objects released at
+// exit); it does not own it.
+class XVAppEndMangerDocument {
+ public:
+  static std::shared_ptr<XVAppEndMangerDocument> ShareAppEndMangerDocument();
+  XVBrowserControl* browserControl() const { return browserControl_; }
+  void setBrowserControl(XVBrowserControl* browser) { browserControl_ = browser; }
+
+ private:
+  QPointer<XVBrowserControl> browserControl_;
+};

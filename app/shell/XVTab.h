@@ -1,0 +1,139 @@
+#pragma once
+// The tab strip of the browser: one XVTabItem per open document, laid out side by side, with
+// an add button. The strip asks its delegate (the browser) before a selection or a close.
+
+#include <QList>
+#include <QPointer>
+#include <QString>
+#include <QWidget>
+
+#include <memory>
+
+class ImportInterface;
+class QLabel;
+class QToolButton;
+class XVTab;
+class XVTabItem;
+class XVTextField;
+
+// Answered by the browser. The defaults are the answers of a delegate that does not answer.
+class XVTabDelegate {
+ public:
+  virtual ~XVTabDelegate() = default;
+  // YES lets the selection happen.
+  virtual bool XVTabDelegate_selectItemFilePath(const QString& path, XVTab* tab) {
+    (void)path;
+    (void)tab;
+    return false;
+  }
+  // YES lets the tab go.
+  virtual bool XVTabDelegate_DeleteItemFromXVTab(XVTabItem* item, XVTab* tab) {
+    (void)item;
+    (void)tab;
+    return false;
+  }
+  virtual void XVTabDelegate_AddItem(XVTab* tab) { (void)tab; }
+};
+
+// Answered by the strip.
+class XVTabItemDelegate {
+ public:
+  virtual ~XVTabItemDelegate() = default;
+  virtual bool XVTabItemDelegate_IsSelect(XVTabItem* item) = 0;
+  virtual bool XVTabItemDelegate_DeleteItem(XVTabItem* item) = 0;
+  virtual void XVTabItemDelegate_MouseUp(XVTabItem* item) = 0;
+};
+
+// One tab: the file it shows, its module once loaded, and where it is on the load road.
+class XVTabItem : public QWidget {
+  Q_OBJECT
+ public:
+  enum class LoadState { Added, Loading, Shown, Failed };
+
+  explicit XVTabItem(const QString& filePath, QWidget* parent = nullptr);
+  ~XVTabItem() override;
+
+  QString filepath() const { return filepath_; }
+  std::shared_ptr<ImportInterface> documentModul() const { return documentModul_; }
+  void setDocumentModul(std::shared_ptr<ImportInterface> module) { documentModul_ = std::move(module); }
+  bool getDecodSymbol() const { return decoded_; }
+  // Set once, never cleared.
+  void setDecodSymbol(bool decoded) { decoded_ = decoded_ || decoded; }
+  LoadState loadState() const { return loadState_; }
+  void setLoadState(LoadState state) { loadState_ = state; }
+
+  void setDelegate(XVTabItemDelegate* delegate) { delegate_ = delegate; }
+  XVTabItemDelegate* delegate() const { return delegate_; }
+
+  XVTextField* title() const { return title_; }
+  QToolButton* closeButton() const { return closeButton_; }
+
+  void clickDeleteButton();
+  void updateView() { update(); }
+
+ protected:
+  void paintEvent(QPaintEvent* event) override;
+  void mouseReleaseEvent(QMouseEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
+
+ private:
+  void drawTab(QPainter& painter);
+
+  QString filepath_;
+  std::shared_ptr<ImportInterface> documentModul_;
+  bool decoded_ = false;
+  LoadState loadState_ = LoadState::Added;
+  XVTabItemDelegate* delegate_ = nullptr;
+  XVTextField* title_ = nullptr;
+  QToolButton* closeButton_ = nullptr;
+};
+
+class XVTab : public QWidget, public XVTabItemDelegate {
+  Q_OBJECT
+ public:
+  static constexpr int kStripHeight = 32;
+  static constexpr int kTabTop = 7;
+
+  explicit XVTab(QWidget* parent = nullptr);
+  ~XVTab() override;
+
+  void setDelegate(XVTabDelegate* delegate) { delegate_ = delegate; }
+  XVTabDelegate* delegate() const { return delegate_; }
+
+  const QList<XVTabItem*>& TableItemArray() const { return itemArray_; }
+  XVTabItem* currentSeletedItem() const { return current_; }
+  XVTabItem* oldItem() const { return oldItem_; }
+  QWidget* tabView() const { return tabView_; }
+  QToolButton* addButtonView() const { return addButton_; }
+
+  // Adds a tab for the path at the right end; it is not selected.
+  XVTabItem* addItemWithItemFilePath(const QString& path);
+  void resetItemFrame();
+  void setSelectByItem(XVTabItem* item);
+  void setSelectByItemFilePath(const QString& path);
+  void setSelectItemAndSendDelegate(XVTabItem* item, const QString& path);
+  void removeItem(XVTabItem* item);
+  XVTabItem* itemByFilePath(const QString& path) const;
+  XVTabItem* nextItem(XVTabItem* item) const;
+  XVTabItem* previousItem(XVTabItem* item) const;
+  QString itemDataSourcePathAtIndex(qsizetype index) const;
+  qsizetype itemCount() const { return itemArray_.size(); }
+  void clickAddButton();
+
+  bool XVTabItemDelegate_IsSelect(XVTabItem* item) override { return item && item == current_; }
+  bool XVTabItemDelegate_DeleteItem(XVTabItem* item) override;
+  void XVTabItemDelegate_MouseUp(XVTabItem* item) override;
+
+ protected:
+  void paintEvent(QPaintEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
+
+ private:
+  QList<XVTabItem*> itemArray_;
+  XVTabItem* current_ = nullptr;
+  XVTabItem* oldItem_ = nullptr;
+  XVTabDelegate* delegate_ = nullptr;
+  QWidget* tabView_ = nullptr;
+  QToolButton* addButton_ = nullptr;
+  QLabel* bottomImageView_ = nullptr;
+};

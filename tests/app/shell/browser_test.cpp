@@ -1,0 +1,414 @@
+#include "shell/XVBrowserControl.h"
+
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QLabel>
+#include <QMessageBox>
+#include <QProgressBar>
+#include <QTest>
+
+#include <thread>
+
+#include "app/shell/browser_fakes.h"
+#include "app/shell/gui_test_app.h"
+#include "platform/foundation/dispatcher.h"
+#include "shell/XVControls.h"
+#include "shell/XVNotifications.h"
+#include "shell/XVRecentDocuments.h"
+
+using testsupport::FakeDocumentModul;
+using testsupport::FakeLoader;
+using testsupport::FakeMailModul;
+
+namespace {
+
+class Browser : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    testsupport::guiApp();
+    foundation::Dispatcher::drainMain();
+    XVBrowserControl::setPageLabelProvider([](DocumentModul* m) -> std::optional<QString> {
+      auto* f = dynamic_cast<FakeDocumentModul*>(m);
+      return f ? f->label : std::nullopt;
+    });
+    browser = std::make_unique<XVBrowserControl>();
+    loader = std::make_shared<FakeLoader>();
+    browser->setDocumentLoader(loader);
+    browser->resize(1000, 700);
+    browser->show();
+  }
+  void TearDown() override {
+    if (browser)
+      for (QMessageBox* box : alerts()) delete box;
+    browser.reset();
+    foundation::Dispatcher::drainMain();
+  }
+
+  QList<QMessageBox*> alerts() const { return browser->findChildren<QMessageBox*>("corruptFileAlert"); }
+  QStringList alertTexts() const {
+    QStringList texts;
+    for (QMessageBox* box : alerts()) texts << box->informativeText();
+    return texts;
+  }
+  // Ends a load on a worker thread and lets the GUI thread take it.
+  void finish(const QString& path, std::shared_ptr<ImportInterface> module) {
+    loader->finish(path, std::move(module));
+    foundation::Dispatcher::drainMain();
+  }
+  QString current() const {
+    auto* item = browser->xvTab()->currentSeletedItem();
+    return item ? item->filepath() : QString();
+  }
+  bool showsModuleView(ImportInterface* module) const {
+    QWidget* view = module->documentView();
+    return view->parentWidget() == browser->documentView() && view->isVisibleTo(browser.get());
+  }
+  bool showsSpinner() const {
+    return browser->viewImport()->isVisibleTo(browser.get()) && browser->processImport()->isVisibleTo(browser.get());
+  }
+  QString title() const { return browser->windowTitle(); }
+
+  std::unique_ptr<XVBrowserControl> browser;
+  std::shared_ptr<FakeLoader> loader;
+};
+
+}  // namespace
+
+TEST_F(Browser, OneTabPerPathAndOnlyTheLastNewFileLoads) {
+  browser->openFiles({"/d/a.pdf", "/d/b.pdf", "/d/c.pdf"});
+  EXPECT_EQ(browser->xvTab()->itemCount(), 3);
+  EXPECT_EQ(current(), "/d/c.pdf");
+  EXPECT_EQ(browser->name(), "c.pdf");
+  EXPECT_EQ(loader->requestedPaths(), QStringList{"/d/c.pdf"});
+  EXPECT_TRUE(showsSpinner());
+  EXPECT_FALSE(browser->toolbarEnabled());
+  EXPECT_EQ(XVRecentDocuments::recentDocuments().mid(0, 3), (QStringList{"/d/c.pdf", "/d/b.pdf", "/d/a.pdf"}));
+
+  // Already open: nothing added, the current tab stays.
+  browser->openFiles({"/d/a.pdf"});
+  EXPECT_EQ(browser->xvTab()->itemCount(), 3);
+  EXPECT_EQ(current(), "/d/c.pdf");
+  EXPECT_EQ(browser->addDocumentWithFilePath("/d/b.pdf"), "/d/b.pdf");
+
+  // The first tab loads when it is first selected, and only once.
+  browser->xvTab()->setSelectByItemFilePath("/d/a.pdf");
+  EXPECT_EQ(loader->requestedPaths(), (QStringList{"/d/c.pdf", "/d/a.pdf"}));
+  browser->xvTab()->setSelectByItemFilePath("/d/c.pdf");
+  browser->xvTab()->setSelectByItemFilePath("/d/a.pdf");
+  EXPECT_EQ(loader->requestedPaths().size(), 2);
+  EXPECT_TRUE(showsSpinner());
+}
+
+TEST_F(Browser, LoadEndFromAWorkerThreadShowsTheDocument) {
+  browser->openFiles({"/d/report.pdf"});
+  auto module = std::make_shared<FakeDocumentModul>(true, 12);
+  module->setImportSourcePath("/cache/0123abcd");  // not the tab's path: matching is by the end's path
+  module->label = "iv";
+  module->searchString = "";
+  finish("/d/report.pdf", module);
+
+  EXPECT_TRUE(showsModuleView(module.get()));
+  EXPECT_FALSE(browser->viewImport()->isVisibleTo(browser.get()));
+  EXPECT_EQ(title(), "Velmar Lectern (0/12)");
+  EXPECT_TRUE(browser->toolbarEnabled());
+  EXPECT_TRUE(browser->actions().nextPage->isEnabled());
+  EXPECT_EQ(browser->xvTab()->currentSeletedItem()->documentModul(), module);
+  const auto& c = module->calls;
+  EXPECT_NE(std::find(c.begin(), c.end(), "searchEndState"), c.end());
+  EXPECT_NE(std::find(c.begin(), c.end(), "reloadDocumentViewData"), c.end());
+
+  // Without a current page: 1 after a load end or page change, 0 after a tab switch.
+  module->label.reset();
+  foundation::NotificationCenter::defaultCenter().post(ChangePageForTitleNotification);
+  EXPECT_EQ(title(), "Velmar Lectern (0/12)");  // not before the GUI thread takes it
+  foundation::Dispatcher::drainMain();
+  EXPECT_EQ(title(), "Velmar Lectern (1/12)");
+  browser->SwitchTable(browser->xvTab()->currentSeletedItem());
+  EXPECT_EQ(title(), "Velmar Lectern (0/12)");
+  module->label = "7";
+  std::thread([] { foundation::NotificationCenter::defaultCenter().post(ChangePageForTitleNotification); }).join();
+  foundation::Dispatcher::drainMain();
+  EXPECT_EQ(title(), "Velmar Lectern (7/12)");
+  EXPECT_TRUE(alerts().isEmpty());
+}
+
+TEST_F(Browser, ALoadEndingBehindAnotherTabLeavesTheCurrentTabAlone) {
+  browser->openFiles({"/d/a.pdf"});
+  browser->openFiles({"/d/b.pdf"});
+  auto b = std::make_shared<FakeDocumentModul>(true, 3);
+  b->searchString = "beta";
+  b->label = "2";
+  finish("/d/b.pdf", b);
+  ASSERT_EQ(browser->searchField()->text(), "beta");
+
+  // Back to a (still loading), away again, then a ends while b is current.
+  browser->xvTab()->setSelectByItemFilePath("/d/a.pdf");
+  EXPECT_TRUE(showsSpinner());
+  EXPECT_FALSE(browser->toolbarEnabled());
+  browser->xvTab()->setSelectByItemFilePath("/d/b.pdf");
+  EXPECT_TRUE(showsModuleView(b.get()));
+  auto a = std::make_shared<FakeDocumentModul>(true, 9);
+  a->searchString = "alpha";
+  a->show = false;
+  finish("/d/a.pdf", a);
+  EXPECT_TRUE(showsModuleView(b.get()));
+  EXPECT_EQ(a->existingView(), nullptr);  // never put on screen
+  EXPECT_EQ(browser->searchField()->text(), "beta");
+  EXPECT_TRUE(browser->tbtView()->On());
+  EXPECT_EQ(title(), "Velmar Lectern (2/3)");
+  EXPECT_TRUE(browser->toolbarEnabled());
+
+  // Switching to a now shows its state.
+  browser->xvTab()->setSelectByItemFilePath("/d/a.pdf");
+  EXPECT_TRUE(showsModuleView(a.get()));
+  EXPECT_EQ(browser->searchField()->text(), "alpha");
+  EXPECT_FALSE(browser->tbtView()->On());
+}
+
+TEST_F(Browser, AFailedFileIsNamedOnceAndShowsAStoppedView) {
+  browser->openFiles({"/d/broken.pdf", "/d/good.pdf"});
+  finish("/d/good.pdf", std::make_shared<FakeDocumentModul>(true, 2));
+  browser->xvTab()->setSelectByItemFilePath("/d/broken.pdf");
+  finish("/d/broken.pdf", std::make_shared<FakeDocumentModul>(false));
+
+  EXPECT_EQ(alertTexts(), QStringList{"broken.pdf  file is corrupted and cannot be opened."});
+  ASSERT_EQ(alerts().size(), 1);
+  EXPECT_EQ(alerts()[0]->text(), "Note");
+  EXPECT_TRUE(browser->viewImport()->isVisibleTo(browser.get()));
+  EXPECT_FALSE(browser->processImport()->isVisibleTo(browser.get()));
+  EXPECT_EQ(browser->importMessage()->text(), "broken.pdf  file is corrupted and cannot be opened.");
+  EXPECT_FALSE(browser->toolbarEnabled());
+
+  // A later switch shows the same stopped view, never loads again, raises nothing new.
+  browser->xvTab()->setSelectByItemFilePath("/d/good.pdf");
+  EXPECT_TRUE(browser->toolbarEnabled());
+  browser->xvTab()->setSelectByItemFilePath("/d/broken.pdf");
+  EXPECT_FALSE(showsSpinner());
+  EXPECT_FALSE(browser->toolbarEnabled());
+  EXPECT_EQ(loader->requestedPaths(), (QStringList{"/d/good.pdf", "/d/broken.pdf"}));
+  EXPECT_EQ(alerts().size(), 1);
+
+  // No module at all fails the same way.
+  browser->openFiles({"/d/unknown.pdf"});
+  finish("/d/unknown.pdf", nullptr);
+  EXPECT_TRUE(alertTexts().contains("unknown.pdf  file is corrupted and cannot be opened."));
+}
+
+TEST_F(Browser, ErrorNotificationNamesItsFileAndSkipsFilesStillLoading) {
+  browser->openFiles({"/d/shown.pdf"});
+  finish("/d/shown.pdf", std::make_shared<FakeDocumentModul>());
+  browser->openFiles({"/d/loading.pdf"});
+
+  auto post = [](const QString& path) {
+    std::thread([path] {
+      foundation::NotificationCenter::defaultCenter().post(Open_Filed_Error_Info, nullptr,
+                                                           {{XVFilePathUserInfoKey, path}});
+    }).join();
+    foundation::Dispatcher::drainMain();
+  };
+  post("/d/loading.pdf");  // a repeated request of a file still loading
+  EXPECT_TRUE(alerts().isEmpty());
+  EXPECT_TRUE(showsSpinner());
+  post("/d/shown.pdf");  // names that file, not the current one
+  EXPECT_EQ(alertTexts(), QStringList{"shown.pdf  file is corrupted and cannot be opened."});
+}
+
+TEST_F(Browser, AMailTabHasNoToolbarAndItsOwnTitle) {
+  browser->openFiles({"/d/report.pdf"});
+  auto pdf = std::make_shared<FakeDocumentModul>(true, 4);
+  pdf->label = "1";
+  finish("/d/report.pdf", pdf);
+  browser->openFiles({"/d/winmail.dat"});
+  auto mail = std::make_shared<FakeMailModul>();
+  finish("/d/winmail.dat", mail);
+
+  EXPECT_TRUE(showsModuleView(mail.get()));
+  EXPECT_EQ(title(), "Velmar Lectern");
+  EXPECT_FALSE(browser->toolbarEnabled());
+  for (QAction* a : {browser->actions().nextPage, browser->actions().zoomIn, browser->actions().print,
+                     browser->actions().rotateLeft})
+    EXPECT_FALSE(a->isEnabled());
+  EXPECT_FALSE(browser->searchField()->isEnabled());
+  EXPECT_TRUE(alerts().isEmpty());
+  // Commands never reach a mail tab, and a page change keeps the mail title.
+  browser->clickNextPage();
+  foundation::NotificationCenter::defaultCenter().post(ChangePageForTitleNotification);
+  foundation::Dispatcher::drainMain();
+  EXPECT_EQ(title(), "Velmar Lectern");
+
+  browser->xvTab()->setSelectByItemFilePath("/d/report.pdf");
+  EXPECT_EQ(title(), "Velmar Lectern (1/4)");
+  EXPECT_TRUE(browser->toolbarEnabled());
+  EXPECT_TRUE(std::find(pdf->calls.begin(), pdf->calls.end(), "goNextPage") == pdf->calls.end());
+}
+
+TEST_F(Browser, ClosingTabs) {
+  int removeAll = 0;
+  auto token = foundation::NotificationCenter::defaultCenter().addObserver(
+      remove_all_document_notification, [&](const foundation::Notification& n) {
+        EXPECT_EQ(n.sender, browser.get());
+        ++removeAll;
+      });
+  browser->openFiles({"/d/a.pdf"});
+  auto a = std::make_shared<FakeDocumentModul>();
+  finish("/d/a.pdf", a);
+  browser->openFiles({"/d/b.pdf"});
+  auto b = std::make_shared<FakeDocumentModul>();
+  finish("/d/b.pdf", b);
+  browser->openFiles({"/d/slow.pdf"});
+
+  // Closed while loading: its end changes nothing.
+  browser->xvTab()->currentSeletedItem()->clickDeleteButton();
+  EXPECT_EQ(current(), "/d/b.pdf");
+  EXPECT_TRUE(showsModuleView(b.get()));
+  finish("/d/slow.pdf", std::make_shared<FakeDocumentModul>(false));
+  EXPECT_TRUE(alerts().isEmpty());
+  EXPECT_TRUE(showsModuleView(b.get()));
+
+  // Rotated twice, written back once, at closing.
+  browser->clickRotateLeft();
+  browser->clickRotateLeft();
+  EXPECT_EQ(b->writes, 0);
+  browser->xvTab()->currentSeletedItem()->clickDeleteButton();
+  EXPECT_EQ(b->writes, 1);
+  EXPECT_EQ(b->existingView()->parentWidget(), nullptr);
+  EXPECT_EQ(current(), "/d/a.pdf");
+  EXPECT_TRUE(showsModuleView(a.get()));
+  EXPECT_EQ(removeAll, 0);
+
+  // The last tab: one notification, unchanged documents are not written.
+  browser->xvTab()->currentSeletedItem()->clickDeleteButton();
+  EXPECT_EQ(removeAll, 1);
+  EXPECT_EQ(a->writes, 0);
+  EXPECT_EQ(browser->xvTab()->itemCount(), 0);
+  EXPECT_EQ(browser->xvTab()->currentSeletedItem(), nullptr);
+}
+
+TEST_F(Browser, ViewingCommandsReachTheCurrentModule) {
+  browser->openFiles({"/d/a.pdf"});
+  auto m = std::make_shared<FakeDocumentModul>();
+  finish("/d/a.pdf", m);
+  struct Case {
+    std::function<void()> command;
+    std::vector<std::string> calls;
+  } cases[] = {
+      {[&] { browser->actions().firstPage->trigger(); }, {"goFirstPage"}},
+      {[&] { browser->actions().previousPage->trigger(); }, {"goPreviousPage"}},
+      {[&] { browser->actions().nextPage->trigger(); }, {"goNextPage"}},
+      {[&] { browser->actions().lastPage->trigger(); }, {"goLastPage"}},
+      {[&] { browser->actions().zoomIn->trigger(); }, {"setZoomIn"}},
+      {[&] { browser->actions().zoomOut->trigger(); }, {"setZoomOut"}},
+      {[&] { browser->actions().zoomOriginal->trigger(); }, {"setScale:1.000000"}},
+      {[&] { browser->actions().zoomStretch->trigger(); }, {"setAutoResize:1"}},
+      {[&] { browser->actions().rotateLeft->trigger(); }, {"setNeedSave:1", "rotateCurPageleft"}},
+      {[&] { browser->actions().rotateRight->trigger(); }, {"rotateCurPage:90", "setNeedSave:1"}},
+      {[&] { browser->actions().rotateAllLeft->trigger(); }, {"rotateAllPageleft", "setNeedSave:1"}},
+      {[&] { browser->actions().rotateAllRight->trigger(); }, {"rotateAllPage:90", "setNeedSave:1"}},
+      {[&] { browser->actions().print->trigger(); }, {"print"}},
+      // Two-state buttons: the module gets the state after the click.
+      {[&] { browser->actions().showThumbnails->trigger(); }, {"setShowThumbnailList:0"}},
+      {[&] { QTest::mouseClick(browser->tbtView(), Qt::LeftButton); }, {"setShowThumbnailList:1"}},
+      {[&] { browser->actions().oneOrTwoPage->trigger(); }, {"setshowOneOrTwoPageIsOne:0"}},
+      {[&] { browser->actions().pageContinue->trigger(); }, {"setshowPageContinue:0"}},
+      {[&] { browser->actions().pageContinue->trigger(); }, {"setshowPageContinue:1"}},
+      // Search: an empty string hides the results and is still searched for.
+      {[&] {
+         browser->searchField()->setText("needle");
+         browser->searchEndAction();
+       },
+       {"searchContent:needle"}},
+      {[&] {
+         browser->searchField()->clear();
+         browser->searchEndAction();
+       },
+       {"searchEndState", "searchContent:"}},
+  };
+  for (auto& c : cases) {
+    m->calls.clear();
+    c.command();
+    EXPECT_EQ(m->calls, c.calls) << (c.calls.empty() ? "" : c.calls[0]);
+  }
+
+  // The module's search end sets the thumbnail toggle to its state, on the GUI thread.
+  m->show = false;
+  std::thread([] { foundation::NotificationCenter::defaultCenter().post(SearchForThunbnailNotification); }).join();
+  EXPECT_TRUE(browser->tbtView()->On());
+  foundation::Dispatcher::drainMain();
+  EXPECT_FALSE(browser->tbtView()->On());
+
+  // Nothing reaches a tab that is still loading.
+  browser->openFiles({"/d/b.pdf"});
+  m->calls.clear();
+  browser->clickNextPage();
+  browser->clickRotateLeft();
+  browser->searchEndAction();
+  EXPECT_TRUE(m->calls.empty());
+}
+
+TEST_F(Browser, CommandsCarriedOutElsewhereStayDisabledUntilWired) {
+  browser->openFiles({"/d/a.pdf"});
+  finish("/d/a.pdf", std::make_shared<FakeDocumentModul>());
+  EXPECT_FALSE(browser->actions().addBookmark->isEnabled());
+  EXPECT_FALSE(browser->actions().editBookmarks->isEnabled());
+  int added = 0;
+  browser->setExternalCommand(XVBrowserControl::ExternalCommand::AddBookmark, [&](XVBrowserControl*) { ++added; });
+  EXPECT_TRUE(browser->actions().addBookmark->isEnabled());
+  browser->actions().addBookmark->trigger();
+  EXPECT_EQ(added, 1);
+  browser->openFiles({"/d/winmail.dat"});
+  finish("/d/winmail.dat", std::make_shared<FakeMailModul>());
+  EXPECT_FALSE(browser->actions().addBookmark->isEnabled());
+}
+
+TEST_F(Browser, WithoutALoaderEachFileFailsOnItsOwn) {
+  browser->setDocumentLoader(nullptr);
+  browser->openFiles({"/d/a.pdf", "/d/b.pdf"});
+  foundation::Dispatcher::drainMain();
+  EXPECT_EQ(alertTexts(), QStringList{"b.pdf  file is corrupted and cannot be opened."});
+  EXPECT_FALSE(showsSpinner());
+  browser->xvTab()->setSelectByItemFilePath("/d/a.pdf");
+  foundation::Dispatcher::drainMain();
+  EXPECT_EQ(alerts().size(), 2);
+}
+
+TEST_F(Browser, OpenPanelOpensOnlySupportedFilesOnALaterTurn) {
+  browser->openFiles({"/d/a.pdf"});
+  finish("/d/a.pdf", std::make_shared<FakeDocumentModul>());
+  browser->setToolbarEnable(false);  // as while the panel is up
+  browser->openPanelDidEnd(true, {"/d/notes.txt", "/d/b.wps", "/d/c.xps"});
+  EXPECT_EQ(browser->xvTab()->itemCount(), 1);
+  QCoreApplication::processEvents();
+  QStringList paths;
+  for (auto* item : browser->xvTab()->TableItemArray()) paths << item->filepath();
+  EXPECT_EQ(paths, (QStringList{"/d/a.pdf", "/d/b.wps", "/d/c.xps"}));
+  EXPECT_EQ(current(), "/d/c.xps");
+  EXPECT_FALSE(browser->toolbarEnabled());  // the new current tab is loading
+
+  // Cancelled: nothing opens; the toolbar follows the current tab again.
+  browser->xvTab()->setSelectByItemFilePath("/d/a.pdf");
+  browser->setToolbarEnable(false);
+  browser->openPanelDidEnd(false, {"/d/d.pdf"});
+  QCoreApplication::processEvents();
+  EXPECT_EQ(browser->xvTab()->itemCount(), 3);
+  EXPECT_TRUE(browser->toolbarEnabled());
+}
+
+TEST_F(Browser, TheTitleFollowsTheCurrentTabWhileItLoads) {
+  browser->openFiles({"/d/a.pdf"});
+  auto a = std::make_shared<FakeDocumentModul>(true, 8);
+  a->label = "3";
+  finish("/d/a.pdf", a);
+  EXPECT_EQ(title(), "Velmar Lectern (3/8)");
+  browser->openFiles({"/d/b.pdf"});
+  EXPECT_EQ(title(), "Velmar Lectern (0/0)");  // not a's page any more
+}
+
+TEST_F(Browser, ALoadEndingAfterTheBrowserWentIsDropped) {
+  browser->openFiles({"/d/a.pdf"});
+  auto module = std::make_shared<FakeDocumentModul>();
+  std::weak_ptr<FakeDocumentModul> weak = module;
+  browser.reset();
+  finish("/d/a.pdf", std::move(module));
+  EXPECT_TRUE(weak.expired());  // handed back, not kept
+}

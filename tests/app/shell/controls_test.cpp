@@ -1,0 +1,168 @@
+#include "shell/XVControls.h"
+#include "shell/XVAbout.h"
+
+#include <gtest/gtest.h>
+
+#include <QClipboard>
+#include <QLabel>
+#include <QTimer>
+#include <QFontMetricsF>
+#include <QSignalSpy>
+#include <QStandardItemModel>
+#include <QTest>
+
+#include "app/shell/gui_test_app.h"
+
+namespace {
+
+class Controls : public ::testing::Test {
+ protected:
+  void SetUp() override { testsupport::guiApp(); }
+};
+
+QPixmap solid(Qt::GlobalColor c) {
+  QPixmap p(20, 20);
+  p.fill(c);
+  return p;
+}
+
+}  // namespace
+
+TEST_F(Controls, ChangeButtonFlipsBeforeItsActionAndImagesFollowLater) {
+  XVChangeButton button;
+  button.resize(30, 30);
+  const QPixmap onN = solid(Qt::red), onP = solid(Qt::darkRed), offN = solid(Qt::blue), offP = solid(Qt::darkBlue);
+  button.setOnNormalImage(onN, onP);
+  button.setOffNormalImage(offN, offP);
+  ASSERT_TRUE(button.On());
+  EXPECT_EQ(button.shownImage().cacheKey(), onN.cacheKey());
+
+  std::vector<bool> seen;
+  QObject::connect(&button, &QToolButton::clicked, [&] { seen.push_back(button.On()); });
+  QTest::mouseClick(&button, Qt::LeftButton);
+  ASSERT_EQ(seen, std::vector<bool>{false});
+  QCoreApplication::processEvents();
+  EXPECT_EQ(button.shownImage().cacheKey(), offN.cacheKey());
+
+  QTest::mouseClick(&button, Qt::LeftButton);
+  EXPECT_EQ(seen, (std::vector<bool>{false, true}));
+  QCoreApplication::processEvents();
+  EXPECT_EQ(button.shownImage().cacheKey(), onN.cacheKey());
+
+  button.setOn(false);
+  EXPECT_FALSE(button.On());
+  EXPECT_EQ(button.shownImage().cacheKey(), offN.cacheKey());
+}
+
+TEST_F(Controls, TextFieldCutsTheTailAndKeepsTheFullText) {
+  XVTextField field;
+  field.show();
+  const QString text = "Quarterly report for the board.pdf";
+  const double textWidth = QFontMetricsF(field.font()).horizontalAdvance(text);
+  field.resize(static_cast<int>(std::ceil(textWidth + 2.0)), 20);
+  field.setStringValue(text);
+  EXPECT_EQ(field.text(), text);
+
+  field.resize(static_cast<int>(textWidth / 2), 20);
+  EXPECT_TRUE(field.text().endsWith("...")) << field.text().toStdString();
+  EXPECT_TRUE(text.startsWith(field.text().chopped(3)));
+  EXPECT_LE(QFontMetricsF(field.font()).horizontalAdvance(field.text()), field.width() - 2.0);
+  EXPECT_EQ(field.stringValue(), text);
+
+  field.resize(3, 20);
+  field.setStringValue("W");
+  EXPECT_EQ(field.text(), "...");
+  field.setStringValue(QString());
+  EXPECT_EQ(field.text(), "");
+}
+
+TEST_F(Controls, TextFieldEditingKeysOnlyWithCtrlAlone) {
+  LTTextFiled field;
+  field.show();
+  field.activateWindow();
+  field.setFocus();
+  QClipboard* clipboard = QGuiApplication::clipboard();
+
+  field.setText("alpha beta");
+  field.setSelection(0, 5);
+  clipboard->setText("untouched");
+  QTest::keyClick(&field, Qt::Key_C, Qt::ControlModifier | Qt::ShiftModifier);
+  EXPECT_EQ(clipboard->text(), "untouched");
+
+  QTest::keyClick(&field, Qt::Key_C, Qt::ControlModifier);
+  EXPECT_EQ(clipboard->text(), "alpha");
+  QTest::keyClick(&field, Qt::Key_A, Qt::ControlModifier);
+  EXPECT_EQ(field.selectedText(), "alpha beta");
+  QTest::keyClick(&field, Qt::Key_X, Qt::ControlModifier);
+  EXPECT_EQ(field.text(), "");
+  EXPECT_EQ(clipboard->text(), "alpha beta");
+  QTest::keyClick(&field, Qt::Key_V, Qt::ControlModifier);
+  EXPECT_EQ(field.text(), "alpha beta");
+}
+
+namespace {
+struct RecordingOutlineDelegate : XVOutlineViewDelegate {
+  std::vector<std::pair<std::string, QString>> calls;  // (kind, item text), selection at the time
+  std::vector<QModelIndexList> selectionAtCall;
+  void outlineView_doubleClickItem(XVOutlineView* o, const QModelIndex& item) override {
+    calls.push_back({"double", item.data().toString()});
+    selectionAtCall.push_back(o->selectionModel()->selectedRows());
+  }
+  void outlineView_rightClickItem(XVOutlineView* o, const QModelIndex& item) override {
+    calls.push_back({"right", item.data().toString()});
+    selectionAtCall.push_back(o->selectionModel()->selectedRows());
+  }
+};
+}  // namespace
+
+TEST_F(Controls, OutlineReportsClicksAndSelectsBeforeARightClick) {
+  QStandardItemModel model;
+  for (const char* name : {"one", "two", "three"}) model.appendRow(new QStandardItem(name));
+  XVOutlineView outline;
+  outline.setModel(&model);
+  outline.resize(200, 300);
+  outline.show();
+  RecordingOutlineDelegate delegate;
+  outline.setOutlineDelegate(&delegate);
+  outline.selectionModel()->select(model.index(0, 0), QItemSelectionModel::Select | QItemSelectionModel::Rows);
+
+  const QPoint second = outline.visualRect(model.index(1, 0)).center();
+  QTest::mouseClick(outline.viewport(), Qt::RightButton, {}, second);
+  ASSERT_EQ(delegate.calls.size(), 1u);
+  EXPECT_EQ(delegate.calls[0], (std::pair<std::string, QString>{"right", "two"}));
+  ASSERT_EQ(delegate.selectionAtCall[0].size(), 1);
+  EXPECT_EQ(delegate.selectionAtCall[0][0].row(), 1);
+
+  QTest::mouseDClick(outline.viewport(), Qt::LeftButton, {}, outline.visualRect(model.index(2, 0)).center());
+  QTest::mouseDClick(outline.viewport(), Qt::LeftButton, {}, QPoint(100, 290));  // below the rows
+  ASSERT_EQ(delegate.calls.size(), 3u);
+  EXPECT_EQ(delegate.calls[1], (std::pair<std::string, QString>{"double", "three"}));
+  EXPECT_EQ(delegate.calls[2], (std::pair<std::string, QString>{"double", ""}));
+}
+
+TEST_F(Controls, EveryNamedImageExists) {
+  const char* names[] = {"pic_btn_view1_n", "pic_btn_view1_p", "pic_btn_view2_n", "pic_btn_view2_p",
+                         "pic_btn_page_two_n", "pic_btn_page_two_p", "pic_btn_page_one_n", "pic_btn_page_one_p",
+                         "pic_btn_page_continue_p", "pic_btn_page_continue_n", "pic_btn_zoom_ original_p",
+                         "pic_btn_zoom_ original_n", "btn_zoom_ stretch_width_p", "btn_zoom_ stretch_width_n",
+                         "pic_btn_single_zoom_original_p", "pic_btn_single_zoom_original_n",
+                         "btn_zoom_ single_ stretch_width_p", "btn_zoom_ single_ stretch_width_n",
+                         "pic_tab_selected_1", "pic_tab_selected_2", "pic_tab_selected_3", "pic_tab_unselected_1",
+                         "pic_tab_unselected_2", "pic_tab_unselected_3"};
+  for (const char* name : names) EXPECT_FALSE(XVImageNamed(name).isNull()) << name;
+  EXPECT_TRUE(XVImageNamed("no_such_image").isNull());
+  for (const char* icon : {"pdf", "rtfd", "text", "png", "jpeg", "bmp", "gif", "tiff"})
+    EXPECT_TRUE(QFile::exists(QString(":/icons/pic_icon_%1.svg").arg(icon))) << icon;
+}
+
+TEST_F(Controls, AboutWindowIsSharedAndNamesTheProduct) {
+  XVAbout* about = XVAbout::ShareAbout();
+  ASSERT_NE(about, nullptr);
+  EXPECT_EQ(XVAbout::ShareAbout(), about);
+  EXPECT_EQ(about->textAPPName()->text(), "Velmar Lectern");
+  EXPECT_EQ(about->textAPPVersion()->text(), "Version 3.1.0");
+  // Modal: showAbout returns once the window closes.
+  QTimer::singleShot(50, about, [about] { about->close(); });
+  about->showAbout();
+  EXPECT_FALSE(about->isVisible());
+}
