@@ -270,27 +270,30 @@ bool PDFDocument::writeToFile(const QString& path, QString* error) const {
   if (!tmp.open()) return fail(tmp.errorString());
   const QString tmpPath = tmp.fileName();
   tmp.close();
+  // qpdf keeps the file name pointers it is given.
+  const std::string sourceName = path_.toLocal8Bit().toStdString();
+  const std::string tmpName = tmpPath.toLocal8Bit().toStdString();
   try {
     QPDF pdf;
     if (path_.isEmpty()) {
       pdf.emptyPDF();
     } else {
-      pdf.processFile(path_.toLocal8Bit().constData());
+      pdf.processFile(sourceName.c_str());
     }
     std::vector<QPDFPageObjectHelper> pages = QPDFPageDocumentHelper(pdf).getAllPages();
     if (static_cast<int>(pages.size()) != pageCount()) return fail(QStringLiteral("page count changed on disk"));
     for (int i = 0; i < pageCount(); ++i) pages[static_cast<size_t>(i)].rotatePage(pages_[i]->rotation(), false);
-    QPDFWriter writer(pdf, tmpPath.toLocal8Bit().constData());
+    QPDFWriter writer(pdf, tmpName.c_str());
     writer.write();
 
     QPDF check;
-    check.processFile(tmpPath.toLocal8Bit().constData());
+    check.processFile(tmpName.c_str());
     if (static_cast<int>(QPDFPageDocumentHelper(check).getAllPages().size()) != pageCount())
       return fail(QStringLiteral("written file does not check"));
   } catch (const std::exception& e) {
     return fail(QString::fromUtf8(e.what()));
   }
-  if (std::rename(tmpPath.toLocal8Bit().constData(), target.absoluteFilePath().toLocal8Bit().constData()) != 0)
+  if (std::rename(tmpName.c_str(), target.absoluteFilePath().toLocal8Bit().toStdString().c_str()) != 0)
     return fail(QStringLiteral("rename failed"));
   tmp.setAutoRemove(false);
   return true;
