@@ -206,7 +206,14 @@ QVariant SearchResultModel::headerData(int section, Qt::Orientation orientation,
 DocumentViewController::DocumentViewController(QString className, ItemFactory makeItem)
     : className_(std::move(className)), makeItem_(std::move(makeItem)) {}
 
-DocumentViewController::~DocumentViewController() { delete root_.data(); }
+DocumentViewController::~DocumentViewController() {
+  if (!root_) return;
+  if (onGuiThread()) {
+    delete root_.data();
+  } else {
+    root_->deleteLater();
+  }
+}
 
 QWidget* DocumentViewController::view() {
   if (!root_ && onGuiThread()) loadView();
