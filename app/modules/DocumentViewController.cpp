@@ -151,7 +151,7 @@ void ThumbnailModel::storeImage(PageImageObject* item, const QImage& image, int 
   item->imageRotation = rotation;
   imageBytes_ += image.sizeInBytes();
   imageOrder_.append(i);
-  while (imageBytes_ > kImageBudget && imageOrder_.size() > 1) {
+  while (imageBytes_ > budget_ && imageOrder_.size() > 1) {
     const qint64 old = imageOrder_.takeFirst();
     PageImageObject* o = itemAtIndex(old);
     imageBytes_ -= o->image().sizeInBytes();

@@ -62,6 +62,8 @@ class ThumbnailModel : public QAbstractListModel {
   PageImageObject* itemAtIndex(qint64 index);
   const QHash<QString, PageImageObject*>& items() const { return dicView_; }
   qsizetype imageBytes() const { return imageBytes_; }
+  // Bytes of images kept at most; the images shown longest ago go first.
+  void setImageBudget(qsizetype bytes) { budget_ = bytes; }
   // Renders not finished yet.
   int pendingRenders() const { return pending_.size(); }
 
@@ -82,6 +84,7 @@ class ThumbnailModel : public QAbstractListModel {
   QHash<qint64, int> pending_;   // index -> rotation asked for
   QList<qint64> imageOrder_;     // items holding an image, oldest first
   qsizetype imageBytes_ = 0;
+  qsizetype budget_ = kImageBudget;
 };
 
 // The matches: page label, context, match text.

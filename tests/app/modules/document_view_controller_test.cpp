@@ -113,6 +113,29 @@ TEST_F(ControllerTest, ThumbnailsRenderOffTheGuiThreadFromTheTitledPage) {
   EXPECT_LT(seven->image().width(), seven->image().height() + 1);
 }
 
+TEST_F(ControllerTest, ThumbnailImagesStayWithinTheirBudget) {
+  open(6);
+  controller->view()->hide();  // from here on only the test asks for images
+  ThumbnailModel* model = controller->thumbnailModel();
+  ASSERT_TRUE(pumpUntil([&] { return model->pendingRenders() == 0; }));
+  auto render = [&](int i) {
+    model->data(model->index(i), Qt::DecorationRole);
+    return pumpUntil([&] { return !model->itemAtIndex(i)->image().isNull(); });
+  };
+  ASSERT_TRUE(render(0));
+  const qsizetype one = model->itemAtIndex(0)->image().sizeInBytes();
+  model->setImageBudget(2 * one);
+  for (int i = 1; i < 6; ++i) ASSERT_TRUE(render(i));
+  EXPECT_LE(model->imageBytes(), 2 * one);
+  int kept = 0;
+  for (int i = 0; i < 6; ++i) kept += !model->itemAtIndex(i)->image().isNull();
+  EXPECT_EQ(kept, 2);
+  EXPECT_TRUE(model->itemAtIndex(0)->image().isNull());  // shown longest ago: dropped
+  EXPECT_FALSE(model->itemAtIndex(5)->image().isNull());
+  ASSERT_TRUE(render(0));  // asked again: rendered again
+  EXPECT_LE(model->imageBytes(), 2 * one);
+}
+
 TEST_F(ControllerTest, ThumbnailAndPageViewFollowEachOtherAndRetitle) {
   open(6);
   int titles = 0;

@@ -273,6 +273,23 @@ TEST_F(PDFDocumentTest, RenderQueueRendersOffThreadAndDropsQueuedWork) {
   EXPECT_EQ(queue.pending(), 0u);
 }
 
+TEST_F(PDFDocumentTest, RealFileOpensRendersAndKeepsARotation) {
+  const QString real = QStringLiteral(LECTERN_CORPUS_DIR "/tnef/quick-contents/quick.pdf");
+  if (!QFile::exists(real)) GTEST_SKIP() << "corpus not present";
+  auto doc = PDFDocument::initWithURL(real);
+  ASSERT_TRUE(doc);
+  ASSERT_GT(doc->pageCount(), 0);
+  EXPECT_FALSE(doc->pageAtIndex(0)->render(0.5).isNull());
+  const int before = doc->pageAtIndex(0)->rotation();
+  doc->pageAtIndex(0)->setRotation(before + 270);
+  ASSERT_TRUE(doc->writeToFile(path("copy.pdf")));
+  auto back = PDFDocument::initWithURL(path("copy.pdf"));
+  ASSERT_TRUE(back);
+  EXPECT_EQ(back->pageCount(), doc->pageCount());
+  EXPECT_EQ(back->pageAtIndex(0)->rotation(), normalizedRotation(before + 270));
+  EXPECT_EQ(back->string(), doc->string());
+}
+
 int main(int argc, char** argv) {
   qputenv("QT_QPA_PLATFORM", "offscreen");
   QGuiApplication app(argc, argv);
