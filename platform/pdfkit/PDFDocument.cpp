@@ -92,7 +92,7 @@ PDFDocument::~PDFDocument() {
   }
   find_->generation++;
   find_->finding = false;
-  for (auto& t : findThreads_) t.join();
+  for (auto& t : findThreads_) t.thread.join();
 }
 
 std::unique_ptr<Poppler::Document> PDFDocument::loadPoppler(const QString& path) {
@@ -160,7 +160,7 @@ QString PDFDocument::string() const {
   return out;
 }
 
-QImage PDFDocument::renderPage(Poppler::Document& doc, int index, double scale, int extraRotation) {
+QImage PDFDocument::renderPage(Poppler::Document& doc, int index, double scale, int extraRotation, QRect region) {
   auto page = doc.page(index);
   if (!page) return QImage();
   Poppler::Page::Rotation r = Poppler::Page::Rotate0;
@@ -171,7 +171,8 @@ QImage PDFDocument::renderPage(Poppler::Document& doc, int index, double scale, 
     default: break;
   }
   const double dpi = 72.0 * scale;
-  return page->renderToImage(dpi, dpi, -1, -1, -1, -1, r);
+  if (region.isEmpty()) return page->renderToImage(dpi, dpi, -1, -1, -1, -1, r);
+  return page->renderToImage(dpi, dpi, region.x(), region.y(), region.width(), region.height(), r);
 }
 
 QList<QRectF> PDFDocument::searchPage(Poppler::Document& doc, int index, const QString& text, int options) {
@@ -210,9 +211,12 @@ void PDFDocument::cancelFindString() {
 }
 
 void PDFDocument::joinFinishedFinds() {
-  // Threads of earlier finds exit at their next page once their generation is stale.
-  for (auto& t : findThreads_) t.join();
-  findThreads_.clear();
+  // Only threads that have returned: the caller never waits for a page being searched.
+  std::erase_if(findThreads_, [](FindThread& t) {
+    if (!t.done->load()) return false;
+    t.thread.join();
+    return true;
+  });
 }
 
 void PDFDocument::beginFindString(const QString& text, int options) {
@@ -223,7 +227,12 @@ void PDFDocument::beginFindString(const QString& text, int options) {
   auto state = find_;
   const QString path = path_;
   const int count = pageCount();
-  findThreads_.emplace_back([state, gen, path, count, text, options] {
+  auto done = std::make_shared<std::atomic<bool>>(false);
+  std::thread thread([state, gen, path, count, text, options, done] {
+    struct MarkDone {
+      std::atomic<bool>& flag;
+      ~MarkDone() { flag = true; }
+    } mark{*done};
     auto doc = count > 0 && !text.isEmpty() ? loadPoppler(path) : nullptr;
     for (int i = 0; doc && i < count; ++i) {
       if (state->generation.load() != gen) return;
@@ -256,6 +265,7 @@ void PDFDocument::beginFindString(const QString& text, int options) {
       foundation::NotificationCenter::defaultCenter().post(PDFDocumentDidEndFindNotification, owner);
     });
   });
+  findThreads_.push_back(FindThread{std::move(thread), std::move(done)});
 }
 
 bool PDFDocument::writeToFile(const QString& path, QString* error) const {

@@ -8,6 +8,7 @@
 
 #include <QImage>
 #include <QList>
+#include <QRect>
 #include <QRectF>
 #include <QSizeF>
 #include <QString>
@@ -140,8 +141,9 @@ class PDFDocument {
 
   // Rendering and text on worker threads use their own Poppler document of the same file.
   static std::unique_ptr<Poppler::Document> loadPoppler(const QString& path);
-  // Renders page `index` of `doc` at `scale` with `extraRotation` (degrees) on top of /Rotate.
-  static QImage renderPage(Poppler::Document& doc, int index, double scale, int extraRotation);
+  // Renders page `index` of `doc` at `scale` with `extraRotation` (degrees) on top of /Rotate;
+  // a non-empty `region` (pixels of the whole rendered page) renders only that part.
+  static QImage renderPage(Poppler::Document& doc, int index, double scale, int extraRotation, QRect region = QRect());
   static QList<QRectF> searchPage(Poppler::Document& doc, int index, const QString& text, int options);
 
   // The user's rotation of page `index` (thread-safe); renderers read it.
@@ -167,7 +169,11 @@ class PDFDocument {
   mutable std::recursive_mutex mutex_;  // guards poppler_ and infos_
 
   std::shared_ptr<FindState> find_;
-  std::vector<std::thread> findThreads_;
+  struct FindThread {
+    std::thread thread;
+    std::shared_ptr<std::atomic<bool>> done;
+  };
+  std::vector<FindThread> findThreads_;
 };
 
 }  // namespace pdfkit

@@ -285,26 +285,62 @@ void PDFView::keyPressEvent(QKeyEvent* event) {
   QAbstractScrollArea::keyPressEvent(event);
 }
 
+QRectF PDFView::visibleContent() const {
+  return QRectF(viewport()->rect()).translated(horizontalScrollBar()->value(), verticalScrollBar()->value());
+}
+
+QList<PDFView::Tile> PDFView::visibleTiles(int index, const QRectF& visible) const {
+  QList<Tile> tiles;
+  const QRectF r = pageRect(index);
+  PDFPage* page = document_ ? document_->pageAtIndex(index) : nullptr;
+  if (r.isNull() || !page) return tiles;
+  const QRectF shown = r.intersected(visible);
+  if (shown.isEmpty()) return tiles;
+  const double ps = pixelScale();
+  const QSizeF full = page->displaySize() * ps;
+  const int w = std::max(1, static_cast<int>(std::ceil(full.width())));
+  const int h = std::max(1, static_cast<int>(std::ceil(full.height())));
+  // The shown part in page pixels, then the tiles over it.
+  const double k = full.width() / std::max(1.0, r.width());
+  const int x0 = std::clamp(static_cast<int>((shown.left() - r.left()) * k), 0, w - 1) / kTileSize;
+  const int x1 = std::clamp(static_cast<int>(std::ceil((shown.right() - r.left()) * k)) - 1, 0, w - 1) / kTileSize;
+  const int y0 = std::clamp(static_cast<int>((shown.top() - r.top()) * k), 0, h - 1) / kTileSize;
+  const int y1 = std::clamp(static_cast<int>(std::ceil((shown.bottom() - r.top()) * k)) - 1, 0, h - 1) / kTileSize;
+  for (int ty = y0; ty <= y1; ++ty) {
+    for (int tx = x0; tx <= x1; ++tx) {
+      const QRect px(tx * kTileSize, ty * kTileSize, std::min(kTileSize, w - tx * kTileSize), std::min(kTileSize, h - ty * kTileSize));
+      const QRectF target(r.left() + px.x() / k, r.top() + px.y() / k, px.width() / k, px.height() / k);
+      tiles.append(Tile{index, tx, ty, px, target});
+    }
+  }
+  return tiles;
+}
+
 double PDFView::pixelScale() const { return scale_ * devicePixelRatioF(); }
 
-quint64 PDFView::cacheKey(int index) const {
-  const quint64 milli = static_cast<quint64>(std::llround(pixelScale() * 1000.0));
-  const quint64 rot = static_cast<quint64>(document_->userRotation(index) / 90);
-  return (milli << 24) | (rot << 22) | static_cast<quint64>(index);
+quint64 PDFView::cacheKey(const Tile& t) const {
+  const quint64 milli = static_cast<quint64>(std::llround(pixelScale() * 1000.0)) & 0xFFFFFF;
+  const quint64 rot = static_cast<quint64>(document_->userRotation(t.index) / 90);
+  return (milli << 40) | (static_cast<quint64>(t.ty & 0xFF) << 32) | (static_cast<quint64>(t.tx & 0xFF) << 24) |
+         (rot << 22) | static_cast<quint64>(t.index & 0x3FFFFF);
 }
 
 bool PDFView::isPageRendered(int index) const {
-  return document_ && index >= 0 && index < rects_.size() && cache_.contains(cacheKey(index));
+  const QList<Tile> tiles = visibleTiles(index, visibleContent());
+  if (tiles.isEmpty()) return false;
+  for (const Tile& t : tiles)
+    if (!cache_.contains(cacheKey(t))) return false;
+  return true;
 }
 
-void PDFView::requestRender(int index) {
+void PDFView::requestRender(const Tile& tile) {
   if (!queue_) return;
-  const quint64 key = cacheKey(index);
+  const quint64 key = cacheKey(tile);
   if (pending_.contains(key)) return;
   pending_.insert(key);
   const quint64 generation = documentGeneration_;
   PDFView* view = this;
-  queue_->request(index, pixelScale(), document_->userRotation(index), [view, key, generation](QImage image) {
+  queue_->request(tile.index, pixelScale(), document_->userRotation(tile.index), [view, key, generation](QImage image) {
     QMetaObject::invokeMethod(view, [view, key, generation, image = std::move(image)]() mutable {
       if (generation != view->documentGeneration_) return;
       view->pending_.remove(key);
@@ -314,24 +350,26 @@ void PDFView::requestRender(int index) {
       view->cache_.insert(key, new QImage(std::move(image)), cost);
       view->viewport()->update();
     }, Qt::QueuedConnection);
-  });
+  }, 0, tile.pixels);
 }
 
 void PDFView::paintEvent(QPaintEvent*) {
   QPainter p(viewport());
   if (!document_) return;
   const QPointF offset(-horizontalScrollBar()->value(), -verticalScrollBar()->value());
-  const QRectF visible = QRectF(viewport()->rect()).translated(-offset);
-  QList<int> missing;
+  const QRectF visible = visibleContent();
+  QList<Tile> missing;
   for (int i = 0; i < rects_.size(); ++i) {
     const QRectF r = rects_[i];
     if (r.isNull() || !r.intersects(visible)) continue;
     const QRectF target = r.translated(offset);
     p.fillRect(target, Qt::white);
-    if (QImage* img = cache_.object(cacheKey(i))) {
-      p.drawImage(target, *img);
-    } else {
-      missing.append(i);
+    for (const Tile& t : visibleTiles(i, visible)) {
+      if (QImage* img = cache_.object(cacheKey(t))) {
+        p.drawImage(t.target.translated(offset), *img);
+      } else {
+        missing.append(t);
+      }
     }
     p.setPen(QColor(0, 0, 0, 60));
     p.drawRect(target.adjusted(-0.5, -0.5, 0.5, 0.5));
@@ -344,10 +382,10 @@ void PDFView::paintEvent(QPaintEvent*) {
   for (const PDFSelection& s : highlights_) drawSelection(s, QColor(255, 220, 0, 90));
   drawSelection(currentSelection_, QColor(40, 120, 255, 110));
   if (!missing.isEmpty() && queue_) {
-    // Only what is on screen now is worth rendering.
+    // Only what is on screen now is worth rendering; the queue serves the last request first.
     queue_->clear();
     pending_.clear();
-    for (int i = missing.size() - 1; i >= 0; --i) requestRender(missing[i]);
+    for (int i = static_cast<int>(missing.size()) - 1; i >= 0; --i) requestRender(missing[i]);
   }
 }
 

@@ -73,8 +73,13 @@ class PDFView : public QAbstractScrollArea {
   QRectF pageRect(int index) const;
   // Where `bounds` (page points) of page `index` lies in the scrolled content.
   QRectF rectForPageBounds(int index, const QRectF& bounds) const;
-  // Yes when page `index` is drawn from a finished render at the current scale.
+  // Yes when the visible part of page `index` is drawn from finished renders at the current
+  // scale (no for a page out of view).
   bool isPageRendered(int index) const;
+  // KiB of rendered tiles held.
+  int renderCacheCost() const { return static_cast<int>(cache_.totalCost()); }
+  // Pages are rendered in square tiles of this many device pixels.
+  static constexpr int kTileSize = 2048;
 
  signals:
   // The current page changed.
@@ -97,9 +102,17 @@ class PDFView : public QAbstractScrollArea {
   int step() const;
   bool continuous() const;
   bool twoUp() const;
-  quint64 cacheKey(int index) const;
+  struct Tile {
+    int index;
+    int tx, ty;
+    QRect pixels;   // in the whole rendered page
+    QRectF target;  // in the scrolled content
+  };
+  QList<Tile> visibleTiles(int index, const QRectF& visible) const;
+  QRectF visibleContent() const;
+  quint64 cacheKey(const Tile& tile) const;
   double pixelScale() const;
-  void requestRender(int index);
+  void requestRender(const Tile& tile);
 
   PDFDocument* document_ = nullptr;
   std::unique_ptr<PageRenderQueue> queue_;

@@ -18,10 +18,10 @@ PageRenderQueue::~PageRenderQueue() {
   thread_.join();
 }
 
-void PageRenderQueue::request(int index, double scale, int extraRotation, Done done, int width) {
+void PageRenderQueue::request(int index, double scale, int extraRotation, Done done, int width, QRect region) {
   {
     std::lock_guard lock(mutex_);
-    jobs_.push_back(Job{index, scale, extraRotation, width, std::move(done)});
+    jobs_.push_back(Job{index, scale, extraRotation, width, region, std::move(done)});
   }
   cv_.notify_one();
 }
@@ -62,7 +62,7 @@ void PageRenderQueue::run() {
           if (s.width() > 0) scale = job.width / s.width();
         }
       }
-      image = PDFDocument::renderPage(*doc, job.index, scale, job.rotation);
+      image = PDFDocument::renderPage(*doc, job.index, scale, job.rotation, job.region);
     }
     job.done(std::move(image));
   }

@@ -4,6 +4,7 @@
 // dropped at once. Results are handed to the request's callback on the worker thread.
 
 #include <QImage>
+#include <QRect>
 #include <QString>
 
 #include <condition_variable>
@@ -30,7 +31,8 @@ class PageRenderQueue {
 
   // Renders page `index` at `scale` with `extraRotation` on top of the file's /Rotate.
   // `width`, when positive, fixes the image width instead (the scale follows from it).
-  void request(int index, double scale, int extraRotation, Done done, int width = 0);
+  // A non-empty `region` (pixels of the whole rendered page) renders only that part.
+  void request(int index, double scale, int extraRotation, Done done, int width = 0, QRect region = QRect());
   // Drops every request not yet started.
   void clear();
   std::size_t pending() const;
@@ -41,6 +43,7 @@ class PageRenderQueue {
     double scale;
     int rotation;
     int width;
+    QRect region;
     Done done;
   };
   void run();

@@ -167,6 +167,18 @@ TEST_F(PDFViewTest, VisiblePagesAreRenderedInTheBackground) {
   EXPECT_FALSE(view.isPageRendered(0));
 }
 
+TEST_F(PDFViewTest, AtHighZoomOnlyTheVisibleTilesAreRendered) {
+  view.setScaleFactor(PDFView::kMaxScale);
+  view.horizontalScrollBar()->setValue(view.horizontalScrollBar()->maximum() / 2);
+  view.verticalScrollBar()->setValue(static_cast<int>(view.pageRect(1).center().y()));
+  ASSERT_TRUE(pumpUntil([&] {
+    view.viewport()->repaint();
+    return view.isPageRendered(1);
+  }));
+  const double pageKiB = view.pageRect(1).width() * view.pageRect(1).height() * 4 / 1024;
+  EXPECT_LT(view.renderCacheCost(), pageKiB / 3);
+}
+
 TEST_F(PDFViewTest, PrintsEveryPageToAPdfFile) {
   const QString out = QString::fromStdString((dir / "printed.pdf").string());
   QPrinter printer(QPrinter::ScreenResolution);
