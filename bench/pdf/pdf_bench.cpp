@@ -21,14 +21,14 @@
 namespace {
 
 int make(const QString& path, int pages, const QString& word) {
-  std::vector<testsupport::PdfPageSpec> specs(static_cast<size_t>(pages));
+  std::vector<testsupport::PdfPageContent> contents(static_cast<size_t>(pages));
   for (int i = 0; i < pages; ++i) {
-    auto& lines = specs[static_cast<size_t>(i)].lines;
+    auto& lines = contents[static_cast<size_t>(i)].lines;
     for (int l = 0; l < 30; ++l)
       lines << QStringLiteral("Page %1 line %2: the quick brown fox jumps over the lazy dog").arg(i + 1).arg(l + 1);
     if (i % 10 == 0) lines << QStringLiteral("Here is the %1 of page %2").arg(word).arg(i + 1);
   }
-  return testsupport::writePdf(path, specs) ? 0 : 1;
+  return testsupport::writePdf(path, contents) ? 0 : 1;
 }
 
 int thumbs(const QString& path) {

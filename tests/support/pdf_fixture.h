@@ -18,13 +18,13 @@
 
 namespace testsupport {
 
-struct PdfPageSpec {
+struct PdfPageContent {
   QStringList lines;     // drawn from the top, one per line
   bool landscape = false;
 };
 
-// Writes one page per spec (A4 portrait or landscape).
-inline bool writePdf(const QString& path, const std::vector<PdfPageSpec>& pages) {
+// Writes one page per entry (A4 portrait or landscape).
+inline bool writePdf(const QString& path, const std::vector<PdfPageContent>& pages) {
   QPdfWriter writer(path);
   writer.setResolution(72);
   writer.setPageSize(QPageSize(QPageSize::A4));
@@ -53,7 +53,7 @@ inline bool writePdf(const QString& path, const std::vector<PdfPageSpec>& pages)
 // also `word`.
 inline bool writeNumberedPdf(const QString& path, int count, const QString& word = QString(),
                              const std::vector<int>& wordPages = {}) {
-  std::vector<PdfPageSpec> pages(static_cast<size_t>(count));
+  std::vector<PdfPageContent> pages(static_cast<size_t>(count));
   for (int i = 0; i < count; ++i) pages[static_cast<size_t>(i)].lines << QStringLiteral("Page %1").arg(i + 1);
   for (int i : wordPages) pages[static_cast<size_t>(i)].lines << QStringLiteral("the %1 is here").arg(word);
   return writePdf(path, pages);

@@ -17,13 +17,13 @@ namespace {
 class ControllerTest : public ::testing::Test {
  protected:
   void open(int pages, std::vector<int> landscape = {}) {
-    std::vector<testsupport::PdfPageSpec> specs;
+    std::vector<testsupport::PdfPageContent> contents;
     for (int i = 0; i < pages; ++i) {
       const bool wide = std::find(landscape.begin(), landscape.end(), i) != landscape.end();
-      specs.push_back({{QStringLiteral("Page %1 needle").arg(i + 1)}, wide});
+      contents.push_back({{QStringLiteral("Page %1 needle").arg(i + 1)}, wide});
     }
     const QString path = QString::fromStdString((dir / "doc.pdf").string());
-    ASSERT_TRUE(testsupport::writePdf(path, specs));
+    ASSERT_TRUE(testsupport::writePdf(path, contents));
     doc = pdfkit::PDFDocument::initWithURL(path);
     controller = std::make_shared<PDFDocumentView>();
     controller->setPDFDocumentViewData(doc.get());

@@ -19,7 +19,7 @@ class PDFViewTest : public ::testing::Test {
  protected:
   void SetUp() override {
     const QString path = QString::fromStdString((dir / "doc.pdf").string());
-    std::vector<testsupport::PdfPageSpec> pages;
+    std::vector<testsupport::PdfPageContent> pages;
     for (int i = 0; i < 7; ++i) pages.push_back({{QStringLiteral("Page %1").arg(i + 1)}, false});
     ASSERT_TRUE(testsupport::writePdf(path, pages));
     doc = PDFDocument::initWithURL(path);
