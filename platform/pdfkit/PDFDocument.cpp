@@ -5,18 +5,14 @@
 #include <QTemporaryFile>
 
 #include <poppler-qt6.h>
-#include <qpdf/QPDF.hh>
-#include <qpdf/QPDFPageDocumentHelper.hh>
-#include <qpdf/QPDFPageObjectHelper.hh>
-#include <qpdf/QPDFWriter.hh>
 
 #include <cmath>
 #include <cstdio>
-#include <exception>
 
 #include "platform/foundation/dispatcher.h"
 #include "platform/foundation/log.h"
 #include "platform/foundation/notification_center.h"
+#include "platform/pdfkit/QpdfRotations.h"
 
 namespace pdfkit {
 
@@ -280,29 +276,12 @@ bool PDFDocument::writeToFile(const QString& path, QString* error) const {
   if (!tmp.open()) return fail(tmp.errorString());
   const QString tmpPath = tmp.fileName();
   tmp.close();
-  // qpdf keeps the file name pointers it is given.
-  const std::string sourceName = path_.toLocal8Bit().toStdString();
   const std::string tmpName = tmpPath.toLocal8Bit().toStdString();
-  try {
-    QPDF pdf;
-    if (path_.isEmpty()) {
-      pdf.emptyPDF();
-    } else {
-      pdf.processFile(sourceName.c_str());
-    }
-    std::vector<QPDFPageObjectHelper> pages = QPDFPageDocumentHelper(pdf).getAllPages();
-    if (static_cast<int>(pages.size()) != pageCount()) return fail(QStringLiteral("page count changed on disk"));
-    for (int i = 0; i < pageCount(); ++i) pages[static_cast<size_t>(i)].rotatePage(pages_[i]->rotation(), false);
-    QPDFWriter writer(pdf, tmpName.c_str());
-    writer.write();
-
-    QPDF check;
-    check.processFile(tmpName.c_str());
-    if (static_cast<int>(QPDFPageDocumentHelper(check).getAllPages().size()) != pageCount())
-      return fail(QStringLiteral("written file does not check"));
-  } catch (const std::exception& e) {
-    return fail(QString::fromUtf8(e.what()));
-  }
+  std::vector<int> rotations;
+  rotations.reserve(pages_.size());
+  for (const auto& page : pages_) rotations.push_back(page->rotation());
+  const std::string why = detail::writeWithRotations(path_.toLocal8Bit().toStdString(), tmpName, rotations);
+  if (!why.empty()) return fail(QString::fromStdString(why));
   if (std::rename(tmpName.c_str(), target.absoluteFilePath().toLocal8Bit().toStdString().c_str()) != 0)
     return fail(QStringLiteral("rename failed"));
   tmp.setAutoRemove(false);
