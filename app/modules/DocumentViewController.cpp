@@ -1,0 +1,386 @@
+#include "modules/DocumentViewController.h"
+
+#include <QApplication>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QItemSelectionModel>
+#include <QListView>
+#include <QScrollBar>
+#include <QStackedWidget>
+#include <QTableView>
+#include <QThread>
+
+#include <algorithm>
+
+#include "platform/foundation/dispatcher.h"
+#include "platform/pdfkit/PDFView.h"
+#include "platform/pdfkit/PageRenderQueue.h"
+#include "shell/XVNotifications.h"
+
+QRectF resetSelectionRect(const QRectF& r) {
+  if (r.x() < 160) return QRectF(0, r.y(), r.x() + r.width() + 160, r.height());
+  return QRectF(r.x() - 160, r.y(), r.width() + 320, r.height());
+}
+
+QString resetSelectionString(const QString& text) {
+  QString s = text;
+  s.replace(QLatin1Char('\r'), QLatin1Char(' '));
+  return s + QStringLiteral("...");
+}
+
+double thumbnailScrollFraction(qint64 index, qint64 count) {
+  if (count < 2) return 0.0;
+  return std::clamp(static_cast<double>(static_cast<float>(index) / static_cast<float>(count - 1)), 0.0, 1.0);
+}
+
+namespace {
+bool onGuiThread() {
+  return QCoreApplication::instance() && QThread::currentThread() == QCoreApplication::instance()->thread();
+}
+}  // namespace
+
+// ---- ThumbnailModel ---------------------------------------------------------------------
+
+ThumbnailModel::ThumbnailModel(std::function<std::unique_ptr<PageImageObject>()> makeItem, QObject* parent)
+    : QAbstractListModel(parent), makeItem_(std::move(makeItem)) {}
+
+ThumbnailModel::~ThumbnailModel() { queue_.reset(); }
+
+void ThumbnailModel::setDocument(pdfkit::PDFDocument* document) {
+  if (document != document_) {
+    queue_.reset();
+    ++generation_;
+    pending_.clear();
+    for (auto& [index, item] : dic_) {
+      item->setImage(QImage());
+      item->imageRotation = -1;
+    }
+    imageOrder_.clear();
+    imageBytes_ = 0;
+    document_ = document;
+    if (document_ && !document_->documentPath().isEmpty())
+      queue_ = std::make_unique<pdfkit::PageRenderQueue>(document_->documentPath());
+  }
+  reload();
+}
+
+void ThumbnailModel::reload() {
+  beginResetModel();
+  count_ = document_ ? document_->pageCount() : 0;
+  endResetModel();
+}
+
+void ThumbnailModel::refreshImages() {
+  const int n = document_ ? document_->pageCount() : 0;
+  if (n != count_) {
+    reload();
+    return;
+  }
+  if (n > 0) emit dataChanged(index(0), index(n - 1), {Qt::DecorationRole});
+}
+
+PageImageObject* ThumbnailModel::itemAtIndex(qint64 i) {
+  auto it = dic_.find(i);
+  if (it != dic_.end()) return it->second.get();
+  auto item = makeItem_();
+  item->setImageAction([this](PageImageObject* o) { getImageByTitle(o); });
+  item->setTitle(QString::number(static_cast<quint64>(i + 1)));
+  PageImageObject* raw = item.get();
+  dic_.emplace(i, std::move(item));
+  dicView_.insert(QString::number(i), raw);
+  return raw;
+}
+
+int ThumbnailModel::rowCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : count_; }
+
+QVariant ThumbnailModel::data(const QModelIndex& index, int role) const {
+  if (!index.isValid() || index.row() >= count_) return QVariant();
+  auto* self = const_cast<ThumbnailModel*>(this);
+  PageImageObject* item = self->itemAtIndex(index.row());
+  if (role == Qt::DisplayRole) return item->imageTitle();
+  if (role == Qt::DecorationRole) {
+    QImage image = item->imageRepresentation();
+    if (image.isNull() && document_) {
+      // A blank sheet of the page's shape until its render arrives.
+      const pdfkit::PDFPage* page = document_->pageAtIndex(item->pageIndex());
+      const QSizeF s = page ? page->displaySize() : QSizeF();
+      const int h = s.width() > 0 ? std::clamp(static_cast<int>(kThumbnailWidth * s.height() / s.width()), 8, 4 * kThumbnailWidth)
+                                  : kThumbnailWidth;
+      image = QImage(kThumbnailWidth, h, QImage::Format_RGB32);
+      image.fill(Qt::white);
+    }
+    return image;
+  }
+  return QVariant();
+}
+
+void ThumbnailModel::getImageByTitle(PageImageObject* item) {
+  const qint64 i = item->pageIndex();
+  if (!document_ || !queue_ || i < 0 || i >= document_->pageCount()) return;
+  const int rotation = document_->userRotation(static_cast<int>(i));
+  if (!item->image().isNull() && item->imageRotation == rotation) return;
+  auto p = pending_.constFind(i);
+  if (p != pending_.constEnd() && *p == rotation) return;
+  if (pending_.size() > 64) {
+    // Far behind the list: what was asked for long ago has scrolled away.
+    queue_->clear();
+    pending_.clear();
+  }
+  pending_.insert(i, rotation);
+  const quint64 generation = generation_;
+  ThumbnailModel* model = this;
+  queue_->request(static_cast<int>(i), 0, rotation, [model, generation, i, rotation](QImage image) {
+    QMetaObject::invokeMethod(model, [model, generation, i, rotation, image = std::move(image)] {
+      if (generation != model->generation_) return;
+      auto p = model->pending_.constFind(i);
+      if (p != model->pending_.constEnd() && *p == rotation) model->pending_.remove(i);
+      if (image.isNull()) return;
+      model->storeImage(model->itemAtIndex(i), image, rotation);
+      if (i < model->count_) emit model->dataChanged(model->index(static_cast<int>(i)), model->index(static_cast<int>(i)), {Qt::DecorationRole});
+    }, Qt::QueuedConnection);
+  }, kThumbnailWidth);
+}
+
+void ThumbnailModel::storeImage(PageImageObject* item, const QImage& image, int rotation) {
+  const qint64 i = item->pageIndex();
+  if (!item->image().isNull()) {
+    imageBytes_ -= item->image().sizeInBytes();
+    imageOrder_.removeOne(i);
+  }
+  item->setImage(image);
+  item->imageRotation = rotation;
+  imageBytes_ += image.sizeInBytes();
+  imageOrder_.append(i);
+  while (imageBytes_ > budget_ && imageOrder_.size() > 1) {
+    const qint64 old = imageOrder_.takeFirst();
+    PageImageObject* o = itemAtIndex(old);
+    imageBytes_ -= o->image().sizeInBytes();
+    o->setImage(QImage());
+    o->imageRotation = -1;
+  }
+}
+
+// ---- SearchResultModel ------------------------------------------------------------------
+
+void SearchResultModel::setResults(const QList<pdfkit::PDFSelection>& results) {
+  beginResetModel();
+  results_ = results;
+  context_.clear();
+  endResetModel();
+}
+
+int SearchResultModel::rowCount(const QModelIndex& parent) const {
+  return parent.isValid() ? 0 : static_cast<int>(results_.size());
+}
+
+int SearchResultModel::columnCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : 3; }
+
+QVariant SearchResultModel::data(const QModelIndex& index, int role) const {
+  if (role != Qt::DisplayRole || !index.isValid() || index.row() >= results_.size()) return QVariant();
+  const pdfkit::PDFSelection& s = results_[index.row()];
+  if (s.isNull()) return QVariant();
+  switch (index.column()) {
+    case 0: return s.page()->label();
+    case 1: {
+      auto it = context_.constFind(index.row());
+      if (it != context_.constEnd()) return *it;
+      const QString text = resetSelectionString(s.page()->selectionForRect(resetSelectionRect(s.boundsForPage(s.page()))).string());
+      context_.insert(index.row(), text);
+      return text;
+    }
+    default: return s.string();
+  }
+}
+
+QVariant SearchResultModel::headerData(int section, Qt::Orientation orientation, int role) const {
+  if (orientation != Qt::Horizontal || role != Qt::DisplayRole) return QVariant();
+  switch (section) {
+    case 0: return QObject::tr("Page");
+    case 1: return QObject::tr("Context");
+    default: return QObject::tr("Match");
+  }
+}
+
+// ---- DocumentViewController -------------------------------------------------------------
+
+DocumentViewController::DocumentViewController(QString className, ItemFactory makeItem)
+    : className_(std::move(className)), makeItem_(std::move(makeItem)) {}
+
+DocumentViewController::~DocumentViewController() {
+  if (!root_) return;
+  if (onGuiThread()) {
+    delete root_.data();
+  } else {
+    root_->deleteLater();
+  }
+}
+
+QWidget* DocumentViewController::view() {
+  if (!root_ && onGuiThread()) loadView();
+  return root_;
+}
+
+pdfkit::PDFView* DocumentViewController::pdfView() {
+  view();
+  return pdfView_;
+}
+
+QWidget* DocumentViewController::sidePanel() const { return side_; }
+
+void DocumentViewController::loadView() {
+  auto* root = new QWidget();
+  root->setObjectName(className_);
+  auto* layout = new QHBoxLayout(root);
+  layout->setContentsMargins(0, 0, 0, 0);
+  layout->setSpacing(7);
+
+  side_ = new QStackedWidget(root);
+  side_->setFixedWidth(ThumbnailModel::kThumbnailWidth + 50);
+  thumbModel_ = new ThumbnailModel(makeItem_, root);
+  thumbnails_ = new QListView();
+  thumbnails_->setViewMode(QListView::IconMode);
+  thumbnails_->setFlow(QListView::TopToBottom);
+  thumbnails_->setWrapping(false);
+  thumbnails_->setMovement(QListView::Static);
+  thumbnails_->setResizeMode(QListView::Adjust);
+  thumbnails_->setUniformItemSizes(true);
+  thumbnails_->setIconSize(QSize(ThumbnailModel::kThumbnailWidth, ThumbnailModel::kThumbnailWidth * 3 / 2));
+  thumbnails_->setSpacing(6);
+  thumbnails_->setSelectionMode(QAbstractItemView::SingleSelection);
+  thumbnails_->setModel(thumbModel_);
+  searchModel_ = new SearchResultModel(root);
+  table_ = new QTableView();
+  table_->setModel(searchModel_);
+  table_->setSelectionBehavior(QAbstractItemView::SelectRows);
+  table_->setSelectionMode(QAbstractItemView::SingleSelection);
+  table_->verticalHeader()->hide();
+  table_->horizontalHeader()->setStretchLastSection(true);
+  side_->addWidget(thumbnails_);
+  side_->addWidget(table_);
+
+  pdfView_ = new pdfkit::PDFView(root);
+  layout->addWidget(side_);
+  layout->addWidget(pdfView_, 1);
+  root_ = root;
+
+  QObject::connect(pdfView_.data(), &pdfkit::PDFView::pageChanged, root, [this] { pageChangeedAction(); });
+  QObject::connect(thumbnails_->selectionModel(), &QItemSelectionModel::selectionChanged, root,
+                   [this] { imageBrowserSelectionDidChange(); });
+  QObject::connect(table_.data(), &QTableView::clicked, root, [this](const QModelIndex& index) {
+    selectSearchTableIndex(index.isValid() ? index.row() : -1);
+  });
+
+  searchModel_->setResults(searchResultData_);
+  side_->setCurrentWidget(showsSearch_ ? static_cast<QWidget*>(table_) : thumbnails_);
+  side_->setVisible(!sideHidden_);
+  thumbnails_->setVisible(!browserHidden_);
+  if (document_) {
+    thumbModel_->setDocument(document_);
+    pdfView_->setDocument(document_);
+  }
+}
+
+void DocumentViewController::setPDFDocumentViewData(pdfkit::PDFDocument* document) { document_ = document; }
+
+quint64 DocumentViewController::setPageCount() const {
+  return document_ ? static_cast<quint64>(document_->pageCount()) : 0;
+}
+
+void DocumentViewController::refreshdata() {
+  std::weak_ptr<DocumentViewController> weak = weak_from_this();
+  foundation::Dispatcher::postMain([weak] {
+    if (auto self = weak.lock()) self->reloadViewdata();
+  });
+}
+
+void DocumentViewController::setNeedShow() {
+  std::weak_ptr<DocumentViewController> weak = weak_from_this();
+  foundation::Dispatcher::postMain([weak] {
+    if (auto self = weak.lock()) self->needreshow();
+  });
+}
+
+void DocumentViewController::reloadViewdata() {
+  if (!root_) return;
+  pdfView_->setDocument(document_);
+  thumbModel_->setDocument(document_);
+  initbrowserselect();
+}
+
+void DocumentViewController::needreshow() {
+  if (!root_) return;
+  pdfView_->setDocument(document_);
+  if (thumbModel_->document() != document_) {
+    thumbModel_->setDocument(document_);
+  } else {
+    thumbModel_->refreshImages();
+  }
+}
+
+void DocumentViewController::initbrowserselect() {
+  if (!thumbnails_ || thumbModel_->rowCount() == 0) return;
+  thumbnails_->selectionModel()->select(thumbModel_->index(0), QItemSelectionModel::ClearAndSelect);
+}
+
+void DocumentViewController::ChangeDidView(bool hide) {
+  sideHidden_ = hide;
+  if (side_) side_->setVisible(!hide);
+}
+
+void DocumentViewController::setPDFBrowser(bool hide) {
+  browserHidden_ = hide;
+  if (thumbnails_) thumbnails_->setVisible(!hide);
+}
+
+void DocumentViewController::setSearchResultViewState() {
+  showsSearch_ = true;
+  if (side_) side_->setCurrentWidget(table_);
+}
+
+void DocumentViewController::setSearchResultViewHidden() {
+  showsSearch_ = false;
+  if (side_) side_->setCurrentWidget(thumbnails_);
+}
+
+void DocumentViewController::setSearchResultViewData(const QList<pdfkit::PDFSelection>& results) {
+  searchResultData_ = results;
+  if (searchModel_) searchModel_->setResults(results);
+}
+
+void DocumentViewController::selectSearchTableIndex(qint64 row) {
+  if (!pdfView_) return;
+  if (row >= 0 && row < searchResultData_.size()) {
+    const pdfkit::PDFSelection& s = searchResultData_[row];
+    pdfView_->goToSelection(s);
+    pdfView_->setCurrentSelection(s, true);
+  } else {
+    pdfView_->setCurrentSelection(pdfkit::PDFSelection());
+  }
+}
+
+void DocumentViewController::pageChangeedAction() {
+  IKImageChangeedAction();
+  foundation::NotificationCenter::defaultCenter().post(ChangePageForTitleNotification);
+}
+
+void DocumentViewController::IKImageChangeedAction() {
+  if (!document_ || !pdfView_ || !thumbnails_) return;
+  const int i = document_->indexForPage(pdfView_->currentPage());
+  if (i < 0 || i >= thumbModel_->rowCount()) return;
+  syncing_ = true;
+  thumbnails_->selectionModel()->select(thumbModel_->index(i), QItemSelectionModel::ClearAndSelect);
+  syncing_ = false;
+  const double f = thumbnailScrollFraction(i, document_->pageCount());
+  QScrollBar* v = thumbnails_->verticalScrollBar();
+  v->setValue(static_cast<int>(f * v->maximum() + 0.5));
+  QScrollBar* h = thumbnails_->horizontalScrollBar();
+  h->setValue(h->maximum() / 2);
+}
+
+void DocumentViewController::imageBrowserSelectionDidChange() {
+  if (syncing_ || !document_ || !pdfView_) return;
+  const QModelIndexList rows = thumbnails_->selectionModel()->selectedIndexes();
+  if (rows.isEmpty()) return;
+  const int i = rows.first().row();
+  if (i < document_->pageCount()) pdfView_->goToPage(document_->pageAtIndex(i));
+}

@@ -1,0 +1,179 @@
+#pragma once
+// A PDF document over Poppler (reading, rendering, text, find) and qpdf (writing rotations).
+//
+// Threads: a document may be opened on any thread and is then used from one thread at a time
+// (the GUI thread); renders and finds run on their own Poppler documents on worker threads.
+// Find callbacks and the end-of-find notification are delivered on the main queue
+// (foundation::Dispatcher::postMain).
+
+#include <QImage>
+#include <QList>
+#include <QRect>
+#include <QRectF>
+#include <QSizeF>
+#include <QString>
+
+#include <atomic>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace Poppler {
+class Document;
+}
+
+namespace pdfkit {
+
+class PDFDocument;
+class PDFPage;
+
+// Posted on foundation::NotificationCenter::defaultCenter() with the document as sender when
+// a find started by beginFindString() has run through every page (never for a cancelled find).
+inline const std::string PDFDocumentDidEndFindNotification = "PDFDocumentDidEndFindNotification";
+
+// Find options.
+enum FindOption : int { CaseInsensitiveSearch = 1 };
+
+// Multiples of 90 in [0, 360); other angles go to the nearest multiple of 90.
+int normalizedRotation(int degrees);
+
+// A stretch of text on one page. Bounds are in page points, top-left origin, in the page's
+// own orientation (its /Rotate applied, the user's rotation not).
+class PDFSelection {
+ public:
+  PDFSelection() = default;
+  PDFSelection(PDFPage* page, const QRectF& bounds, const QString& string)
+      : page_(page), bounds_(bounds), string_(string) {}
+
+  bool isNull() const { return page_ == nullptr; }
+  PDFPage* page() const { return page_; }
+  QList<PDFPage*> pages() const { return page_ ? QList<PDFPage*>{page_} : QList<PDFPage*>{}; }
+  QRectF boundsForPage(const PDFPage* page) const { return page == page_ ? bounds_ : QRectF(); }
+  QRectF bounds() const { return bounds_; }
+  QString string() const { return string_; }
+  bool operator==(const PDFSelection& o) const {
+    return page_ == o.page_ && bounds_ == o.bounds_ && string_ == o.string_;
+  }
+
+ private:
+  PDFPage* page_ = nullptr;
+  QRectF bounds_;
+  QString string_;
+};
+
+// Receives the matches of an asynchronous find, on the main queue.
+class PDFDocumentDelegate {
+ public:
+  virtual ~PDFDocumentDelegate() = default;
+  virtual void didMatchString(const PDFSelection& selection) = 0;
+};
+
+class PDFPage {
+ public:
+  PDFPage(const PDFPage&) = delete;
+  PDFPage& operator=(const PDFPage&) = delete;
+
+  PDFDocument* document() const { return document_; }
+  int index() const { return index_; }
+
+  // The shown rotation: the file's /Rotate plus the user's changes, in [0, 360).
+  int rotation() const;
+  void setRotation(int degrees);
+  // The rotation the file gives the page.
+  int fileRotation() const;
+
+  // The page's size in points with the file's /Rotate applied.
+  QSizeF size() const;
+  // The size as shown, with rotation() applied.
+  QSizeF displaySize() const;
+
+  // The document's label for the page; its number from 1 when it has none.
+  QString label() const;
+  QString string() const;
+  // The text inside `rect` (page points, as PDFSelection::bounds).
+  PDFSelection selectionForRect(const QRectF& rect) const;
+
+  // Renders the page at `scale` (1.0 = one pixel per point) with rotation() applied.
+  QImage render(double scale) const;
+
+ private:
+  friend class PDFDocument;
+  PDFPage(PDFDocument* document, int index) : document_(document), index_(index) {}
+
+  PDFDocument* document_;
+  int index_;
+};
+
+class PDFDocument {
+ public:
+  // An empty document without pages.
+  PDFDocument();
+  ~PDFDocument();
+  PDFDocument(const PDFDocument&) = delete;
+  PDFDocument& operator=(const PDFDocument&) = delete;
+
+  // nullptr when the file cannot be read as an unlocked PDF.
+  static std::unique_ptr<PDFDocument> initWithURL(const QString& path);
+
+  QString documentPath() const { return path_; }
+  int pageCount() const;
+  PDFPage* pageAtIndex(int index) const;
+  // -1 for a page of another document.
+  int indexForPage(const PDFPage* page) const;
+  QString string() const;
+
+  // Writes the document with its current rotations to `path`: a temporary file in the same
+  // folder, checked, then renamed over `path`. On failure `path` is left as it was.
+  bool writeToFile(const QString& path, QString* error = nullptr) const;
+
+  // Finds every occurrence of `text` (synchronously, on the calling thread).
+  QList<PDFSelection> findString(const QString& text, int options = CaseInsensitiveSearch) const;
+  // Starts an asynchronous find; cancels a running one. Matches go to the delegate; the end
+  // is posted as PDFDocumentDidEndFindNotification.
+  void beginFindString(const QString& text, int options = CaseInsensitiveSearch);
+  bool isFinding() const;
+  // Stops the running find; its later results are dropped and it posts no end.
+  void cancelFindString();
+  void setDelegate(PDFDocumentDelegate* delegate);
+  PDFDocumentDelegate* delegate() const;
+
+  // Rendering and text on worker threads use their own Poppler document of the same file.
+  static std::unique_ptr<Poppler::Document> loadPoppler(const QString& path);
+  // Renders page `index` of `doc` at `scale` with `extraRotation` (degrees) on top of /Rotate;
+  // a non-empty `region` (pixels of the whole rendered page) renders only that part.
+  static QImage renderPage(Poppler::Document& doc, int index, double scale, int extraRotation, QRect region = QRect());
+  static QList<QRectF> searchPage(Poppler::Document& doc, int index, const QString& text, int options);
+
+  // The user's rotation of page `index` (thread-safe); renderers read it.
+  int userRotation(int index) const;
+
+ private:
+  friend class PDFPage;
+  struct FindState;
+  struct PageInfo {
+    bool known = false;
+    int fileRotation = 0;
+    QSizeF size;
+  };
+
+  const PageInfo& info(int index) const;  // requires mutex_
+  void joinFinishedFinds();
+
+  QString path_;
+  std::unique_ptr<Poppler::Document> poppler_;
+  std::vector<std::unique_ptr<PDFPage>> pages_;
+  mutable std::vector<PageInfo> infos_;
+  std::unique_ptr<std::atomic<int>[]> userRotation_;
+  mutable std::recursive_mutex mutex_;  // guards poppler_ and infos_
+
+  std::shared_ptr<FindState> find_;
+  struct FindThread {
+    std::thread thread;
+    std::shared_ptr<std::atomic<bool>> done;
+  };
+  std::vector<FindThread> findThreads_;
+};
+
+}  // namespace pdfkit

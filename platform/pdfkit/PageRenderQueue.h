@@ -1,0 +1,59 @@
+#pragma once
+// A worker thread that renders pages of one file on its own Poppler document. Requests are
+// served newest first (what was asked for last is what is on screen); queued requests can be
+// dropped at once. Results are handed to the request's callback on the worker thread.
+
+#include <QImage>
+#include <QRect>
+#include <QString>
+
+#include <condition_variable>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+namespace Poppler {
+class Document;
+}
+
+namespace pdfkit {
+
+class PageRenderQueue {
+ public:
+  using Done = std::function<void(QImage)>;
+
+  explicit PageRenderQueue(QString path);
+  ~PageRenderQueue();
+  PageRenderQueue(const PageRenderQueue&) = delete;
+  PageRenderQueue& operator=(const PageRenderQueue&) = delete;
+
+  // Renders page `index` at `scale` with `extraRotation` on top of the file's /Rotate.
+  // `width`, when positive, fixes the image width instead (the scale follows from it).
+  // A non-empty `region` (pixels of the whole rendered page) renders only that part.
+  void request(int index, double scale, int extraRotation, Done done, int width = 0, QRect region = QRect());
+  // Drops every request not yet started.
+  void clear();
+  std::size_t pending() const;
+
+ private:
+  struct Job {
+    int index;
+    double scale;
+    int rotation;
+    int width;
+    QRect region;
+    Done done;
+  };
+  void run();
+
+  QString path_;
+  mutable std::mutex mutex_;
+  std::condition_variable cv_;
+  std::deque<Job> jobs_;
+  bool stop_ = false;
+  std::thread thread_;
+};
+
+}  // namespace pdfkit

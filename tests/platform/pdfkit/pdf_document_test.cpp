@@ -1,0 +1,298 @@
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFile>
+#include <QGuiApplication>
+
+#include <atomic>
+#include <set>
+
+#include "platform/foundation/notification_center.h"
+#include "platform/pdfkit/PDFDocument.h"
+#include "platform/pdfkit/PageRenderQueue.h"
+#include "support/pdf_fixture.h"
+#include "support/temp_dir.h"
+
+using namespace pdfkit;
+using testsupport::pumpUntil;
+
+namespace {
+
+QString q(const std::filesystem::path& p) { return QString::fromStdString(p.string()); }
+
+class PDFDocumentTest : public ::testing::Test {
+ protected:
+  testsupport::TempDir dir;
+  QString path(const char* name) const { return q(dir / name); }
+};
+
+struct MatchCollector : PDFDocumentDelegate {
+  QList<PDFSelection> matches;
+  void didMatchString(const PDFSelection& s) override { matches.append(s); }
+};
+
+}  // namespace
+
+TEST(PDFRotation, NormalisedToQuarterTurns) {
+  const std::pair<int, int> cases[] = {{0, 0},     {90, 90},   {360, 0},   {450, 90},  {-90, 270},
+                                       {-450, 270}, {720, 0},  {100, 90},  {44, 0},    {-180, 180}};
+  for (auto [in, out] : cases) EXPECT_EQ(normalizedRotation(in), out) << in;
+}
+
+TEST_F(PDFDocumentTest, OpensPagesLabelsSizesAndText) {
+  ASSERT_TRUE(testsupport::writePdf(path("a.pdf"), {{{"Hello alpha"}, false}, {{"Second beta"}, true}}));
+  auto doc = PDFDocument::initWithURL(path("a.pdf"));
+  ASSERT_TRUE(doc);
+  EXPECT_EQ(doc->pageCount(), 2);
+  PDFPage* p0 = doc->pageAtIndex(0);
+  PDFPage* p1 = doc->pageAtIndex(1);
+  ASSERT_TRUE(p0 && p1);
+  EXPECT_EQ(doc->pageAtIndex(2), nullptr);
+  EXPECT_EQ(doc->pageAtIndex(-1), nullptr);
+  EXPECT_EQ(doc->indexForPage(p1), 1);
+  EXPECT_EQ(p0->label(), "1");
+  EXPECT_EQ(p1->label(), "2");
+  EXPECT_NEAR(p0->size().width(), 595, 1);
+  EXPECT_NEAR(p0->size().height(), 842, 1);
+  EXPECT_GT(p1->size().width(), p1->size().height());
+  EXPECT_TRUE(p0->string().contains("Hello alpha"));
+  EXPECT_FALSE(p0->string().contains("beta"));
+  // Text of a rectangle: the top band holds the line, the bottom half holds nothing.
+  EXPECT_TRUE(p0->selectionForRect(QRectF(0, 30, 595, 50)).string().contains("alpha"));
+  EXPECT_TRUE(p0->selectionForRect(QRectF(0, 500, 595, 300)).string().trimmed().isEmpty());
+
+  auto other = PDFDocument::initWithURL(path("a.pdf"));
+  EXPECT_EQ(doc->indexForPage(other->pageAtIndex(0)), -1);
+}
+
+TEST_F(PDFDocumentTest, UnreadableFilesGiveNoDocumentAndEmptyDocumentHasNoPages) {
+  testsupport::TempDir& d = dir;
+  d.write("junk.pdf", "%PDF-1.4 this is not a pdf");
+  d.write("empty.pdf", "");
+  EXPECT_FALSE(PDFDocument::initWithURL(path("junk.pdf")));
+  EXPECT_FALSE(PDFDocument::initWithURL(path("empty.pdf")));
+  EXPECT_FALSE(PDFDocument::initWithURL(path("missing.pdf")));
+  EXPECT_FALSE(PDFDocument::initWithURL(QString()));
+  PDFDocument none;
+  EXPECT_EQ(none.pageCount(), 0);
+  EXPECT_EQ(none.pageAtIndex(0), nullptr);
+  EXPECT_TRUE(none.findString("x").isEmpty());
+}
+
+TEST_F(PDFDocumentTest, RenderFollowsScaleAndRotation) {
+  ASSERT_TRUE(testsupport::writePdf(path("a.pdf"), {{{"Hello"}, false}}));
+  auto doc = PDFDocument::initWithURL(path("a.pdf"));
+  PDFPage* page = doc->pageAtIndex(0);
+  QImage img = page->render(96.0 / 72.0);
+  EXPECT_NEAR(img.width(), 794, 2);
+  EXPECT_NEAR(img.height(), 1123, 2);
+  page->setRotation(90);
+  EXPECT_EQ(page->rotation(), 90);
+  EXPECT_EQ(page->displaySize(), page->size().transposed());
+  img = page->render(0.5);
+  EXPECT_GT(img.width(), img.height());
+}
+
+TEST_F(PDFDocumentTest, WriteToFileKeepsRotationsAndIsAtomic) {
+  ASSERT_TRUE(testsupport::writeNumberedPdf(path("src.pdf"), 3));
+  auto doc = PDFDocument::initWithURL(path("src.pdf"));
+  doc->pageAtIndex(0)->setRotation(90);
+  doc->pageAtIndex(2)->setRotation(-90);
+  ASSERT_TRUE(doc->writeToFile(path("out.pdf")));
+
+  auto back = PDFDocument::initWithURL(path("out.pdf"));
+  ASSERT_TRUE(back);
+  EXPECT_EQ(back->pageAtIndex(0)->rotation(), 90);
+  EXPECT_EQ(back->pageAtIndex(0)->fileRotation(), 90);
+  EXPECT_EQ(back->pageAtIndex(1)->rotation(), 0);
+  EXPECT_EQ(back->pageAtIndex(2)->rotation(), 270);
+  // The file's own rotation plus a user turn, written over the file it was read from.
+  back->pageAtIndex(0)->setRotation(back->pageAtIndex(0)->rotation() + 90);
+  ASSERT_TRUE(back->writeToFile(path("out.pdf")));
+  EXPECT_EQ(PDFDocument::initWithURL(path("out.pdf"))->pageAtIndex(0)->rotation(), 180);
+  // No temporary file is left beside the result.
+  EXPECT_EQ(QDir(q(dir.path())).entryList(QDir::Files | QDir::Hidden).size(), 2);
+}
+
+TEST_F(PDFDocumentTest, FailedWriteKeepsTheOldFile) {
+  ASSERT_TRUE(testsupport::writeNumberedPdf(path("src.pdf"), 2));
+  auto doc = PDFDocument::initWithURL(path("src.pdf"));
+  doc->pageAtIndex(0)->setRotation(90);
+  QString error;
+  EXPECT_FALSE(doc->writeToFile(path("no/such/folder/out.pdf"), &error));
+  EXPECT_FALSE(error.isEmpty());
+
+  // The source changed under the document (fewer pages): refused, the old target untouched.
+  ASSERT_TRUE(QFile::copy(path("src.pdf"), path("out.pdf")));
+  const std::string before = testsupport::readFile(dir / "out.pdf");
+  ASSERT_TRUE(testsupport::writeNumberedPdf(path("src.pdf"), 1));
+  EXPECT_FALSE(doc->writeToFile(path("out.pdf")));
+  EXPECT_EQ(testsupport::readFile(dir / "out.pdf"), before);
+
+  // A target that cannot be replaced (a folder) stays, and no temporary file is left.
+  auto again = PDFDocument::initWithURL(path("src.pdf"));
+  std::filesystem::create_directory(dir / "taken.pdf");
+  EXPECT_FALSE(again->writeToFile(path("taken.pdf")));
+  EXPECT_TRUE(std::filesystem::is_directory(dir / "taken.pdf"));
+  EXPECT_EQ(QDir(q(dir.path())).entryList(QDir::Files | QDir::Hidden).size(), 2);
+}
+
+TEST_F(PDFDocumentTest, FindIsCaseInsensitiveAndReportsPagesAndBounds) {
+  ASSERT_TRUE(testsupport::writeNumberedPdf(path("a.pdf"), 5, "Needle", {1, 3}));
+  auto doc = PDFDocument::initWithURL(path("a.pdf"));
+  const QList<PDFSelection> found = doc->findString("nEEDLE");
+  ASSERT_EQ(found.size(), 2);
+  EXPECT_EQ(found[0].page()->index(), 1);
+  EXPECT_EQ(found[1].page()->index(), 3);
+  EXPECT_TRUE(found[0].page()->selectionForRect(found[0].bounds().adjusted(-2, -2, 2, 2)).string().contains("Needle"));
+  EXPECT_EQ(found[0].boundsForPage(doc->pageAtIndex(0)), QRectF());
+  EXPECT_TRUE(doc->findString("needle", 0).isEmpty());  // case-sensitive option
+  EXPECT_TRUE(doc->findString("").isEmpty());
+}
+
+TEST_F(PDFDocumentTest, AsyncFindDeliversMatchesThenOneEnd) {
+  ASSERT_TRUE(testsupport::writeNumberedPdf(path("a.pdf"), 30, "needle", {0, 9, 19, 29}));
+  auto doc = PDFDocument::initWithURL(path("a.pdf"));
+  MatchCollector collector;
+  doc->setDelegate(&collector);
+  int ends = 0;
+  auto token = foundation::NotificationCenter::defaultCenter().addObserver(
+      PDFDocumentDidEndFindNotification, doc.get(), [&](const foundation::Notification&) {
+        ++ends;
+        EXPECT_EQ(collector.matches.size(), 4);  // every match arrives before the end
+      });
+  doc->beginFindString("NEEDLE", CaseInsensitiveSearch);
+  EXPECT_TRUE(doc->isFinding());
+  ASSERT_TRUE(pumpUntil([&] { return ends > 0; }));
+  testsupport::pumpFor(std::chrono::milliseconds(50));
+  EXPECT_EQ(ends, 1);
+  EXPECT_FALSE(doc->isFinding());
+  std::set<int> pages;
+  for (const auto& m : collector.matches) pages.insert(m.page()->index());
+  EXPECT_EQ(pages, (std::set<int>{0, 9, 19, 29}));
+}
+
+TEST_F(PDFDocumentTest, CancelledFindDropsLateResultsAndPostsNoEnd) {
+  ASSERT_TRUE(testsupport::writeNumberedPdf(path("a.pdf"), 40, "needle", {0, 39}));
+  auto doc = PDFDocument::initWithURL(path("a.pdf"));
+  MatchCollector collector;
+  doc->setDelegate(&collector);
+  int ends = 0;
+  auto token = foundation::NotificationCenter::defaultCenter().addObserver(
+      PDFDocumentDidEndFindNotification, doc.get(), [&](const foundation::Notification&) { ++ends; });
+  doc->beginFindString("needle");
+  // Let the worker finish without draining: its results wait on the main queue.
+  QThread::msleep(300);
+  doc->cancelFindString();
+  EXPECT_FALSE(doc->isFinding());
+  testsupport::pumpFor(std::chrono::milliseconds(100));
+  EXPECT_TRUE(collector.matches.isEmpty());
+  EXPECT_EQ(ends, 0);
+
+  // A new find replaces a running one; only the new one's results and end arrive.
+  doc->beginFindString("needle");
+  doc->beginFindString("page 2");
+  ASSERT_TRUE(pumpUntil([&] { return ends > 0; }));
+  testsupport::pumpFor(std::chrono::milliseconds(50));
+  EXPECT_EQ(ends, 1);
+  for (const auto& m : collector.matches) EXPECT_EQ(m.string(), "page 2");
+  EXPECT_GE(collector.matches.size(), 1);  // "Page 2", "Page 20".."Page 29"
+}
+
+TEST_F(PDFDocumentTest, DestroyedDocumentDropsPendingResults) {
+  ASSERT_TRUE(testsupport::writeNumberedPdf(path("a.pdf"), 10, "needle", {2}));
+  MatchCollector collector;
+  int ends = 0;
+  auto token = foundation::NotificationCenter::defaultCenter().addObserver(
+      PDFDocumentDidEndFindNotification, [&](const foundation::Notification&) { ++ends; });
+  {
+    auto doc = PDFDocument::initWithURL(path("a.pdf"));
+    doc->setDelegate(&collector);
+    doc->beginFindString("needle");
+    QThread::msleep(200);
+  }
+  testsupport::pumpFor(std::chrono::milliseconds(100));
+  EXPECT_TRUE(collector.matches.isEmpty());
+  EXPECT_EQ(ends, 0);
+}
+
+TEST_F(PDFDocumentTest, TwoDocumentsFindAtOnceAndEachHearsOnlyItsOwnEnd) {
+  ASSERT_TRUE(testsupport::writeNumberedPdf(path("a.pdf"), 12, "apple", {3}));
+  ASSERT_TRUE(testsupport::writeNumberedPdf(path("b.pdf"), 12, "apple", {5, 7}));
+  auto a = PDFDocument::initWithURL(path("a.pdf"));
+  auto b = PDFDocument::initWithURL(path("b.pdf"));
+  MatchCollector ca, cb;
+  a->setDelegate(&ca);
+  b->setDelegate(&cb);
+  std::vector<const void*> enders;
+  auto token = foundation::NotificationCenter::defaultCenter().addObserver(
+      PDFDocumentDidEndFindNotification, [&](const foundation::Notification& n) { enders.push_back(n.sender); });
+  a->beginFindString("apple");
+  b->beginFindString("apple");
+  ASSERT_TRUE(pumpUntil([&] { return enders.size() == 2; }));
+  EXPECT_EQ(std::set<const void*>(enders.begin(), enders.end()), (std::set<const void*>{a.get(), b.get()}));
+  ASSERT_EQ(ca.matches.size(), 1);
+  ASSERT_EQ(cb.matches.size(), 2);
+  EXPECT_EQ(ca.matches[0].page()->document(), a.get());
+  EXPECT_EQ(cb.matches[1].page()->index(), 7);
+}
+
+TEST_F(PDFDocumentTest, RenderQueueRendersOffThreadAndDropsQueuedWork) {
+  ASSERT_TRUE(testsupport::writeNumberedPdf(path("a.pdf"), 4));
+  PageRenderQueue queue(path("a.pdf"));
+  std::mutex m;
+  std::vector<QImage> images;
+  std::atomic<int> done{0};
+  queue.request(1, 0.5, 0, [&](QImage img) {
+    std::lock_guard lock(m);
+    images.push_back(img);
+    ++done;
+  });
+  queue.request(2, 0, 90, [&](QImage img) {
+    std::lock_guard lock(m);
+    images.push_back(img);
+    ++done;
+  }, 100);
+  queue.request(99, 1.0, 0, [&](QImage img) {
+    EXPECT_TRUE(img.isNull());
+    ++done;
+  });
+  for (int i = 0; i < 500 && done < 3; ++i) QThread::msleep(10);
+  ASSERT_EQ(done.load(), 3);
+  std::lock_guard lock(m);
+  ASSERT_EQ(images.size(), 2u);
+  for (const QImage& img : images) {
+    if (img.width() == 100) {
+      EXPECT_LT(img.height(), img.width());  // turned a quarter: landscape
+    } else {
+      EXPECT_NEAR(img.width(), 298, 2);
+    }
+  }
+  for (int i = 0; i < 20; ++i) queue.request(0, 1.0, 0, [](QImage) {});
+  queue.clear();
+  EXPECT_EQ(queue.pending(), 0u);
+}
+
+TEST_F(PDFDocumentTest, RealFileOpensRendersAndKeepsARotation) {
+  const QString real = QStringLiteral(LECTERN_CORPUS_DIR "/tnef/quick-contents/quick.pdf");
+  if (!QFile::exists(real)) GTEST_SKIP() << "corpus not present";
+  auto doc = PDFDocument::initWithURL(real);
+  ASSERT_TRUE(doc);
+  ASSERT_GT(doc->pageCount(), 0);
+  EXPECT_FALSE(doc->pageAtIndex(0)->render(0.5).isNull());
+  const int before = doc->pageAtIndex(0)->rotation();
+  doc->pageAtIndex(0)->setRotation(before + 270);
+  ASSERT_TRUE(doc->writeToFile(path("copy.pdf")));
+  auto back = PDFDocument::initWithURL(path("copy.pdf"));
+  ASSERT_TRUE(back);
+  EXPECT_EQ(back->pageCount(), doc->pageCount());
+  EXPECT_EQ(back->pageAtIndex(0)->rotation(), normalizedRotation(before + 270));
+  EXPECT_EQ(back->string(), doc->string());
+}
+
+int main(int argc, char** argv) {
+  qputenv("QT_QPA_PLATFORM", "offscreen");
+  QGuiApplication app(argc, argv);
+  ::testing::InitGoogleTest(&argc, argv);
+  return RUN_ALL_TESTS();
+}
