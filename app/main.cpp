@@ -5,6 +5,7 @@
 
 #include <memory>
 
+#include "modules/PDFModul.h"
 #include "shell/AppDelegate.h"
 #include "shell/MainQueueBridge.h"
 #include "shell/ProductInfo.h"
@@ -42,7 +43,7 @@ int main(int argc, char** argv) {
     instance.listen();
 
     MainQueueBridge::install();
-    // FORMAT MODULES: register the module classes (DocumentModul::registerModuleClass) here.
+    PDFModul::registerModul();
     {
       AppDelegate delegate;
       delegate.browserControl()->setDocumentLoader(XVDocumentLoadManager::ShareDocumentLoadManager());

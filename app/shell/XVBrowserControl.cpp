@@ -15,6 +15,7 @@
 #include "modules/DocumentModul.h"
 #include "platform/foundation/dispatcher.h"
 #include "platform/foundation/log.h"
+#include "platform/pdfkit/PDFDocument.h"
 #include "shell/ProductInfo.h"
 #include "shell/XVBaseFunction.h"
 #include "shell/XVControls.h"
@@ -30,10 +31,11 @@ std::mutex& providerMutex() {
 }
 
 XVBrowserControl::PageLabelProvider& pageLabelProvider() {
-  // Until the page layer provides labels, a page is labelled by its number.
+  // The document's own label of the current page ("iv", "A-3"), else its number from 1.
   static XVBrowserControl::PageLabelProvider provider = [](DocumentModul* m) -> std::optional<QString> {
-    if (!m->currentPage()) return std::nullopt;
-    return QString::number(m->currentNumberPage() + 1);
+    const pdfkit::PDFPage* page = m->currentPage();
+    if (!page) return std::nullopt;
+    return page->label();
   };
   return provider;
 }
