@@ -404,6 +404,10 @@ void XVBrowserControl::SwitchTable(XVTabItem* item) {
 void XVBrowserControl::refreshControlsFromModule(DocumentModul* module) {
   if (!module) return;
   tbtView_->setOn(module->isShow());
+  // The layout buttons are shared by all tabs: show this document's layout, so that a click
+  // sends it the other one.
+  tbtPage_->setOn(module->oneOrTwoPageIsOne());
+  tbtContinue_->setOn(module->pageContinue());
   const QString search = module->getSearchString();
   searchField_->setText(search);
   if (search.isEmpty()) module->searchEndState();

@@ -28,6 +28,8 @@ class FakeDocumentModul : public DocumentModul {
   bool needSave_ = false;
   int writes = 0;
   qint64 page = 0;  // the index of the page shown
+  bool continuous = true;
+  bool onePage = true;
 
   bool importWithResultPath(const QString&) override { return hasDocument_; }
   // Only compared with null by its callers.
@@ -56,10 +58,16 @@ class FakeDocumentModul : public DocumentModul {
   qint64 currentNumberPage() override { return page; }
   void setShowThumbnailList(bool hide) override { calls.push_back(std::string("setShowThumbnailList:") + (hide ? "1" : "0")); }
   bool isShow() const override { return show; }
-  void setshowPageContinue(bool on) override { calls.push_back(std::string("setshowPageContinue:") + (on ? "1" : "0")); }
+  void setshowPageContinue(bool on) override {
+    calls.push_back(std::string("setshowPageContinue:") + (on ? "1" : "0"));
+    continuous = on;
+  }
   void setshowOneOrTwoPageIsOne(bool one) override {
     calls.push_back(std::string("setshowOneOrTwoPageIsOne:") + (one ? "1" : "0"));
+    onePage = one;
   }
+  bool pageContinue() const override { return continuous; }
+  bool oneOrTwoPageIsOne() const override { return onePage; }
   void setZoomIn() override { calls.push_back("setZoomIn"); }
   void setZoomOut() override { calls.push_back("setZoomOut"); }
   void setScale(double scale) override { calls.push_back("setScale:" + std::to_string(scale)); }

@@ -593,3 +593,27 @@ TEST_F(Browser, BookmarkManagerGoesOnlyToBookmarksOfTheCurrentTab) {
   browser.reset();
   EXPECT_TRUE(watch.isNull());
 }
+
+TEST_F(Browser, LayoutButtonsShowTheCurrentDocumentsLayout) {
+  browser->openFiles({"/d/a.pdf"});
+  auto a = std::make_shared<FakeDocumentModul>();
+  finish("/d/a.pdf", a);
+  browser->actions().oneOrTwoPage->trigger();  // a: two pages
+  browser->actions().pageContinue->trigger();  // a: not continuous
+  browser->openFiles({"/d/b.pdf"});
+  auto b = std::make_shared<FakeDocumentModul>();
+  finish("/d/b.pdf", b);
+  EXPECT_TRUE(browser->tbtPage()->On());
+  EXPECT_TRUE(browser->tbtContinue()->On());
+
+  // A click always changes the current document's layout.
+  b->calls.clear();
+  browser->actions().pageContinue->trigger();
+  EXPECT_EQ(b->calls, std::vector<std::string>{"setshowPageContinue:0"});
+  browser->xvTab()->setSelectByItemFilePath("/d/a.pdf");
+  EXPECT_FALSE(browser->tbtPage()->On());
+  EXPECT_FALSE(browser->tbtContinue()->On());
+  a->calls.clear();
+  browser->actions().oneOrTwoPage->trigger();
+  EXPECT_EQ(a->calls, std::vector<std::string>{"setshowOneOrTwoPageIsOne:1"});
+}
