@@ -1,13 +1,17 @@
 #include "shell/XVBrowserControl.h"
 
 #include <QAction>
+#include <QDialog>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QProgressBar>
+#include <QPushButton>
 #include <QToolBar>
 #include <QToolButton>
+#include <QHBoxLayout>
 #include <QVBoxLayout>
 
 #include <mutex>
@@ -18,6 +22,7 @@
 #include "platform/pdfkit/PDFDocument.h"
 #include "shell/ProductInfo.h"
 #include "shell/XVBaseFunction.h"
+#include "shell/XVBookmarkLib.h"
 #include "shell/XVControls.h"
 #include "shell/XVNotifications.h"
 #include "shell/XVRecentDocuments.h"
@@ -110,6 +115,7 @@ XVBrowserControl::XVBrowserControl(QWidget* parent) : QWidget(parent) {
   viewImport_->hide();
 
   setupToolbar();
+  setupAddBookmarkSheet();
   setToolbarEnable(false);
 
   connect(searchField_, &QLineEdit::editingFinished, this, &XVBrowserControl::searchEndAction);
@@ -140,6 +146,10 @@ XVBrowserControl::XVBrowserControl(QWidget* parent) : QWidget(parent) {
 
 XVBrowserControl::~XVBrowserControl() {
   observers_.clear();
+  if (bookmarkControl_) {
+    bookmarkControl_->setDelegate(nullptr);
+    delete bookmarkControl_;
+  }
   static_cast<BrowserLoadDelegate*>(loadDelegate_.get())->detach();
   // Module views belong to their modules, not to the document area.
   clearDocumentArea();
@@ -158,6 +168,8 @@ void XVBrowserControl::setExternalCommand(ExternalCommand which, Command command
 }
 
 void XVBrowserControl::runExternal(ExternalCommand which) {
+  // Like every document command, checked again when it runs.
+  if (!currentDocumentModul()) return;
   if (const Command& c = externalCommands_[static_cast<int>(which)]) c(this);
 }
 
@@ -195,8 +207,10 @@ void XVBrowserControl::setupToolbar() {
   A.rotateAllLeft = action("Rotate All Pages Left", "pic_btn_rotate_all_left", {}, &XVBrowserControl::clickRotateAllLeft);
   A.rotateAllRight = action("Rotate All Pages Right", "pic_btn_rotate_all_right", {}, &XVBrowserControl::clickRotateAllRight);
   A.print = action("Print...", "pic_btn_print", QKeySequence::Print, &XVBrowserControl::print);
-  A.addBookmark = external("Add Bookmark...", "pic_btn_bookmark", {}, ExternalCommand::AddBookmark);
-  A.editBookmarks = external("Bookmark Manager...", nullptr, {}, ExternalCommand::EditBookmarks);
+  A.addBookmark = new QAction(QIcon(XVImageNamed(QStringLiteral("pic_btn_bookmark"))), QStringLiteral("Add Bookmark..."), this);
+  connect(A.addBookmark, &QAction::triggered, this, &XVBrowserControl::clickMenuAddBookmark);
+  A.editBookmarks = new QAction(QStringLiteral("Bookmark Manager..."), this);
+  connect(A.editBookmarks, &QAction::triggered, this, &XVBrowserControl::clickMenuEditBookmarks);
   A.saveAs = external("Save As...", "pic_btn_save", QKeySequence::SaveAs, ExternalCommand::SaveAs);
   A.extractImages = external("Extract Images...", "pic_btn_extract", {}, ExternalCommand::ExtractImages);
 
@@ -392,6 +406,10 @@ void XVBrowserControl::SwitchTable(XVTabItem* item) {
 void XVBrowserControl::refreshControlsFromModule(DocumentModul* module) {
   if (!module) return;
   tbtView_->setOn(module->isShow());
+  // The layout buttons are shared by all tabs: show this document's layout, so that a click
+  // sends it the other one.
+  tbtPage_->setOn(module->oneOrTwoPageIsOne());
+  tbtContinue_->setOn(module->pageContinue());
   const QString search = module->getSearchString();
   searchField_->setText(search);
   if (search.isEmpty()) module->searchEndState();
@@ -475,9 +493,13 @@ void XVBrowserControl::setToolbarEnable(bool enable) {
                      static_cast<QWidget*>(tbtGZoomOriginal_), static_cast<QWidget*>(tbtGStretch_),
                      static_cast<QWidget*>(searchField_)})
     w->setEnabled(enable);
-  actions_.addBookmark->setEnabled(enable && externalCommands_[static_cast<int>(ExternalCommand::AddBookmark)]);
-  actions_.saveAs->setEnabled(enable && externalCommands_[static_cast<int>(ExternalCommand::SaveAs)]);
-  actions_.extractImages->setEnabled(enable && externalCommands_[static_cast<int>(ExternalCommand::ExtractImages)]);
+  setDocumentCommandsEnabled(enable && currentDocumentModul());
+}
+
+void XVBrowserControl::setDocumentCommandsEnabled(bool document) {
+  actions_.addBookmark->setEnabled(document);
+  actions_.saveAs->setEnabled(document && hasExternal(ExternalCommand::SaveAs));
+  actions_.extractImages->setEnabled(document && hasExternal(ExternalCommand::ExtractImages));
 }
 
 DocumentModul* XVBrowserControl::currentDocumentModul() const {
@@ -489,13 +511,7 @@ DocumentModul* XVBrowserControl::currentDocumentModul() const {
 
 void XVBrowserControl::updataToobarEableState() { setToolbarEnable(currentDocumentModul() != nullptr); }
 
-void XVBrowserControl::updateMenu() {
-  const bool document = currentDocumentModul() != nullptr;
-  actions_.addBookmark->setEnabled(document && externalCommands_[static_cast<int>(ExternalCommand::AddBookmark)]);
-  actions_.saveAs->setEnabled(document && externalCommands_[static_cast<int>(ExternalCommand::SaveAs)]);
-  actions_.extractImages->setEnabled(document && externalCommands_[static_cast<int>(ExternalCommand::ExtractImages)]);
-  actions_.editBookmarks->setEnabled(static_cast<bool>(externalCommands_[static_cast<int>(ExternalCommand::EditBookmarks)]));
-}
+void XVBrowserControl::updateMenu() { setDocumentCommandsEnabled(currentDocumentModul() != nullptr); }
 
 // --- alerts -------------------------------------------------------------------------------
 
@@ -576,7 +592,10 @@ bool XVBrowserControl::XVTabDelegate_DeleteItemFromXVTab(XVTabItem* item, XVTab*
     if (!winmailSupport(item->filepath()) && document && document->needSave()) document->needSaveDocument();
   }
   if (tab->itemCount() <= 1) {
+    // No tab is left to show a document.
     clearDocumentArea();
+    setToolbarEnable(false);
+    setDocumentCommandsEnabled(false);
     foundation::NotificationCenter::defaultCenter().post(remove_all_document_notification, this);
   }
   return true;
@@ -653,6 +672,91 @@ void XVBrowserControl::searchEndAction() {
   const QString text = searchField_->text();
   if (text.isEmpty()) m->searchEndState();
   m->searchContent(text);
+}
+
+// --- bookmarks ----------------------------------------------------------------------------
+
+void XVBrowserControl::setupAddBookmarkSheet() {
+  windowAddBookmark_ = new QDialog(this);
+  windowAddBookmark_->setObjectName(QStringLiteral("windowAddBookmark"));
+  windowAddBookmark_->setWindowTitle(QStringLiteral("Add Bookmark"));
+  windowAddBookmark_->setWindowModality(Qt::WindowModal);
+  txtBookmarkName_ = new QLineEdit(windowAddBookmark_);
+  txtBookmarkName_->setMinimumWidth(280);
+  auto* add = new QPushButton(QStringLiteral("Add"), windowAddBookmark_);
+  auto* cancel = new QPushButton(QStringLiteral("Cancel"), windowAddBookmark_);
+  add->setDefault(true);
+  auto* buttons = new QHBoxLayout;
+  buttons->addStretch(1);
+  buttons->addWidget(cancel);
+  buttons->addWidget(add);
+  auto* layout = new QVBoxLayout(windowAddBookmark_);
+  layout->addWidget(new QLabel(QStringLiteral("Bookmark name:"), windowAddBookmark_));
+  layout->addWidget(txtBookmarkName_);
+  layout->addLayout(buttons);
+  connect(add, &QPushButton::clicked, this, &XVBrowserControl::clickAddBookmarkWindowAdd);
+  connect(cancel, &QPushButton::clicked, this, &XVBrowserControl::clickAddBookmarkWindowCancel);
+  connect(windowAddBookmark_, &QDialog::rejected, this, [this] { addBookmarkPath_.clear(); });
+}
+
+QString XVBrowserControl::getCurDefaultBookmarkName() const {
+  DocumentModul* m = currentDocumentModul();
+  if (!m) return QString();
+  return XVBookmarkDefaultName(xvTab_->currentSeletedItem()->filepath(), m->currentNumberPage());
+}
+
+void XVBrowserControl::clickMenuAddBookmark() {
+  if (!currentDocumentModul() || windowAddBookmark_->isVisible()) return;
+  addBookmarkPath_ = xvTab_->currentSeletedItem()->filepath();
+  txtBookmarkName_->setText(getCurDefaultBookmarkName());
+  txtBookmarkName_->selectAll();
+  txtBookmarkName_->setFocus();
+  windowAddBookmark_->open();
+}
+
+void XVBrowserControl::clickAddBookmarkWindowAdd() {
+  const QString name = txtBookmarkName_->text();
+  if (name.isEmpty()) return;
+  // The name was offered for the tab current when the sheet opened: add only while that tab is
+  // still current and shows its document.
+  DocumentModul* m = currentDocumentModul();
+  if (m && xvTab_->currentSeletedItem()->filepath() == addBookmarkPath_)
+    XVBookmarkLib::ShareBookmarkLib()->addBookmarkNamed(name, addBookmarkPath_, m->currentNumberPage());
+  closeWindowAddBookmark();
+}
+
+void XVBrowserControl::closeWindowAddBookmark() {
+  addBookmarkPath_.clear();
+  windowAddBookmark_->hide();
+}
+
+XVBookmarkControl* XVBrowserControl::bookmarkControl() {
+  if (!bookmarkControl_) {
+    bookmarkControl_ = new XVBookmarkControl(this);
+    bookmarkControl_->setDelegate(this);
+  }
+  return bookmarkControl_;
+}
+
+void XVBrowserControl::clickMenuEditBookmarks() {
+  XVTabItem* current = xvTab_->currentSeletedItem();
+  bookmarkControl()->showBookmarksWindow(window(), current ? current->filepath() : QString());
+}
+
+bool XVBrowserControl::XVBookmarkControlDelegate_isOpen(const QString& filePath) {
+  XVTabItem* current = xvTab_->currentSeletedItem();
+  return xvTab_->itemCount() > 0 && current && !filePath.isEmpty() && current->filepath() == filePath;
+}
+
+void XVBrowserControl::XVBookmarkControlDelegate_goBookmark(const std::shared_ptr<XVBookmark>& bookmark) {
+  if (!bookmark || bookmark->filePath().isEmpty() || bookmark->pageIndex() < 0) return;
+  // Asked again now: the current tab may have changed since the manager showed the bookmark.
+  if (!XVBookmarkControlDelegate_isOpen(bookmark->filePath())) return;
+  DocumentModul* m = currentDocumentModul();
+  if (!m) return;
+  m->goPageAtIndex(bookmark->pageIndex());
+  window()->raise();
+  window()->activateWindow();
 }
 
 // --- process-wide holder ------------------------------------------------------------------

@@ -2,7 +2,8 @@
 // The browser mode of the main window: the tab strip, the document area that shows the
 // current tab's page view, the toolbar and the search field. Files become tabs; a tab's
 // document is requested from the loader on its first selection; every viewing command goes to
-// the current tab's module.
+// the current tab's module. The browser also adds bookmarks and is the bookmark manager's
+// delegate.
 
 #include <QPointer>
 #include <QString>
@@ -15,6 +16,7 @@
 #include <vector>
 
 #include "platform/foundation/notification_center.h"
+#include "shell/XVBookmarkControl.h"
 #include "shell/XVTab.h"
 #include "shell/XVloadDocumentProgressDelegate.h"
 
@@ -22,19 +24,21 @@ class DocumentModul;
 class ImportInterface;
 class LTTextFiled;
 class QAction;
+class QDialog;
 class QLabel;
+class QLineEdit;
 class QProgressBar;
 class QToolBar;
 class XVChangeButton;
 
-class XVBrowserControl : public QWidget, public XVTabDelegate {
+class XVBrowserControl : public QWidget, public XVTabDelegate, public XVBookmarkControlDelegate {
   Q_OBJECT
  public:
   // The label of a module's current page, none when it has no current page.
   using PageLabelProvider = std::function<std::optional<QString>(DocumentModul*)>;
   // A command the browser offers but another part of the application carries out.
   using Command = std::function<void(XVBrowserControl*)>;
-  enum class ExternalCommand { AddBookmark, EditBookmarks, SaveAs, ExtractImages };
+  enum class ExternalCommand { SaveAs, ExtractImages };
 
   explicit XVBrowserControl(QWidget* parent = nullptr);
   ~XVBrowserControl() override;
@@ -137,6 +141,26 @@ class XVBrowserControl : public QWidget, public XVTabDelegate {
   void print();
   void searchEndAction();
 
+  // Bookmarks. Adding asks for a name in a sheet, pre-filled with the default name.
+  void clickMenuAddBookmark();
+  // The current tab's file name without its last extension, "_", and the one-based page.
+  QString getCurDefaultBookmarkName() const;
+  // Adds a bookmark named by the sheet's field at the current page; an empty name keeps the
+  // sheet open.
+  void clickAddBookmarkWindowAdd();
+  void clickAddBookmarkWindowCancel() { closeWindowAddBookmark(); }
+  void closeWindowAddBookmark();
+  QDialog* windowAddBookmark() const { return windowAddBookmark_; }
+  QLineEdit* txtBookmarkName() const { return txtBookmarkName_; }
+  // Shows the bookmark manager with the current tab's document expanded.
+  void clickMenuEditBookmarks();
+  // Made on first use, with the browser as its delegate.
+  XVBookmarkControl* bookmarkControl();
+
+  // XVBookmarkControlDelegate: only the current tab's document counts as open.
+  bool XVBookmarkControlDelegate_isOpen(const QString& filePath) override;
+  void XVBookmarkControlDelegate_goBookmark(const std::shared_ptr<XVBookmark>& bookmark) override;
+
   // XVTabDelegate
   bool XVTabDelegate_selectItemFilePath(const QString& path, XVTab* tab) override;
   bool XVTabDelegate_DeleteItemFromXVTab(XVTabItem* item, XVTab* tab) override;
@@ -157,6 +181,10 @@ class XVBrowserControl : public QWidget, public XVTabDelegate {
   void refreshControlsFromModule(DocumentModul* module);
   void setTitle(const QString& title);
   void runExternal(ExternalCommand which);
+  bool hasExternal(ExternalCommand which) const { return static_cast<bool>(externalCommands_[static_cast<int>(which)]); }
+  // Enables the commands that need a shown document of the current tab.
+  void setDocumentCommandsEnabled(bool document);
+  void setupAddBookmarkSheet();
 
   XVTab* xvTab_ = nullptr;
   QWidget* documentView_ = nullptr;
@@ -172,7 +200,11 @@ class XVBrowserControl : public QWidget, public XVTabDelegate {
   XVChangeButton* tbtGStretch_ = nullptr;
   Actions actions_;
   std::vector<QAction*> viewingActions_;
-  Command externalCommands_[4];
+  Command externalCommands_[2];
+  QDialog* windowAddBookmark_ = nullptr;
+  QLineEdit* txtBookmarkName_ = nullptr;
+  QString addBookmarkPath_;  // the tab the open sheet names a bookmark for
+  XVBookmarkControl* bookmarkControl_ = nullptr;
   QString name_;
   bool toolbarEnabled_ = false;
   std::shared_ptr<XVDocumentLoader> loader_;

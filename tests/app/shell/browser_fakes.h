@@ -27,6 +27,9 @@ class FakeDocumentModul : public DocumentModul {
   QString searchString;
   bool needSave_ = false;
   int writes = 0;
+  qint64 page = 0;  // the index of the page shown
+  bool continuous = true;
+  bool onePage = true;
 
   bool importWithResultPath(const QString&) override { return hasDocument_; }
   // Only compared with null by its callers.
@@ -51,12 +54,20 @@ class FakeDocumentModul : public DocumentModul {
   void goPreviousPage() override { calls.push_back("goPreviousPage"); }
   void goNextPage() override { calls.push_back("goNextPage"); }
   void goLastPage() override { calls.push_back("goLastPage"); }
+  void goPageAtIndex(qint64 index) override { calls.push_back("goPageAtIndex:" + std::to_string(index)); }
+  qint64 currentNumberPage() override { return page; }
   void setShowThumbnailList(bool hide) override { calls.push_back(std::string("setShowThumbnailList:") + (hide ? "1" : "0")); }
   bool isShow() const override { return show; }
-  void setshowPageContinue(bool on) override { calls.push_back(std::string("setshowPageContinue:") + (on ? "1" : "0")); }
+  void setshowPageContinue(bool on) override {
+    calls.push_back(std::string("setshowPageContinue:") + (on ? "1" : "0"));
+    continuous = on;
+  }
   void setshowOneOrTwoPageIsOne(bool one) override {
     calls.push_back(std::string("setshowOneOrTwoPageIsOne:") + (one ? "1" : "0"));
+    onePage = one;
   }
+  bool pageContinue() const override { return continuous; }
+  bool oneOrTwoPageIsOne() const override { return onePage; }
   void setZoomIn() override { calls.push_back("setZoomIn"); }
   void setZoomOut() override { calls.push_back("setZoomOut"); }
   void setScale(double scale) override { calls.push_back("setScale:" + std::to_string(scale)); }

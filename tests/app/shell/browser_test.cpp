@@ -3,6 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <QAction>
+#include <QDialog>
+#include <QItemSelectionModel>
+#include <QLineEdit>
+#include <QTreeView>
 #include <QLabel>
 #include <QMessageBox>
 #include <QProgressBar>
@@ -13,6 +17,8 @@
 #include "app/shell/browser_fakes.h"
 #include "app/shell/gui_test_app.h"
 #include "platform/foundation/dispatcher.h"
+#include "shell/XVBaseFunction.h"
+#include "shell/XVBookmarkLib.h"
 #include "shell/XVControls.h"
 #include "shell/XVNotifications.h"
 #include "shell/XVRecentDocuments.h"
@@ -349,16 +355,15 @@ TEST_F(Browser, ViewingCommandsReachTheCurrentModule) {
 TEST_F(Browser, CommandsCarriedOutElsewhereStayDisabledUntilWired) {
   browser->openFiles({"/d/a.pdf"});
   finish("/d/a.pdf", std::make_shared<FakeDocumentModul>());
-  EXPECT_FALSE(browser->actions().addBookmark->isEnabled());
-  EXPECT_FALSE(browser->actions().editBookmarks->isEnabled());
-  int added = 0;
-  browser->setExternalCommand(XVBrowserControl::ExternalCommand::AddBookmark, [&](XVBrowserControl*) { ++added; });
-  EXPECT_TRUE(browser->actions().addBookmark->isEnabled());
-  browser->actions().addBookmark->trigger();
-  EXPECT_EQ(added, 1);
+  EXPECT_FALSE(browser->actions().saveAs->isEnabled());
+  int saved = 0;
+  browser->setExternalCommand(XVBrowserControl::ExternalCommand::SaveAs, [&](XVBrowserControl*) { ++saved; });
+  EXPECT_TRUE(browser->actions().saveAs->isEnabled());
+  browser->actions().saveAs->trigger();
+  EXPECT_EQ(saved, 1);
   browser->openFiles({"/d/winmail.dat"});
   finish("/d/winmail.dat", std::make_shared<FakeMailModul>());
-  EXPECT_FALSE(browser->actions().addBookmark->isEnabled());
+  EXPECT_FALSE(browser->actions().saveAs->isEnabled());
 }
 
 TEST_F(Browser, WithoutALoaderEachFileFailsOnItsOwn) {
@@ -411,4 +416,204 @@ TEST_F(Browser, ALoadEndingAfterTheBrowserWentIsDropped) {
   browser.reset();
   finish("/d/a.pdf", std::move(module));
   EXPECT_TRUE(weak.expired());  // handed back, not kept
+}
+
+namespace {
+// The shared bookmark library, empty and with nothing stored.
+std::shared_ptr<XVBookmarkLib> emptyBookmarkLib() {
+  XVBaseFunction::releaseAppEndObjects();
+  XVBaseFunction::userDefaults()->clear();
+  return XVBookmarkLib::ShareBookmarkLib();
+}
+}  // namespace
+
+TEST_F(Browser, AddBookmarkNamesTheCurrentPageAndNeedsAName) {
+  auto lib = emptyBookmarkLib();
+  const QString path = "/d/Report.final.pdf";
+  browser->openFiles({path});
+  auto m = std::make_shared<FakeDocumentModul>();
+  m->page = 4;
+  finish(path, m);
+  QDialog* sheet = browser->windowAddBookmark();
+
+  browser->actions().addBookmark->trigger();
+  ASSERT_TRUE(sheet->isVisible());
+  EXPECT_EQ(browser->txtBookmarkName()->text(), "Report.final_5");
+
+  // An empty name adds nothing and keeps the sheet open.
+  browser->txtBookmarkName()->clear();
+  browser->clickAddBookmarkWindowAdd();
+  EXPECT_TRUE(sheet->isVisible());
+  EXPECT_FALSE(lib->gropByFilePath(path));
+
+  // The page is the one shown when Add is pressed.
+  m->page = 6;
+  browser->txtBookmarkName()->setText("Summary");
+  browser->clickAddBookmarkWindowAdd();
+  EXPECT_FALSE(sheet->isVisible());
+  auto grop = lib->gropByFilePath(path);
+  ASSERT_TRUE(grop);
+  ASSERT_EQ(grop->bookmarkCount(), 1);
+  auto mark = lib->bookmarkByID(grop->bookmarkIDByIndex(0));
+  ASSERT_TRUE(mark);
+  EXPECT_EQ(mark->name(), "Summary");
+  EXPECT_EQ(mark->pageIndex(), 6);
+  EXPECT_EQ(mark->filePath(), path);
+
+  // Cancel adds nothing.
+  browser->actions().addBookmark->trigger();
+  ASSERT_TRUE(sheet->isVisible());
+  browser->clickAddBookmarkWindowCancel();
+  EXPECT_FALSE(sheet->isVisible());
+
+  // Another tab became current while the sheet was up (a file from a later launch): the name
+  // was for the other document, so nothing is added.
+  browser->actions().addBookmark->trigger();
+  browser->openFiles({"/d/other.pdf"});
+  finish("/d/other.pdf", std::make_shared<FakeDocumentModul>());
+  browser->txtBookmarkName()->setText("Stale");
+  browser->clickAddBookmarkWindowAdd();
+  EXPECT_FALSE(sheet->isVisible());
+  EXPECT_EQ(grop->bookmarkCount(), 1);
+  EXPECT_FALSE(lib->gropByFilePath("/d/other.pdf"));
+
+  // Stored: a new run finds the bookmark.
+  lib.reset();
+  XVBaseFunction::releaseAppEndObjects();
+  auto reloaded = XVBookmarkLib::ShareBookmarkLib()->gropByFilePath(path);
+  ASSERT_TRUE(reloaded);
+  EXPECT_EQ(XVBookmarkLib::ShareBookmarkLib()->bookmarkByID(reloaded->bookmarkIDByIndex(0))->name(), "Summary");
+}
+
+TEST_F(Browser, DocumentCommandsFollowTheCurrentTabAndCheckItThemselves) {
+  emptyBookmarkLib();
+  int exported = 0;
+  browser->setExternalCommand(XVBrowserControl::ExternalCommand::SaveAs, [&](XVBrowserControl*) { ++exported; });
+  browser->setExternalCommand(XVBrowserControl::ExternalCommand::ExtractImages, [&](XVBrowserControl*) { ++exported; });
+  const auto& A = browser->actions();
+  // Whether the three commands are offered; when not, each one forced to run does nothing.
+  auto offered = [&](const char* step) -> bool {
+    const bool add = A.addBookmark->isEnabled();
+    EXPECT_EQ(A.saveAs->isEnabled(), add) << step;
+    EXPECT_EQ(A.extractImages->isEnabled(), add) << step;
+    if (!add) {
+      const int before = exported;
+      for (QAction* a : {A.addBookmark, A.saveAs, A.extractImages}) {
+        a->setEnabled(true);
+        a->trigger();
+      }
+      EXPECT_EQ(exported, before) << step;
+      EXPECT_FALSE(browser->windowAddBookmark()->isVisible()) << step;
+      browser->updateMenu();
+    }
+    EXPECT_TRUE(A.editBookmarks->isEnabled()) << step;
+    return add;
+  };
+
+  EXPECT_FALSE(offered("no tab"));
+  browser->openFiles({"/d/a.pdf"});
+  EXPECT_FALSE(offered("loading"));
+  finish("/d/a.pdf", std::make_shared<FakeDocumentModul>());
+  EXPECT_TRUE(offered("load end"));
+  browser->openFiles({"/d/winmail.dat"});
+  EXPECT_FALSE(offered("switch to a loading mail tab"));
+  finish("/d/winmail.dat", std::make_shared<FakeMailModul>());
+  EXPECT_FALSE(offered("mail tab loaded"));
+  browser->xvTab()->setSelectByItemFilePath("/d/a.pdf");
+  EXPECT_TRUE(offered("switch back"));
+  browser->openFiles({"/d/bad.pdf"});
+  finish("/d/bad.pdf", std::make_shared<FakeDocumentModul>(false));
+  EXPECT_FALSE(offered("failed load"));
+  browser->xvTab()->currentSeletedItem()->clickDeleteButton();  // bad.pdf; winmail.dat is next
+  EXPECT_FALSE(offered("removal to the mail tab"));
+  browser->xvTab()->currentSeletedItem()->clickDeleteButton();
+  EXPECT_TRUE(offered("removal to a.pdf"));
+  browser->xvTab()->currentSeletedItem()->clickDeleteButton();
+  EXPECT_FALSE(offered("last tab removed"));
+  EXPECT_FALSE(browser->toolbarEnabled());
+  EXPECT_EQ(exported, 0);
+}
+
+TEST_F(Browser, BookmarkManagerGoesOnlyToBookmarksOfTheCurrentTab) {
+  auto lib = emptyBookmarkLib();
+  auto inA = lib->addBookmarkNamed("in a", "/d/a.pdf", 3);
+  auto inB = lib->addBookmarkNamed("in b", "/d/b.pdf", 7);
+  browser->openFiles({"/d/a.pdf"});
+  auto a = std::make_shared<FakeDocumentModul>();
+  finish("/d/a.pdf", a);
+  browser->openFiles({"/d/b.pdf"});
+  auto b = std::make_shared<FakeDocumentModul>();
+  finish("/d/b.pdf", b);
+  a->calls.clear();
+  b->calls.clear();
+
+  // Open in another tab is not open: only the current tab counts.
+  EXPECT_TRUE(browser->XVBookmarkControlDelegate_isOpen("/d/b.pdf"));
+  EXPECT_FALSE(browser->XVBookmarkControlDelegate_isOpen("/d/a.pdf"));
+
+  // Made on first use, kept, with the browser as delegate and the current document selected.
+  browser->actions().editBookmarks->trigger();
+  XVBookmarkControl* control = browser->bookmarkControl();
+  ASSERT_TRUE(control);
+  EXPECT_EQ(control->delegate(), browser.get());
+  EXPECT_TRUE(control->isShown());
+  EXPECT_EQ(control->selectedItem().grop, lib->gropByFilePath("/d/b.pdf"));
+  browser->clickMenuEditBookmarks();
+  EXPECT_EQ(browser->bookmarkControl(), control);
+
+  // Open, from the manager, reaches the current module at the bookmark's page.
+  control->outlineView()->selectionModel()->setCurrentIndex(control->indexOfItem({nullptr, inB}),
+                                                            QItemSelectionModel::ClearAndSelect);
+  control->clickOpenBookmark();
+  EXPECT_EQ(b->calls, std::vector<std::string>{"goPageAtIndex:7"});
+
+  // The current tab changed behind the manager's back: nothing goes anywhere.
+  b->calls.clear();
+  browser->xvTab()->setSelectByItemFilePath("/d/a.pdf");
+  a->calls.clear();
+  control->clickOpenBookmark();
+  browser->XVBookmarkControlDelegate_goBookmark(inB);
+  EXPECT_TRUE(a->calls.empty());
+  EXPECT_TRUE(b->calls.empty());
+
+  // A bookmark without a file or with a negative page goes nowhere.
+  auto noFile = XVBookmark::bookmark();
+  noFile->setPageIndex(1);
+  auto negative = XVBookmark::bookmark();
+  negative->setFilePath("/d/a.pdf");
+  negative->setPageIndex(-1);
+  browser->XVBookmarkControlDelegate_goBookmark(noFile);
+  browser->XVBookmarkControlDelegate_goBookmark(negative);
+  EXPECT_TRUE(a->calls.empty());
+  browser->XVBookmarkControlDelegate_goBookmark(inA);
+  EXPECT_EQ(a->calls, std::vector<std::string>{"goPageAtIndex:3"});
+
+  // The browser takes its manager with it.
+  QPointer<XVBookmarkControl> watch(control);
+  browser.reset();
+  EXPECT_TRUE(watch.isNull());
+}
+
+TEST_F(Browser, LayoutButtonsShowTheCurrentDocumentsLayout) {
+  browser->openFiles({"/d/a.pdf"});
+  auto a = std::make_shared<FakeDocumentModul>();
+  finish("/d/a.pdf", a);
+  browser->actions().oneOrTwoPage->trigger();  // a: two pages
+  browser->actions().pageContinue->trigger();  // a: not continuous
+  browser->openFiles({"/d/b.pdf"});
+  auto b = std::make_shared<FakeDocumentModul>();
+  finish("/d/b.pdf", b);
+  EXPECT_TRUE(browser->tbtPage()->On());
+  EXPECT_TRUE(browser->tbtContinue()->On());
+
+  // A click always changes the current document's layout.
+  b->calls.clear();
+  browser->actions().pageContinue->trigger();
+  EXPECT_EQ(b->calls, std::vector<std::string>{"setshowPageContinue:0"});
+  browser->xvTab()->setSelectByItemFilePath("/d/a.pdf");
+  EXPECT_FALSE(browser->tbtPage()->On());
+  EXPECT_FALSE(browser->tbtContinue()->On());
+  a->calls.clear();
+  browser->actions().oneOrTwoPage->trigger();
+  EXPECT_EQ(a->calls, std::vector<std::string>{"setshowOneOrTwoPageIsOne:1"});
 }
