@@ -153,7 +153,7 @@ HENHMETAFILE closeMetafile(HDC dc, bool closeFile) {
   c->appendRecord(new EMREOF());
   if (c->fp) {
     for (METARECORD* r : c->records) r->serialize(c->ds);
-    if (closeFile)
+    if (closeFile || c->ownsFile)  // a file the library opened is never left open
       std::fclose(c->fp);
     else
       std::fflush(c->fp);
