@@ -29,15 +29,18 @@ void SVGSTATE::initStaticForm() {
   isInPath = false;
 }
 
-void SVGSTATE::myMultiply(const XFORM& r) {
-  const XFORM s = staticForm;
-  staticForm.eM11 = r.eM11 * s.eM11 + r.eM12 * s.eM21;
-  staticForm.eM12 = r.eM11 * s.eM12 + r.eM12 * s.eM22;
-  staticForm.eM21 = r.eM21 * s.eM11 + r.eM22 * s.eM21;
-  staticForm.eM22 = r.eM21 * s.eM12 + r.eM22 * s.eM22;
-  staticForm.eDx = r.eDx * s.eM11 + r.eDy * s.eM21 + s.eDx;
-  staticForm.eDy = r.eDx * s.eM12 + r.eDy * s.eM22 + s.eDy;
+XFORM multiplyXform(const XFORM& a, const XFORM& b) {
+  XFORM m;
+  m.eM11 = a.eM11 * b.eM11 + a.eM12 * b.eM21;
+  m.eM12 = a.eM11 * b.eM12 + a.eM12 * b.eM22;
+  m.eM21 = a.eM21 * b.eM11 + a.eM22 * b.eM21;
+  m.eM22 = a.eM21 * b.eM12 + a.eM22 * b.eM22;
+  m.eDx = a.eDx * b.eM11 + a.eDy * b.eM21 + b.eDx;
+  m.eDy = a.eDx * b.eM12 + a.eDy * b.eM22 + b.eDy;
+  return m;
 }
+
+void SVGSTATE::myMultiply(const XFORM& r) { staticForm = multiplyXform(r, staticForm); }
 
 METAFILEDEVICECONTEXT::METAFILEDEVICECONTEXT(FILE* file, const RECTL* size, const WCHAR* description)
     : fp(file), ds(file) {

@@ -11,6 +11,9 @@
 
 namespace EMF {
 
+// The transform a x b: applying it applies a, then b.
+XFORM multiplyXform(const XFORM& a, const XFORM& b);
+
 // Drawing state of the SVG writer. It belongs to one document and is reset at its header.
 struct SVGSTATE {
   XFORM staticForm{1, 0, 0, 1, 0, 0};

@@ -114,12 +114,13 @@ HENHMETAFILE readMetafile(const char* path) {
   dc->header->unserialize(ds);
   dc->header->nBytes = dc->header->nSize;
   dc->header->nRecords = 1;
-  std::fseek(fp, static_cast<long>(dc->header->nSize), SEEK_SET);
-
-  long pos = std::ftell(fp);
-  iType = nSize = 0;
-  ds >> iType >> nSize;
-  while (!std::feof(fp)) {
+  // A memory stream refuses to seek past its end, where a file would seek and then read
+  // nothing: a record that starts past the end is not there.
+  long pos = static_cast<long>(dc->header->nSize);
+  while (std::fseek(fp, pos, SEEK_SET) == 0) {
+    iType = nSize = 0;
+    ds >> iType >> nSize;
+    if (std::feof(fp)) break;
     if (nSize == 0) {
       foundation::log(foundation::LogLevel::Error, "emf", "GetEnhMetaFileW error: record size == 0. cannot continue");
       return fail();
@@ -132,10 +133,7 @@ HENHMETAFILE readMetafile(const char* path) {
                       "GetEnhMetaFileW warning: read unknown record type " + std::to_string(iType) + " of size " +
                           std::to_string(nSize));
     }
-    if (std::fseek(fp, pos + static_cast<long>(nSize), SEEK_SET) != 0) break;
-    pos = std::ftell(fp);
-    iType = nSize = 0;
-    ds >> iType >> nSize;
+    pos += static_cast<long>(nSize);
   }
   std::fclose(fp);
   dc->fp = nullptr;
@@ -155,7 +153,7 @@ HENHMETAFILE closeMetafile(HDC dc, bool closeFile) {
   c->appendRecord(new EMREOF());
   if (c->fp) {
     for (METARECORD* r : c->records) r->serialize(c->ds);
-    if (closeFile)
+    if (closeFile || c->ownsFile)  // a file the library opened is never left open
       std::fclose(c->fp);
     else
       std::fflush(c->fp);

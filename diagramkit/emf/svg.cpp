@@ -135,6 +135,17 @@ void curves(const SVGSTATE& s, SvgText& t, const POINT16* p, DWORD n) {
   for (; i < n; ++i) linePoint(s, t, p[i]);
 }
 
+// One element of the points joined by lines, its data ended by `end`, then its style.
+void polyShape(SVGSTATE& s, FILE* out, const std::vector<POINT16>& points, std::string_view end) {
+  if (points.empty()) return;
+  SvgText t(out);
+  elementStart(s, t);
+  movePoint(s, t, points[0]);
+  for (std::size_t i = 1; i < points.size(); ++i) linePoint(s, t, points[i]);
+  t << end;
+  writeStyle(s, t);
+}
+
 }  // namespace
 
 void ENHMETAHEADER::output(METAFILEDEVICECONTEXT* source, FILE* out) const {
@@ -149,25 +160,11 @@ void ENHMETAHEADER::output(METAFILEDEVICECONTEXT* source, FILE* out) const {
 }
 
 void EMRPOLYGON16::output(METAFILEDEVICECONTEXT* source, FILE* out) const {
-  if (cpts == 0) return;
-  SVGSTATE& s = source->svg;
-  SvgText t(out);
-  elementStart(s, t);
-  movePoint(s, t, apts[0]);
-  for (DWORD i = 1; i < cpts; ++i) linePoint(s, t, apts[i]);
-  t << "z\" ";
-  writeStyle(s, t);
+  polyShape(source->svg, out, apts, "z\" ");
 }
 
 void EMRPOLYLINE16::output(METAFILEDEVICECONTEXT* source, FILE* out) const {
-  if (cpts == 0) return;
-  SVGSTATE& s = source->svg;
-  SvgText t(out);
-  elementStart(s, t);
-  movePoint(s, t, apts[0]);
-  for (DWORD i = 1; i < cpts; ++i) linePoint(s, t, apts[i]);
-  t << kDataEnd;
-  writeStyle(s, t);
+  polyShape(source->svg, out, apts, kDataEnd);
 }
 
 void EMRPOLYPOLYGON16::output(METAFILEDEVICECONTEXT* source, FILE* out) const {
@@ -249,13 +246,7 @@ void EMRMODIFYWORLDTRANSFORM::output(METAFILEDEVICECONTEXT* source, FILE*) const
   if (iMode == MWT_IDENTITY) {
     s = XFORM{1, 0, 0, 1, 0, 0};
   } else if (iMode == MWT_RIGHTMULTIPLY) {
-    const XFORM o = s;
-    s.eM11 = o.eM11 * r.eM11 + o.eM12 * r.eM21;
-    s.eM12 = o.eM11 * r.eM12 + o.eM12 * r.eM22;
-    s.eM21 = o.eM21 * r.eM11 + o.eM22 * r.eM21;
-    s.eM22 = o.eM21 * r.eM12 + o.eM22 * r.eM22;
-    s.eDx = o.eDx * r.eM11 + o.eDy * r.eM21 + r.eDx;
-    s.eDy = o.eDx * r.eM12 + o.eDy * r.eM22 + r.eDy;
+    s = multiplyXform(s, r);
   } else {
     source->svg.myMultiply(r);
   }

@@ -23,13 +23,7 @@ std::string svgOfFile(const std::filesystem::path& p, bool& loaded) {
   const HENHMETAFILE h = GetEnhMetaFileA(p.c_str());
   loaded = h != 0;
   if (!h) return {};
-  char* buf = nullptr;
-  std::size_t len = 0;
-  FILE* mem = open_memstream(&buf, &len);
-  EXPECT_EQ(outputEnhMetaFile(mem, h), 1);
-  std::fclose(mem);
-  std::string svg(buf, len);
-  std::free(buf);
+  const std::string svg = emftest::svgOf(h);
   EXPECT_EQ(DeleteEnhMetaFile(h), 1);
   EXPECT_EQ(DeleteDC(h), 1);
   return svg;

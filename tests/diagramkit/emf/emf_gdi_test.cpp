@@ -2,6 +2,9 @@
 // them into another context.
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <filesystem>
+
 #include "emf_test_util.h"
 
 using namespace EMF;
@@ -310,6 +313,36 @@ TEST(EmfGdi, WrittenMetafileReadsBackRecordForRecord) {
   std::fclose(devnull);
   EXPECT_EQ(DeleteEnhMetaFile(dc), 1);
   for (HDC h : {dc, read, copy}) EXPECT_EQ(DeleteDC(h), 1);
+}
+
+// A file the library opened is the library's to close, whichever close call ends the metafile;
+// a file the caller gave stays open after CloseEnhMetaFileWithFILE.
+TEST(EmfGdi, ClosingWritesTheFileAndClosesOnlyTheLibrarysOwn) {
+  auto openFiles = [] {
+    std::size_t n = 0;
+    for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator("/proc/self/fd")) ++n;
+    return n;
+  };
+  testsupport::TempDir dir;
+  for (bool withFile : {false, true}) {
+    SCOPED_TRACE(withFile ? "CloseEnhMetaFileWithFILE" : "CloseEnhMetaFile");
+    const auto path = dir / "m.emf";
+    const std::size_t before = openFiles();
+    const HDC dc = CreateEnhMetaFileA(0, path.c_str(), nullptr, nullptr);
+    ASSERT_NE(dc, 0u);
+    LineTo(dc, 3, 4);
+    ASSERT_EQ(withFile ? CloseEnhMetaFileWithFILE(dc) : CloseEnhMetaFile(dc), dc);
+    EXPECT_EQ(openFiles(), before);
+    EXPECT_EQ(testsupport::readFile(path), fileBytesOf(dc));
+    DeleteDC(dc);
+  }
+  std::FILE* own = std::tmpfile();
+  ASSERT_NE(own, nullptr);
+  const HDC dc = CreateEnhMetaFileWithFILEA(0, own, nullptr, nullptr);
+  ASSERT_EQ(CloseEnhMetaFileWithFILE(dc), dc);
+  EXPECT_EQ(std::ftell(own), 108 + 20);  // header and EOF, and the file still usable
+  EXPECT_EQ(std::fclose(own), 0);
+  DeleteDC(dc);
 }
 
 TEST(EmfGdi, PlayingIntoItselfCopiesOnce) {

@@ -65,6 +65,24 @@ TEST(EmfReader, HugeHeaderSizeDoesNotDriveTheAllocation) {
   EXPECT_EQ(m.records().size(), 1u);
 }
 
+// A header claiming more bytes than the file holds: the records start past the end, so none is
+// read, whether or not the description took the bytes that are there.
+TEST(EmfReader, HeaderSizePastTheFileEndLeavesOnlyTheHeader) {
+  for (std::uint32_t offDescription : {108u, 88u, 0xFFFFFFF0u}) {
+    SCOPED_TRACE(offDescription);
+    EmfBuilder::Header h;
+    h.offDescription = offDescription;
+    h.nSize = 200;
+    std::string bytes = EmfBuilder(h).bytes();
+    bytes.resize(offDescription >= 108 ? 108 : 88);
+    bytes += EmfBuilder().point(27, 5, 6).eof().bytes().substr(108);
+    ASSERT_LT(bytes.size(), 200u);
+    Loaded m(bytes);
+    ASSERT_NE(m.handle, 0u);
+    EXPECT_EQ(recordTypes(m.handle), (std::vector<std::uint32_t>{1}));
+  }
+}
+
 TEST(EmfReader, UnknownRecordsWarnAndAreSkippedInOrder) {
   foundation::ScopedLogCapture log;
   Loaded m(EmfBuilder()

@@ -37,6 +37,18 @@ inline std::vector<std::uint32_t> recordTypes(unsigned int handle) {
   return types;
 }
 
+// The SVG text outputEnhMetaFile writes for `handle`.
+inline std::string svgOf(unsigned int handle) {
+  char* buf = nullptr;
+  std::size_t len = 0;
+  FILE* mem = open_memstream(&buf, &len);
+  outputEnhMetaFile(mem, handle);
+  std::fclose(mem);
+  std::string out(buf, len);
+  std::free(buf);
+  return out;
+}
+
 // A metafile loaded from `bytes`, deleted (records and context) when it goes.
 class Loaded {
  public:
@@ -52,16 +64,7 @@ class Loaded {
 
   EMF::METAFILEDEVICECONTEXT* context() const { return EMF::findContext(handle); }
   std::vector<EMF::METARECORD*>& records() const { return context()->records; }
-  std::string svg() const {
-    char* buf = nullptr;
-    std::size_t len = 0;
-    FILE* mem = open_memstream(&buf, &len);
-    outputEnhMetaFile(mem, handle);
-    std::fclose(mem);
-    std::string out(buf, len);
-    std::free(buf);
-    return out;
-  }
+  std::string svg() const { return svgOf(handle); }
 
   unsigned int handle = 0;
 

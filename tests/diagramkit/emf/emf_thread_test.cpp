@@ -13,13 +13,7 @@ namespace {
 std::string convert(const std::string& path) {
   const HENHMETAFILE h = GetEnhMetaFileA(path.c_str());
   if (!h) return "load failed";
-  char* buf = nullptr;
-  std::size_t len = 0;
-  FILE* mem = open_memstream(&buf, &len);
-  outputEnhMetaFile(mem, h);
-  std::fclose(mem);
-  std::string svg(buf, len);
-  std::free(buf);
+  const std::string svg = emftest::svgOf(h);
   DeleteEnhMetaFile(h);
   DeleteDC(h);
   return svg;

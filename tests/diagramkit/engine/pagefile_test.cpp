@@ -58,15 +58,17 @@ TEST(PageFile, LengthsAndPageSizesIgnoreTheLocale) {
   ASSERT_STREQ(probe, "8,5");
   expectLengths();
   testsupport::TempDir dir;
-  const auto src = dir.write("d.vdx", testsupport::vdxDrawing({{8.5, 11, "Kestrel"}}));
+  // Not the default paper, so a size lost to a decimal comma would show.
+  const auto src = dir.write("d.vdx", testsupport::vdxDrawing({{5.5, 4.25, "Kestrel"}}));
   const auto conv = enginetest::convert(src, dir / "out.pdf");
   std::setlocale(LC_NUMERIC, saved.c_str());
   EXPECT_EQ(conv.events.size(), 3u);
   auto pages = enginetest::readPdf(dir / "out.pdf");
   ASSERT_TRUE(pages.has_value());
   ASSERT_EQ(pages->size(), 1u);
-  EXPECT_NEAR((*pages)[0].width, 612, 0.01);
-  EXPECT_NEAR((*pages)[0].height, 792, 0.01);
+  EXPECT_NEAR((*pages)[0].width, 396, 0.01);
+  EXPECT_NEAR((*pages)[0].height, 306, 0.01);
+  EXPECT_NE((*pages)[0].text.find("Kestrel"), std::string::npos);
 }
 
 TEST(PageFile, ReadsTheSizeAndTheSvgElementBack) {

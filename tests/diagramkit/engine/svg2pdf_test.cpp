@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cmath>
 #include <fstream>
 #include <functional>
@@ -185,6 +186,61 @@ TEST(SVG2PDF, PageCountAndSupportTest) {
   EXPECT_EQ(getVSDFilePageNum(text), 0);
   EXPECT_FALSE(isSupport(dir / "missing.vsd"));
   EXPECT_EQ(getVSDFilePageNum(dir / "missing.vsd"), 0);
+}
+
+}  // namespace
+
+namespace {
+
+// Two loads convert at the same time, as two documents opened together do: each gets its own
+// pages, its own reports and its own output.
+TEST(SVG2PDF, TwoConversionsAtOnceKeepToThemselves) {
+  testsupport::TempDir dir;
+  struct Job {
+    fs::path src, out;
+    int tag = 0;
+    std::atomic<int> announced{-1}, done{0};
+    std::atomic<bool> ended{false};
+  };
+  Job jobs[2];
+  jobs[0].src = dir.write("a.vdx", testsupport::vdxDrawing({{8.5, 11, "Kestrel"}, {11, 8.5, "Osprey"}}));
+  jobs[1].src = writeDrawing(dir, {"b", Kind::Vsdx, {{5, 4, "Heron"}, {4, 5, "Egret"}, {6, 3, "Plover"}}, {}});
+  jobs[0].out = dir / "a.pdf";
+  jobs[1].out = dir / "b.pdf";
+  auto& center = foundation::NotificationCenter::defaultCenter();
+  std::vector<foundation::ObserverToken> tokens;
+  for (Job& j : jobs) {
+    tokens.push_back(center.addObserver(VSD_ALL_PAGE_NOTI, &j.tag, [&j](const foundation::Notification& n) {
+      j.announced = *n.value<int>(VSD_ALL_PAGE_NUM);
+    }));
+    tokens.push_back(center.addObserver(END_VSD_PAGE_NOTI, &j.tag, [&j](const foundation::Notification& n) {
+      j.done = *n.value<int>(END_VSD_PAGE_NUM);
+    }));
+    tokens.push_back(center.addObserver(END_VSD_FILE_NOTI, &j.tag, [&j](const foundation::Notification&) {
+      j.ended = true;
+    }));
+  }
+  foundation::Dispatcher::drainMain();
+  std::vector<std::thread> loads;
+  for (Job& j : jobs) loads.emplace_back([&j] { SVG2PDF::initWithSrc(j.src, j.out, &j.tag)->createPDF(); });
+  for (std::thread& t : loads) t.join();
+  foundation::Dispatcher::runMainUntil([&] { return jobs[0].ended && jobs[1].ended; }, std::chrono::seconds(60));
+  const std::vector<std::vector<std::pair<double, std::string>>> expected = {
+      {{612, "Kestrel"}, {792, "Osprey"}}, {{360, "Heron"}, {288, "Egret"}, {432, "Plover"}}};
+  for (int i = 0; i < 2; ++i) {
+    SCOPED_TRACE(i);
+    const Job& j = jobs[i];
+    EXPECT_TRUE(j.ended);
+    EXPECT_EQ(j.announced, static_cast<int>(expected[i].size()));
+    EXPECT_EQ(j.done, j.announced);
+    auto pages = enginetest::readPdf(j.out);
+    ASSERT_TRUE(pages.has_value());
+    ASSERT_EQ(pages->size(), expected[i].size());
+    for (std::size_t p = 0; p < pages->size(); ++p) {
+      EXPECT_NEAR((*pages)[p].width, expected[i][p].first, 0.01) << "page " << p;
+      EXPECT_NE((*pages)[p].text.find(expected[i][p].second), std::string::npos) << "page " << p;
+    }
+  }
 }
 
 }  // namespace
