@@ -80,7 +80,8 @@ class ImportInterface {
   void sendProgress(double percent);
   // Sends the end once; later calls for the same import are ignored (and answer false).
   bool sendEnd(bool success, const QString& errorInfo);
-  // Opens `resultPath` and ends: YES when it opened, else NO with `errorInfo`.
+  // Opens `resultPath` and ends: YES when it opened, else (also when the open throws) NO with
+  // `errorInfo`.
   bool finishImport(const QString& resultPath, const QString& errorInfo);
 
  private:

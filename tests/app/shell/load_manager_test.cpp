@@ -83,6 +83,7 @@ class FakeModule : public DocumentModul, public std::enable_shared_from_this<Fak
   FakeModule(Lab& lab, Mode mode) : lab_(lab), mode_(mode) {}
 
   bool importWithResultPath(const QString& path) override {
+    if (sourcePath().contains("throws")) throw std::runtime_error("cannot open the result");
     QFile f(path);
     const bool ok = f.open(QIODevice::ReadOnly) && f.readAll().startsWith(kResult);
     std::lock_guard lock(mutex_);
@@ -230,7 +231,8 @@ class LoadManager : public ::testing::Test {
     const std::pair<K, Mode> kinds[] = {{K::PDF, Mode::Sync},     {K::XPS, Mode::Async},   {K::DjVu, Mode::FailLater},
                                         {K::Visio, Mode::Garbage}, {K::WordPerfect, Mode::Throw}, {K::Works, Mode::Hang}};
     for (const auto& [kind, mode] : kinds) {
-      DocumentModul::registerModuleClass(kind, [this, mode = mode](const QString&) {
+      DocumentModul::registerModuleClass(kind, [this, mode = mode](const QString& path) {
+        if (path.contains("factory-fails")) throw std::runtime_error("no module today");
         {
           std::lock_guard lock(lab.mutex);
           ++lab.modulesMade;
@@ -436,6 +438,51 @@ TEST_F(LoadManager, RequestsWithoutKeyOrModuleEndWithAnError) {
   EXPECT_TRUE(QFileInfo::exists(keep));
   EXPECT_EQ(manager->cacheLib()->cacheFileCount(), 0);
   EXPECT_TRUE(manager->loadArray().isEmpty());
+}
+
+TEST_F(LoadManager, ThrowingModulesStillEndEveryRequestOnce) {
+  // The factory throws: the request ends at once.
+  const QString broken = file("factory-fails.pdf", "no module");
+  auto req = std::make_shared<Requester>();
+  manager->loadDocumentByFilePath(broken, req);
+  ASSERT_TRUE(waitFor([&] { return req->ends().size() == 1; }, 2s));
+  EXPECT_EQ(req->ends()[0].module, nullptr);
+  EXPECT_EQ(req->ends()[0].error, "Unknown error!");
+
+  // A waiter whose own module throws while opening the shared result.
+  lab.setGate(false);
+  const QString a = file("a.xps", "shared");
+  const QString b = file("b-throws.xps", "shared");
+  auto owner = std::make_shared<Requester>();
+  auto joiner = std::make_shared<Requester>();
+  manager->loadDocumentByFilePath(a, owner);
+  ASSERT_TRUE(waitFor([&] { return manager->loadArray().size() == 1; }));
+  manager->loadDocumentByFilePath(b, joiner);
+  ASSERT_TRUE(waitFor([&] { return manager->loadArray().size() == 2; }));
+  lab.setGate(true);
+  ASSERT_TRUE(idle()) << "the key stayed busy";
+  ASSERT_EQ(owner->ends().size(), 1u);
+  EXPECT_NE(owner->ends()[0].module, nullptr);
+  EXPECT_TRUE(owner->ends()[0].error.isNull());
+  ASSERT_EQ(joiner->ends().size(), 1u);
+  EXPECT_EQ(joiner->ends()[0].module, nullptr);
+  EXPECT_EQ(joiner->ends()[0].error, "Unknown error!");
+  EXPECT_EQ(manager->cacheLib()->cacheFilePathByID(keyOf(a)), outputOf(a));
+
+  // From the cache the throwing module cannot open the result either: one end with an error,
+  // and the content is not left busy.
+  joiner->clear();
+  manager->loadDocumentByFilePath(b, joiner);
+  ASSERT_TRUE(waitFor([&] { return joiner->ends().size() == 1; }, 2s));
+  ASSERT_TRUE(idle());
+  EXPECT_FALSE(joiner->ends()[0].error.isEmpty());
+  owner->clear();
+  manager->loadDocumentByFilePath(a, owner);
+  ASSERT_TRUE(idle());
+  ASSERT_EQ(owner->ends().size(), 1u);
+  EXPECT_NE(owner->ends()[0].module, nullptr);
+  EXPECT_TRUE(owner->ends()[0].error.isNull());
+  EXPECT_EQ(joiner->ends().size(), 1u);
 }
 
 TEST_F(LoadManager, RequestArrivingWhileAConversionEndsStillGetsItsEnd) {
