@@ -559,6 +559,34 @@ TEST_F(LoadManager, ConcurrentRequestsConvertEachContentOnce) {
   EXPECT_TRUE(notifiedPaths().empty());
 }
 
+TEST_F(LoadManager, ConcurrentRequestsForAStaleEntryConvertItOnce) {
+  // Every request finds the entry, some find it stale: the content is converted once and no
+  // late reader removes the fresh result.
+  for (int round = 0; round < 8; ++round) {
+    SCOPED_TRACE(round);
+    const QString a = file("stale" + std::to_string(round) + ".pdf", "stale content " + std::to_string(round));
+    manager->loadDocumentByFilePath(a, std::make_shared<Requester>());
+    ASSERT_TRUE(idle());
+    dir.write("cache/" + keyOf(a).toStdString(), "not a result");
+    const int before = lab.count(&Lab::conversions);
+    std::vector<std::shared_ptr<Requester>> reqs;
+    for (int i = 0; i < 16; ++i) reqs.push_back(std::make_shared<Requester>());
+    std::vector<std::thread> callers;
+    for (const auto& r : reqs) callers.emplace_back([&, r] { manager->loadDocumentByFilePath(a, r); });
+    for (auto& t : callers) t.join();
+    ASSERT_TRUE(idle());
+    EXPECT_EQ(lab.count(&Lab::conversions) - before, 1);
+    for (const auto& r : reqs) {
+      const auto ends = r->ends();
+      ASSERT_EQ(ends.size(), 1u);
+      EXPECT_NE(ends[0].module, nullptr);
+      EXPECT_TRUE(ends[0].error.isNull());
+    }
+    EXPECT_EQ(manager->cacheLib()->cacheFilePathByID(keyOf(a)), outputOf(a));
+    EXPECT_TRUE(QFileInfo::exists(outputOf(a)));
+  }
+}
+
 TEST_F(LoadManager, QuitStopsModulesAndWaitsABoundedTime) {
   // A module that ignores the stop: the wait gives up, and the request still ends later.
   lab.setGate(false);
