@@ -504,11 +504,13 @@ TEST_F(LoadManager, RequestArrivingWhileAConversionEndsStillGetsItsEnd) {
     const QString src = file(name, std::string("ending ") + name);
     auto first = std::make_shared<Requester>();
     auto late = std::make_shared<Requester>();
+    const int before = lab.count(&Lab::conversions);
     first->onFirstEnd = [&] {
       manager->loadDocumentByFilePath(src, late);
-      std::this_thread::sleep_for(20ms);  // let the late request reach the manager mid-relay
+      // Give the late request time to reach the manager mid-relay (a second conversion ends
+      // the wait early).
+      waitFor([&] { return lab.count(&Lab::conversions) > before + 1; }, 200ms);
     };
-    const int before = lab.count(&Lab::conversions);
     manager->loadDocumentByFilePath(src, first);
     ASSERT_TRUE(waitFor([&] { return late->ends().size() == 1; }));
     ASSERT_TRUE(idle());
