@@ -74,6 +74,8 @@ class ImportInterface {
   ImportInterface() = default;
 
   // The conversion itself; report through sendStart / sendProgress / sendEnd or finishImport.
+  // A module that reports from a thread of its own holds a strong reference to itself there:
+  // the end may drop the last other one.
   virtual void doStartImport() = 0;
 
   void sendStart();
