@@ -115,7 +115,14 @@ bool ImportInterface::sendEnd(bool success, const QString& errorInfo) {
 }
 
 bool ImportInterface::finishImport(const QString& resultPath, const QString& errorInfo) {
-  const bool opened = importWithResultPath(resultPath);
+  bool opened = false;
+  try {
+    opened = importWithResultPath(resultPath);
+  } catch (const std::exception& e) {
+    foundation::log(foundation::LogLevel::Error, "module", std::string("cannot open the result: ") + e.what());
+  } catch (...) {
+    foundation::log(foundation::LogLevel::Error, "module", "cannot open the result");
+  }
   sendEnd(opened, errorInfo);
   return opened;
 }

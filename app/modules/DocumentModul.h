@@ -74,13 +74,16 @@ class ImportInterface {
   ImportInterface() = default;
 
   // The conversion itself; report through sendStart / sendProgress / sendEnd or finishImport.
+  // A module that reports from a thread of its own holds a strong reference to itself there:
+  // the end may drop the last other one.
   virtual void doStartImport() = 0;
 
   void sendStart();
   void sendProgress(double percent);
   // Sends the end once; later calls for the same import are ignored (and answer false).
   bool sendEnd(bool success, const QString& errorInfo);
-  // Opens `resultPath` and ends: YES when it opened, else NO with `errorInfo`.
+  // Opens `resultPath` and ends: YES when it opened, else (also when the open throws) NO with
+  // `errorInfo`.
   bool finishImport(const QString& resultPath, const QString& errorInfo);
 
  private:

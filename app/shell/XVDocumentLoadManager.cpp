@@ -41,6 +41,30 @@ bool outputExists(const QString& path) {
   return std::filesystem::exists(std::filesystem::symlink_status(fsPath(path), ec));
 }
 
+// The factory and a module's open may throw; either counts as no module, or as a result that
+// does not open, so that every request still ends.
+std::shared_ptr<ImportInterface> newModule(const QString& path) {
+  try {
+    return DocumentModul::documentModulFilePath(path);
+  } catch (const std::exception& e) {
+    logLine(foundation::LogLevel::Error, QStringLiteral("making a module for %1 failed: %2").arg(path, QString::fromUtf8(e.what())));
+  } catch (...) {
+    logLine(foundation::LogLevel::Error, QStringLiteral("making a module for %1 failed").arg(path));
+  }
+  return nullptr;
+}
+
+bool openResult(ImportInterface& module, const QString& resultPath) {
+  try {
+    return module.importWithResultPath(resultPath);
+  } catch (const std::exception& e) {
+    logLine(foundation::LogLevel::Error, QStringLiteral("opening %1 failed: %2").arg(resultPath, QString::fromUtf8(e.what())));
+  } catch (...) {
+    logLine(foundation::LogLevel::Error, QStringLiteral("opening %1 failed").arg(resultPath));
+  }
+  return false;
+}
+
 bool answers(const std::shared_ptr<XVloadDocumentProgressDelegate>& d, unsigned message) {
   return d && (d->answeredMessages() & message) != 0;
 }
@@ -183,7 +207,7 @@ void XVDocumentLoadManager::loadThreed(const QString& filePath,
           loadConverterFile(item, module);
           return;
         }
-        module = DocumentModul::documentModulFilePath(filePath);
+        module = newModule(filePath);
         if (!module) {
           logLine(foundation::LogLevel::Warning, QStringLiteral("no module opens %1").arg(filePath));
           sendEnd(*item, nullptr, unknownError());
@@ -257,7 +281,7 @@ bool XVDocumentLoadManager::loadCacheFile(const std::shared_ptr<XVLoadItem>& ite
   if (!answers(delegate, XVloadDocumentProgressDelegate::AnswersEnd)) return true;
 
   const QString storedPath = cacheLib_->cacheFilePathByID(item->fileKey());
-  auto module = DocumentModul::documentModulFilePath(item->filePath());
+  auto module = newModule(item->filePath());
   if (!module) {
     reader.release();
     sendEnd(*item, nullptr, unknownError());
@@ -267,7 +291,7 @@ bool XVDocumentLoadManager::loadCacheFile(const std::shared_ptr<XVLoadItem>& ite
   module->setDelegate(weak_from_this());
   module->setImportSourcePath(item->filePath());
   module->setImportOutPath(item->savePath());
-  if (storedPath.isEmpty() || !QFileInfo::exists(storedPath) || !module->importWithResultPath(storedPath)) {
+  if (storedPath.isEmpty() || !QFileInfo::exists(storedPath) || !openResult(*module, storedPath)) {
     // No conversion of the key runs while it has readers, so the stale entry can go safely.
     logLine(foundation::LogLevel::Warning,
             QStringLiteral("the stored result of %1 is gone or unreadable; converting again").arg(item->filePath()));
@@ -301,12 +325,12 @@ void XVDocumentLoadManager::loadConverterFile(const std::shared_ptr<XVLoadItem>&
 
 std::shared_ptr<ImportInterface> XVDocumentLoadManager::openStoredResult(const XVLoadItem& item,
                                                                          const QString& storedPath) {
-  auto module = DocumentModul::documentModulFilePath(item.filePath());
+  auto module = newModule(item.filePath());
   if (!module) return nullptr;
   module->setDelegate(weak_from_this());
   module->setImportSourcePath(item.filePath());
   module->setImportOutPath(item.savePath());
-  return module->importWithResultPath(storedPath) ? module : nullptr;
+  return openResult(*module, storedPath) ? module : nullptr;
 }
 
 void XVDocumentLoadManager::sendStart(const std::shared_ptr<XVLoadItem>& item) {

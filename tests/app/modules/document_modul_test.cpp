@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <stdexcept>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -13,10 +14,12 @@ class FakeModule : public DocumentModul {
   DocumentModul::Kind kind;
   std::function<void(FakeModule&)> run;
   bool opens = true;
+  bool throws = false;
   QString opened;
 
   bool importWithResultPath(const QString& path) override {
     opened = path;
+    if (throws) throw std::runtime_error("cannot open");
     return opens;
   }
   QWidget* documentView() override { return nullptr; }
@@ -116,8 +119,18 @@ TEST(ImportInterface, UnopenableResultEndsWithNo) {
   EXPECT_EQ(m.opened, "/cache/key");
   EXPECT_EQ(rec->events, (std::vector<std::string>{"end no Unknown error!"}));
 
+  // An open that throws is a result that does not open, also on the module's own thread.
+  rec->events.clear();
+  m.throws = true;
+  m.run = [](FakeModule& self) {
+    std::thread([&self] { self.finishImport(self.outPath(), "Unknown error!"); }).join();
+  };
+  m.startImport();
+  EXPECT_EQ(rec->events, (std::vector<std::string>{"end no Unknown error!"}));
+
   // A delegate that has gone away is simply not called.
   rec.reset();
+  m.throws = false;
   m.opens = true;
   m.startImport();
   EXPECT_TRUE(m.importEnded());

@@ -36,6 +36,13 @@ bool waitFor(const std::function<bool()>& done, std::chrono::milliseconds timeou
   return true;
 }
 
+// The fakes call back into the manager from every call the manager makes to them, so a lock
+// held across such a call deadlocks the test.
+std::atomic<XVDocumentLoadManager*> reentry{nullptr};
+void reenterManager() {
+  if (auto* m = reentry.load()) (void)m->loadArray();
+}
+
 // How a fake module converts, chosen by the file's extension.
 enum class Mode {
   Sync,      // pdf: converts and ends inside startImport
@@ -83,6 +90,8 @@ class FakeModule : public DocumentModul, public std::enable_shared_from_this<Fak
   FakeModule(Lab& lab, Mode mode) : lab_(lab), mode_(mode) {}
 
   bool importWithResultPath(const QString& path) override {
+    reenterManager();
+    if (sourcePath().contains("throws")) throw std::runtime_error("cannot open the result");
     QFile f(path);
     const bool ok = f.open(QIODevice::ReadOnly) && f.readAll().startsWith(kResult);
     std::lock_guard lock(mutex_);
@@ -91,6 +100,7 @@ class FakeModule : public DocumentModul, public std::enable_shared_from_this<Fak
   }
   QWidget* documentView() override { return nullptr; }
   void stopImport() override {
+    reenterManager();
     std::lock_guard lock(lab_.mutex);
     ++lab_.stops;
     stopRequested_ = true;
@@ -103,6 +113,7 @@ class FakeModule : public DocumentModul, public std::enable_shared_from_this<Fak
 
  protected:
   void doStartImport() override {
+    reenterManager();
     {
       std::lock_guard lock(lab_.mutex);
       ++lab_.conversions;
@@ -212,6 +223,7 @@ class Requester : public XVloadDocumentProgressDelegate {
 
  private:
   void add(Event e) {
+    reenterManager();
     e.thread = std::this_thread::get_id();
     std::lock_guard lock(mutex_);
     events_.push_back(std::move(e));
@@ -230,7 +242,8 @@ class LoadManager : public ::testing::Test {
     const std::pair<K, Mode> kinds[] = {{K::PDF, Mode::Sync},     {K::XPS, Mode::Async},   {K::DjVu, Mode::FailLater},
                                         {K::Visio, Mode::Garbage}, {K::WordPerfect, Mode::Throw}, {K::Works, Mode::Hang}};
     for (const auto& [kind, mode] : kinds) {
-      DocumentModul::registerModuleClass(kind, [this, mode = mode](const QString&) {
+      DocumentModul::registerModuleClass(kind, [this, mode = mode](const QString& path) {
+        if (path.contains("factory-fails")) throw std::runtime_error("no module today");
         {
           std::lock_guard lock(lab.mutex);
           ++lab.modulesMade;
@@ -241,6 +254,7 @@ class LoadManager : public ::testing::Test {
     DocumentModul::registerModuleClass(K::Winmail, nullptr);  // a factory slot with no module
     cacheDir = q(dir / "cache");
     manager = XVDocumentLoadManager::initWithCacheLibPath(cacheDir);
+    reentry = manager.get();
     errorToken = foundation::NotificationCenter::defaultCenter().addObserver(
         Open_Filed_Error_Info, [this](const foundation::Notification& n) {
           const QString* path = n.value<QString>(XVFilePathUserInfoKey);
@@ -252,6 +266,7 @@ class LoadManager : public ::testing::Test {
     lab.setGate(true);
     EXPECT_TRUE(manager->stopLoading(10s));
     lab.joinAll();
+    reentry = nullptr;
     errorToken.reset();
     manager.reset();
     for (int k = 0; k < 8; ++k) DocumentModul::registerModuleClass(static_cast<DocumentModul::Kind>(k), nullptr);
@@ -438,17 +453,64 @@ TEST_F(LoadManager, RequestsWithoutKeyOrModuleEndWithAnError) {
   EXPECT_TRUE(manager->loadArray().isEmpty());
 }
 
+TEST_F(LoadManager, ThrowingModulesStillEndEveryRequestOnce) {
+  // The factory throws: the request ends at once.
+  const QString broken = file("factory-fails.pdf", "no module");
+  auto req = std::make_shared<Requester>();
+  manager->loadDocumentByFilePath(broken, req);
+  ASSERT_TRUE(waitFor([&] { return req->ends().size() == 1; }));
+  EXPECT_EQ(req->ends()[0].module, nullptr);
+  EXPECT_EQ(req->ends()[0].error, "Unknown error!");
+
+  // A waiter whose own module throws while opening the shared result.
+  lab.setGate(false);
+  const QString a = file("a.xps", "shared");
+  const QString b = file("b-throws.xps", "shared");
+  auto owner = std::make_shared<Requester>();
+  auto joiner = std::make_shared<Requester>();
+  manager->loadDocumentByFilePath(a, owner);
+  ASSERT_TRUE(waitFor([&] { return manager->loadArray().size() == 1; }));
+  manager->loadDocumentByFilePath(b, joiner);
+  ASSERT_TRUE(waitFor([&] { return manager->loadArray().size() == 2; }));
+  lab.setGate(true);
+  ASSERT_TRUE(idle()) << "the key stayed busy";
+  ASSERT_EQ(owner->ends().size(), 1u);
+  EXPECT_NE(owner->ends()[0].module, nullptr);
+  EXPECT_TRUE(owner->ends()[0].error.isNull());
+  ASSERT_EQ(joiner->ends().size(), 1u);
+  EXPECT_EQ(joiner->ends()[0].module, nullptr);
+  EXPECT_EQ(joiner->ends()[0].error, "Unknown error!");
+  EXPECT_EQ(manager->cacheLib()->cacheFilePathByID(keyOf(a)), outputOf(a));
+
+  // From the cache the throwing module cannot open the result either: one end with an error,
+  // and the content is not left busy.
+  joiner->clear();
+  manager->loadDocumentByFilePath(b, joiner);
+  ASSERT_TRUE(waitFor([&] { return joiner->ends().size() == 1; }));
+  ASSERT_TRUE(idle());
+  EXPECT_FALSE(joiner->ends()[0].error.isEmpty());
+  owner->clear();
+  manager->loadDocumentByFilePath(a, owner);
+  ASSERT_TRUE(idle());
+  ASSERT_EQ(owner->ends().size(), 1u);
+  EXPECT_NE(owner->ends()[0].module, nullptr);
+  EXPECT_TRUE(owner->ends()[0].error.isNull());
+  EXPECT_EQ(joiner->ends().size(), 1u);
+}
+
 TEST_F(LoadManager, RequestArrivingWhileAConversionEndsStillGetsItsEnd) {
   for (const char* name : {"a.pdf", "a.xps"}) {
     SCOPED_TRACE(name);
     const QString src = file(name, std::string("ending ") + name);
     auto first = std::make_shared<Requester>();
     auto late = std::make_shared<Requester>();
+    const int before = lab.count(&Lab::conversions);
     first->onFirstEnd = [&] {
       manager->loadDocumentByFilePath(src, late);
-      std::this_thread::sleep_for(20ms);  // let the late request reach the manager mid-relay
+      // Give the late request time to reach the manager mid-relay (a second conversion ends
+      // the wait early).
+      waitFor([&] { return lab.count(&Lab::conversions) > before + 1; }, 200ms);
     };
-    const int before = lab.count(&Lab::conversions);
     manager->loadDocumentByFilePath(src, first);
     ASSERT_TRUE(waitFor([&] { return late->ends().size() == 1; }));
     ASSERT_TRUE(idle());
@@ -497,6 +559,34 @@ TEST_F(LoadManager, ConcurrentRequestsConvertEachContentOnce) {
     for (const QString& p : paths) EXPECT_EQ(manager->cacheLib()->cacheFilePathByID(keyOf(p)), outputOf(p));
   }
   EXPECT_TRUE(notifiedPaths().empty());
+}
+
+TEST_F(LoadManager, ConcurrentRequestsForAStaleEntryConvertItOnce) {
+  // Every request finds the entry, some find it stale: the content is converted once and no
+  // late reader removes the fresh result.
+  for (int round = 0; round < 8; ++round) {
+    SCOPED_TRACE(round);
+    const QString a = file("stale" + std::to_string(round) + ".pdf", "stale content " + std::to_string(round));
+    manager->loadDocumentByFilePath(a, std::make_shared<Requester>());
+    ASSERT_TRUE(idle());
+    dir.write("cache/" + keyOf(a).toStdString(), "not a result");
+    const int before = lab.count(&Lab::conversions);
+    std::vector<std::shared_ptr<Requester>> reqs;
+    for (int i = 0; i < 16; ++i) reqs.push_back(std::make_shared<Requester>());
+    std::vector<std::thread> callers;
+    for (const auto& r : reqs) callers.emplace_back([&, r] { manager->loadDocumentByFilePath(a, r); });
+    for (auto& t : callers) t.join();
+    ASSERT_TRUE(idle());
+    EXPECT_EQ(lab.count(&Lab::conversions) - before, 1);
+    for (const auto& r : reqs) {
+      const auto ends = r->ends();
+      ASSERT_EQ(ends.size(), 1u);
+      EXPECT_NE(ends[0].module, nullptr);
+      EXPECT_TRUE(ends[0].error.isNull());
+    }
+    EXPECT_EQ(manager->cacheLib()->cacheFilePathByID(keyOf(a)), outputOf(a));
+    EXPECT_TRUE(QFileInfo::exists(outputOf(a)));
+  }
 }
 
 TEST_F(LoadManager, QuitStopsModulesAndWaitsABoundedTime) {
