@@ -13,8 +13,13 @@
 
 #include <thread>
 
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
 #include "app/shell/browser_fakes.h"
 #include "app/shell/gui_test_app.h"
+#include "support/temp_dir.h"
 #include "platform/foundation/dispatcher.h"
 #include "shell/MainQueueBridge.h"
 #include "shell/ProductInfo.h"
@@ -312,6 +317,52 @@ TEST(SingleInstance, ALaterLaunchHandsItsPathsOver) {
   client.join();
   EXPECT_TRUE(sent);
   EXPECT_EQ(received[0][0].toStringList(), (QStringList{"/d/a.pdf", "/d/with space/b.djvu"}));
+}
+
+namespace {
+// Sends `paths` from another thread while this one serves; answers whether `server` got them.
+bool handsOver(const XVSingleInstance& sender, XVSingleInstance& server, const QStringList& paths) {
+  QSignalSpy received(&server, &XVSingleInstance::pathsReceived);
+  bool sent = false;
+  std::thread client([&] { sent = sender.sendToRunningInstance(paths, 3000); });
+  const bool got = QTest::qWaitFor([&] { return received.count() == 1; }, 3000);
+  QTest::qWait(50);
+  client.join();
+  return sent && got && received[0][0].toStringList() == paths;
+}
+
+// A socket file nobody listens on, as an instance that crashed leaves it.
+void makeStaleSocket(const std::string& path) {
+  const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+  ASSERT_GE(fd, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  ASSERT_LT(path.size(), sizeof(address.sun_path));
+  path.copy(address.sun_path, path.size());
+  ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)), 0);
+  ::close(fd);
+}
+}  // namespace
+
+TEST(SingleInstance, ALiveInstanceKeepsTheNameAndAStaleSocketIsReplaced) {
+  testsupport::guiApp();
+  testsupport::TempDir dir;
+  const QString name = QString::fromStdString((dir / "instance").string());
+  XVSingleInstance later(name);
+
+  // A crashed instance's socket neither takes the paths nor blocks the next start.
+  makeStaleSocket(name.toStdString());
+  EXPECT_FALSE(later.sendToRunningInstance({"/d/a.pdf"}, 200));
+  XVSingleInstance running(name);
+  ASSERT_TRUE(running.listen());
+  EXPECT_TRUE(handsOver(later, running, {"/d/a.pdf"}));
+
+  // A second launch that lost the race to the name does not take it from the live instance,
+  // which still gets every later launch's paths.
+  XVSingleInstance racing(name);
+  EXPECT_FALSE(racing.listen());
+  EXPECT_TRUE(handsOver(later, running, {"/d/b.pdf"}));
+  EXPECT_TRUE(handsOver(racing, running, {"/d/c.pdf"}));
 }
 
 #include "app_delegate_test.moc"
