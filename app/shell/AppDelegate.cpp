@@ -264,6 +264,12 @@ void AppDelegate::applicationDidFinishLaunching() {
 void AppDelegate::openFiles(const QStringList& paths) {
   if (paths.isEmpty()) return;
   browserControl_->openFiles(paths);
+  if (exitFullScrenDoAnima_) {
+    // The last tab closed in full screen and the window is still leaving it: keep the browser.
+    exitFullScrenDoAnima_ = false;
+    applyModeViews(1);
+    if (isFullScren_) toolbar_->setVisible(false);
+  }
   if (windowShowType_ == 0) changeShowWindow(1);
 }
 

@@ -284,6 +284,25 @@ TEST_F(MainWindow, FullScreenReturnsToStartOnlyAfterTheLastTab) {
   EXPECT_EQ(size(), AppDelegate::kStartSize);
 }
 
+TEST_F(MainWindow, AFileOpenedWhileLeavingFullScreenKeepsTheBrowser) {
+  delegate->openFiles({"/d/a.pdf"});
+  ASSERT_TRUE(settle());
+  delegate->windowDidEnterFullScreen();
+  delegate->browserControl()->xvTab()->currentSeletedItem()->clickDeleteButton();
+  foundation::Dispatcher::drainMain();
+  ASSERT_TRUE(delegate->startView()->isVisible());
+  // A later launch hands a file over before the window has left full screen.
+  delegate->openFiles({"/d/b.pdf"});
+  delegate->windowDidExitFullScreen();
+  ASSERT_TRUE(settle());
+  EXPECT_EQ(delegate->windowShowType(), 1);
+  EXPECT_TRUE(delegate->browserControl()->isVisible());
+  EXPECT_FALSE(delegate->startView()->isVisible());
+  EXPECT_TRUE(toolbarAttached());
+  EXPECT_TRUE(delegate->toolbar()->isVisible());
+  EXPECT_EQ(size(), AppDelegate::kBrowserSize);
+}
+
 TEST_F(MainWindow, AFileOpenedRightAfterTheLastTabClosedKeepsTheBrowser) {
   delegate->openFiles({"/d/a.pdf"});
   ASSERT_TRUE(settle());
