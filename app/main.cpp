@@ -40,7 +40,9 @@ int main(int argc, char** argv) {
     const QStringList paths = absolutePaths(QApplication::arguments().mid(1));
     XVSingleInstance instance(XVSingleInstance::defaultServerName());
     if (instance.sendToRunningInstance(paths)) return 0;
-    instance.listen();
+    // Another launch may have become the running instance meanwhile, or the running one was
+    // too busy to answer at once: hand over to it after all.
+    if (!instance.listen() && instance.sendToRunningInstance(paths, 5000)) return 0;
 
     MainQueueBridge::install();
     PDFModul::registerModul();

@@ -264,6 +264,12 @@ void AppDelegate::applicationDidFinishLaunching() {
 void AppDelegate::openFiles(const QStringList& paths) {
   if (paths.isEmpty()) return;
   browserControl_->openFiles(paths);
+  if (exitFullScrenDoAnima_) {
+    // The last tab closed in full screen and the window is still leaving it: keep the browser.
+    exitFullScrenDoAnima_ = false;
+    applyModeViews(1);
+    if (isFullScren_) toolbar_->setVisible(false);
+  }
   if (windowShowType_ == 0) changeShowWindow(1);
 }
 
@@ -382,7 +388,11 @@ QPointF AppDelegate::getWindowMidPoint() const {
 QPointF AppDelegate::windowStandPointByWindowRect(const QSizeF& size) {
   QScreen* screen = window_->screen() ? window_->screen() : QGuiApplication::primaryScreen();
   const QRectF available = screen ? QRectF(screen->availableGeometry()) : QRectF(QPointF(0, 0), size);
-  const QPointF origin = XVWindowStandPoint(size, windowMidPoint_, available);
+  // The title bar and borders stay on the screen too.
+  const QRect frame = window_->frameGeometry(), client = window_->geometry();
+  const QMarginsF margins(client.left() - frame.left(), client.top() - frame.top(), frame.right() - client.right(),
+                          frame.bottom() - client.bottom());
+  const QPointF origin = XVWindowStandPoint(size, windowMidPoint_, available, margins);
   window_->setGeometry(roundedRect(origin, size));
   return origin;
 }

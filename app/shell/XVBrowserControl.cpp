@@ -480,7 +480,8 @@ void XVBrowserControl::switchTableChangeWindowTitle(XVTabItem* item) {
 
 void XVBrowserControl::updateWindowTitle() {
   XVTabItem* current = xvTab_->currentSeletedItem();
-  if (!current || winmailSupport(current->filepath())) return;
+  // A tab without a shown document keeps the title its selection gave it.
+  if (!current || winmailSupport(current->filepath()) || current->loadState() != XVTabItem::LoadState::Shown) return;
   setTitle(pageTitleFor(current->documentModul().get(), 1));
 }
 

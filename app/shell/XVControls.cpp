@@ -16,6 +16,7 @@ static void loadLecternResources() { Q_INIT_RESOURCE(lectern); }
 QPixmap XVImageNamed(const QString& name) {
   static bool loaded = (loadLecternResources(), true);
   (void)loaded;
+  if (name.isEmpty()) return QPixmap();  // only registers the resources
   // Pixmaps must not outlive the application object: the cache empties with it.
   static auto* cache = [] {
     auto* c = new QHash<QString, QPixmap>();

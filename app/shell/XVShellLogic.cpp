@@ -50,7 +50,9 @@ QString XVTailTruncate(const QString& text, double available, const std::functio
   return dots;
 }
 
-QPointF XVWindowStandPoint(const QSizeF& size, const QPointF& mid, const QRectF& available) {
+QPointF XVWindowStandPoint(const QSizeF& size, const QPointF& mid, const QRectF& availableArea,
+                           const QMarginsF& frame) {
+  const QRectF available = availableArea.marginsRemoved(frame);
   double x = mid.x() - size.width() / 2.0;
   if (x + size.width() > available.right()) x = available.right() - size.width();
   if (x < available.left()) x = available.left();

@@ -2,6 +2,7 @@
 // Pure rules of the main window, the browser and the tab strip: tab layout, tail truncation,
 // window placement, drop filtering and the page title. No widgets; testable headless.
 
+#include <QMarginsF>
 #include <QPointF>
 #include <QRectF>
 #include <QSizeF>
@@ -27,9 +28,11 @@ std::vector<XVTabSlot> XVTabLayout(int count, double stripWidth, double addWidth
 // longest prefix (whole characters) followed by "..." that fits, else "...".
 QString XVTailTruncate(const QString& text, double available, const std::function<double(const QString&)>& widthOf);
 
-// The top-left corner of a window of `size` centred on `mid`, kept inside `available`:
-// horizontally the left edge wins, vertically the top edge wins (y grows downwards).
-QPointF XVWindowStandPoint(const QSizeF& size, const QPointF& mid, const QRectF& available);
+// The top-left corner of a window's client area of `size` centred on `mid`, kept inside
+// `available` together with the window's `frame` (title bar and borders around the client
+// area): horizontally the left edge wins, vertically the top edge wins (y grows downwards).
+QPointF XVWindowStandPoint(const QSizeF& size, const QPointF& mid, const QRectF& available,
+                           const QMarginsF& frame = QMarginsF());
 
 // The size at progress p (0 to 1) of a resize from `start` to `target`.
 QSizeF XVInterpolateSize(const QSizeF& start, const QSizeF& target, double p);

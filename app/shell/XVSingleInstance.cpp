@@ -4,6 +4,8 @@
 #include <QDir>
 #include <QLocalServer>
 #include <QLocalSocket>
+#include <QLockFile>
+#include <QStandardPaths>
 
 #include "platform/foundation/log.h"
 #include "shell/XVBaseFunction.h"
@@ -11,12 +13,30 @@
 namespace {
 // One path a line, UTF-8; the sender closes the connection when done.
 constexpr qint64 kMaximumMessage = 1 << 20;
+
+// Whether a server takes connections under `name` (a stale socket file refuses them).
+bool serverAnswers(const QString& name) {
+  QLocalSocket probe;
+  probe.connectToServer(name);
+  const bool connected = probe.waitForConnected(500);
+  probe.abort();
+  return connected;
+}
+
+QString lockPathFor(const QString& serverName) {
+  const QString file = serverName + QStringLiteral(".lock");
+  return serverName.contains(u'/') ? file : QDir::temp().filePath(file);
+}
 }  // namespace
 
 QString XVSingleInstance::defaultServerName() {
-  const QByteArray home = QDir::homePath().toUtf8();
-  return XVBaseFunction::applicationId() + QLatin1Char('-') +
-         QString::fromLatin1(QCryptographicHash::hash(home, QCryptographicHash::Md5).toHex().left(12));
+  // One instance per user and display, in the user's private runtime folder.
+  QByteArray seat = QDir::homePath().toUtf8();
+  seat += '\n' + qgetenv("WAYLAND_DISPLAY") + '\n' + qgetenv("DISPLAY");
+  const QString name = XVBaseFunction::applicationId() + QLatin1Char('-') +
+                       QString::fromLatin1(QCryptographicHash::hash(seat, QCryptographicHash::Md5).toHex().left(12));
+  const QString runtime = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
+  return runtime.isEmpty() ? name : QDir(runtime).filePath(name);
 }
 
 XVSingleInstance::XVSingleInstance(QString serverName, QObject* parent)
@@ -46,15 +66,22 @@ bool XVSingleInstance::sendToRunningInstance(const QStringList& paths, int timeo
 }
 
 bool XVSingleInstance::listen() {
+  // Launches racing for the name take turns; a name that a live instance answers on is never
+  // taken over, only a stale socket left by an instance that ended without cleaning up.
+  QLockFile lock(lockPathFor(serverName_));
+  if (!lock.tryLock(3000))
+    foundation::log(foundation::LogLevel::Warning, "instance", "cannot lock " + lock.fileName().toStdString());
+  // Listening with access options replaces whatever socket file has the name, so ask first.
+  if (serverAnswers(serverName_)) return false;
+  QLocalServer::removeServer(serverName_);
   server_ = new QLocalServer(this);
   server_->setSocketOptions(QLocalServer::UserAccessOption);
-  if (!server_->listen(serverName_)) {
-    // A stale socket of an instance that ended without cleaning up.
-    QLocalServer::removeServer(serverName_);
-    if (!server_->listen(serverName_)) {
-      foundation::log(foundation::LogLevel::Warning, "instance", server_->errorString().toStdString());
-      return false;
-    }
+  const bool listening = server_->listen(serverName_);
+  if (!listening) {
+    foundation::log(foundation::LogLevel::Warning, "instance", server_->errorString().toStdString());
+    delete server_;
+    server_ = nullptr;
+    return false;
   }
   connect(server_, &QLocalServer::newConnection, this, [this] {
     while (QLocalSocket* socket = server_->nextPendingConnection()) {

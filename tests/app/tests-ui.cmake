@@ -23,3 +23,9 @@ lectern_add_test(shell_main_window_tests
 if(TARGET shell_main_window_tests)
   set_target_properties(shell_main_window_tests PROPERTIES AUTOMOC ON)
 endif()
+
+if(LECTERN_BUILD_GUI)
+  add_test(NAME lectern_install_check
+           COMMAND ${CMAKE_COMMAND} -DBUILD_DIR=${PROJECT_BINARY_DIR} -DPREFIX=${CMAKE_CURRENT_BINARY_DIR}/install-check
+                   -P ${CMAKE_CURRENT_SOURCE_DIR}/shell/install_check.cmake)
+endif()

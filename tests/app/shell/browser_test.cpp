@@ -186,6 +186,12 @@ TEST_F(Browser, AFailedFileIsNamedOnceAndShowsAStoppedView) {
   EXPECT_EQ(browser->importMessage()->text(), "broken.pdf  file is corrupted and cannot be opened.");
   EXPECT_FALSE(browser->toolbarEnabled());
 
+  // A page change elsewhere does not retitle it: still no page of no pages.
+  EXPECT_EQ(title(), "Velmar Lectern (0/0)");
+  std::thread([] { foundation::NotificationCenter::defaultCenter().post(ChangePageForTitleNotification); }).join();
+  foundation::Dispatcher::drainMain();
+  EXPECT_EQ(title(), "Velmar Lectern (0/0)");
+
   // A later switch shows the same stopped view, never loads again, raises nothing new.
   browser->xvTab()->setSelectByItemFilePath("/d/good.pdf");
   EXPECT_TRUE(browser->toolbarEnabled());

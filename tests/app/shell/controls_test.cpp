@@ -151,6 +151,16 @@ TEST_F(Controls, EveryNamedImageExists) {
                          "pic_tab_unselected_2", "pic_tab_unselected_3"};
   for (const char* name : names) EXPECT_FALSE(XVImageNamed(name).isNull()) << name;
   EXPECT_TRUE(XVImageNamed("no_such_image").isNull());
+  // An empty name only registers the resources (the help document among them), quietly.
+  static QStringList warnings;
+  warnings.clear();
+  const QtMessageHandler previous = qInstallMessageHandler([](QtMsgType type, const QMessageLogContext&, const QString& m) {
+    if (type != QtDebugMsg) warnings << m;
+  });
+  EXPECT_TRUE(XVImageNamed(QString()).isNull());
+  qInstallMessageHandler(previous);
+  EXPECT_TRUE(warnings.isEmpty()) << warnings.join(' ').toStdString();
+  EXPECT_TRUE(QFile::exists(":/help/Velmar Lectern tutorial 3.1.0.pdf"));
   for (const char* icon : {"pdf", "rtfd", "text", "png", "jpeg", "bmp", "gif", "tiff"})
     EXPECT_TRUE(QFile::exists(QString(":/icons/pic_icon_%1.svg").arg(icon))) << icon;
 }

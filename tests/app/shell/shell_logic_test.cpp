@@ -120,6 +120,12 @@ TEST(XVWindowStandPoint, KeepsTheWindowInsideTheAvailableArea) {
     EXPECT_EQ(XVWindowStandPoint(c.size, c.mid, c.available), c.expected)
         << c.mid.x() << "," << c.mid.y();
   }
+  // With a title bar and borders the whole frame stays inside: taller than the area, the
+  // title bar is at the top, not above it; near the right edge the border stays visible.
+  const QMarginsF frame(2, 30, 2, 2);
+  EXPECT_EQ(XVWindowStandPoint({1000, 750}, {960, 350}, {0, 0, 1920, 700}, frame), QPointF(460, 30));
+  EXPECT_EQ(XVWindowStandPoint({1000, 750}, {1800, 540}, {0, 0, 1920, 1080}, frame), QPointF(918, 165));
+  EXPECT_EQ(XVWindowStandPoint({1000, 750}, {1000, 900}, {1920, 30, 1280, 994}, frame), QPointF(1922, 272));
   EXPECT_EQ(XVInterpolateSize({800, 600}, {1000, 750}, 0.0), QSizeF(800, 600));
   EXPECT_EQ(XVInterpolateSize({800, 600}, {1000, 750}, 0.5), QSizeF(900, 675));
   EXPECT_EQ(XVInterpolateSize({800, 600}, {1000, 750}, 1.0), QSizeF(1000, 750));
