@@ -1,6 +1,7 @@
 #include "modules/PDFModul.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QPrintDialog>
 #include <QPrinter>
 #include <QSaveFile>
@@ -255,8 +256,10 @@ void PDFModul::rotateAllPage(qint64 degrees) {
 bool PDFModul::needSaveDocument() {
   logLine(QStringLiteral("Save.....%1").arg(outPath()));
   if (!document_ || outPath().isEmpty()) return false;
+  // The pages come from the cached copy itself: the source may have changed or gone since.
+  const QString base = QFileInfo::exists(outPath()) ? outPath() : document_->documentPath();
   QString error;
-  if (!document_->writeToFile(outPath(), &error)) return false;
+  if (!document_->writeToFile(outPath(), base, &error)) return false;
   needSave_ = false;
   return true;
 }

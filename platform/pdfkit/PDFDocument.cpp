@@ -264,7 +264,9 @@ void PDFDocument::beginFindString(const QString& text, int options) {
   findThreads_.push_back(FindThread{std::move(thread), std::move(done)});
 }
 
-bool PDFDocument::writeToFile(const QString& path, QString* error) const {
+bool PDFDocument::writeToFile(const QString& path, QString* error) const { return writeToFile(path, path_, error); }
+
+bool PDFDocument::writeToFile(const QString& path, const QString& contentPath, QString* error) const {
   auto fail = [&](const QString& why) {
     foundation::log(foundation::LogLevel::Error, "pdfkit",
                     QStringLiteral("cannot write %1: %2").arg(path, why).toStdString());
@@ -280,7 +282,7 @@ bool PDFDocument::writeToFile(const QString& path, QString* error) const {
   std::vector<int> rotations;
   rotations.reserve(pages_.size());
   for (const auto& page : pages_) rotations.push_back(page->rotation());
-  const std::string why = detail::writeWithRotations(path_.toLocal8Bit().toStdString(), tmpName, rotations);
+  const std::string why = detail::writeWithRotations(contentPath.toLocal8Bit().toStdString(), tmpName, rotations);
   if (!why.empty()) return fail(QString::fromStdString(why));
   if (std::rename(tmpName.c_str(), target.absoluteFilePath().toLocal8Bit().toStdString().c_str()) != 0)
     return fail(QStringLiteral("rename failed"));

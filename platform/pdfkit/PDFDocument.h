@@ -127,6 +127,9 @@ class PDFDocument {
   // Writes the document with its current rotations to `path`: a temporary file in the same
   // folder, checked, then renamed over `path`. On failure `path` is left as it was.
   bool writeToFile(const QString& path, QString* error = nullptr) const;
+  // The same, with the pages read from `contentPath`, a copy of the document's file (the same
+  // pages), in place of the document's own file.
+  bool writeToFile(const QString& path, const QString& contentPath, QString* error = nullptr) const;
 
   // Finds every occurrence of `text` (synchronously, on the calling thread).
   QList<PDFSelection> findString(const QString& text, int options = CaseInsensitiveSearch) const;

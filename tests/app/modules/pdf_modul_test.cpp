@@ -221,12 +221,36 @@ TEST_F(PDFModulTest, WriteBackKeepsRotationsAcrossReopenAndNeverTouchesTheSource
 
 TEST_F(PDFModulTest, FailedWriteBackKeepsTheOldFile) {
   auto m = import(source(), cached());
-  const std::string before = testsupport::readFile(dir / "cache" / "ID1");
   m->rotatePage(m->DocumentModulPDFDocument()->pageAtIndex(0), 90);
-  // The source it was opened from shrank: the write is refused.
-  ASSERT_TRUE(testsupport::writeNumberedPdf(source(), 2));
+  // The cached copy lost pages under the module: the write is refused and the file stays.
+  ASSERT_TRUE(testsupport::writeNumberedPdf(cached(), 2));
+  const std::string before = testsupport::readFile(dir / "cache" / "ID1");
   EXPECT_FALSE(m->needSaveDocument());
   EXPECT_EQ(testsupport::readFile(dir / "cache" / "ID1"), before);
+  EXPECT_EQ(QDir(q(dir / "cache")).entryList(QDir::Files | QDir::Hidden), QStringList{"ID1"});
+}
+
+TEST_F(PDFModulTest, WriteBackTakesThePagesFromTheCachedCopyNotTheSource) {
+  // The cache entry belongs to the source's content at import: a later change of the source,
+  // or its removal, must neither end up in the cache nor lose the rotations.
+  const std::function<void()> changes[] = {
+      [&] { ASSERT_TRUE(testsupport::writeNumberedPdf(source(), 12, "other", {0})); },
+      [&] { ASSERT_TRUE(QFile::remove(source())); },
+  };
+  for (const auto& change : changes) {
+    ASSERT_TRUE(testsupport::writeNumberedPdf(source(), 12, "needle", {1, 5, 11}));
+    QFile::remove(cached());
+    auto m = import(source(), cached());
+    ASSERT_TRUE(m && m->DocumentModulPDFDocument());
+    m->rotatePage(m->DocumentModulPDFDocument()->pageAtIndex(1), 90);
+    change();
+    ASSERT_TRUE(m->needSaveDocument());
+    auto back = pdfkit::PDFDocument::initWithURL(cached());
+    ASSERT_TRUE(back);
+    EXPECT_EQ(back->pageAtIndex(1)->rotation(), 90);
+    EXPECT_EQ(back->findString("needle").size(), 3);
+    EXPECT_TRUE(back->findString("other").isEmpty());
+  }
 }
 
 TEST_F(PDFModulTest, SearchShowsMatchesOnceAndRunsAgainAfterClearing) {
