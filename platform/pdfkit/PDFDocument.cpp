@@ -156,7 +156,8 @@ QString PDFDocument::string() const {
   return out;
 }
 
-QImage PDFDocument::renderPage(Poppler::Document& doc, int index, double scale, int extraRotation, QRect region) {
+QImage PDFDocument::renderPage(Poppler::Document& doc, int index, double scale, int extraRotation, QRect region,
+                               const std::atomic<bool>* abort) {
   auto page = doc.page(index);
   if (!page) return QImage();
   Poppler::Page::Rotation r = Poppler::Page::Rotate0;
@@ -167,8 +168,16 @@ QImage PDFDocument::renderPage(Poppler::Document& doc, int index, double scale, 
     default: break;
   }
   const double dpi = 72.0 * scale;
-  if (region.isEmpty()) return page->renderToImage(dpi, dpi, -1, -1, -1, -1, r);
-  return page->renderToImage(dpi, dpi, region.x(), region.y(), region.width(), region.height(), r);
+  const bool whole = region.isEmpty();
+  const int x = whole ? -1 : region.x(), y = whole ? -1 : region.y();
+  const int w = whole ? -1 : region.width(), h = whole ? -1 : region.height();
+  if (!abort) return page->renderToImage(dpi, dpi, x, y, w, h, r);
+  const auto aborted = [](const QVariant& flag) {
+    return reinterpret_cast<const std::atomic<bool>*>(flag.value<quintptr>())->load();
+  };
+  QImage image = page->renderToImage(dpi, dpi, x, y, w, h, r, nullptr, nullptr, aborted,
+                                     QVariant::fromValue(reinterpret_cast<quintptr>(abort)));
+  return abort->load() ? QImage() : image;
 }
 
 QList<QRectF> PDFDocument::searchPage(Poppler::Document& doc, int index, const QString& text, int options) {

@@ -146,7 +146,9 @@ class PDFDocument {
   static std::unique_ptr<Poppler::Document> loadPoppler(const QString& path);
   // Renders page `index` of `doc` at `scale` with `extraRotation` (degrees) on top of /Rotate;
   // a non-empty `region` (pixels of the whole rendered page) renders only that part.
-  static QImage renderPage(Poppler::Document& doc, int index, double scale, int extraRotation, QRect region = QRect());
+  // Answers a null image when `abort` is raised before the render is done.
+  static QImage renderPage(Poppler::Document& doc, int index, double scale, int extraRotation, QRect region = QRect(),
+                           const std::atomic<bool>* abort = nullptr);
   static QList<QRectF> searchPage(Poppler::Document& doc, int index, const QString& text, int options);
 
   // The user's rotation of page `index` (thread-safe); renderers read it.

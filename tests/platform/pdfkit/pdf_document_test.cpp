@@ -3,6 +3,8 @@
 #include <QDir>
 #include <QFile>
 #include <QGuiApplication>
+#include <QPainter>
+#include <QPdfWriter>
 
 #include <atomic>
 #include <set>
@@ -271,6 +273,28 @@ TEST_F(PDFDocumentTest, RenderQueueRendersOffThreadAndDropsQueuedWork) {
   for (int i = 0; i < 20; ++i) queue.request(0, 1.0, 0, [](QImage) {});
   queue.clear();
   EXPECT_EQ(queue.pending(), 0u);
+}
+
+TEST_F(PDFDocumentTest, DestroyingTheRenderQueueAbortsTheRenderInProgress) {
+  // One page of many thousand strokes: slow to render.
+  {
+    QPdfWriter writer(path("heavy.pdf"));
+    writer.setResolution(72);
+    QPainter painter(&writer);
+    for (int i = 0; i < 20000; ++i) painter.drawLine(i % 590, (i * 7) % 830, (i * 13) % 590, (i * 3) % 830);
+  }
+  std::atomic<int> delivered{0};
+  auto queue = std::make_unique<PageRenderQueue>(path("heavy.pdf"));
+  queue->request(0, 4.0, 0, [&](QImage) { ++delivered; });
+  while (queue->pending() > 0) QThread::yieldCurrentThread();
+  queue.reset();
+  // The render was cut short: its result never reaches the requester.
+  EXPECT_EQ(delivered.load(), 0);
+  // A render left to finish still delivers.
+  PageRenderQueue whole(path("heavy.pdf"));
+  whole.request(0, 0.2, 0, [&](QImage image) { delivered += image.isNull() ? 100 : 1; });
+  for (int i = 0; i < 3000 && delivered.load() == 0; ++i) QThread::msleep(10);
+  EXPECT_EQ(delivered.load(), 1);
 }
 
 TEST_F(PDFDocumentTest, RealFileOpensRendersAndKeepsARotation) {
