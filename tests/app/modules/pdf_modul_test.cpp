@@ -4,6 +4,7 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QPointer>
 #include <QPrinter>
 #include <QThread>
 
@@ -127,6 +128,21 @@ TEST_F(PDFModulTest, ModuleBuiltOnALoadThreadMakesItsWidgetsOnTheGuiThread) {
   EXPECT_EQ(view->thread(), QApplication::instance()->thread());
   EXPECT_EQ(m->documentViewController()->pdfView()->document(), m->DocumentModulPDFDocument());
   EXPECT_EQ(m->documentViewController()->thumbnailModel()->rowCount(), 12);
+}
+
+TEST_F(PDFModulTest, ModuleReleasedOnAnotherThreadLeavesItsWidgetsToTheGuiThread) {
+  auto m = shown();
+  std::weak_ptr<DocumentViewController> controller = m->documentViewController();
+  QPointer<QWidget> view = m->documentView();
+  QPointer<pdfkit::PDFView> page = m->documentViewController()->pdfView();
+  std::thread([m = std::move(m)]() mutable { m.reset(); }).join();
+  // The widgets live on until the GUI thread takes them down, and with them what they show.
+  ASSERT_FALSE(view.isNull());
+  ASSERT_FALSE(controller.expired());
+  page->goToLastPage();
+  page->viewport()->repaint();
+  ASSERT_TRUE(pumpUntil([&] { return view.isNull(); }));
+  EXPECT_TRUE(controller.expired());
 }
 
 TEST_F(PDFModulTest, ResetViewSizeAppliesTheFrame) {
