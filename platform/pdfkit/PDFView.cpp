@@ -270,6 +270,14 @@ void PDFView::resizeEvent(QResizeEvent* event) {
   if (autoScales_) scrollToPage(keep);
 }
 
+void PDFView::hideEvent(QHideEvent* event) {
+  QAbstractScrollArea::hideEvent(event);
+  if (queue_) queue_->clear();
+  ++documentGeneration_;  // renders still in flight are dropped too
+  pending_.clear();
+  cache_.clear();
+}
+
 void PDFView::keyPressEvent(QKeyEvent* event) {
   switch (event->key()) {
     case Qt::Key_Home: goToFirstPage(); return;
