@@ -59,7 +59,7 @@ void ThumbnailModel::setDocument(pdfkit::PDFDocument* document) {
     imageBytes_ = 0;
     document_ = document;
     if (document_ && !document_->documentPath().isEmpty())
-      queue_ = std::make_unique<pdfkit::PageRenderQueue>(document_->documentPath());
+      queue_ = std::make_unique<pdfkit::PageRenderQueue>(document_->contentPath());
   }
   reload();
 }

@@ -272,7 +272,7 @@ bool PDFModul::needSaveDocument() {
   logLine(QStringLiteral("Save.....%1").arg(outPath()));
   if (!document_ || outPath().isEmpty()) return false;
   // The pages come from the cached copy itself: the source may have changed or gone since.
-  const QString base = QFileInfo::exists(outPath()) ? outPath() : document_->documentPath();
+  const QString base = QFileInfo::exists(outPath()) ? outPath() : document_->contentPath();
   QString error;
   if (!document_->writeToFile(outPath(), base, &error)) return false;
   needSave_ = false;

@@ -51,7 +51,7 @@ void PDFView::setDocument(PDFDocument* document) {
     currentSelection_ = PDFSelection();
     document_ = document;
     if (document_ && !document_->documentPath().isEmpty())
-      queue_ = std::make_unique<PageRenderQueue>(document_->documentPath());
+      queue_ = std::make_unique<PageRenderQueue>(document_->contentPath());
     current_ = -1;
     relayout();
     setCurrentIndex(document_ && document_->pageCount() > 0 ? 0 : -1);
