@@ -37,6 +37,18 @@ namespace {
 bool onGuiThread() {
   return QCoreApplication::instance() && QThread::currentThread() == QCoreApplication::instance()->thread();
 }
+
+// The thumbnail list; out of sight (another tab, or the search results shown) it keeps no images.
+class ThumbnailListView : public QListView {
+ public:
+  using QListView::QListView;
+
+ protected:
+  void hideEvent(QHideEvent* event) override {
+    QListView::hideEvent(event);
+    if (auto* m = qobject_cast<ThumbnailModel*>(model())) m->releaseImages();
+  }
+};
 }  // namespace
 
 // ---- ThumbnailModel ---------------------------------------------------------------------
@@ -59,9 +71,22 @@ void ThumbnailModel::setDocument(pdfkit::PDFDocument* document) {
     imageBytes_ = 0;
     document_ = document;
     if (document_ && !document_->documentPath().isEmpty())
-      queue_ = std::make_unique<pdfkit::PageRenderQueue>(document_->documentPath());
+      queue_ = std::make_unique<pdfkit::PageRenderQueue>(document_->contentPath());
   }
   reload();
+}
+
+void ThumbnailModel::releaseImages() {
+  if (queue_) queue_->clear();
+  ++generation_;  // renders in flight are dropped when they arrive
+  pending_.clear();
+  for (const qint64 i : std::as_const(imageOrder_)) {
+    PageImageObject* item = itemAtIndex(i);
+    item->setImage(QImage());
+    item->imageRotation = -1;
+  }
+  imageOrder_.clear();
+  imageBytes_ = 0;
 }
 
 void ThumbnailModel::reload() {
@@ -237,7 +262,7 @@ void DocumentViewController::loadView() {
   side_ = new QStackedWidget(root);
   side_->setFixedWidth(ThumbnailModel::kThumbnailWidth + 50);
   thumbModel_ = new ThumbnailModel(makeItem_, root);
-  thumbnails_ = new QListView();
+  thumbnails_ = new ThumbnailListView();
   thumbnails_->setViewMode(QListView::IconMode);
   thumbnails_->setFlow(QListView::TopToBottom);
   thumbnails_->setWrapping(false);

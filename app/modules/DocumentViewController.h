@@ -66,6 +66,8 @@ class ThumbnailModel : public QAbstractListModel {
   void setImageBudget(qsizetype bytes) { budget_ = bytes; }
   // Renders not finished yet.
   int pendingRenders() const { return pending_.size(); }
+  // Drops every image and every render not finished (the list went out of sight).
+  void releaseImages();
 
   int rowCount(const QModelIndex& parent = QModelIndex()) const override;
   QVariant data(const QModelIndex& index, int role) const override;

@@ -1,9 +1,12 @@
 #include "modules/PDFModul.h"
 
+#include <QCoreApplication>
 #include <QFile>
+#include <QFileInfo>
 #include <QPrintDialog>
 #include <QPrinter>
 #include <QSaveFile>
+#include <QThread>
 #include <QWidget>
 
 #include "platform/foundation/dispatcher.h"
@@ -56,6 +59,19 @@ PDFModul::PDFModul(const QString&) {
 PDFModul::~PDFModul() {
   endFindToken_.reset();
   if (document_) document_->setDelegate(nullptr);
+  auto* app = QCoreApplication::instance();
+  if (controller_ && controller_->isViewLoaded() && app && QThread::currentThread() != app->thread()) {
+    // Released off the GUI thread: the widgets may still paint the documents, so both go on
+    // the GUI thread, the widgets first.
+    struct Remains {
+      std::unique_ptr<pdfkit::PDFDocument> document;
+      std::vector<std::unique_ptr<pdfkit::PDFDocument>> retired;
+      std::shared_ptr<DocumentViewController> controller;
+    };
+    auto remains = std::make_shared<Remains>(Remains{std::move(document_), std::move(retired_), std::move(controller_)});
+    foundation::Dispatcher::postMain([remains]() mutable { remains.reset(); });
+    return;
+  }
   controller_.reset();
 }
 
@@ -255,8 +271,10 @@ void PDFModul::rotateAllPage(qint64 degrees) {
 bool PDFModul::needSaveDocument() {
   logLine(QStringLiteral("Save.....%1").arg(outPath()));
   if (!document_ || outPath().isEmpty()) return false;
+  // The pages come from the cached copy itself: the source may have changed or gone since.
+  const QString base = QFileInfo::exists(outPath()) ? outPath() : document_->contentPath();
   QString error;
-  if (!document_->writeToFile(outPath(), &error)) return false;
+  if (!document_->writeToFile(outPath(), base, &error)) return false;
   needSave_ = false;
   return true;
 }

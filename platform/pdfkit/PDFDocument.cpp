@@ -1,10 +1,14 @@
 #include "platform/pdfkit/PDFDocument.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QTemporaryFile>
 
 #include <poppler-qt6.h>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 #include <cmath>
 #include <cstdio>
@@ -89,6 +93,15 @@ PDFDocument::~PDFDocument() {
   find_->generation++;
   find_->finding = false;
   for (auto& t : findThreads_) t.thread.join();
+  if (fd_ >= 0) ::close(fd_);
+}
+
+QString PDFDocument::contentPath() const {
+  if (fd_ >= 0) {
+    const QString pinned = QStringLiteral("/proc/self/fd/%1").arg(fd_);
+    if (QFileInfo::exists(pinned)) return pinned;
+  }
+  return path_;
 }
 
 std::unique_ptr<Poppler::Document> PDFDocument::loadPoppler(const QString& path) {
@@ -105,6 +118,8 @@ std::unique_ptr<PDFDocument> PDFDocument::initWithURL(const QString& path) {
   if (!poppler) return nullptr;
   auto doc = std::make_unique<PDFDocument>();
   doc->path_ = QFileInfo(path).absoluteFilePath();
+  // Held open so that workers read this content, whatever later happens to the path.
+  doc->fd_ = ::open(QFile::encodeName(doc->path_).constData(), O_RDONLY | O_CLOEXEC);
   const int n = poppler->numPages();
   doc->poppler_ = std::move(poppler);
   doc->infos_.resize(static_cast<size_t>(n));
@@ -156,7 +171,8 @@ QString PDFDocument::string() const {
   return out;
 }
 
-QImage PDFDocument::renderPage(Poppler::Document& doc, int index, double scale, int extraRotation, QRect region) {
+QImage PDFDocument::renderPage(Poppler::Document& doc, int index, double scale, int extraRotation, QRect region,
+                               const std::atomic<bool>* abort) {
   auto page = doc.page(index);
   if (!page) return QImage();
   Poppler::Page::Rotation r = Poppler::Page::Rotate0;
@@ -167,8 +183,16 @@ QImage PDFDocument::renderPage(Poppler::Document& doc, int index, double scale, 
     default: break;
   }
   const double dpi = 72.0 * scale;
-  if (region.isEmpty()) return page->renderToImage(dpi, dpi, -1, -1, -1, -1, r);
-  return page->renderToImage(dpi, dpi, region.x(), region.y(), region.width(), region.height(), r);
+  const bool whole = region.isEmpty();
+  const int x = whole ? -1 : region.x(), y = whole ? -1 : region.y();
+  const int w = whole ? -1 : region.width(), h = whole ? -1 : region.height();
+  if (!abort) return page->renderToImage(dpi, dpi, x, y, w, h, r);
+  const auto aborted = [](const QVariant& flag) {
+    return reinterpret_cast<const std::atomic<bool>*>(flag.value<quintptr>())->load();
+  };
+  QImage image = page->renderToImage(dpi, dpi, x, y, w, h, r, nullptr, nullptr, aborted,
+                                     QVariant::fromValue(reinterpret_cast<quintptr>(abort)));
+  return abort->load() ? QImage() : image;
 }
 
 QList<QRectF> PDFDocument::searchPage(Poppler::Document& doc, int index, const QString& text, int options) {
@@ -221,7 +245,7 @@ void PDFDocument::beginFindString(const QString& text, int options) {
   const std::uint64_t gen = ++find_->generation;
   find_->finding = true;
   auto state = find_;
-  const QString path = path_;
+  const QString path = contentPath();
   const int count = pageCount();
   auto done = std::make_shared<std::atomic<bool>>(false);
   std::thread thread([state, gen, path, count, text, options, done] {
@@ -264,7 +288,9 @@ void PDFDocument::beginFindString(const QString& text, int options) {
   findThreads_.push_back(FindThread{std::move(thread), std::move(done)});
 }
 
-bool PDFDocument::writeToFile(const QString& path, QString* error) const {
+bool PDFDocument::writeToFile(const QString& path, QString* error) const { return writeToFile(path, contentPath(), error); }
+
+bool PDFDocument::writeToFile(const QString& path, const QString& contentFile, QString* error) const {
   auto fail = [&](const QString& why) {
     foundation::log(foundation::LogLevel::Error, "pdfkit",
                     QStringLiteral("cannot write %1: %2").arg(path, why).toStdString());
@@ -280,7 +306,7 @@ bool PDFDocument::writeToFile(const QString& path, QString* error) const {
   std::vector<int> rotations;
   rotations.reserve(pages_.size());
   for (const auto& page : pages_) rotations.push_back(page->rotation());
-  const std::string why = detail::writeWithRotations(path_.toLocal8Bit().toStdString(), tmpName, rotations);
+  const std::string why = detail::writeWithRotations(contentFile.toLocal8Bit().toStdString(), tmpName, rotations);
   if (!why.empty()) return fail(QString::fromStdString(why));
   if (std::rename(tmpName.c_str(), target.absoluteFilePath().toLocal8Bit().toStdString().c_str()) != 0)
     return fail(QStringLiteral("rename failed"));

@@ -118,6 +118,9 @@ class PDFDocument {
   static std::unique_ptr<PDFDocument> initWithURL(const QString& path);
 
   QString documentPath() const { return path_; }
+  // Where workers open the document's own content: the file as it was opened, even after it
+  // was renamed, replaced or removed (the documentPath() when that cannot be had).
+  QString contentPath() const;
   int pageCount() const;
   PDFPage* pageAtIndex(int index) const;
   // -1 for a page of another document.
@@ -127,6 +130,9 @@ class PDFDocument {
   // Writes the document with its current rotations to `path`: a temporary file in the same
   // folder, checked, then renamed over `path`. On failure `path` is left as it was.
   bool writeToFile(const QString& path, QString* error = nullptr) const;
+  // The same, with the pages read from `contentFile`, a copy of the document's file (the same
+  // pages), in place of the document's own content.
+  bool writeToFile(const QString& path, const QString& contentFile, QString* error = nullptr) const;
 
   // Finds every occurrence of `text` (synchronously, on the calling thread).
   QList<PDFSelection> findString(const QString& text, int options = CaseInsensitiveSearch) const;
@@ -143,7 +149,9 @@ class PDFDocument {
   static std::unique_ptr<Poppler::Document> loadPoppler(const QString& path);
   // Renders page `index` of `doc` at `scale` with `extraRotation` (degrees) on top of /Rotate;
   // a non-empty `region` (pixels of the whole rendered page) renders only that part.
-  static QImage renderPage(Poppler::Document& doc, int index, double scale, int extraRotation, QRect region = QRect());
+  // Answers a null image when `abort` is raised before the render is done.
+  static QImage renderPage(Poppler::Document& doc, int index, double scale, int extraRotation, QRect region = QRect(),
+                           const std::atomic<bool>* abort = nullptr);
   static QList<QRectF> searchPage(Poppler::Document& doc, int index, const QString& text, int options);
 
   // The user's rotation of page `index` (thread-safe); renderers read it.
@@ -162,6 +170,7 @@ class PDFDocument {
   void joinFinishedFinds();
 
   QString path_;
+  int fd_ = -1;  // the opened file, held for contentPath()
   std::unique_ptr<Poppler::Document> poppler_;
   std::vector<std::unique_ptr<PDFPage>> pages_;
   mutable std::vector<PageInfo> infos_;

@@ -51,7 +51,7 @@ void PDFView::setDocument(PDFDocument* document) {
     currentSelection_ = PDFSelection();
     document_ = document;
     if (document_ && !document_->documentPath().isEmpty())
-      queue_ = std::make_unique<PageRenderQueue>(document_->documentPath());
+      queue_ = std::make_unique<PageRenderQueue>(document_->contentPath());
     current_ = -1;
     relayout();
     setCurrentIndex(document_ && document_->pageCount() > 0 ? 0 : -1);
@@ -268,6 +268,14 @@ void PDFView::resizeEvent(QResizeEvent* event) {
   const int keep = current_;
   relayout();
   if (autoScales_) scrollToPage(keep);
+}
+
+void PDFView::hideEvent(QHideEvent* event) {
+  QAbstractScrollArea::hideEvent(event);
+  if (queue_) queue_->clear();
+  ++documentGeneration_;  // renders still in flight are dropped too
+  pending_.clear();
+  cache_.clear();
 }
 
 void PDFView::keyPressEvent(QKeyEvent* event) {

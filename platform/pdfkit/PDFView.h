@@ -76,7 +76,7 @@ class PDFView : public QAbstractScrollArea {
   // Yes when the visible part of page `index` is drawn from finished renders at the current
   // scale (no for a page out of view).
   bool isPageRendered(int index) const;
-  // KiB of rendered tiles held.
+  // KiB of rendered tiles held (none while the view is hidden).
   int renderCacheCost() const { return static_cast<int>(cache_.totalCost()); }
   // Pages are rendered in square tiles of this many device pixels.
   static constexpr int kTileSize = 2048;
@@ -91,6 +91,8 @@ class PDFView : public QAbstractScrollArea {
   void resizeEvent(QResizeEvent* event) override;
   void scrollContentsBy(int dx, int dy) override;
   void keyPressEvent(QKeyEvent* event) override;
+  // A hidden view (another tab's) gives its rendered tiles back.
+  void hideEvent(QHideEvent* event) override;
 
  private:
   struct CacheKey;

@@ -14,6 +14,7 @@ PageRenderQueue::~PageRenderQueue() {
     stop_ = true;
     jobs_.clear();
   }
+  abort_ = true;
   cv_.notify_all();
   thread_.join();
 }
@@ -51,6 +52,7 @@ void PageRenderQueue::run() {
     if (!loaded) {
       doc = PDFDocument::loadPoppler(path_);
       loaded = true;
+      if (abort_.load()) return;
     }
     QImage image;
     if (doc && job.index >= 0 && job.index < doc->numPages()) {
@@ -62,8 +64,9 @@ void PageRenderQueue::run() {
           if (s.width() > 0) scale = job.width / s.width();
         }
       }
-      image = PDFDocument::renderPage(*doc, job.index, scale, job.rotation, job.region);
+      image = PDFDocument::renderPage(*doc, job.index, scale, job.rotation, job.region, &abort_);
     }
+    if (abort_.load()) return;
     job.done(std::move(image));
   }
 }

@@ -2,11 +2,13 @@
 // A worker thread that renders pages of one file on its own Poppler document. Requests are
 // served newest first (what was asked for last is what is on screen); queued requests can be
 // dropped at once. Results are handed to the request's callback on the worker thread.
+// Destroying the queue aborts the render in progress; no callback runs after that.
 
 #include <QImage>
 #include <QRect>
 #include <QString>
 
+#include <atomic>
 #include <condition_variable>
 #include <deque>
 #include <functional>
@@ -53,6 +55,7 @@ class PageRenderQueue {
   std::condition_variable cv_;
   std::deque<Job> jobs_;
   bool stop_ = false;
+  std::atomic<bool> abort_{false};
   std::thread thread_;
 };
 

@@ -136,6 +136,25 @@ TEST_F(ControllerTest, ThumbnailImagesStayWithinTheirBudget) {
   EXPECT_LE(model->imageBytes(), 2 * one);
 }
 
+TEST_F(ControllerTest, ThumbnailsOutOfSightKeepNoImages) {
+  open(6);
+  ThumbnailModel* model = controller->thumbnailModel();
+  for (int i = 0; i < 6; ++i) model->data(model->index(i), Qt::DecorationRole);
+  ASSERT_TRUE(pumpUntil([&] { return model->pendingRenders() == 0 && !model->itemAtIndex(5)->image().isNull(); }));
+  ASSERT_GT(model->imageBytes(), 0);
+  // The side panel turns to the search results: the list is out of sight.
+  controller->setSearchResultViewState();
+  testsupport::pumpFor(std::chrono::milliseconds(50));
+  EXPECT_EQ(model->imageBytes(), 0);
+  for (int i = 0; i < 6; ++i) EXPECT_TRUE(model->itemAtIndex(i)->image().isNull()) << i;
+  // Back in sight, the shown thumbnails render again.
+  controller->setSearchResultViewHidden();
+  QApplication::processEvents();
+  model->data(model->index(2), Qt::DecorationRole);
+  ASSERT_TRUE(pumpUntil([&] { return !model->itemAtIndex(2)->image().isNull(); }));
+  EXPECT_GE(model->imageBytes(), model->itemAtIndex(2)->image().sizeInBytes());
+}
+
 TEST_F(ControllerTest, ThumbnailAndPageViewFollowEachOtherAndRetitle) {
   open(6);
   int titles = 0;

@@ -4,6 +4,7 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QPointer>
 #include <QPrinter>
 #include <QThread>
 
@@ -129,6 +130,21 @@ TEST_F(PDFModulTest, ModuleBuiltOnALoadThreadMakesItsWidgetsOnTheGuiThread) {
   EXPECT_EQ(m->documentViewController()->thumbnailModel()->rowCount(), 12);
 }
 
+TEST_F(PDFModulTest, ModuleReleasedOnAnotherThreadLeavesItsWidgetsToTheGuiThread) {
+  auto m = shown();
+  std::weak_ptr<DocumentViewController> controller = m->documentViewController();
+  QPointer<QWidget> view = m->documentView();
+  QPointer<pdfkit::PDFView> page = m->documentViewController()->pdfView();
+  std::thread([m = std::move(m)]() mutable { m.reset(); }).join();
+  // The widgets live on until the GUI thread takes them down, and with them what they show.
+  ASSERT_FALSE(view.isNull());
+  ASSERT_FALSE(controller.expired());
+  page->goToLastPage();
+  page->viewport()->repaint();
+  ASSERT_TRUE(pumpUntil([&] { return view.isNull(); }));
+  EXPECT_TRUE(controller.expired());
+}
+
 TEST_F(PDFModulTest, ResetViewSizeAppliesTheFrame) {
   auto m = shown();
   m->ResetViewSize(QRectF(0, 0, 640, 480));
@@ -221,12 +237,36 @@ TEST_F(PDFModulTest, WriteBackKeepsRotationsAcrossReopenAndNeverTouchesTheSource
 
 TEST_F(PDFModulTest, FailedWriteBackKeepsTheOldFile) {
   auto m = import(source(), cached());
-  const std::string before = testsupport::readFile(dir / "cache" / "ID1");
   m->rotatePage(m->DocumentModulPDFDocument()->pageAtIndex(0), 90);
-  // The source it was opened from shrank: the write is refused.
-  ASSERT_TRUE(testsupport::writeNumberedPdf(source(), 2));
+  // The cached copy lost pages under the module: the write is refused and the file stays.
+  ASSERT_TRUE(testsupport::writeNumberedPdf(cached(), 2));
+  const std::string before = testsupport::readFile(dir / "cache" / "ID1");
   EXPECT_FALSE(m->needSaveDocument());
   EXPECT_EQ(testsupport::readFile(dir / "cache" / "ID1"), before);
+  EXPECT_EQ(QDir(q(dir / "cache")).entryList(QDir::Files | QDir::Hidden), QStringList{"ID1"});
+}
+
+TEST_F(PDFModulTest, WriteBackTakesThePagesFromTheCachedCopyNotTheSource) {
+  // The cache entry belongs to the source's content at import: a later change of the source,
+  // or its removal, must neither end up in the cache nor lose the rotations.
+  const std::function<void()> changes[] = {
+      [&] { ASSERT_TRUE(testsupport::writeNumberedPdf(source(), 12, "other", {0})); },
+      [&] { ASSERT_TRUE(QFile::remove(source())); },
+  };
+  for (const auto& change : changes) {
+    ASSERT_TRUE(testsupport::writeNumberedPdf(source(), 12, "needle", {1, 5, 11}));
+    QFile::remove(cached());
+    auto m = import(source(), cached());
+    ASSERT_TRUE(m && m->DocumentModulPDFDocument());
+    m->rotatePage(m->DocumentModulPDFDocument()->pageAtIndex(1), 90);
+    change();
+    ASSERT_TRUE(m->needSaveDocument());
+    auto back = pdfkit::PDFDocument::initWithURL(cached());
+    ASSERT_TRUE(back);
+    EXPECT_EQ(back->pageAtIndex(1)->rotation(), 90);
+    EXPECT_EQ(back->findString("needle").size(), 3);
+    EXPECT_TRUE(back->findString("other").isEmpty());
+  }
 }
 
 TEST_F(PDFModulTest, SearchShowsMatchesOnceAndRunsAgainAfterClearing) {

@@ -3,6 +3,8 @@
 #include <QDir>
 #include <QFile>
 #include <QGuiApplication>
+#include <QPainter>
+#include <QPdfWriter>
 
 #include <atomic>
 #include <set>
@@ -237,6 +239,45 @@ TEST_F(PDFDocumentTest, TwoDocumentsFindAtOnceAndEachHearsOnlyItsOwnEnd) {
   EXPECT_EQ(cb.matches[1].page()->index(), 7);
 }
 
+TEST_F(PDFDocumentTest, WorkersReadTheOpenedContentAfterTheFileIsReplacedOrRemoved) {
+  const std::function<void()> changes[] = {
+      [&] {  // another document renamed over it, as a write-back does
+        ASSERT_TRUE(testsupport::writeNumberedPdf(path("other.pdf"), 3));
+        ASSERT_EQ(std::rename(path("other.pdf").toLocal8Bit().constData(), path("a.pdf").toLocal8Bit().constData()), 0);
+      },
+      [&] { ASSERT_TRUE(QFile::remove(path("a.pdf"))); },
+  };
+  for (const auto& change : changes) {
+    ASSERT_TRUE(testsupport::writeNumberedPdf(path("a.pdf"), 12, "needle", {4, 10}));
+    auto doc = PDFDocument::initWithURL(path("a.pdf"));
+    ASSERT_TRUE(doc);
+    change();
+    MatchCollector collector;
+    doc->setDelegate(&collector);
+    bool ended = false;
+    auto token = foundation::NotificationCenter::defaultCenter().addObserver(
+        PDFDocumentDidEndFindNotification, doc.get(), [&](const foundation::Notification&) { ended = true; });
+    doc->beginFindString("needle");
+    ASSERT_TRUE(pumpUntil([&] { return ended; }));
+    EXPECT_EQ(collector.matches.size(), 2);
+
+    std::atomic<bool> rendered{false};
+    {
+      PageRenderQueue queue(doc->contentPath());
+      queue.request(11, 0.2, 0, [&](QImage image) { rendered = !image.isNull(); });
+      for (int i = 0; i < 500 && !rendered; ++i) QThread::msleep(10);
+    }
+    EXPECT_TRUE(rendered);
+
+    doc->pageAtIndex(4)->setRotation(90);
+    ASSERT_TRUE(doc->writeToFile(path("copy.pdf")));
+    auto copy = PDFDocument::initWithURL(path("copy.pdf"));
+    ASSERT_TRUE(copy);
+    EXPECT_EQ(copy->pageCount(), 12);
+    EXPECT_EQ(copy->pageAtIndex(4)->rotation(), 90);
+  }
+}
+
 TEST_F(PDFDocumentTest, RenderQueueRendersOffThreadAndDropsQueuedWork) {
   ASSERT_TRUE(testsupport::writeNumberedPdf(path("a.pdf"), 4));
   PageRenderQueue queue(path("a.pdf"));
@@ -271,6 +312,28 @@ TEST_F(PDFDocumentTest, RenderQueueRendersOffThreadAndDropsQueuedWork) {
   for (int i = 0; i < 20; ++i) queue.request(0, 1.0, 0, [](QImage) {});
   queue.clear();
   EXPECT_EQ(queue.pending(), 0u);
+}
+
+TEST_F(PDFDocumentTest, DestroyingTheRenderQueueAbortsTheRenderInProgress) {
+  // One page of many thousand strokes: slow to render.
+  {
+    QPdfWriter writer(path("heavy.pdf"));
+    writer.setResolution(72);
+    QPainter painter(&writer);
+    for (int i = 0; i < 20000; ++i) painter.drawLine(i % 590, (i * 7) % 830, (i * 13) % 590, (i * 3) % 830);
+  }
+  std::atomic<int> delivered{0};
+  auto queue = std::make_unique<PageRenderQueue>(path("heavy.pdf"));
+  queue->request(0, 4.0, 0, [&](QImage) { ++delivered; });
+  while (queue->pending() > 0) QThread::yieldCurrentThread();
+  queue.reset();
+  // The render was cut short: its result never reaches the requester.
+  EXPECT_EQ(delivered.load(), 0);
+  // A render left to finish still delivers.
+  PageRenderQueue whole(path("heavy.pdf"));
+  whole.request(0, 0.2, 0, [&](QImage image) { delivered += image.isNull() ? 100 : 1; });
+  for (int i = 0; i < 3000 && delivered.load() == 0; ++i) QThread::msleep(10);
+  EXPECT_EQ(delivered.load(), 1);
 }
 
 TEST_F(PDFDocumentTest, RealFileOpensRendersAndKeepsARotation) {

@@ -162,6 +162,16 @@ TEST_F(PDFViewTest, VisiblePagesAreRenderedInTheBackground) {
     return view.isPageRendered(0);
   }));
   EXPECT_FALSE(view.isPageRendered(6));  // far below the view
+  // A hidden view (a tab in the background) holds no tiles; shown again, it renders again.
+  ASSERT_GT(view.renderCacheCost(), 0);
+  view.hide();
+  testsupport::pumpFor(std::chrono::milliseconds(100));
+  EXPECT_EQ(view.renderCacheCost(), 0);
+  view.show();
+  ASSERT_TRUE(pumpUntil([&] {
+    view.viewport()->repaint();
+    return view.isPageRendered(0);
+  }));
   // A rotation needs a new render.
   doc->pageAtIndex(0)->setRotation(180);
   EXPECT_FALSE(view.isPageRendered(0));
