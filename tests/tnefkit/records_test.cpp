@@ -88,6 +88,31 @@ TEST(TnefRecords, ChecksumDiagnosticNamesTheLastMatchingIndex) {
   EXPECT_TRUE(record.checksum(6, data));
 }
 
+TEST(TnefRecords, DescriptionsOfLargeRecordsStayShort) {
+  // The attachment-level code page record is always described in the log, whatever its size.
+  const std::size_t size = 4 << 20;
+  struct Case {
+    std::int32_t type;
+    std::string data;
+    const char* start;
+  } cases[] = {
+      {0, le16(1) + le16(0) + le16(3) + le16(0) + "Ann" + std::string(size, 'a'), "trpID: 1"},
+      {1, std::string(size, 'a'), "aaaa"},
+      {4, le16(7) + std::string(size, 'a'), "7\n[extra data: <61616161"},
+      {6, std::string(size, 'a'), "<61616161 61616161"},
+      {8, std::string(size, 'a'), "1633771873\t1633771873\t"},
+  };
+  for (const auto& c : cases) {
+    QFAttrObject record(2, c.type, 0x9007, bytesOf(c.data));
+    const std::string text = record.description();
+    EXPECT_LT(text.size(), 2048u) << c.type;
+    EXPECT_NE(text.find(c.start), std::string::npos) << c.type;
+  }
+  // Small data is shown whole.
+  EXPECT_EQ(QFAttrObject(2, 6, 0x9007, {1, 2, 3, 4, 5}).description(),
+            "(Attachment) OEM Codepage [type: byte] [length: 5] =\n\t<01020304 05>");
+}
+
 TEST(TnefValues, DateFieldsAndWeekdays) {
   auto date = [](std::int16_t weekday) {
     std::string b = le16(2024) + le16(2) + le16(29) + le16(13) + le16(5) + le16(9) + le16(static_cast<std::uint16_t>(weekday));
