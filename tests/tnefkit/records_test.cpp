@@ -1,4 +1,8 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <future>
+#include <thread>
 
 #include "platform/foundation/log.h"
 #include "support/temp_dir.h"
@@ -36,6 +40,17 @@ TEST(TnefReaders, LittleEndianValuesAndZeroOnShortData) {
   EXPECT_EQ(handle->offsetInFile(), 3u);
   EXPECT_EQ(handle->bytesRemaining(), 0u);
   EXPECT_EQ(QFFileHandle::fileHandleForReadingAtPath(dir / "none"), nullptr);
+  EXPECT_EQ(QFFileHandle::fileHandleForReadingAtPath(dir.path()), nullptr);
+
+  // A FIFO is refused at once rather than waiting for a writer that never comes.
+  const auto fifo = dir / "pipe.dat";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  auto opened = std::make_shared<std::promise<bool>>();
+  auto answer = opened->get_future();
+  std::thread([opened, fifo] { opened->set_value(QFFileHandle::fileHandleForReadingAtPath(fifo) != nullptr); })
+      .detach();
+  ASSERT_EQ(answer.wait_for(std::chrono::seconds(10)), std::future_status::ready);
+  EXPECT_FALSE(answer.get());
 }
 
 TEST(TnefRecords, ReadsAndVerifiesOneRecord) {
