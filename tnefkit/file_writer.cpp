@@ -30,6 +30,9 @@ std::string fitName(std::string_view stem, std::string_view ext, std::string_vie
   if (ext.size() > 64) ext = {};
   std::size_t room = kMaxName - suffix.size() - (ext.empty() ? 0 : ext.size() + 1);
   std::string out(cutUtf8(stem, room));
+  // A cut can leave a dot or blank in front of the extension's dot.
+  while (!out.empty() && (out.back() == '.' || out.back() == ' ')) out.pop_back();
+  if (out.empty()) out = "Untitled";
   out += suffix;
   if (!ext.empty()) {
     out += '.';

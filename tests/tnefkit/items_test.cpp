@@ -17,6 +17,12 @@ namespace {
 
 QFData bytes(std::string_view s) { return QFData(s.begin(), s.end()); }
 
+std::string repeated(std::string_view s, int times) {
+  std::string out;
+  for (int i = 0; i < times; ++i) out += s;
+  return out;
+}
+
 struct AttachmentFields {
   std::optional<std::string> title = std::nullopt;    // 0x8010, 8-bit
   std::optional<std::u16string> name = std::nullopt;  // 0x3707, Unicode
@@ -74,6 +80,10 @@ TEST(Attachment, NamesAndExtensions) {
       {"only dots", {.title = ".."}, "Untitled", std::nullopt},
       {"control characters", {.title = "a\x01\tb\x7F.txt"}, "ab", "txt"},
       {"dot runs", {.title = "a..b...txt"}, "a.b", "txt"},
+      // Cut to 255 bytes right after a dot: no ".." in front of the extension.
+      {"long name cut at a dot", {.title = std::string(250, 'a') + "." + std::string(10, 'b') + ".pdf"},
+       std::string(250, 'a'), "pdf"},
+      {"long name of dots and blanks", {.title = repeated(". ", 200) + "x.pdf"}, "Untitled", "pdf"},
   };
   for (const auto& c : cases) {
     auto a = makeAttachment(c.fields);
