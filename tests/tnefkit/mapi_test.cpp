@@ -151,6 +151,14 @@ TEST(MapiDecoder, UnicodeStringsBecomeUtf8) {
   auto list = decode(MapiBlock().unicode(0x3707, u"r\u00e9sum\u00e9.pdf").bytes());
   ASSERT_EQ(list.size(), 1u);
   EXPECT_EQ(text(list[0].values()[0]), "r\xC3\xA9sum\xC3\xA9.pdf");
+  // Three UTF-8 bytes per two stored bytes: the text is longer than the whole block.
+  const std::string wide = MapiBlock().unicode(0x3707, std::u16string(40, u'\u0800')).bytes();
+  list = decode(wide);
+  ASSERT_EQ(list.size(), 1u);
+  EXPECT_GT(list[0].values()[0].binaryData()->size(), wide.size());
+  std::string expected;
+  for (int i = 0; i < 40; ++i) expected += "\xE0\xA0\x80";
+  EXPECT_EQ(text(list[0].values()[0]), expected);
 }
 
 TEST(MapiDecoder, DebugNamesAndDescriptions) {
