@@ -170,9 +170,12 @@ TEST(Attachment, WritesExactBytesWithoutEverReplacingAFile) {
   auto evil = makeAttachment({.name = u"../../escape.txt", .data = "x"});
   ASSERT_TRUE(evil->writeToFile(dir / "out" / (evil->filename() + "." + *evil->extension()), &fourth));
   EXPECT_EQ(fourth, dir / "out" / "escape.txt");
-  ASSERT_TRUE(evil->writeToFile(dir / "out" / "../../escape.txt", &fourth));
-  EXPECT_EQ(fourth.parent_path(), dir / "out" / "../..");  // the folder the caller named, not more
-  std::filesystem::remove(fourth);
+  // The folder the caller named, not more (kept inside the test's own folder).
+  std::filesystem::create_directory(dir / "out" / "sub");
+  ASSERT_TRUE(evil->writeToFile(dir / "out" / "sub" / "../../escape.txt", &fourth));
+  EXPECT_EQ(fourth.parent_path(), dir / "out" / "sub" / "../..");
+  EXPECT_TRUE(std::filesystem::equivalent(fourth.parent_path(), dir.path()));
+  EXPECT_EQ(readFile(dir / "escape.txt"), "x");
 }
 
 TEST(Attachment, EmptyDataAndFailedWrites) {
