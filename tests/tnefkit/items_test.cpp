@@ -286,6 +286,7 @@ TEST(TextEncoding, ContainerCodePageThenUtf8ThenLocale) {
       {"zh_CN", 0, "\xD6\xD0", "\xE4\xB8\xAD"},
       {"ja_JP", 0, "\x93\xFA", "\xE6\x97\xA5"},
       {"en_US", 99999, "caf\xE9", "caf\xC3\xA9"},  // an unknown code page falls back
+      {"en_US", 28602, "caf\xE9", "caf\xC3\xA9"},  // in the ISO range, but no such converter
   };
   for (const auto& c : cases) {
     LocaleGuard locale(c.locale);
