@@ -178,6 +178,26 @@ TEST(Attachment, WritesExactBytesWithoutEverReplacingAFile) {
   EXPECT_EQ(readFile(dir / "escape.txt"), "x");
 }
 
+TEST(Attachment, ManyAttachmentsOfOneNameAreAllWritten) {
+  // Nameless attachments of one MIME type all want "Untitled.png".
+  TempDir dir;
+  dir.write("Untitled.png", "");
+  for (int n = 2; n <= 10000; ++n) dir.write("Untitled (" + std::to_string(n) + ").png", "");
+  auto a = makeAttachment({.mime = "image/png", .data = "png bytes"});
+  std::filesystem::path written;
+  ASSERT_TRUE(a->writeToFile(dir / "Untitled.png", &written));
+  EXPECT_EQ(written, dir / "Untitled (10001).png");
+  ASSERT_TRUE(a->writeToFile(dir / "Untitled.png", &written));
+  EXPECT_EQ(written, dir / "Untitled (10002).png");
+  EXPECT_EQ(readFile(written), "png bytes");
+  // A freed number below is taken again once the numbers above it are gone.
+  std::filesystem::remove(dir / "Untitled (10002).png");
+  std::filesystem::remove(dir / "Untitled (10001).png");
+  std::filesystem::remove(dir / "Untitled (7).png");
+  ASSERT_TRUE(a->writeToFile(dir / "Untitled.png", &written));
+  EXPECT_EQ(written, dir / "Untitled (7).png");
+}
+
 TEST(Attachment, EmptyDataAndFailedWrites) {
   TempDir dir;
   foundation::ScopedLogCapture log;
