@@ -128,6 +128,12 @@ TEST(MapiDecoder, CountsAndLengthsNeverReadPastTheBlock) {
     }
     EXPECT_TRUE(log.contains("MAPI property block ends early")) << i;
   }
+  // A huge count over a large block of junk reserves room for what is decoded, not for
+  // every property the count and the block size could allow.
+  const auto junk =
+      decode(MapiBlock().property(0x0099, 0x0001).raw(std::string(1 << 20, '\0')).bytesWithCount(0xFFFFFFFF));
+  EXPECT_TRUE(junk.empty());
+  EXPECT_LE(junk.capacity(), 1024u);
   // A trailing value whose padding is missing is still whole.
   auto list = decode(MapiBlock().property(0x0102, 0x1013).raw(le32(1) + le32(3) + "abc").bytes());
   ASSERT_EQ(list.size(), 1u);
