@@ -1,5 +1,6 @@
 #include "tnefkit/QFAttrObject.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "tnefkit/QFStringEncoding.h"
@@ -231,13 +232,24 @@ std::string QFAttrObject::tnefNameTypeName(std::int32_t nameType) {
 }
 
 namespace {
+// Descriptions show at most this many bytes of a record's data, so that a large record
+// costs no more to describe than a small one.
+constexpr std::size_t kDescribedBytes = 256;
+
+std::string elided(QFBytes data, std::size_t shown) {
+  return shown < data.size() ? format(" ... (%lu bytes)", static_cast<unsigned long>(data.size())) : "";
+}
+
 std::string hexBytes(QFBytes data) {
+  static const char digits[] = "0123456789abcdef";
+  const std::size_t n = std::min(data.size(), kDescribedBytes);
   std::string s = "<";
-  for (std::size_t i = 0; i < data.size(); ++i) {
+  for (std::size_t i = 0; i < n; ++i) {
     if (i && i % 4 == 0) s += ' ';
-    s += format("%02x", data[i]);
+    s += digits[data[i] >> 4];
+    s += digits[data[i] & 0xF];
   }
-  return s + ">";
+  return s + elided(data, n) + ">";
 }
 }  // namespace
 
@@ -248,14 +260,16 @@ std::string QFAttrObject::description() const {
   QFBytes data(objBuffer_);
   switch (dataType_) {
     case 0: {
-      auto t = QFTriple::initWithData(data, modifyFlag_);
+      auto t = QFTriple::initWithData(data.first(std::min(data.size(), kDescribedBytes)), modifyFlag_);
       return s + (t ? t->description() : "Error triple data.");
     }
     case 1:
     case 2: {
+      const std::size_t limit = std::min(data.size(), kDescribedBytes);
       std::size_t n = 0;
-      while (n < data.size() && data[n] != 0) ++n;
-      return s + std::string(data.begin(), data.begin() + static_cast<std::ptrdiff_t>(n));
+      while (n < limit && data[n] != 0) ++n;
+      s.append(data.begin(), data.begin() + static_cast<std::ptrdiff_t>(n));
+      return n == limit ? s + elided(data, n) : s;
     }
     case 3: {
       auto d = QFDate::initWithData(data);
@@ -276,13 +290,14 @@ std::string QFAttrObject::description() const {
     case 7:
     case 8: {
       std::size_t width = dataType_ == 7 ? 2 : 4;
-      for (std::size_t i = 0; i + width <= data.size(); i += width) {
+      const std::size_t limit = std::min(data.size(), kDescribedBytes);
+      for (std::size_t i = 0; i + width <= limit; i += width) {
         long v = width == 2 ? static_cast<std::int16_t>(uint16Value(data.data() + i))
                             : static_cast<std::int32_t>(uint32Value(data.data() + i));
         bool twentieth = (i / width + 1) % 20 == 0;
         s += format(twentieth ? "%ld\t\n" : "%ld\t", v);
       }
-      return s;
+      return s + elided(data, limit);
     }
     default:
       return s + "<unknown type>";

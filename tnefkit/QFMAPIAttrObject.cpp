@@ -179,8 +179,9 @@ std::vector<QFMAPIAttrObject> QFMAPIAttrObject::mapiAttrObjectsFromData(QFBytes 
   std::vector<QFMAPIAttrObject> list;
   const std::uint64_t size = block.size();
   const std::uint64_t count = readUint32(block);
-  // Every property takes at least 4 bytes, so the block bounds the capacity.
-  list.reserve(static_cast<std::size_t>(std::min<std::uint64_t>(count, size / 4)));
+  // The count is only a claim: reserve for a usual block, and let the list grow with what
+  // is actually decoded.
+  list.reserve(static_cast<std::size_t>(std::min<std::uint64_t>({count, size / 4, 256})));
   std::uint64_t pos = 4;
   const bool debug = flag && flag->debugOn();
   auto has = [&](std::uint64_t n) { return pos <= size && n <= size - pos; };

@@ -27,13 +27,15 @@ std::uint16_t readUint16(QFBytes data) { return data.size() < 2 ? 0 : uint16Valu
 std::uint8_t readUint8(QFBytes data) { return data.empty() ? 0 : data[0]; }
 
 std::unique_ptr<QFFileHandle> QFFileHandle::fileHandleForReadingAtPath(const std::filesystem::path& path) {
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  // Non-blocking, so that a FIFO or device is refused instead of waiting for a writer.
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) return nullptr;
   struct stat st {};
   if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
     ::close(fd);
     return nullptr;
   }
+  ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
   return std::unique_ptr<QFFileHandle>(new QFFileHandle(fd, static_cast<std::uint64_t>(st.st_size)));
 }
 

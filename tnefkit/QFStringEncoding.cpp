@@ -53,7 +53,8 @@ std::string QFStringEncoding::converterNameForCodePage(std::uint32_t codePage) {
     found = "UTF-8";
   } else if (codePage == 20127) {
     found = "US-ASCII";
-  } else if (codePage >= 28591 && codePage <= 28605) {
+  } else if (codePage >= 28591 && codePage <= 28605 &&
+             converterExists("ISO-8859-" + std::to_string(codePage - 28590))) {
     found = "ISO-8859-" + std::to_string(codePage - 28590);
   } else if (codePage != 0) {
     for (const char* prefix : {"windows-", "cp", "ibm-"}) {

@@ -20,9 +20,10 @@ const std::int64_t QFParserResultCodeSuccess = 0;
 namespace {
 constexpr std::uint64_t kOptionWord = 0x80;
 
-void post(const QFParserBlock& block, std::int64_t flag, std::int64_t code) {
-  if (!block) return;
-  foundation::Dispatcher::postMain([block, flag, code] { block(static_cast<std::uint64_t>(flag), code); });
+// The block is shared, never copied, once the parse has it: posting cannot fail on a copy.
+void post(const std::shared_ptr<const QFParserBlock>& block, std::int64_t flag, std::int64_t code) {
+  if (!*block) return;
+  foundation::Dispatcher::postMain([block, flag, code] { (*block)(static_cast<std::uint64_t>(flag), code); });
 }
 }  // namespace
 
@@ -79,17 +80,18 @@ bool QFTNEFFormat::startParserWithBlock(QFParserBlock block) {
     attachments_.clear();
   }
   auto self = shared_from_this();
-  foundation::Dispatcher::postBackground(
-      [self, handle, flag, block = std::move(block)] { self->parse(handle, flag, block); });
+  auto shared = std::make_shared<const QFParserBlock>(std::move(block));
+  foundation::Dispatcher::postBackground([self, handle, flag, shared] { self->parse(handle, flag, shared); });
   return true;
 }
 
 void QFTNEFFormat::parse(std::shared_ptr<QFFileHandle> handle, std::shared_ptr<QFModifyFlag> flag,
-                         const QFParserBlock& block) {
-  post(block, QFParserFlagStart, 0);
-  auto results = std::make_shared<Results>();
+                         const SharedBlock& block) {
+  std::shared_ptr<Results> results;
   std::int64_t code = QFParserResultCodeFailed;
   try {
+    post(block, QFParserFlagStart, 0);
+    results = std::make_shared<Results>();
     code = readRecords(*handle, flag, block, *results);
   } catch (const std::exception& e) {
     tnefkit::logError(format("Parse of %s failed: %s", fileURL_.c_str(), e.what()));
@@ -100,18 +102,18 @@ void QFTNEFFormat::parse(std::shared_ptr<QFFileHandle> handle, std::shared_ptr<Q
   // Publish on the main queue, then report completion.
   auto self = shared_from_this();
   foundation::Dispatcher::postMain([self, results, block, code] {
-    {
+    if (results) {
       std::lock_guard lock(self->mutex_);
       self->messageBodys_ = std::move(results->bodies);
       self->attachments_ = std::move(results->attachments);
     }
     self->parsing_ = false;
-    if (block) block(static_cast<std::uint64_t>(QFParserFlagComplete), code);
+    if (*block) (*block)(static_cast<std::uint64_t>(QFParserFlagComplete), code);
   });
 }
 
 std::int64_t QFTNEFFormat::readRecords(QFFileHandle& handle, const std::shared_ptr<QFModifyFlag>& flag,
-                                       const QFParserBlock& block, Results& results) {
+                                       const SharedBlock& block, Results& results) {
   if (!hasValidateDataLeft(handle)) return QFParserResultCodeSuccess;
   const auto size = static_cast<std::int64_t>(handle.fileSize());
   std::shared_ptr<QFAttachment> current;

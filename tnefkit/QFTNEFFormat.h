@@ -63,9 +63,10 @@ class TNEFKIT_EXPORT QFTNEFFormat : public std::enable_shared_from_this<QFTNEFFo
     std::vector<std::shared_ptr<QFMessageBody>> bodies;
     std::vector<std::shared_ptr<QFAttachment>> attachments;
   };
-  void parse(std::shared_ptr<QFFileHandle> handle, std::shared_ptr<QFModifyFlag> flag, const QFParserBlock& block);
+  using SharedBlock = std::shared_ptr<const QFParserBlock>;
+  void parse(std::shared_ptr<QFFileHandle> handle, std::shared_ptr<QFModifyFlag> flag, const SharedBlock& block);
   static std::int64_t readRecords(QFFileHandle& handle, const std::shared_ptr<QFModifyFlag>& flag,
-                                  const QFParserBlock& block, Results& results);
+                                  const SharedBlock& block, Results& results);
 
   const std::filesystem::path fileURL_;
   std::atomic<std::uint16_t> tnefKey_{0};

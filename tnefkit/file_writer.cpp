@@ -9,6 +9,8 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <map>
+#include <mutex>
 
 #include "tnefkit/tnef_log.h"
 
@@ -30,6 +32,9 @@ std::string fitName(std::string_view stem, std::string_view ext, std::string_vie
   if (ext.size() > 64) ext = {};
   std::size_t room = kMaxName - suffix.size() - (ext.empty() ? 0 : ext.size() + 1);
   std::string out(cutUtf8(stem, room));
+  // A cut can leave a dot or blank in front of the extension's dot.
+  while (!out.empty() && (out.back() == '.' || out.back() == ' ')) out.pop_back();
+  if (out.empty()) out = "Untitled";
   out += suffix;
   if (!ext.empty()) {
     out += '.';
@@ -66,6 +71,30 @@ int moveNoReplace(int dir, const std::string& from, const std::string& to) {
   if (::linkat(dir, from.c_str(), dir, to.c_str(), 0) != 0) return errno;
   ::unlinkat(dir, from.c_str(), 0);
   return 0;
+}
+
+// The last number given to each name, so that writing many files of one name does not
+// test every taken number again each time. Only a hint: it is used while that file exists.
+std::mutex numbersMutex;
+std::map<std::filesystem::path, std::uint64_t> lastNumbers;
+
+template <typename Numbered>
+std::uint64_t numberAfterLastWritten(int dir, const std::filesystem::path& key, const Numbered& numbered) {
+  std::uint64_t last = 0;
+  {
+    std::lock_guard lock(numbersMutex);
+    auto it = lastNumbers.find(key);
+    if (it != lastNumbers.end()) last = it->second;
+  }
+  struct stat st {};
+  if (last >= 2 && ::fstatat(dir, numbered(last).c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) return last + 1;
+  return 2;
+}
+
+void rememberNumber(const std::filesystem::path& key, std::uint64_t n) {
+  std::lock_guard lock(numbersMutex);
+  if (lastNumbers.size() >= 4096 && !lastNumbers.count(key)) lastNumbers.clear();  // a hint may be forgotten
+  lastNumbers[key] = n;
 }
 
 }  // namespace
@@ -146,10 +175,17 @@ std::optional<std::filesystem::path> writeNewFile(const std::filesystem::path& p
 
   const std::string stem(deletingPathExtension(name));
   const std::string ext(pathExtension(name));
-  for (unsigned n = 1; n < 10000; ++n) {
-    std::string candidate = n == 1 ? name : fitName(stem, ext, format(" (%u)", n));
+  auto numbered = [&](std::uint64_t n) {
+    return fitName(stem, ext, format(" (%llu)", static_cast<unsigned long long>(n)));
+  };
+  for (std::uint64_t n = 1;; ++n) {
+    if (n == 2) n = numberAfterLastWritten(dir.fd, folder / name, numbered);
+    std::string candidate = n == 1 ? name : numbered(n);
     int err = moveNoReplace(dir.fd, temp, candidate);
-    if (err == 0) return folder / candidate;
+    if (err == 0) {
+      if (n > 1) rememberNumber(folder / name, n);
+      return folder / candidate;
+    }
     if (err != EEXIST || onExisting == OnExisting::Fail) {
       ::unlinkat(dir.fd, temp.c_str(), 0);
       if (err == EEXIST) logError(format("Could not create file(%s): file exists\n", (folder / name).c_str()));
@@ -157,9 +193,6 @@ std::optional<std::filesystem::path> writeNewFile(const std::filesystem::path& p
       return std::nullopt;
     }
   }
-  ::unlinkat(dir.fd, temp.c_str(), 0);
-  logError(format("Could not create file(%s): file exists\n", (folder / name).c_str()));
-  return std::nullopt;
 }
 
 }  // namespace tnefkit

@@ -13,7 +13,10 @@ void decodeBlock(QFBytes block) {
   auto list = QFMAPIAttrObject::mapiAttrObjectsFromData(block, flag);
   for (const auto& property : list) {
     for (const auto& value : property.values()) {
-      if (value.binaryData() && value.binaryData()->size() > size) __builtin_trap();
+      // A value lies inside the block; its UTF-8 form takes at most 3 bytes per UTF-16 unit.
+      if (value.lengthOfData() > size) __builtin_trap();
+      const std::uint64_t most = value.dataType() == 31 ? value.lengthOfData() / 2 * 3 : value.lengthOfData();
+      if (value.binaryData() && value.binaryData()->size() > most) __builtin_trap();
     }
   }
   QFAttachment attachment(flag);

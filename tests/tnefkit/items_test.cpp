@@ -17,6 +17,12 @@ namespace {
 
 QFData bytes(std::string_view s) { return QFData(s.begin(), s.end()); }
 
+std::string repeated(std::string_view s, int times) {
+  std::string out;
+  for (int i = 0; i < times; ++i) out += s;
+  return out;
+}
+
 struct AttachmentFields {
   std::optional<std::string> title = std::nullopt;    // 0x8010, 8-bit
   std::optional<std::u16string> name = std::nullopt;  // 0x3707, Unicode
@@ -74,6 +80,10 @@ TEST(Attachment, NamesAndExtensions) {
       {"only dots", {.title = ".."}, "Untitled", std::nullopt},
       {"control characters", {.title = "a\x01\tb\x7F.txt"}, "ab", "txt"},
       {"dot runs", {.title = "a..b...txt"}, "a.b", "txt"},
+      // Cut to 255 bytes right after a dot: no ".." in front of the extension.
+      {"long name cut at a dot", {.title = std::string(250, 'a') + "." + std::string(10, 'b') + ".pdf"},
+       std::string(250, 'a'), "pdf"},
+      {"long name of dots and blanks", {.title = repeated(". ", 200) + "x.pdf"}, "Untitled", "pdf"},
   };
   for (const auto& c : cases) {
     auto a = makeAttachment(c.fields);
@@ -160,9 +170,32 @@ TEST(Attachment, WritesExactBytesWithoutEverReplacingAFile) {
   auto evil = makeAttachment({.name = u"../../escape.txt", .data = "x"});
   ASSERT_TRUE(evil->writeToFile(dir / "out" / (evil->filename() + "." + *evil->extension()), &fourth));
   EXPECT_EQ(fourth, dir / "out" / "escape.txt");
-  ASSERT_TRUE(evil->writeToFile(dir / "out" / "../../escape.txt", &fourth));
-  EXPECT_EQ(fourth.parent_path(), dir / "out" / "../..");  // the folder the caller named, not more
-  std::filesystem::remove(fourth);
+  // The folder the caller named, not more (kept inside the test's own folder).
+  std::filesystem::create_directory(dir / "out" / "sub");
+  ASSERT_TRUE(evil->writeToFile(dir / "out" / "sub" / "../../escape.txt", &fourth));
+  EXPECT_EQ(fourth.parent_path(), dir / "out" / "sub" / "../..");
+  EXPECT_TRUE(std::filesystem::equivalent(fourth.parent_path(), dir.path()));
+  EXPECT_EQ(readFile(dir / "escape.txt"), "x");
+}
+
+TEST(Attachment, ManyAttachmentsOfOneNameAreAllWritten) {
+  // Nameless attachments of one MIME type all want "Untitled.png".
+  TempDir dir;
+  dir.write("Untitled.png", "");
+  for (int n = 2; n <= 10000; ++n) dir.write("Untitled (" + std::to_string(n) + ").png", "");
+  auto a = makeAttachment({.mime = "image/png", .data = "png bytes"});
+  std::filesystem::path written;
+  ASSERT_TRUE(a->writeToFile(dir / "Untitled.png", &written));
+  EXPECT_EQ(written, dir / "Untitled (10001).png");
+  ASSERT_TRUE(a->writeToFile(dir / "Untitled.png", &written));
+  EXPECT_EQ(written, dir / "Untitled (10002).png");
+  EXPECT_EQ(readFile(written), "png bytes");
+  // A freed number below is taken again once the numbers above it are gone.
+  std::filesystem::remove(dir / "Untitled (10002).png");
+  std::filesystem::remove(dir / "Untitled (10001).png");
+  std::filesystem::remove(dir / "Untitled (7).png");
+  ASSERT_TRUE(a->writeToFile(dir / "Untitled.png", &written));
+  EXPECT_EQ(written, dir / "Untitled (7).png");
 }
 
 TEST(Attachment, EmptyDataAndFailedWrites) {
@@ -273,6 +306,7 @@ TEST(TextEncoding, ContainerCodePageThenUtf8ThenLocale) {
       {"zh_CN", 0, "\xD6\xD0", "\xE4\xB8\xAD"},
       {"ja_JP", 0, "\x93\xFA", "\xE6\x97\xA5"},
       {"en_US", 99999, "caf\xE9", "caf\xC3\xA9"},  // an unknown code page falls back
+      {"en_US", 28602, "caf\xE9", "caf\xC3\xA9"},  // in the ISO range, but no such converter
   };
   for (const auto& c : cases) {
     LocaleGuard locale(c.locale);

@@ -117,14 +117,23 @@ TEST(MapiDecoder, CountsAndLengthsNeverReadPastTheBlock) {
       MapiBlock().property(0x0003, 0x8001).raw(std::string(16, '\0') + le32(3) + le32(0x7FFFFFFF)).bytes(),
       MapiBlock().property(0x0048, 0x0002).raw("short").bytes(),
   };
-  for (const auto& block : cases) {
+  // Only the first case has a whole property (before its count runs out); a property cut
+  // short is dropped, never kept with made-up values.
+  for (std::size_t i = 0; i < std::size(cases); ++i) {
     foundation::ScopedLogCapture log;
-    auto list = decode(block);
-    EXPECT_LE(list.size(), 1u);
-    EXPECT_TRUE(list.empty() || list[0].nameType() == 0x0E07 || list[0].nameType() == 0x1013);
+    auto list = decode(cases[i]);
+    ASSERT_EQ(list.size(), i == 0 ? 1u : 0u) << i;
+    if (i == 0) {
+      EXPECT_EQ(list[0].nameType(), 0x0E07);
+    }
+    EXPECT_TRUE(log.contains("MAPI property block ends early")) << i;
   }
-  // The first case keeps its one good property.
-  EXPECT_EQ(decode(cases[0]).size(), 1u);
+  // A huge count over a large block of junk reserves room for what is decoded, not for
+  // every property the count and the block size could allow.
+  const auto junk =
+      decode(MapiBlock().property(0x0099, 0x0001).raw(std::string(1 << 20, '\0')).bytesWithCount(0xFFFFFFFF));
+  EXPECT_TRUE(junk.empty());
+  EXPECT_LE(junk.capacity(), 1024u);
   // A trailing value whose padding is missing is still whole.
   auto list = decode(MapiBlock().property(0x0102, 0x1013).raw(le32(1) + le32(3) + "abc").bytes());
   ASSERT_EQ(list.size(), 1u);
@@ -151,6 +160,14 @@ TEST(MapiDecoder, UnicodeStringsBecomeUtf8) {
   auto list = decode(MapiBlock().unicode(0x3707, u"r\u00e9sum\u00e9.pdf").bytes());
   ASSERT_EQ(list.size(), 1u);
   EXPECT_EQ(text(list[0].values()[0]), "r\xC3\xA9sum\xC3\xA9.pdf");
+  // Three UTF-8 bytes per two stored bytes: the text is longer than the whole block.
+  const std::string wide = MapiBlock().unicode(0x3707, std::u16string(40, u'\u0800')).bytes();
+  list = decode(wide);
+  ASSERT_EQ(list.size(), 1u);
+  EXPECT_GT(list[0].values()[0].binaryData()->size(), wide.size());
+  std::string expected;
+  for (int i = 0; i < 40; ++i) expected += "\xE0\xA0\x80";
+  EXPECT_EQ(text(list[0].values()[0]), expected);
 }
 
 TEST(MapiDecoder, DebugNamesAndDescriptions) {

@@ -207,6 +207,30 @@ TEST(TnefParser, ResultsArePublishedBeforeCompletionAndASecondStartIsRefused) {
   EXPECT_EQ(parser->attachments().size(), 1u);
 }
 
+namespace {
+// A callback whose copies throw: the parse must still reach its completion.
+struct CopyThrows {
+  std::shared_ptr<std::vector<std::uint64_t>> flags = std::make_shared<std::vector<std::uint64_t>>();
+  CopyThrows() = default;
+  CopyThrows(CopyThrows&&) noexcept = default;
+  CopyThrows(const CopyThrows&) { throw std::runtime_error("copy"); }
+  void operator()(std::uint64_t f, std::int64_t) const { flags->push_back(f); }
+};
+}  // namespace
+
+TEST(TnefParser, CompletesWhateverTheCallbackDoesOnACopy) {
+  TempDir dir;
+  auto parser = QFTNEFFormat::initWithURL(dir.write("a.dat", TnefWriter().message(0x8004, "s").bytes()));
+  CopyThrows callback;
+  auto flags = callback.flags;
+  ASSERT_TRUE(parser->startParserWithBlock(QFParserBlock(std::move(callback))));
+  foundation::Dispatcher::runMainUntil([&] { return !parser->isParsing(); }, std::chrono::seconds(10));
+  EXPECT_FALSE(parser->isParsing());
+  ASSERT_FALSE(flags->empty());
+  EXPECT_EQ(flags->front(), std::uint64_t(QFParserFlagStart));
+  EXPECT_EQ(flags->back(), std::uint64_t(QFParserFlagComplete));
+}
+
 TEST(TnefParser, CallbacksArriveOnTheMainThread) {
   TempDir dir;
   auto path = dir.write("a.dat", TnefWriter().message(0x8004, "s").bytes());

@@ -1,4 +1,8 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <future>
+#include <thread>
 
 #include "platform/foundation/log.h"
 #include "support/temp_dir.h"
@@ -36,6 +40,17 @@ TEST(TnefReaders, LittleEndianValuesAndZeroOnShortData) {
   EXPECT_EQ(handle->offsetInFile(), 3u);
   EXPECT_EQ(handle->bytesRemaining(), 0u);
   EXPECT_EQ(QFFileHandle::fileHandleForReadingAtPath(dir / "none"), nullptr);
+  EXPECT_EQ(QFFileHandle::fileHandleForReadingAtPath(dir.path()), nullptr);
+
+  // A FIFO is refused at once rather than waiting for a writer that never comes.
+  const auto fifo = dir / "pipe.dat";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  auto opened = std::make_shared<std::promise<bool>>();
+  auto answer = opened->get_future();
+  std::thread([opened, fifo] { opened->set_value(QFFileHandle::fileHandleForReadingAtPath(fifo) != nullptr); })
+      .detach();
+  ASSERT_EQ(answer.wait_for(std::chrono::seconds(10)), std::future_status::ready);
+  EXPECT_FALSE(answer.get());
 }
 
 TEST(TnefRecords, ReadsAndVerifiesOneRecord) {
@@ -86,6 +101,31 @@ TEST(TnefRecords, ChecksumDiagnosticNamesTheLastMatchingIndex) {
   EXPECT_FALSE(record.checksum(3, data));
   EXPECT_TRUE(log.contains("!!checksum error: length=3 sum=0006 checksum=0003 match=1"));
   EXPECT_TRUE(record.checksum(6, data));
+}
+
+TEST(TnefRecords, DescriptionsOfLargeRecordsStayShort) {
+  // The attachment-level code page record is always described in the log, whatever its size.
+  const std::size_t size = 4 << 20;
+  struct Case {
+    std::int32_t type;
+    std::string data;
+    const char* start;
+  } cases[] = {
+      {0, le16(1) + le16(0) + le16(3) + le16(0) + "Ann" + std::string(size, 'a'), "trpID: 1"},
+      {1, std::string(size, 'a'), "aaaa"},
+      {4, le16(7) + std::string(size, 'a'), "7\n[extra data: <61616161"},
+      {6, std::string(size, 'a'), "<61616161 61616161"},
+      {8, std::string(size, 'a'), "1633771873\t1633771873\t"},
+  };
+  for (const auto& c : cases) {
+    QFAttrObject record(2, c.type, 0x9007, bytesOf(c.data));
+    const std::string text = record.description();
+    EXPECT_LT(text.size(), 2048u) << c.type;
+    EXPECT_NE(text.find(c.start), std::string::npos) << c.type;
+  }
+  // Small data is shown whole.
+  EXPECT_EQ(QFAttrObject(2, 6, 0x9007, {1, 2, 3, 4, 5}).description(),
+            "(Attachment) OEM Codepage [type: byte] [length: 5] =\n\t<01020304 05>");
 }
 
 TEST(TnefValues, DateFieldsAndWeekdays) {
