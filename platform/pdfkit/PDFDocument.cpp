@@ -308,6 +308,13 @@ bool PDFDocument::writeToFile(const QString& path, const QString& contentFile, Q
   for (const auto& page : pages_) rotations.push_back(page->rotation());
   const std::string why = detail::writeWithRotations(contentFile.toLocal8Bit().toStdString(), tmpName, rotations);
   if (!why.empty()) return fail(QString::fromStdString(why));
+  // The data reaches the disk before the rename, so a crash cannot leave an empty file in place.
+  const int fd = ::open(tmpName.c_str(), O_RDONLY | O_CLOEXEC);
+  const bool synced = fd >= 0 && ::fsync(fd) == 0;
+  if (fd >= 0) ::close(fd);
+  if (!synced) return fail(QStringLiteral("cannot flush the written file"));
+  // A replaced file keeps its permissions (the temporary file is private).
+  if (target.exists()) QFile::setPermissions(tmpPath, QFile::permissions(target.absoluteFilePath()));
   if (std::rename(tmpName.c_str(), target.absoluteFilePath().toLocal8Bit().toStdString().c_str()) != 0)
     return fail(QStringLiteral("rename failed"));
   tmp.setAutoRemove(false);

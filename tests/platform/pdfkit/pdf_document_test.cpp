@@ -114,6 +114,12 @@ TEST_F(PDFDocumentTest, WriteToFileKeepsRotationsAndIsAtomic) {
   EXPECT_EQ(PDFDocument::initWithURL(path("out.pdf"))->pageAtIndex(0)->rotation(), 180);
   // No temporary file is left beside the result.
   EXPECT_EQ(QDir(q(dir.path())).entryList(QDir::Files | QDir::Hidden).size(), 2);
+  // A replaced file keeps its permissions.
+  const auto mode = QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup | QFileDevice::ReadOther;
+  ASSERT_TRUE(QFile::setPermissions(path("out.pdf"), mode));
+  const QFileDevice::Permissions before = QFile::permissions(path("out.pdf"));
+  ASSERT_TRUE(back->writeToFile(path("out.pdf")));
+  EXPECT_EQ(QFile::permissions(path("out.pdf")), before);
 }
 
 TEST_F(PDFDocumentTest, FailedWriteKeepsTheOldFile) {
