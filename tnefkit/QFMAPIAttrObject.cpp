@@ -28,9 +28,9 @@ std::uint64_t fixedSlot(std::int32_t type) {
 
 bool isCounted(std::int32_t type) { return type == kObject || type == kString8 || type == kUnicode || type == kBinary; }
 
-// What a value decoded from the start of `buffer` adds to the model; its payload when counted.
-std::uint64_t valueCost(std::int32_t type, QFBytes buffer) {
-  std::uint64_t cost = sizeof(QFMAPIValue);
+// The payload a value decoded from the start of `buffer` adds to the model.
+std::uint64_t payloadCost(std::int32_t type, QFBytes buffer) {
+  std::uint64_t cost = 0;
   if (isCounted(type) && buffer.size() >= 4) {
     const std::uint64_t length = std::min<std::uint64_t>(uint32Value(buffer.data()), buffer.size() - 4);
     cost += (type == kUnicode ? length / 2 * 3 : length) + tnefkit::kAllocationOverhead;
@@ -208,7 +208,7 @@ std::vector<QFMAPIAttrObject> QFMAPIAttrObject::mapiAttrObjectsFromData(QFBytes 
 
   for (std::uint64_t index = 0; index < count; ++index) {
     if (!has(4)) { truncated(); break; }
-    if (!afford(sizeof(QFMAPIAttrObject))) break;
+    if (!afford(tnefkit::appendCost(list))) break;
     std::int32_t type = uint16Value(block.data() + pos);
     const std::int32_t id = uint16Value(block.data() + pos + 2);
     pos += 4;
@@ -237,7 +237,7 @@ std::vector<QFMAPIAttrObject> QFMAPIAttrObject::mapiAttrObjectsFromData(QFBytes 
         const std::uint64_t length = uint32Value(block.data() + pos);
         pos += 4;
         if (!has(length)) { ok = false; break; }
-        if (!afford(sizeof(QFData) + length + tnefkit::kAllocationOverhead)) break;
+        if (!afford(tnefkit::appendCost(property.names()) + length + tnefkit::kAllocationOverhead)) break;
         // One byte per UTF-16 unit, zero-filled to the stored length.
         QFData name(static_cast<std::size_t>(length), 0);
         for (std::uint64_t u = 0; u < length / 2; ++u) name[u] = block[pos + 2 * u];
@@ -260,7 +260,7 @@ std::vector<QFMAPIAttrObject> QFMAPIAttrObject::mapiAttrObjectsFromData(QFBytes 
         pos += 4;
       }
       for (std::uint64_t v = 0; ok && v < values; ++v) {
-        if (!afford(sizeof(QFMAPIValue))) break;
+        if (!afford(tnefkit::appendCost(property.values()))) break;
         std::uint64_t used = 0;
         auto value = QFMAPIValue::initWithDataType(type, at(), &used);
         if (!value || !has(used)) { ok = false; break; }
@@ -276,7 +276,7 @@ std::vector<QFMAPIAttrObject> QFMAPIAttrObject::mapiAttrObjectsFromData(QFBytes 
         pos += 4;
         if (values > (size - pos) / slot) ok = false;
         else pos += values * slot;
-      } else if (afford(sizeof(QFMAPIValue))) {
+      } else if (afford(tnefkit::appendCost(property.values()))) {
         std::uint64_t used = 0;
         auto value = QFMAPIValue::initWithDataType(type, at(), &used);
         if (!value) ok = false;
@@ -290,7 +290,7 @@ std::vector<QFMAPIAttrObject> QFMAPIAttrObject::mapiAttrObjectsFromData(QFBytes 
       const std::uint64_t values = uint32Value(block.data() + pos);
       pos += 4;
       for (std::uint64_t v = 0; ok && v < values; ++v) {
-        if (!afford(valueCost(type, at()))) break;
+        if (!afford(tnefkit::appendCost(property.values()) + payloadCost(type, at()))) break;
         std::uint64_t used = 0;
         auto value = QFMAPIValue::initWithDataType(type, at(), &used);
         if (!value) { ok = false; break; }

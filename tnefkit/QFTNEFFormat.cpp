@@ -21,10 +21,11 @@ const std::int64_t QFParserResultCodeSuccess = 0;
 namespace {
 constexpr std::uint64_t kOptionWord = 0x80;
 
-// What one shared model object adds: the object, its control block and the list slot.
+// What one shared model object appended to `list` adds: the object, its control block and
+// the list's growth.
 template <class T>
-constexpr std::uint64_t sharedObjectCost() {
-  return sizeof(T) + 2 * sizeof(void*) + sizeof(std::shared_ptr<T>) + tnefkit::kAllocationOverhead;
+std::uint64_t sharedObjectCost(const std::vector<std::shared_ptr<T>>& list) {
+  return sizeof(T) + 2 * sizeof(void*) + tnefkit::kAllocationOverhead + tnefkit::appendCost(list);
 }
 
 // The block is shared, never copied, once the parse has it: posting cannot fail on a copy.
@@ -138,7 +139,7 @@ std::int64_t QFTNEFFormat::readRecords(QFFileHandle& handle, const std::shared_p
     auto record = QFAttrObject::initWithFileHandle(&handle, flag);
     if (!record) break;
     const std::int32_t id = record->nameType();
-    if (id == 0x9002 && budget.charge(sharedObjectCost<QFAttachment>())) {
+    if (id == 0x9002 && budget.charge(sharedObjectCost(results.attachments))) {
       current = std::make_shared<QFAttachment>(flag);
       results.attachments.push_back(current);
     }
@@ -150,7 +151,7 @@ std::int64_t QFTNEFFormat::readRecords(QFFileHandle& handle, const std::shared_p
       }
     } else if (record->objectType() == 1) {
       if (id == 0x800C) {
-        if (!budget.charge(sharedObjectCost<QFMessageBody>() + sizeof(QFData) + record->objBuffer().size() +
+        if (!budget.charge(sharedObjectCost(results.bodies) + sizeof(QFData) + record->objBuffer().size() +
                            2 * tnefkit::kAllocationOverhead)) {
           break;
         }
@@ -168,7 +169,7 @@ std::int64_t QFTNEFFormat::readRecords(QFFileHandle& handle, const std::shared_p
             if (flag->debugOn()) tnefkit::logDebug("Other type mapi object.");
             continue;
           }
-          if (!budget.charge(sharedObjectCost<QFMessageBody>() + blocks.size() * sizeof(QFData))) break;
+          if (!budget.charge(sharedObjectCost(results.bodies) + blocks.size() * sizeof(QFData))) break;
           results.bodies.push_back(std::make_shared<QFMessageBody>(type, std::move(blocks), flag));
         }
       } else if (id == 0x9007 && record->objBuffer().size() >= 4) {

@@ -5,6 +5,7 @@
 // decoder stops where it is and the parse ends as failed, keeping what was decoded.
 
 #include <cstdint>
+#include <cstddef>
 
 #include "tnefkit/export.h"
 
@@ -12,6 +13,16 @@ namespace tnefkit {
 
 // Bookkeeping of one heap allocation, added to each object charged.
 inline constexpr std::uint64_t kAllocationOverhead = 16;
+
+// What appending to `list` allocates: nothing while it has room, else the doubled buffer.
+// Charged at each growth, a list costs about twice its final size, which is its peak while
+// the elements move to the new buffer.
+template <class List>
+std::uint64_t appendCost(const List& list) {
+  if (list.size() < list.capacity()) return 0;
+  const std::uint64_t capacity = list.capacity() ? 2 * std::uint64_t(list.capacity()) : 1;
+  return capacity * sizeof(typename List::value_type) + kAllocationOverhead;
+}
 
 class ParseBudget {
  public:
