@@ -45,7 +45,7 @@ void QFAttachment::addAttrObject(QFAttrObject record) {
       break;
     }
     case 0x9007:
-      tnefkit::logDebug(record.description());
+      if (flag_ && flag_->debugOn()) tnefkit::logDebug(record.description());
       if (flag_ && record.objBuffer().size() >= 4) flag_->setOEMCodePage(readUint32(record.objBuffer()));
       break;
     default:

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "tnefkit/parse_budget.h"
 #include "tnefkit/tnef_log.h"
 
 using tnefkit::format;
@@ -26,6 +27,16 @@ std::uint64_t fixedSlot(std::int32_t type) {
 }
 
 bool isCounted(std::int32_t type) { return type == kObject || type == kString8 || type == kUnicode || type == kBinary; }
+
+// The payload a value decoded from the start of `buffer` adds to the model.
+std::uint64_t payloadCost(std::int32_t type, QFBytes buffer) {
+  std::uint64_t cost = 0;
+  if (isCounted(type) && buffer.size() >= 4) {
+    const std::uint64_t length = std::min<std::uint64_t>(uint32Value(buffer.data()), buffer.size() - 4);
+    cost += (type == kUnicode ? length / 2 * 3 : length) + tnefkit::kAllocationOverhead;
+  }
+  return cost;
+}
 
 void appendUtf8(std::string& out, std::uint32_t cp) {
   if (cp <= 0x7F) {
@@ -188,8 +199,16 @@ std::vector<QFMAPIAttrObject> QFMAPIAttrObject::mapiAttrObjectsFromData(QFBytes 
   auto at = [&]() { return block.subspan(static_cast<std::size_t>(std::min(pos, size))); };
   auto truncated = [&] { tnefkit::logError("MAPI property block ends early, input file may be corrupted"); };
 
+  // Stops the block, keeping what came before, once the parse's budget is spent.
+  bool spent = false;
+  auto afford = [&](std::uint64_t bytes) {
+    spent = !tnefkit::chargeModel(bytes);
+    return !spent;
+  };
+
   for (std::uint64_t index = 0; index < count; ++index) {
     if (!has(4)) { truncated(); break; }
+    if (!afford(tnefkit::appendCost(list))) break;
     std::int32_t type = uint16Value(block.data() + pos);
     const std::int32_t id = uint16Value(block.data() + pos + 2);
     pos += 4;
@@ -218,12 +237,14 @@ std::vector<QFMAPIAttrObject> QFMAPIAttrObject::mapiAttrObjectsFromData(QFBytes 
         const std::uint64_t length = uint32Value(block.data() + pos);
         pos += 4;
         if (!has(length)) { ok = false; break; }
+        if (!afford(tnefkit::appendCost(property.names()) + length + tnefkit::kAllocationOverhead)) break;
         // One byte per UTF-16 unit, zero-filled to the stored length.
         QFData name(static_cast<std::size_t>(length), 0);
         for (std::uint64_t u = 0; u < length / 2; ++u) name[u] = block[pos + 2 * u];
         property.addName(std::move(name));
         pos += std::min(padTo4Byte(length), size - pos);
       }
+      if (spent) break;
       if (!ok) { truncated(); break; }
     }
 
@@ -239,6 +260,7 @@ std::vector<QFMAPIAttrObject> QFMAPIAttrObject::mapiAttrObjectsFromData(QFBytes 
         pos += 4;
       }
       for (std::uint64_t v = 0; ok && v < values; ++v) {
+        if (!afford(tnefkit::appendCost(property.values()))) break;
         std::uint64_t used = 0;
         auto value = QFMAPIValue::initWithDataType(type, at(), &used);
         if (!value || !has(used)) { ok = false; break; }
@@ -254,7 +276,7 @@ std::vector<QFMAPIAttrObject> QFMAPIAttrObject::mapiAttrObjectsFromData(QFBytes 
         pos += 4;
         if (values > (size - pos) / slot) ok = false;
         else pos += values * slot;
-      } else {
+      } else if (afford(tnefkit::appendCost(property.values()))) {
         std::uint64_t used = 0;
         auto value = QFMAPIValue::initWithDataType(type, at(), &used);
         if (!value) ok = false;
@@ -268,6 +290,7 @@ std::vector<QFMAPIAttrObject> QFMAPIAttrObject::mapiAttrObjectsFromData(QFBytes 
       const std::uint64_t values = uint32Value(block.data() + pos);
       pos += 4;
       for (std::uint64_t v = 0; ok && v < values; ++v) {
+        if (!afford(tnefkit::appendCost(property.values()) + payloadCost(type, at()))) break;
         std::uint64_t used = 0;
         auto value = QFMAPIValue::initWithDataType(type, at(), &used);
         if (!value) { ok = false; break; }
@@ -278,6 +301,7 @@ std::vector<QFMAPIAttrObject> QFMAPIAttrObject::mapiAttrObjectsFromData(QFBytes 
       tnefkit::logError("Undefined attribute, input file may be corrupted");
       break;
     }
+    if (spent) break;
     if (!ok) { truncated(); break; }
     if (debug) tnefkit::logDebug(property.description());
     list.push_back(std::move(property));

@@ -5,6 +5,7 @@
 #include "platform/foundation/dispatcher.h"
 #include "tnefkit/QFAttrObject.h"
 #include "tnefkit/QFMAPIAttrObject.h"
+#include "tnefkit/parse_budget.h"
 #include "tnefkit/tnef_log.h"
 
 using tnefkit::format;
@@ -19,6 +20,13 @@ const std::int64_t QFParserResultCodeSuccess = 0;
 
 namespace {
 constexpr std::uint64_t kOptionWord = 0x80;
+
+// What one shared model object appended to `list` adds: the object, its control block and
+// the list's growth.
+template <class T>
+std::uint64_t sharedObjectCost(const std::vector<std::shared_ptr<T>>& list) {
+  return sizeof(T) + 2 * sizeof(void*) + tnefkit::kAllocationOverhead + tnefkit::appendCost(list);
+}
 
 // The block is shared, never copied, once the parse has it: posting cannot fail on a copy.
 void post(const std::shared_ptr<const QFParserBlock>& block, std::int64_t flag, std::int64_t code) {
@@ -116,6 +124,8 @@ std::int64_t QFTNEFFormat::readRecords(QFFileHandle& handle, const std::shared_p
                                        const SharedBlock& block, Results& results) {
   if (!hasValidateDataLeft(handle)) return QFParserResultCodeSuccess;
   const auto size = static_cast<std::int64_t>(handle.fileSize());
+  tnefkit::ParseBudget budget(tnefkit::ParseBudget::limitForFileSize(handle.fileSize()));
+  tnefkit::ParseBudget::Scope scope(budget);
   std::shared_ptr<QFAttachment> current;
   std::int64_t lastPercent = -1;
   for (;;) {
@@ -129,14 +139,22 @@ std::int64_t QFTNEFFormat::readRecords(QFFileHandle& handle, const std::shared_p
     auto record = QFAttrObject::initWithFileHandle(&handle, flag);
     if (!record) break;
     const std::int32_t id = record->nameType();
-    if (id == 0x9002) {
+    if (id == 0x9002 && budget.charge(sharedObjectCost(results.attachments))) {
       current = std::make_shared<QFAttachment>(flag);
       results.attachments.push_back(current);
     }
+    if (budget.exhausted()) break;
     if (record->objectType() == 2) {
-      if (current) current->addAttrObject(std::move(*record));
+      // The data of most attachment records is kept; the MAPI decoder charges its own.
+      if (current && (id == 0x9005 || budget.charge(record->objBuffer().size() + tnefkit::kAllocationOverhead))) {
+        current->addAttrObject(std::move(*record));
+      }
     } else if (record->objectType() == 1) {
       if (id == 0x800C) {
+        if (!budget.charge(sharedObjectCost(results.bodies) + sizeof(QFData) + record->objBuffer().size() +
+                           2 * tnefkit::kAllocationOverhead)) {
+          break;
+        }
         std::vector<QFData> blocks;
         blocks.push_back(record->takeObjBuffer());
         results.bodies.push_back(std::make_shared<QFMessageBody>(0, std::move(blocks), flag));
@@ -146,13 +164,13 @@ std::int64_t QFTNEFFormat::readRecords(QFFileHandle& handle, const std::shared_p
           for (QFMAPIValue& value : property.values()) {
             if (value.binaryData()) blocks.push_back(value.takeBinaryData());
           }
-          if (property.nameType() == 0x1013) {
-            results.bodies.push_back(std::make_shared<QFMessageBody>(1, std::move(blocks), flag));
-          } else if (property.nameType() == 0x1009) {
-            results.bodies.push_back(std::make_shared<QFMessageBody>(2, std::move(blocks), flag));
-          } else {
-            tnefkit::logDebug("Other type mapi object.");
+          const std::int32_t type = property.nameType() == 0x1013 ? 1 : property.nameType() == 0x1009 ? 2 : -1;
+          if (type < 0) {
+            if (flag->debugOn()) tnefkit::logDebug("Other type mapi object.");
+            continue;
           }
+          if (!budget.charge(sharedObjectCost(results.bodies) + blocks.size() * sizeof(QFData))) break;
+          results.bodies.push_back(std::make_shared<QFMessageBody>(type, std::move(blocks), flag));
         }
       } else if (id == 0x9007 && record->objBuffer().size() >= 4) {
         flag->setOEMCodePage(readUint32(record->objBuffer()));
@@ -161,9 +179,9 @@ std::int64_t QFTNEFFormat::readRecords(QFFileHandle& handle, const std::shared_p
       tnefkit::logError(format("Invalid lvl type on attribute: %d\n", record->objectType()));
       return QFParserResultCodeFailed;
     }
-    if (!hasValidateDataLeft(handle)) break;
+    if (budget.exhausted() || !hasValidateDataLeft(handle)) break;
   }
-  return QFParserResultCodeSuccess;
+  return budget.exhausted() ? QFParserResultCodeFailed : QFParserResultCodeSuccess;
 }
 
 const double TnefKitVersionNumber = 1.0;

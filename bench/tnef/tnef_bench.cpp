@@ -1,6 +1,13 @@
 // Benchmark driver.
 //   tnef_bench generate FILE COUNT BYTES   writes a container with COUNT attachments of BYTES each
 //   tnef_bench unpack FILE FOLDER          parses FILE and writes every attachment into FOLDER
+//   tnef_bench parse FILE                  parses FILE only and prints the result and counts
+//   tnef_bench hostile FILE MIB KIND       writes a container of about MIB MiB made of the
+//                                          smallest records that each add an object to the
+//                                          decoded model: KIND is values (empty MAPI values),
+//                                          attachments (empty attachment starts), bodies
+//                                          (empty body records), properties (8-byte MAPI
+//                                          properties) or mixed (all four)
 #include <chrono>
 #include <cstring>
 #include <cstdio>
@@ -43,23 +50,79 @@ int generate(const char* path, int count, std::size_t bytes) {
   return out ? 0 : 1;
 }
 
-int unpack(const char* path, const std::filesystem::path& folder) {
+int hostile(const char* path, std::uint64_t mib, const std::string& kind) {
+  std::ofstream out(path, std::ios::binary);
+  out << TnefWriter().bytes();
+  const std::uint64_t total = mib << 20;
+  const int kinds = kind == "mixed" ? 4 : 1;
+  auto wants = [&](const char* k) { return kind == "mixed" || kind == k; };
+  if (wants("values")) {
+    // Blocks of 4 MiB, each one binary property with a million empty values.
+    const std::uint32_t values = 1u << 20;
+    std::string block = le32(1) + le16(0x0102) + le16(0x3000) + le32(values) + std::string(4ull * values, '\0');
+    TnefWriter w(0, 0);
+    w.message(0x9003, block);
+    const std::string record = w.bytes().substr(6);
+    for (std::uint64_t n = 0; n < total / kinds; n += record.size()) out << record;
+  }
+  if (wants("properties")) {
+    // Blocks of 4 MiB, each half a million 32-bit properties.
+    MapiBlock b;
+    for (int i = 0; i < (1 << 19); ++i) b.long32(0x0E21, static_cast<std::uint32_t>(i));
+    TnefWriter w(0, 0);
+    w.message(0x9003, b.bytes());
+    const std::string record = w.bytes().substr(6);
+    for (std::uint64_t n = 0; n < total / kinds; n += record.size()) out << record;
+  }
+  if (wants("attachments")) {
+    TnefWriter w(0, 0);
+    w.attachment(0x9002, "");
+    std::string chunk;
+    for (int i = 0; i < 4096; ++i) chunk += w.bytes().substr(6);
+    for (std::uint64_t n = 0; n < total / kinds; n += chunk.size()) out << chunk;
+  }
+  if (wants("bodies")) {
+    TnefWriter w(0, 0);
+    w.message(0x800C, "", 2);
+    std::string chunk;
+    for (int i = 0; i < 4096; ++i) chunk += w.bytes().substr(6);
+    for (std::uint64_t n = 0; n < total / kinds; n += chunk.size()) out << chunk;
+  }
+  return out ? 0 : 1;
+}
+
+std::shared_ptr<QFTNEFFormat> parseToEnd(const char* path, std::int64_t& result) {
   foundation::setLogSink([](const foundation::LogRecord& r) {
     if (r.level == foundation::LogLevel::Error) std::fprintf(stderr, "%s\n", r.message.c_str());
   });
   auto parser = QFTNEFFormat::initWithURL(path);
   bool done = false;
-  std::int64_t result = QFParserResultCodeFailed;
+  result = QFParserResultCodeFailed;
   if (!parser->startParserWithBlock([&](std::uint64_t flag, std::int64_t code) {
         if (flag == std::uint64_t(QFParserFlagComplete)) {
           result = code;
           done = true;
         }
       })) {
-    return 1;
+    return nullptr;
   }
   foundation::Dispatcher::runMainUntil([&] { return done; }, std::chrono::minutes(10));
-  if (result != QFParserResultCodeSuccess) return 1;
+  return parser;
+}
+
+int parseOnly(const char* path) {
+  std::int64_t result = QFParserResultCodeFailed;
+  auto parser = parseToEnd(path, result);
+  if (!parser) return 1;
+  std::printf("result %lld, %zu bodies, %zu attachments\n", static_cast<long long>(result),
+              parser->messageBodys().size(), parser->attachments().size());
+  return 0;
+}
+
+int unpack(const char* path, const std::filesystem::path& folder) {
+  std::int64_t result = QFParserResultCodeFailed;
+  auto parser = parseToEnd(path, result);
+  if (!parser || result != QFParserResultCodeSuccess) return 1;
   int written = 0;
   for (const auto& a : parser->attachments()) {
     std::string name = a->filename();
@@ -76,6 +139,8 @@ int main(int argc, char** argv) {
   std::string mode = argc > 1 ? argv[1] : "";
   if (mode == "generate" && argc == 5) return generate(argv[2], std::atoi(argv[3]), std::strtoull(argv[4], nullptr, 10));
   if (mode == "unpack" && argc == 4) return unpack(argv[2], argv[3]);
-  std::fprintf(stderr, "usage: tnef_bench generate FILE COUNT BYTES | unpack FILE FOLDER\n");
+  if (mode == "parse" && argc == 3) return parseOnly(argv[2]);
+  if (mode == "hostile" && argc == 5) return hostile(argv[2], std::strtoull(argv[3], nullptr, 10), argv[4]);
+  std::fprintf(stderr, "usage: tnef_bench generate FILE COUNT BYTES | unpack FILE FOLDER | parse FILE | hostile FILE MIB KIND\n");
   return 2;
 }

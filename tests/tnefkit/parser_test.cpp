@@ -14,6 +14,7 @@
 #include "support/temp_dir.h"
 #include "support/tnef_writer.h"
 #include "tnefkit/TnefKit.h"
+#include "tnefkit/parse_budget.h"
 #include "tnefkit/tnef_test_util.h"
 
 using namespace testsupport;
@@ -316,6 +317,27 @@ TEST(TnefCorpus, EveryContainerParsesAndItsAttachmentsMatchTheManifest) {
       }
     }
     EXPECT_EQ(actual, expected);
+  }
+}
+
+// With a floor of 64 KiB, 4096 times below the real one, the limit of every container over
+// 16 KiB is four times its size: all of them still parse exactly as with the real floor.
+TEST(TnefCorpus, EveryContainerParsesTheSameUnderAFarLowerLimit) {
+  for (const auto& file : corpusContainers()) {
+    SCOPED_TRACE(file.filename().string());
+    auto normal = parseFile(file);
+    tnefkit::setParseBudgetFloor(64 << 10);
+    auto limited = parseFile(file);
+    tnefkit::setParseBudgetFloor(0);
+    EXPECT_EQ(limited.result(), normal.result());
+    ASSERT_EQ(limited.parser->attachments().size(), normal.parser->attachments().size());
+    for (std::size_t i = 0; i < normal.parser->attachments().size(); ++i) {
+      EXPECT_EQ(limited.parser->attachments()[i]->fileData(), normal.parser->attachments()[i]->fileData());
+    }
+    ASSERT_EQ(limited.parser->messageBodys().size(), normal.parser->messageBodys().size());
+    for (std::size_t i = 0; i < normal.parser->messageBodys().size(); ++i) {
+      EXPECT_EQ(limited.parser->messageBodys()[i]->datas(), normal.parser->messageBodys()[i]->datas());
+    }
   }
 }
 
