@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "platform/foundation/utf8.h"
 #include "tnefkit/parse_budget.h"
 #include "tnefkit/tnef_log.h"
 
@@ -36,24 +37,6 @@ std::uint64_t payloadCost(std::int32_t type, QFBytes buffer) {
     cost += (type == kUnicode ? length / 2 * 3 : length) + tnefkit::kAllocationOverhead;
   }
   return cost;
-}
-
-void appendUtf8(std::string& out, std::uint32_t cp) {
-  if (cp <= 0x7F) {
-    out += static_cast<char>(cp);
-  } else if (cp <= 0x7FF) {
-    out += static_cast<char>(0xC0 | (cp >> 6));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else if (cp <= 0xFFFF) {
-    out += static_cast<char>(0xE0 | (cp >> 12));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (cp >> 18));
-    out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  }
 }
 
 }  // namespace
@@ -120,12 +103,12 @@ std::string QFMAPIValue::stringFromUnicode(const std::uint8_t* buffer, std::uint
     if (unit >= 0xD800 && unit <= 0xDBFF && i + 3 < length) {
       std::uint32_t low = uint16Value(buffer + i + 2);
       if (low >= 0xDC00 && low <= 0xDFFF) {
-        appendUtf8(out, 0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00));
+        foundation::appendUtf8(out, 0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00));
         i += 2;
         continue;
       }
     }
-    appendUtf8(out, (unit >= 0xD800 && unit <= 0xDFFF) ? 0xFFFD : unit);
+    foundation::appendUtf8(out, (unit >= 0xD800 && unit <= 0xDFFF) ? 0xFFFD : unit);
   }
   return out;
 }

@@ -4,6 +4,7 @@
 # the whole-process figure adds our binary's start-up.
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
+. "$root/bench/lib.sh"
 build=$root/build/bench
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DLECTERN_BUILD_GUI=OFF >/dev/null
 cmake --build "$build" --target emf_bench >/dev/null
@@ -16,23 +17,14 @@ records=${RECORDS:-100000}
 
 "$bin" generate "$work/lines.emf" "$records"
 
-seconds() { # command... ; best of $runs wall times in ns
-  local best=999999999999 t0 t1 d
-  for _ in $(seq "$runs"); do
-    t0=$(date +%s%N); "$@" >/dev/null 2>&1; t1=$(date +%s%N)
-    d=$((t1 - t0)); [ "$d" -lt "$best" ] && best=$d
-  done
-  echo "$best"
-}
-
 # Both must produce a document before the times mean anything.
 "$bin" convert "$work/lines.emf" "$work/ours.svg" >/dev/null
 emf2svg-conv -i "$work/lines.emf" -o "$work/peer.svg"
 [ -s "$work/ours.svg" ] && [ -s "$work/peer.svg" ] || { echo "a converter wrote nothing"; exit 1; }
 
 inproc=$("$bin" convert "$work/lines.emf" "$work/ours.svg" --repeat "$runs")
-whole=$(seconds "$bin" convert "$work/lines.emf" "$work/ours.svg")
-peer=$(seconds emf2svg-conv -i "$work/lines.emf" -o "$work/peer.svg")
+whole=$(best_ns "$bin" convert "$work/lines.emf" "$work/ours.svg")
+peer=$(best_ns emf2svg-conv -i "$work/lines.emf" -o "$work/peer.svg")
 size=$(stat -c %s "$work/lines.emf")
 awk -v r="$records" -v s="$size" -v a="$inproc" -v w="$whole" -v b="$peer" 'BEGIN {
   printf "%d POLYLINE16 records (%.1f MB): ours %.1f ms (whole process %.1f ms)   emf2svg-conv %.1f ms   ratio %.2f, whole process %.2f (target <= 1.0)\n",

@@ -5,6 +5,7 @@
 #   every thumbnail shown once: peak RSS (target <= 400 MiB) and the longest GUI-thread stall.
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
+. "$root/bench/lib.sh"
 build=$root/build/bench
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build "$build" --target pdf_bench pdf_core_bench >/dev/null
@@ -19,14 +20,6 @@ word=quokka
 pdf=$work/doc.pdf
 "$bin" make "$pdf" 1000 "$word"
 
-best() { # command... ; best of $runs wall times in ns
-  local b=999999999999 t0 t1 d
-  for _ in $(seq "$runs"); do
-    t0=$(date +%s%N); "$@" >/dev/null 2>&1; t1=$(date +%s%N)
-    d=$((t1 - t0)); [ "$d" -lt "$b" ] && b=$d
-  done
-  echo "$b"
-}
 peer_find() { pdftotext "$pdf" - | grep -c "$word"; }
 
 ours=$("$core" find "$pdf" "$word")
@@ -39,11 +32,11 @@ a=999999999999
 for _ in $(seq "$runs"); do
   t=$("$core" render "$pdf" "$work/ours.ppm"); [ "$t" -lt "$a" ] && a=$t
 done
-w=$(best "$core" render "$pdf" "$work/ours.ppm")
-b=$(best pdftoppm -f 1 -l 1 -r 96 "$pdf" "$work/peer")
+w=$(best_ns "$core" render "$pdf" "$work/ours.ppm")
+b=$(best_ns pdftoppm -f 1 -l 1 -r 96 "$pdf" "$work/peer")
 awk -v a="$a" -v w="$w" -v b="$b" 'BEGIN { printf "open + page 1 at 96 dpi: %.1f ms (whole process %.1f ms)   pdftoppm %.1f ms   ratio %.2f, whole process %.2f (target <= 1.5)\n", a/1e6, w/1e6, b/1e6, a/b, w/b }'
-a=$(best "$core" find "$pdf" "$word")
-b=$(best peer_find)
+a=$(best_ns "$core" find "$pdf" "$word")
+b=$(best_ns peer_find)
 awk -v a="$a" -v b="$b" -v n="$ours" 'BEGIN { printf "find (%d matches):       %.1f ms   pdftotext|grep %.1f ms   ratio %.2f (target <= 1.5)\n", n, a/1e6, b/1e6, a/b }'
 read -r rss stall over _ < <("$bin" thumbs "$pdf" 2>/dev/null)
 echo "all 1000 thumbnails shown: peak RSS ${rss} MiB (target <= 400); GUI thread: longest stall ${stall} ms, ${over} stalls over 50 ms (renders run on workers)"

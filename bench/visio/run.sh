@@ -5,6 +5,7 @@
 # Target: ratio <= 3 (we also render the pages and assemble the PDF).
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
+. "$root/bench/lib.sh"
 build=$root/build/bench
 corpus=${1:-$root/../shared/corpus/visio}
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DLECTERN_BUILD_GUI=OFF >/dev/null
@@ -12,22 +13,13 @@ cmake --build "$build" --target visio_bench >/dev/null
 bin=$build/bench/visio/visio_bench
 runs=${RUNS:-10}
 
-seconds() { # command... ; best of $runs wall times in ns
-  local best=999999999999 t0 t1 d
-  for _ in $(seq "$runs"); do
-    t0=$(date +%s%N); "$@" >/dev/null 2>&1; t1=$(date +%s%N)
-    d=$((t1 - t0)); [ "$d" -lt "$best" ] && best=$d
-  done
-  echo "$best"
-}
-
 total_in=0 total_whole=0 total_peer=0
 for f in "$corpus"/*; do
   [ -f "$f" ] || continue
   "$bin" "$f" >/dev/null || { echo "conversion failed: $f"; exit 1; }
   inproc=$("$bin" --repeat "$runs" "$f")
-  whole=$(seconds "$bin" "$f")
-  peer=$(seconds vsd2xhtml "$f")
+  whole=$(best_ns "$bin" "$f")
+  peer=$(best_ns vsd2xhtml "$f")
   total_in=$((total_in + inproc)); total_whole=$((total_whole + whole)); total_peer=$((total_peer + peer))
   awk -v f="$(basename "$f")" -v a="$inproc" -v w="$whole" -v b="$peer" 'BEGIN {
     printf "%-32s ours %7.2f ms (whole process %7.2f ms)   vsd2xhtml %7.2f ms   ratio %5.2f, whole process %5.2f\n",

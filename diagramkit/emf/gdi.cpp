@@ -14,6 +14,7 @@
 #include "diagramkit/emf/devicecontext.h"
 #include "diagramkit/emf/emf.h"
 #include "platform/foundation/log.h"
+#include "platform/foundation/utf8.h"
 
 using namespace EMF;
 
@@ -45,21 +46,7 @@ std::string utf8FromUtf16(const WCHAR* s) {
     } else if (cp >= 0xD800 && cp <= 0xDFFF) {
       cp = 0xFFFD;
     }
-    if (cp < 0x80) {
-      out += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-      out += static_cast<char>(0xC0 | (cp >> 6));
-      out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-      out += static_cast<char>(0xE0 | (cp >> 12));
-      out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-      out += static_cast<char>(0xF0 | (cp >> 18));
-      out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-      out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (cp & 0x3F));
-    }
+    foundation::appendUtf8(out, cp);
   }
   return out;
 }
