@@ -7,7 +7,7 @@ set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 . "$root/bench/lib.sh"
 build=$root/build/bench
-cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DLECTERN_BUILD_GUI=ON >/dev/null
 cmake --build "$build" --target pdf_bench pdf_core_bench >/dev/null
 bin=$build/bench/pdf/pdf_bench
 core=$build/bench/pdf/pdf_core_bench
