@@ -5,11 +5,11 @@
 
 #include <memory>
 
-#include "modules/PDFModul.h"
+#include "modules/pdf/PDFModul.h"
 #include "shell/AppDelegate.h"
 #include "shell/MainQueueBridge.h"
-#include "shell/ProductInfo.h"
-#include "shell/XVBaseFunction.h"
+#include "core/ProductInfo.h"
+#include "core/XVBaseFunction.h"
 #include "shell/XVBrowserControl.h"
 #include "shell/XVDocumentLoadManager.h"
 #include "shell/XVSingleInstance.h"

@@ -21,12 +21,12 @@
 #include <cmath>
 
 #include "platform/foundation/dispatcher.h"
-#include "shell/ProductInfo.h"
+#include "core/ProductInfo.h"
 #include "shell/XVAbout.h"
-#include "shell/XVBaseFunction.h"
+#include "core/XVBaseFunction.h"
 #include "shell/XVBrowserControl.h"
 #include "shell/XVControls.h"
-#include "shell/XVNotifications.h"
+#include "core/XVNotifications.h"
 #include "shell/XVRecentDocuments.h"
 #include "shell/XVShellLogic.h"
 

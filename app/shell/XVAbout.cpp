@@ -6,7 +6,7 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-#include "shell/ProductInfo.h"
+#include "core/ProductInfo.h"
 #include "shell/XVControls.h"
 
 XVAbout* XVAbout::ShareAbout() {

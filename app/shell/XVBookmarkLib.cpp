@@ -6,7 +6,7 @@
 #include <QSettings>
 
 #include "platform/foundation/log.h"
-#include "shell/XVBaseFunction.h"
+#include "core/XVBaseFunction.h"
 
 namespace {
 

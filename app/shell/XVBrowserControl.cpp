@@ -16,15 +16,15 @@
 
 #include <mutex>
 
-#include "modules/DocumentModul.h"
+#include "core/DocumentModul.h"
 #include "platform/foundation/dispatcher.h"
 #include "platform/foundation/log.h"
 #include "platform/pdfkit/PDFDocument.h"
-#include "shell/ProductInfo.h"
-#include "shell/XVBaseFunction.h"
+#include "core/ProductInfo.h"
+#include "core/XVBaseFunction.h"
 #include "shell/XVBookmarkLib.h"
 #include "shell/XVControls.h"
-#include "shell/XVNotifications.h"
+#include "core/XVNotifications.h"
 #include "shell/XVRecentDocuments.h"
 #include "shell/XVShellLogic.h"
 

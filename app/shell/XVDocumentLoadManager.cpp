@@ -10,10 +10,10 @@
 
 #include "platform/foundation/log.h"
 #include "platform/foundation/notification_center.h"
-#include "shell/XVBaseFunction.h"
+#include "core/XVBaseFunction.h"
 #include "shell/XVFileCacheLib.h"
 #include "shell/XVFileKey.h"
-#include "shell/XVNotifications.h"
+#include "core/XVNotifications.h"
 
 namespace {
 

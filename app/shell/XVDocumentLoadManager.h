@@ -27,7 +27,7 @@
 #include <memory>
 #include <mutex>
 
-#include "modules/DocumentModul.h"
+#include "core/DocumentModul.h"
 #include "shell/XVloadDocumentProgressDelegate.h"
 
 class XVFileCacheLib;

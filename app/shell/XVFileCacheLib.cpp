@@ -7,7 +7,7 @@
 #include <QSaveFile>
 
 #include "platform/foundation/log.h"
-#include "shell/XVBaseFunction.h"
+#include "core/XVBaseFunction.h"
 #include "shell/XVFileKey.h"
 
 namespace {

@@ -1,6 +1,6 @@
 #include "shell/XVRecentDocuments.h"
 
-#include "shell/XVBaseFunction.h"
+#include "core/XVBaseFunction.h"
 
 namespace {
 const QString kKey = QStringLiteral("RecentDocuments");

@@ -6,7 +6,7 @@
 #include <algorithm>
 #include <limits>
 
-#include "shell/XVBaseFunction.h"
+#include "core/XVBaseFunction.h"
 
 namespace {
 constexpr double kMinTabWidth = 50.0;

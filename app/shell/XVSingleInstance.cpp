@@ -8,7 +8,7 @@
 #include <QStandardPaths>
 
 #include "platform/foundation/log.h"
-#include "shell/XVBaseFunction.h"
+#include "core/XVBaseFunction.h"
 
 namespace {
 // One path a line, UTF-8; the sender closes the connection when done.

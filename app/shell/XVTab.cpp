@@ -8,7 +8,7 @@
 
 #include <cmath>
 
-#include "modules/DocumentModul.h"
+#include "core/DocumentModul.h"
 #include "shell/XVControls.h"
 #include "shell/XVShellLogic.h"
 

@@ -12,7 +12,7 @@
 
 #include <cstdio>
 
-#include "modules/DocumentViewController.h"
+#include "modules/view/DocumentViewController.h"
 #include "platform/foundation/dispatcher.h"
 #include "platform/foundation/notification_center.h"
 #include "platform/pdfkit/PDFDocument.h"

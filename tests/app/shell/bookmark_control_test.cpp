@@ -17,7 +17,7 @@
 #include <functional>
 #include <memory>
 
-#include "shell/XVBaseFunction.h"
+#include "core/XVBaseFunction.h"
 #include "support/temp_dir.h"
 
 inline void PrintTo(const QString& s, std::ostream* os) { *os << '"' << s.toStdString() << '"'; }

@@ -10,7 +10,7 @@
 #include <memory>
 
 #include "platform/foundation/log.h"
-#include "shell/XVBaseFunction.h"
+#include "core/XVBaseFunction.h"
 #include "support/temp_dir.h"
 
 namespace {

@@ -10,7 +10,7 @@
 #include <thread>
 #include <vector>
 
-#include "modules/DocumentModul.h"
+#include "core/DocumentModul.h"
 #include "platform/foundation/dispatcher.h"
 #include "shell/XVloadDocumentProgressDelegate.h"
 

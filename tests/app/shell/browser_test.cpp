@@ -17,10 +17,10 @@
 #include "app/shell/browser_fakes.h"
 #include "app/shell/gui_test_app.h"
 #include "platform/foundation/dispatcher.h"
-#include "shell/XVBaseFunction.h"
+#include "core/XVBaseFunction.h"
 #include "shell/XVBookmarkLib.h"
 #include "shell/XVControls.h"
-#include "shell/XVNotifications.h"
+#include "core/XVNotifications.h"
 #include "shell/XVRecentDocuments.h"
 
 using testsupport::FakeDocumentModul;

@@ -15,10 +15,10 @@
 #include <vector>
 
 #include "platform/foundation/notification_center.h"
-#include "shell/XVBaseFunction.h"
+#include "core/XVBaseFunction.h"
 #include "shell/XVFileCacheLib.h"
 #include "shell/XVFileKey.h"
-#include "shell/XVNotifications.h"
+#include "core/XVNotifications.h"
 #include "support/temp_dir.h"
 
 using namespace std::chrono_literals;

@@ -1,6 +1,6 @@
 #include "shell/XVShellLogic.h"
 #include "shell/XVRecentDocuments.h"
-#include "shell/ProductInfo.h"
+#include "core/ProductInfo.h"
 
 #include <gtest/gtest.h>
 

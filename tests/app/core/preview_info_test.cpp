@@ -1,10 +1,10 @@
-#include "shell/XVPreviewInfo.h"
+#include "core/XVPreviewInfo.h"
 
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
 
-#include "shell/XVBaseFunction.h"
+#include "core/XVBaseFunction.h"
 #include "support/temp_dir.h"
 
 namespace {

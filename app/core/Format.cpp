@@ -1,4 +1,4 @@
-#include "modules/Format.h"
+#include "core/Format.h"
 
 namespace {
 Format make(const char* name, const char* ext, const char* icon, bool progress, bool range) {

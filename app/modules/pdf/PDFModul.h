@@ -8,8 +8,8 @@
 #include <memory>
 #include <vector>
 
-#include "modules/DocumentModul.h"
-#include "modules/DocumentViewController.h"
+#include "core/DocumentModul.h"
+#include "modules/view/DocumentViewController.h"
 #include "platform/foundation/notification_center.h"
 #include "platform/pdfkit/PDFDocument.h"
 

@@ -16,7 +16,7 @@
 #include <memory>
 #include <mutex>
 
-#include "modules/Format.h"
+#include "core/Format.h"
 
 class QWidget;
 class ImportInterface;

@@ -1,4 +1,4 @@
-#include "modules/DocumentViewController.h"
+#include "modules/view/DocumentViewController.h"
 
 #include <QApplication>
 #include <QHBoxLayout>
@@ -15,7 +15,7 @@
 #include "platform/foundation/dispatcher.h"
 #include "platform/pdfkit/PDFView.h"
 #include "platform/pdfkit/PageRenderQueue.h"
-#include "shell/XVNotifications.h"
+#include "core/XVNotifications.h"
 
 QRectF resetSelectionRect(const QRectF& r) {
   if (r.x() < 160) return QRectF(0, r.y(), r.x() + r.width() + 160, r.height());

@@ -1,4 +1,4 @@
-#include "modules/PDFModul.h"
+#include "modules/pdf/PDFModul.h"
 
 #include <gtest/gtest.h>
 
@@ -11,8 +11,8 @@
 #include <thread>
 
 #include "platform/pdfkit/PDFView.h"
-#include "shell/XVNotifications.h"
-#include "shell/XVPreviewInfo.h"
+#include "core/XVNotifications.h"
+#include "core/XVPreviewInfo.h"
 #include "support/pdf_fixture.h"
 #include "support/temp_dir.h"
 

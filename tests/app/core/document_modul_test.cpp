@@ -1,4 +1,4 @@
-#include "modules/DocumentModul.h"
+#include "core/DocumentModul.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "shell/XVBaseFunction.h"
+#include "core/XVBaseFunction.h"
 
 #include <gtest/gtest.h>
 

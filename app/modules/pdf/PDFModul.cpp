@@ -1,4 +1,4 @@
-#include "modules/PDFModul.h"
+#include "modules/pdf/PDFModul.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -12,8 +12,8 @@
 #include "platform/foundation/dispatcher.h"
 #include "platform/foundation/log.h"
 #include "platform/pdfkit/PDFView.h"
-#include "shell/XVNotifications.h"
-#include "shell/XVPreviewInfo.h"
+#include "core/XVNotifications.h"
+#include "core/XVPreviewInfo.h"
 
 namespace {
 void logLine(const QString& line) { foundation::log(foundation::LogLevel::Debug, "pdfmodul", line.toStdString()); }

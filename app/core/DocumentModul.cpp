@@ -1,4 +1,4 @@
-#include "modules/DocumentModul.h"
+#include "core/DocumentModul.h"
 
 #include <QStringList>
 
@@ -6,8 +6,8 @@
 #include <exception>
 
 #include "platform/foundation/log.h"
-#include "shell/ProductInfo.h"
-#include "shell/XVBaseFunction.h"
+#include "core/ProductInfo.h"
+#include "core/XVBaseFunction.h"
 
 namespace {
 

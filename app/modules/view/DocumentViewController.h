@@ -18,7 +18,7 @@
 #include <memory>
 #include <unordered_map>
 
-#include "modules/PageImageObject.h"
+#include "modules/view/PageImageObject.h"
 #include "platform/foundation/notification_center.h"
 #include "platform/pdfkit/PDFDocument.h"
 

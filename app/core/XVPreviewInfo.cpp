@@ -1,9 +1,9 @@
-#include "shell/XVPreviewInfo.h"
+#include "core/XVPreviewInfo.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>
 
-#include "shell/XVBaseFunction.h"
+#include "core/XVBaseFunction.h"
 
 std::shared_ptr<XVPreviewInfo> XVPreviewInfo::preViewInfoDocumentKey(const QString& documentKey) {
   if (documentKey.isEmpty()) return nullptr;

@@ -1,4 +1,4 @@
-#include "shell/XVBaseFunction.h"
+#include "core/XVBaseFunction.h"
 
 #include <QDir>
 #include <QFile>
@@ -9,8 +9,8 @@
 #include <utility>
 #include <vector>
 
-#include "shell/LecternConfig.h"
-#include "shell/ProductInfo.h"
+#include "core/LecternConfig.h"
+#include "core/ProductInfo.h"
 
 namespace {
 

@@ -1,8 +1,8 @@
-#include "shell/ProductInfo.h"
+#include "core/ProductInfo.h"
 
 #include <gtest/gtest.h>
 
-#include "shell/XVBaseFunction.h"
+#include "core/XVBaseFunction.h"
 
 TEST(ProductInfo, IdentityAndAddresses) {
   EXPECT_EQ(ProductInfo::AppName(), "Velmar Lectern");

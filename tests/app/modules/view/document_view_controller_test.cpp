@@ -1,4 +1,4 @@
-#include "modules/DocumentViewController.h"
+#include "modules/view/DocumentViewController.h"
 
 #include <gtest/gtest.h>
 
@@ -6,7 +6,7 @@
 #include <QScrollBar>
 
 #include "platform/pdfkit/PDFView.h"
-#include "shell/XVNotifications.h"
+#include "core/XVNotifications.h"
 #include "support/pdf_fixture.h"
 #include "support/temp_dir.h"
 

@@ -1,6 +1,6 @@
-#include "shell/ProductInfo.h"
+#include "core/ProductInfo.h"
 
-#include "shell/LecternConfig.h"
+#include "core/LecternConfig.h"
 
 QString ProductInfo::AppName() { return QStringLiteral("Velmar Lectern"); }
 QString ProductInfo::Version() { return QStringLiteral("3.1.0"); }

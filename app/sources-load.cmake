@@ -1,4 +1,0 @@
-# The document load manager.
-list(APPEND LECTERN_CORE_SOURCES
-  shell/XVDocumentLoadManager.cpp
-)
