@@ -149,6 +149,16 @@ void DocumentModul::registerModuleClass(Kind kind, Creator creator) {
   f.creators[static_cast<size_t>(kind)] = std::move(creator);
 }
 
+ImportInterface::ModuleKind DocumentModul::moduleKindForPath(const QString& path) {
+  Kind kind{};
+  if (kindForExtension(XVBaseFunction::extensionOfPath(path), &kind) && kind == Kind::Winmail) return ModuleKind::Message;
+  return ModuleKind::PageDocument;
+}
+
+ImportInterface::Capabilities DocumentModul::capabilities() const {
+  return PageNavigation | Zoom | Rotation | PageLayouts | ThumbnailList | Search | Print | Bookmarks;
+}
+
 std::shared_ptr<ImportInterface> DocumentModul::documentModulFilePath(const QString& path) {
   Kind kind{};
   if (!kindForExtension(XVBaseFunction::extensionOfPath(path), &kind) || kind == Kind::DXF) return nullptr;

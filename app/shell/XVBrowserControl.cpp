@@ -73,6 +73,15 @@ class BrowserLoadDelegate : public XVloadDocumentProgressDelegate,
   XVBrowserControl* browser_;  // GUI thread only
 };
 
+// A tab holds a message (the mail container's module) rather than pages: its module says so,
+// and before it has one the factory's kind for its path does.
+bool isMessageTab(const XVTabItem* item) {
+  if (!item) return false;
+  const auto& module = item->documentModul();
+  const auto kind = module ? module->moduleKind() : DocumentModul::moduleKindForPath(item->filepath());
+  return kind == ImportInterface::ModuleKind::Message;
+}
+
 XVChangeButton* makeChangeButton(QWidget* parent, const QString& tip, const char* onN, const char* onP,
                                  const char* offN, const char* offP) {
   auto* b = new XVChangeButton(parent);
@@ -169,7 +178,7 @@ void XVBrowserControl::setExternalCommand(ExternalCommand which, Command command
 
 void XVBrowserControl::runExternal(ExternalCommand which) {
   // Like every document command, checked again when it runs.
-  if (!currentDocumentModul()) return;
+  if (!offersExternal(which)) return;
   if (const Command& c = externalCommands_[static_cast<int>(which)]) c(this);
 }
 
@@ -329,7 +338,7 @@ void XVBrowserControl::selectDocumentFilePath(const QString& path) {
 void XVBrowserControl::ToDecode(const QString& path) {
   clearDocumentArea();
   showImportView(path, false);
-  if (winmailSupport(path)) setWinmailWindowTitle();
+  if (isMessageTab(xvTab_->itemByFilePath(path))) setWinmailWindowTitle();
   else switchTableChangeWindowTitle(xvTab_->itemByFilePath(path));
   updataToobarEableState();
   updateMenu();
@@ -346,8 +355,8 @@ void XVBrowserControl::loadDidEnd(std::shared_ptr<ImportInterface> module, const
   XVTabItem* item = xvTab_->itemByFilePath(path);
   if (!item || item->loadState() != XVTabItem::LoadState::Loading) return;
   item->setDocumentModul(module);
-  const bool mail = winmailSupport(path);
-  auto* document = dynamic_cast<DocumentModul*>(module.get());
+  const bool mail = isMessageTab(item);
+  DocumentModul* document = module ? module->pageDocument() : nullptr;
   const bool ok = mail ? module != nullptr : (document && document->DocumentModulPDFDocument());
   const bool isCurrent = xvTab_->currentSeletedItem() == item;
   if (!ok) {
@@ -374,7 +383,7 @@ void XVBrowserControl::loadDidEnd(std::shared_ptr<ImportInterface> module, const
   module->reloadDocumentViewData();
   // Title and toolbar follow the current tab, whichever tab finished.
   if (XVTabItem* current = xvTab_->currentSeletedItem()) {
-    if (winmailSupport(current->filepath())) setWinmailWindowTitle();
+    if (isMessageTab(current)) setWinmailWindowTitle();
     else if (current->loadState() == XVTabItem::LoadState::Shown) updateWindowTitle();
   }
   updataToobarEableState();
@@ -385,14 +394,14 @@ void XVBrowserControl::loadDidEnd(std::shared_ptr<ImportInterface> module, const
 void XVBrowserControl::SwitchTable(XVTabItem* item) {
   if (!item) return;
   const QString path = item->filepath();
-  const bool mail = winmailSupport(path);
+  const bool mail = isMessageTab(item);
   clearDocumentArea();
   switch (item->loadState()) {
     case XVTabItem::LoadState::Added:
     case XVTabItem::LoadState::Loading: showImportView(path, false); break;
     case XVTabItem::LoadState::Failed: showImportView(path, true); break;
     case XVTabItem::LoadState::Shown:
-      if (!mail) refreshControlsFromModule(dynamic_cast<DocumentModul*>(item->documentModul().get()));
+      if (!mail) refreshControlsFromModule(item->documentModul()->pageDocument());
       item->documentModul()->ResetViewSize(QRectF(documentView_->rect()));
       showModuleView(item);
       break;
@@ -447,10 +456,6 @@ void XVBrowserControl::showModuleView(XVTabItem* item) {
   view->show();
 }
 
-bool XVBrowserControl::winmailSupport(const QString& path) {
-  return XVBaseFunction::extensionOfPath(path) == QLatin1String("dat");
-}
-
 // --- title, toolbar and menu --------------------------------------------------------------
 
 void XVBrowserControl::setTitle(const QString& title) {
@@ -460,7 +465,7 @@ void XVBrowserControl::setTitle(const QString& title) {
 
 namespace {
 QString pageTitleFor(ImportInterface* module, qint64 pageWithoutCurrent) {
-  auto* document = dynamic_cast<DocumentModul*>(module);
+  DocumentModul* document = module ? module->pageDocument() : nullptr;
   qint64 page = pageWithoutCurrent;
   qint64 count = 0;
   if (document) {
@@ -481,7 +486,7 @@ void XVBrowserControl::switchTableChangeWindowTitle(XVTabItem* item) {
 void XVBrowserControl::updateWindowTitle() {
   XVTabItem* current = xvTab_->currentSeletedItem();
   // A tab without a shown document keeps the title its selection gave it.
-  if (!current || winmailSupport(current->filepath()) || current->loadState() != XVTabItem::LoadState::Shown) return;
+  if (!current || isMessageTab(current) || current->loadState() != XVTabItem::LoadState::Shown) return;
   setTitle(pageTitleFor(current->documentModul().get(), 1));
 }
 
@@ -498,16 +503,28 @@ void XVBrowserControl::setToolbarEnable(bool enable) {
 }
 
 void XVBrowserControl::setDocumentCommandsEnabled(bool document) {
-  actions_.addBookmark->setEnabled(document);
-  actions_.saveAs->setEnabled(document && hasExternal(ExternalCommand::SaveAs));
-  actions_.extractImages->setEnabled(document && hasExternal(ExternalCommand::ExtractImages));
+  actions_.addBookmark->setEnabled(document && currentDocumentWith(ImportInterface::Bookmarks));
+  actions_.saveAs->setEnabled(document && offersExternal(ExternalCommand::SaveAs));
+  actions_.extractImages->setEnabled(document && offersExternal(ExternalCommand::ExtractImages));
+}
+
+bool XVBrowserControl::offersExternal(ExternalCommand which) const {
+  DocumentModul* document = currentDocumentModul();
+  if (!document || !hasExternal(which)) return false;
+  return which == ExternalCommand::SaveAs ? !document->SupportSaveFormats().isEmpty()
+                                          : !document->SupportExtractFormats().isEmpty();
 }
 
 DocumentModul* XVBrowserControl::currentDocumentModul() const {
   XVTabItem* item = xvTab_->currentSeletedItem();
-  if (!item || item->loadState() != XVTabItem::LoadState::Shown || winmailSupport(item->filepath())) return nullptr;
-  auto* document = dynamic_cast<DocumentModul*>(item->documentModul().get());
+  if (!item || item->loadState() != XVTabItem::LoadState::Shown || !item->documentModul()) return nullptr;
+  DocumentModul* document = item->documentModul()->pageDocument();
   return document && document->DocumentModulPDFDocument() ? document : nullptr;
+}
+
+DocumentModul* XVBrowserControl::currentDocumentWith(ImportInterface::Capability capability) const {
+  DocumentModul* document = currentDocumentModul();
+  return document && document->capabilities().testFlag(capability) ? document : nullptr;
 }
 
 void XVBrowserControl::updataToobarEableState() { setToolbarEnable(currentDocumentModul() != nullptr); }
@@ -530,8 +547,9 @@ void XVBrowserControl::showAlert(const QString& path) {
 void XVBrowserControl::showErrorInfo(const QString& path) {
   XVTabItem* item = path.isEmpty() ? xvTab_->currentSeletedItem() : xvTab_->itemByFilePath(path);
   if (!item) return;
-  // A file still loading ends through its own load end, which raises the alert if it fails.
-  if (item->loadState() == XVTabItem::LoadState::Loading) return;
+  // A page document still loading ends through its own load end, which raises the alert if it
+  // fails. A message module reports its failure only this way, while its tab is loading.
+  if (item->loadState() == XVTabItem::LoadState::Loading && !isMessageTab(item)) return;
   if (item->loadState() == XVTabItem::LoadState::Failed) return;  // already alerted at its end
   showAlert(item->filepath());
 }
@@ -589,8 +607,8 @@ bool XVBrowserControl::XVTabDelegate_DeleteItemFromXVTab(XVTabItem* item, XVTab*
       view->hide();
       view->setParent(nullptr);
     }
-    auto* document = dynamic_cast<DocumentModul*>(module.get());
-    if (!winmailSupport(item->filepath()) && document && document->needSave()) document->needSaveDocument();
+    DocumentModul* document = module->pageDocument();
+    if (document && document->needSave()) document->needSaveDocument();
   }
   if (tab->itemCount() <= 1) {
     // No tab is left to show a document.
@@ -607,68 +625,68 @@ void XVBrowserControl::XVTabDelegate_AddItem(XVTab*) { openDocumentFromFinder();
 // --- viewing commands ---------------------------------------------------------------------
 
 void XVBrowserControl::clickChangeShowView() {
-  if (DocumentModul* m = currentDocumentModul()) m->setShowThumbnailList(tbtView_->On());
+  if (DocumentModul* m = currentDocumentWith(ImportInterface::ThumbnailList)) m->setShowThumbnailList(tbtView_->On());
 }
 void XVBrowserControl::clickFirstPage() {
-  if (DocumentModul* m = currentDocumentModul()) m->goFirstPage();
+  if (DocumentModul* m = currentDocumentWith(ImportInterface::PageNavigation)) m->goFirstPage();
 }
 void XVBrowserControl::clickPerviousPage() {
-  if (DocumentModul* m = currentDocumentModul()) m->goPreviousPage();
+  if (DocumentModul* m = currentDocumentWith(ImportInterface::PageNavigation)) m->goPreviousPage();
 }
 void XVBrowserControl::clickNextPage() {
-  if (DocumentModul* m = currentDocumentModul()) m->goNextPage();
+  if (DocumentModul* m = currentDocumentWith(ImportInterface::PageNavigation)) m->goNextPage();
 }
 void XVBrowserControl::clickLastPage() {
-  if (DocumentModul* m = currentDocumentModul()) m->goLastPage();
+  if (DocumentModul* m = currentDocumentWith(ImportInterface::PageNavigation)) m->goLastPage();
 }
 void XVBrowserControl::clickShowContinue() {
-  if (DocumentModul* m = currentDocumentModul()) m->setshowPageContinue(tbtContinue_->On());
+  if (DocumentModul* m = currentDocumentWith(ImportInterface::PageLayouts)) m->setshowPageContinue(tbtContinue_->On());
 }
 void XVBrowserControl::clickShowOneOrTwoPage() {
-  if (DocumentModul* m = currentDocumentModul()) m->setshowOneOrTwoPageIsOne(tbtPage_->On());
+  if (DocumentModul* m = currentDocumentWith(ImportInterface::PageLayouts)) m->setshowOneOrTwoPageIsOne(tbtPage_->On());
 }
 void XVBrowserControl::clickZoomIn() {
-  if (DocumentModul* m = currentDocumentModul()) m->setZoomIn();
+  if (DocumentModul* m = currentDocumentWith(ImportInterface::Zoom)) m->setZoomIn();
 }
 void XVBrowserControl::clickZoomOut() {
-  if (DocumentModul* m = currentDocumentModul()) m->setZoomOut();
+  if (DocumentModul* m = currentDocumentWith(ImportInterface::Zoom)) m->setZoomOut();
 }
 void XVBrowserControl::clickZoomOriginal() {
-  if (DocumentModul* m = currentDocumentModul()) m->setScale(1.0);
+  if (DocumentModul* m = currentDocumentWith(ImportInterface::Zoom)) m->setScale(1.0);
 }
 void XVBrowserControl::clickZoomStretch() {
-  if (DocumentModul* m = currentDocumentModul()) m->setAutoResize(true);
+  if (DocumentModul* m = currentDocumentWith(ImportInterface::Zoom)) m->setAutoResize(true);
 }
 void XVBrowserControl::clickRotateLeft() {
-  if (DocumentModul* m = currentDocumentModul()) {
+  if (DocumentModul* m = currentDocumentWith(ImportInterface::Rotation)) {
     m->setNeedSave(true);
     m->rotateCurPageleft();
   }
 }
 void XVBrowserControl::clickRotateRight() {
-  if (DocumentModul* m = currentDocumentModul()) {
+  if (DocumentModul* m = currentDocumentWith(ImportInterface::Rotation)) {
     m->rotateCurPage(90);
     m->setNeedSave(true);
   }
 }
 void XVBrowserControl::clickRotateAllLeft() {
-  if (DocumentModul* m = currentDocumentModul()) {
+  if (DocumentModul* m = currentDocumentWith(ImportInterface::Rotation)) {
     m->rotateAllPageleft();
     m->setNeedSave(true);
   }
 }
 void XVBrowserControl::clickRotateAllRight() {
-  if (DocumentModul* m = currentDocumentModul()) {
+  if (DocumentModul* m = currentDocumentWith(ImportInterface::Rotation)) {
     m->rotateAllPage(90);
     m->setNeedSave(true);
   }
 }
 void XVBrowserControl::print() {
-  if (DocumentModul* m = currentDocumentModul()) m->print();
+  if (DocumentModul* m = currentDocumentWith(ImportInterface::Print)) m->print();
 }
 
 void XVBrowserControl::searchEndAction() {
-  DocumentModul* m = currentDocumentModul();
+  DocumentModul* m = currentDocumentWith(ImportInterface::Search);
   if (!m) return;
   const QString text = searchField_->text();
   if (text.isEmpty()) m->searchEndState();
@@ -707,7 +725,7 @@ QString XVBrowserControl::getCurDefaultBookmarkName() const {
 }
 
 void XVBrowserControl::clickMenuAddBookmark() {
-  if (!currentDocumentModul() || windowAddBookmark_->isVisible()) return;
+  if (!currentDocumentWith(ImportInterface::Bookmarks) || windowAddBookmark_->isVisible()) return;
   addBookmarkPath_ = xvTab_->currentSeletedItem()->filepath();
   txtBookmarkName_->setText(getCurDefaultBookmarkName());
   txtBookmarkName_->selectAll();
@@ -720,7 +738,7 @@ void XVBrowserControl::clickAddBookmarkWindowAdd() {
   if (name.isEmpty()) return;
   // The name was offered for the tab current when the sheet opened: add only while that tab is
   // still current and shows its document.
-  DocumentModul* m = currentDocumentModul();
+  DocumentModul* m = currentDocumentWith(ImportInterface::Bookmarks);
   if (m && xvTab_->currentSeletedItem()->filepath() == addBookmarkPath_)
     XVBookmarkLib::ShareBookmarkLib()->addBookmarkNamed(name, addBookmarkPath_, m->currentNumberPage());
   closeWindowAddBookmark();
@@ -753,7 +771,7 @@ void XVBrowserControl::XVBookmarkControlDelegate_goBookmark(const std::shared_pt
   if (!bookmark || bookmark->filePath().isEmpty() || bookmark->pageIndex() < 0) return;
   // Asked again now: the current tab may have changed since the manager showed the bookmark.
   if (!XVBookmarkControlDelegate_isOpen(bookmark->filePath())) return;
-  DocumentModul* m = currentDocumentModul();
+  DocumentModul* m = currentDocumentWith(ImportInterface::PageNavigation);
   if (!m) return;
   m->goPageAtIndex(bookmark->pageIndex());
   window()->raise();

@@ -15,6 +15,7 @@
 #include <optional>
 #include <vector>
 
+#include "core/DocumentModul.h"
 #include "platform/foundation/notification_center.h"
 #include "shell/XVBookmarkControl.h"
 #include "shell/XVTab.h"
@@ -100,7 +101,6 @@ class XVBrowserControl : public QWidget, public XVTabDelegate, public XVBookmark
   void SwitchTable(XVTabItem* item);
   // The end of a load, on the GUI thread.
   void loadDidEnd(std::shared_ptr<ImportInterface> module, const QString& path, const QString& errorInfo);
-  static bool winmailSupport(const QString& path);
 
   void switchTableChangeWindowTitle(XVTabItem* item);
   void updateWindowTitle();
@@ -121,6 +121,8 @@ class XVBrowserControl : public QWidget, public XVTabDelegate, public XVBookmark
 
   // The current tab's module when it shows a document (never a mail, loading or failed tab).
   DocumentModul* currentDocumentModul() const;
+  // The same, when its module has the capability.
+  DocumentModul* currentDocumentWith(ImportInterface::Capability capability) const;
 
   // Viewing commands on the current tab's module.
   void clickChangeShowView();
@@ -182,6 +184,8 @@ class XVBrowserControl : public QWidget, public XVTabDelegate, public XVBookmark
   void setTitle(const QString& title);
   void runExternal(ExternalCommand which);
   bool hasExternal(ExternalCommand which) const { return static_cast<bool>(externalCommands_[static_cast<int>(which)]); }
+  // Wired, and the current document offers formats for it.
+  bool offersExternal(ExternalCommand which) const;
   // Enables the commands that need a shown document of the current tab.
   void setDocumentCommandsEnabled(bool document);
   void setupAddBookmarkSheet();

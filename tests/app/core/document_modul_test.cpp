@@ -81,6 +81,24 @@ TEST_F(Factory, PicksTheFirstListThatHoldsTheExtension) {
   }
 }
 
+TEST_F(Factory, KnowsTheKindOfModuleBeforeMakingIt) {
+  using MK = ImportInterface::ModuleKind;
+  for (const char* path : {"/d/winmail.dat", "/d/WINMAIL.DAT"})
+    EXPECT_EQ(DocumentModul::moduleKindForPath(path), MK::Message) << path;
+  for (const char* path : {"/d/a.pdf", "/d/a.vsdx", "/d/a.dxf", "/d/a.txt", "/d/dat", "/d.dat/noext"})
+    EXPECT_EQ(DocumentModul::moduleKindForPath(path), MK::PageDocument) << path;
+
+  // Every PDF-based module is a page document that answers every page operation.
+  FakeModule m(DocumentModul::Kind::PDF);
+  ImportInterface& module = m;
+  EXPECT_EQ(module.moduleKind(), MK::PageDocument);
+  EXPECT_EQ(module.pageDocument(), &m);
+  for (auto c : {ImportInterface::PageNavigation, ImportInterface::Zoom, ImportInterface::Rotation,
+                 ImportInterface::PageLayouts, ImportInterface::ThumbnailList, ImportInterface::Search,
+                 ImportInterface::Print, ImportInterface::Bookmarks})
+    EXPECT_TRUE(module.capabilities().testFlag(c)) << c;
+}
+
 TEST_F(Factory, UnregisteredSlotGivesNoModule) {
   DocumentModul::registerModuleClass(DocumentModul::Kind::PDF, nullptr);
   EXPECT_EQ(DocumentModul::documentModulFilePath("/d/a.pdf"), nullptr);

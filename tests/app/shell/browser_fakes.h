@@ -90,6 +90,10 @@ class FakeDocumentModul : public DocumentModul {
   void searchContent(const QString& text) override { calls.push_back("searchContent:" + text.toStdString()); }
   void searchEndState() override { calls.push_back("searchEndState"); }
   QString getSearchString() const override { return searchString; }
+  QList<Format> SupportSaveFormats() const override { return saveFormats; }
+  QList<Format> SupportExtractFormats() const override { return extractFormats; }
+  QList<Format> saveFormats = {Format::formatNamed("PDF"), Format::formatNamed("PNG")};
+  QList<Format> extractFormats = {Format::formatNamed("PNG")};
 
  protected:
   void doStartImport() override {}
@@ -100,9 +104,10 @@ class FakeDocumentModul : public DocumentModul {
   std::unique_ptr<QWidget> view_;
 };
 
-// The mail container's module: an ImportInterface only.
+// The mail container's module: an ImportInterface only, which says it shows a message.
 class FakeMailModul : public ImportInterface {
  public:
+  ModuleKind moduleKind() const override { return ModuleKind::Message; }
   bool importWithResultPath(const QString&) override { return true; }
   QWidget* documentView() override {
     if (!view_) view_ = std::make_unique<QWidget>();

@@ -255,6 +255,43 @@ TEST_F(Browser, AMailTabHasNoToolbarAndItsOwnTitle) {
   EXPECT_TRUE(std::find(pdf->calls.begin(), pdf->calls.end(), "goNextPage") == pdf->calls.end());
 }
 
+TEST_F(Browser, TheModuleSaysWhetherATabHoldsAMessage) {
+  // The module's kind decides, whatever the file is called.
+  browser->openFiles({"/d/WINMAIL.DAT"});
+  EXPECT_EQ(title(), "Velmar Lectern");  // before its module exists: the factory's kind
+  auto mail = std::make_shared<FakeMailModul>();
+  finish("/d/WINMAIL.DAT", mail);
+  EXPECT_TRUE(showsModuleView(mail.get()));
+  EXPECT_EQ(title(), "Velmar Lectern");
+  EXPECT_FALSE(browser->toolbarEnabled());
+  EXPECT_TRUE(alerts().isEmpty());
+
+  browser->openFiles({"/d/scan.dat"});
+  auto pages = std::make_shared<FakeDocumentModul>(true, 5);
+  pages->label = "2";
+  finish("/d/scan.dat", pages);
+  EXPECT_TRUE(showsModuleView(pages.get()));
+  EXPECT_EQ(title(), "Velmar Lectern (2/5)");
+  EXPECT_TRUE(browser->toolbarEnabled());
+  pages->calls.clear();
+  browser->clickNextPage();
+  EXPECT_EQ(pages->calls, std::vector<std::string>{"goNextPage"});
+}
+
+TEST_F(Browser, AMessageModuleReportsItsOwnFailureOnce) {
+  browser->openFiles({"/d/broken.dat"});
+  // The module cannot read the container: it says so while its tab loads, then ends.
+  std::thread([] { foundation::NotificationCenter::defaultCenter().post(Open_Filed_Error_Info); }).join();
+  foundation::Dispatcher::drainMain();
+  EXPECT_EQ(alertTexts(), QStringList{"broken.dat  file is corrupted and cannot be opened."});
+  auto mail = std::make_shared<FakeMailModul>();
+  finish("/d/broken.dat", mail);
+  EXPECT_EQ(alerts().size(), 1);
+  EXPECT_TRUE(showsModuleView(mail.get()));
+  EXPECT_EQ(title(), "Velmar Lectern");
+  EXPECT_FALSE(browser->toolbarEnabled());
+}
+
 TEST_F(Browser, ClosingTabs) {
   int removeAll = 0;
   auto token = foundation::NotificationCenter::defaultCenter().addObserver(
