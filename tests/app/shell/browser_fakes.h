@@ -90,6 +90,8 @@ class FakeDocumentModul : public DocumentModul {
   void searchContent(const QString& text) override { calls.push_back("searchContent:" + text.toStdString()); }
   void searchEndState() override { calls.push_back("searchEndState"); }
   QString getSearchString() const override { return searchString; }
+  Capabilities capabilities() const override { return caps; }
+  Capabilities caps = DocumentModul::capabilities();
   QList<Format> SupportSaveFormats() const override { return saveFormats; }
   QList<Format> SupportExtractFormats() const override { return extractFormats; }
   QList<Format> saveFormats = {Format::formatNamed("PDF"), Format::formatNamed("PNG")};
