@@ -16,6 +16,7 @@
 
 #include "core/ProductInfo.h"
 #include "core/XVBaseFunction.h"
+#include "core/XVErrorTexts.h"
 #include "core/XVNotifications.h"
 #include "platform/foundation/dispatcher.h"
 #include "platform/foundation/log.h"
@@ -256,7 +257,7 @@ void XVBrowserControl::ToDecode(const QString& path) {
     loader_->loadDocumentByFilePath(path, loadDelegate_);
   } else {
     foundation::log(foundation::LogLevel::Error, "browser", "no document loader for " + path.toStdString());
-    loadDelegate_->XVLoad_End(nullptr, path, QStringLiteral("No document loader is available"));
+    loadDelegate_->XVLoad_End(nullptr, path, XVErrorText::noDocumentLoader());
   }
 }
 
@@ -427,7 +428,7 @@ void XVBrowserControl::showAlert(const QString& path) {
   const QFAlert alert = QFAlert().initAlertWithTitle(path);
   auto* box = new QMessageBox(QMessageBox::Warning, alert.messageText(), alert.messageText(), QMessageBox::NoButton, window());
   box->setInformativeText(alert.informativeText());
-  box->addButton(alert.buttons().value(0, QStringLiteral("OK")), QMessageBox::AcceptRole);
+  box->addButton(alert.buttons().value(0, XVErrorText::corruptFileButton()), QMessageBox::AcceptRole);
   box->setWindowModality(Qt::WindowModal);
   box->setAttribute(Qt::WA_DeleteOnClose);
   box->setObjectName(QStringLiteral("corruptFileAlert"));

@@ -12,6 +12,7 @@
 #include "platform/foundation/dispatcher.h"
 #include "platform/foundation/log.h"
 #include "platform/pdfkit/PDFView.h"
+#include "core/XVErrorTexts.h"
 #include "core/XVNotifications.h"
 #include "core/XVPreviewInfo.h"
 
@@ -89,12 +90,12 @@ void PDFModul::doStartImport() {
   if (!out.isEmpty()) {
     QString error;
     if (!copyFileAtomically(source, out, &error)) {
-      sendEnd(false, error.isEmpty() ? QStringLiteral("An unknown error") : error);
+      sendEnd(false, error.isEmpty() ? XVErrorText::conversionFailed() : error);
       return;
     }
   }
   // The module shows the source; the cached copy takes the rotations when the tab closes.
-  finishImport(source, QStringLiteral("An unknown error"));
+  finishImport(source, XVErrorText::conversionFailed());
 }
 
 bool PDFModul::importWithResultPath(const QString& path) {

@@ -6,6 +6,9 @@
 #include <thread>
 #include <vector>
 
+#include "core/XVGuarded.h"
+#include "platform/foundation/log.h"
+
 namespace {
 
 class FakeModule : public DocumentModul {
@@ -152,6 +155,23 @@ TEST(ImportInterface, UnopenableResultEndsWithNo) {
   m.opens = true;
   m.startImport();
   EXPECT_TRUE(m.importEnded());
+}
+
+TEST(XVGuarded, AThrowBecomesOneErrorLineAndTheFallback) {
+  foundation::ScopedLogCapture log;
+  EXPECT_EQ(XVGuardedCall("load", "opening /c/k", [] { return 7; }, 0), 7);
+  EXPECT_TRUE(XVGuardedRun("load", "loading /d/a.pdf", [] {}));
+  EXPECT_TRUE(log.records().empty());
+
+  EXPECT_EQ(XVGuardedCall("load", "opening /c/k", []() -> int { throw std::runtime_error("bad xref"); }, -1), -1);
+  EXPECT_FALSE(XVGuardedRun("module", "the import of /d/a.pdf", [] { throw 42; }));
+  const auto records = log.records();
+  ASSERT_EQ(records.size(), 2u);
+  EXPECT_EQ(records[0].level, foundation::LogLevel::Error);
+  EXPECT_EQ(records[0].category, "load");
+  EXPECT_EQ(records[0].message, "opening /c/k failed: bad xref");
+  EXPECT_EQ(records[1].category, "module");
+  EXPECT_EQ(records[1].message, "the import of /d/a.pdf failed");
 }
 
 TEST(Format, FixedRecords) {
