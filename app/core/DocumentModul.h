@@ -164,8 +164,9 @@ class DocumentModul : public ImportInterface {
   // Ignored when the index is not below the page count.
   virtual void goPageAtIndex(qint64 index) { (void)index; }
 
-  // YES hides the side list (thumbnails or search results); NO shows it.
-  virtual void setShowThumbnailList(bool hide) { (void)hide; }
+  // YES hides the side list (thumbnails or search results) and gives the page view the whole
+  // frame; NO shows the list beside it. isShow() is YES while the list is hidden.
+  virtual void setShowThumbnailList(bool hideSideList) { (void)hideSideList; }
   virtual bool isShow() const { return true; }
   virtual void setshowPageContinue(bool on) { (void)on; }
   virtual void setshowOneOrTwoPageIsOne(bool one) { (void)one; }
@@ -175,7 +176,8 @@ class DocumentModul : public ImportInterface {
   virtual void setZoomIn() {}
   virtual void setZoomOut() {}
   virtual void setScale(double scale) { (void)scale; }
-  virtual void setAutoResize(bool on) { (void)on; }
+  // YES fits the page to the view's width; NO gives the scale back to the zoom commands.
+  virtual void setAutoResize(bool fitWidth) { (void)fitWidth; }
 
   virtual void rotateCurPageleft() {}
   virtual void rotateCurPage(qint64 degrees) { (void)degrees; }
@@ -189,5 +191,7 @@ class DocumentModul : public ImportInterface {
   virtual void print() {}
   virtual void searchContent(const QString& text) { (void)text; }
   virtual void searchEndState() {}
+  // The text last handed to searchContent(), whether or not it was searched for (the same
+  // text twice runs one search).
   virtual QString getSearchString() const { return QString(); }
 };

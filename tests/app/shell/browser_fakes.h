@@ -56,7 +56,9 @@ class FakeDocumentModul : public DocumentModul {
   void goLastPage() override { calls.push_back("goLastPage"); }
   void goPageAtIndex(qint64 index) override { calls.push_back("goPageAtIndex:" + std::to_string(index)); }
   qint64 currentNumberPage() override { return page; }
-  void setShowThumbnailList(bool hide) override { calls.push_back(std::string("setShowThumbnailList:") + (hide ? "1" : "0")); }
+  void setShowThumbnailList(bool hideSideList) override {
+    calls.push_back(std::string("setShowThumbnailList:") + (hideSideList ? "1" : "0"));
+  }
   bool isShow() const override { return show; }
   void setshowPageContinue(bool on) override {
     calls.push_back(std::string("setshowPageContinue:") + (on ? "1" : "0"));

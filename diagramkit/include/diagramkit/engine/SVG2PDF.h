@@ -47,7 +47,7 @@ class SVG2PDF : public std::enable_shared_from_this<SVG2PDF> {
   DIAGRAMKIT_EXPORT void createPDF();
 
   // The work folder (empty when it could not be made). It is removed when the end is posted.
-  const std::filesystem::path& tempPath() const { return UID_; }
+  const std::filesystem::path& tempPath() const { return workFolder_; }
 
  private:
   int loadVSDFile();
@@ -62,7 +62,7 @@ class SVG2PDF : public std::enable_shared_from_this<SVG2PDF> {
   std::filesystem::path srcFile_;
   std::filesystem::path desFile_;
   const void* caller_;
-  std::filesystem::path UID_;
+  std::filesystem::path workFolder_;  // the page files; removed at the end
   int pageIndex_ = 0;
   int pageCount_ = 0;
   bool started_ = false;
