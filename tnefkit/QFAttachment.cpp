@@ -2,7 +2,12 @@
 
 #include <cctype>
 
+#include "tnefkit/QFAttrObject.h"
+#include "tnefkit/QFFileHandle.h"
+#include "tnefkit/QFMAPIAttrObject.h"
+#include "tnefkit/QFModifyFlag.h"
 #include "tnefkit/QFStringEncoding.h"
+#include "tnefkit/QFTNEFIds.h"
 #include "tnefkit/file_writer.h"
 #include "tnefkit/mime_table.h"
 #include "tnefkit/tnef_log.h"
@@ -29,22 +34,22 @@ QFAttachment::QFAttachment(std::shared_ptr<QFModifyFlag> modifyFlag) : flag_(std
 
 void QFAttachment::addAttrObject(QFAttrObject record) {
   switch (record.nameType()) {
-    case 0x800F:
+    case QFTNEFAttributeAttachmentData:
       fileData_ = record.takeObjBuffer();
       hasFileData_ = true;
       break;
-    case 0x8010:
+    case QFTNEFAttributeAttachmentFileName:
       fileTitle_ = Text{withoutTerminator(record.takeObjBuffer()), false};
       break;
-    case 0x8013:
+    case QFTNEFAttributeAttachmentModificationDate:
       modifyDate_ = QFDate::initWithData(record.objBuffer());
       break;
-    case 0x9005: {
+    case QFTNEFAttributeAttachment: {
       auto list = QFMAPIAttrObject::mapiAttrObjectsFromData(record.objBuffer(), flag_);
       if (!list.empty()) addMAPIAttriObject(std::move(list));
       break;
     }
-    case 0x9007:
+    case QFTNEFAttributeOEMCodepage:
       if (flag_ && flag_->debugOn()) tnefkit::logDebug(record.description());
       if (flag_ && record.objBuffer().size() >= 4) flag_->setOEMCodePage(readUint32(record.objBuffer()));
       break;
@@ -60,18 +65,18 @@ void QFAttachment::addMAPIAttriObject(std::vector<QFMAPIAttrObject> properties) 
     if (!first.binaryData()) continue;
     const bool unicode = first.dataType() == kUnicodeType;
     switch (property.nameType()) {
-      case 0x3701: {
+      case QFMAPINameTypeATTACH_DATA_OBJ: {
         fileData_ = first.takeBinaryData();
         hasFileData_ = true;
         break;
       }
-      case 0x3707:
+      case QFMAPINameTypeATTACH_LONG_FILENAME:
         fileInternalName_ = Text{withoutTerminator(first.takeBinaryData()), unicode};
         break;
-      case 0x370E:
+      case QFMAPINameTypeATTACH_MIME_TAG:
         mimeType_ = Text{withoutTerminator(first.takeBinaryData()), unicode};
         break;
-      case 0x3712:
+      case QFMAPINameTypeATTACH_CONTENT_ID:
         contentID_ = Text{withoutTerminator(first.takeBinaryData()), unicode};
         break;
       default:

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "tnefkit/QFStringEncoding.h"
+#include "tnefkit/QFTNEFIds.h"
 #include "tnefkit/tnef_log.h"
 
 using tnefkit::format;
@@ -138,7 +139,7 @@ std::optional<QFAttrObject> QFAttrObject::initWithFileHandle(QFFileHandle* handl
   }
   std::uint8_t level = 0;
   handle->readBytes(&level, 1);
-  if (level == 0 || level >= 3) {
+  if (level != QFTNEFLevelMessage && level != QFTNEFLevelAttachment) {
     tnefkit::logError("Error object type or can't find tnef object.");
     return std::nullopt;
   }
@@ -195,38 +196,38 @@ std::string QFAttrObject::tnefDataTypeName(std::int32_t type) {
 
 std::string QFAttrObject::tnefNameTypeName(std::int32_t nameType) {
   switch (nameType) {
-    case 0x0000: return "Owner";
-    case 0x0001: return "Sent For";
-    case 0x0002: return "Delegate";
-    case 0x0006: return "Date Start";
-    case 0x0007: return "Date End";
-    case 0x0008: return "Owner Appointment ID";
-    case 0x0009: return "Response Requested.";
-    case 0x8000: return "From";
-    case 0x8004: return "Subject";
-    case 0x8005: return "Date Sent";
-    case 0x8006: return "Date Received";
-    case 0x8007: return "Message Status";
-    case 0x8008: return "Message Class";
-    case 0x8009: return "Message ID";
-    case 0x800A: return "Parent ID";
-    case 0x800B: return "Conversation ID";
-    case 0x800C: return "Body";
-    case 0x800D: return "Priority";
-    case 0x800F: return "Attachment Data";
-    case 0x8010: return "Attachment File Name";
-    case 0x8011: return "Attachment Meta File";
-    case 0x8012: return "Attachment Creation Date";
-    case 0x8013: return "Attachment Modification Date";
-    case 0x8020: return "Date Modified";
-    case 0x9001: return "Attachment Transport Filename";
-    case 0x9002: return "Attachment Rendering Data";
-    case 0x9003: return "MAPI Properties";
-    case 0x9004: return "Recipients";
-    case 0x9005: return "Attachment";
-    case 0x9006: return "TNEF Version";
-    case 0x9007: return "OEM Codepage";
-    case 0x9008: return "Original Message Class";
+    case QFTNEFAttributeOwner: return "Owner";
+    case QFTNEFAttributeSentFor: return "Sent For";
+    case QFTNEFAttributeDelegate: return "Delegate";
+    case QFTNEFAttributeDateStart: return "Date Start";
+    case QFTNEFAttributeDateEnd: return "Date End";
+    case QFTNEFAttributeOwnerAppointmentID: return "Owner Appointment ID";
+    case QFTNEFAttributeResponseRequested: return "Response Requested.";
+    case QFTNEFAttributeFrom: return "From";
+    case QFTNEFAttributeSubject: return "Subject";
+    case QFTNEFAttributeDateSent: return "Date Sent";
+    case QFTNEFAttributeDateReceived: return "Date Received";
+    case QFTNEFAttributeMessageStatus: return "Message Status";
+    case QFTNEFAttributeMessageClass: return "Message Class";
+    case QFTNEFAttributeMessageID: return "Message ID";
+    case QFTNEFAttributeParentID: return "Parent ID";
+    case QFTNEFAttributeConversationID: return "Conversation ID";
+    case QFTNEFAttributeBody: return "Body";
+    case QFTNEFAttributePriority: return "Priority";
+    case QFTNEFAttributeAttachmentData: return "Attachment Data";
+    case QFTNEFAttributeAttachmentFileName: return "Attachment File Name";
+    case QFTNEFAttributeAttachmentMetaFile: return "Attachment Meta File";
+    case QFTNEFAttributeAttachmentCreationDate: return "Attachment Creation Date";
+    case QFTNEFAttributeAttachmentModificationDate: return "Attachment Modification Date";
+    case QFTNEFAttributeDateModified: return "Date Modified";
+    case QFTNEFAttributeAttachmentTransportFilename: return "Attachment Transport Filename";
+    case QFTNEFAttributeAttachmentRenderingData: return "Attachment Rendering Data";
+    case QFTNEFAttributeMAPIProperties: return "MAPI Properties";
+    case QFTNEFAttributeRecipients: return "Recipients";
+    case QFTNEFAttributeAttachment: return "Attachment";
+    case QFTNEFAttributeTNEFVersion: return "TNEF Version";
+    case QFTNEFAttributeOEMCodepage: return "OEM Codepage";
+    case QFTNEFAttributeOriginalMessageClass: return "Original Message Class";
     default: return " ";
   }
 }

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "platform/foundation/utf8.h"
+#include "tnefkit/QFTNEFIds.h"
 #include "tnefkit/parse_budget.h"
 #include "tnefkit/tnef_log.h"
 
@@ -195,13 +196,13 @@ std::vector<QFMAPIAttrObject> QFMAPIAttrObject::mapiAttrObjectsFromData(QFBytes 
     std::int32_t type = uint16Value(block.data() + pos);
     const std::int32_t id = uint16Value(block.data() + pos + 2);
     pos += 4;
-    const bool multi = (type & 0x1000) != 0;
+    const bool multi = (type & QFMAPIMultiValueFlag) != 0;
     if (multi) {
-      type -= 0x1000;
+      type -= QFMAPIMultiValueFlag;
       if (debug) tnefkit::logDebug(format("!!MULTI_VALUE_FLAG seen (0x%02x 0x%02x)\n", id, type));
     }
     QFMAPIAttrObject property(type, id);
-    if (id & 0x8000) {
+    if (id & QFMAPINamedPropertyFlag) {
       if (!has(20)) { truncated(); break; }
       property.setGUID(*QFGUID::initWithData(at()));
       pos += 16;

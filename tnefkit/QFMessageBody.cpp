@@ -2,6 +2,7 @@
 
 #include <cctype>
 
+#include "tnefkit/QFModifyFlag.h"
 #include "tnefkit/QFRTFParser.h"
 #include "tnefkit/QFStringEncoding.h"
 #include "tnefkit/file_writer.h"

@@ -8,6 +8,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "tnefkit/QFFileHandle.h"
+
 namespace {
 constexpr std::size_t kBufferSize = 256 * 1024;
 }

@@ -4,7 +4,10 @@
 
 #include "platform/foundation/dispatcher.h"
 #include "tnefkit/QFAttrObject.h"
+#include "tnefkit/QFFileHandle.h"
 #include "tnefkit/QFMAPIAttrObject.h"
+#include "tnefkit/QFModifyFlag.h"
+#include "tnefkit/QFTNEFIds.h"
 #include "tnefkit/parse_budget.h"
 #include "tnefkit/tnef_log.h"
 
@@ -139,32 +142,34 @@ std::int64_t QFTNEFFormat::readRecords(QFFileHandle& handle, const std::shared_p
     auto record = QFAttrObject::initWithFileHandle(&handle, flag);
     if (!record) break;
     const std::int32_t id = record->nameType();
-    if (id == 0x9002 && budget.charge(sharedObjectCost(results.attachments))) {
+    if (id == QFTNEFAttributeAttachmentRenderingData && budget.charge(sharedObjectCost(results.attachments))) {
       current = std::make_shared<QFAttachment>(flag);
       results.attachments.push_back(current);
     }
     if (budget.exhausted()) break;
-    if (record->objectType() == 2) {
+    if (record->objectType() == QFTNEFLevelAttachment) {
       // The data of most attachment records is kept; the MAPI decoder charges its own.
-      if (current && (id == 0x9005 || budget.charge(record->objBuffer().size() + tnefkit::kAllocationOverhead))) {
+      if (current && (id == QFTNEFAttributeAttachment || budget.charge(record->objBuffer().size() + tnefkit::kAllocationOverhead))) {
         current->addAttrObject(std::move(*record));
       }
-    } else if (record->objectType() == 1) {
-      if (id == 0x800C) {
+    } else if (record->objectType() == QFTNEFLevelMessage) {
+      if (id == QFTNEFAttributeBody) {
         if (!budget.charge(sharedObjectCost(results.bodies) + sizeof(QFData) + record->objBuffer().size() +
                            2 * tnefkit::kAllocationOverhead)) {
           break;
         }
         std::vector<QFData> blocks;
         blocks.push_back(record->takeObjBuffer());
-        results.bodies.push_back(std::make_shared<QFMessageBody>(0, std::move(blocks), flag));
-      } else if (id == 0x9003) {
+        results.bodies.push_back(std::make_shared<QFMessageBody>(QFMessageBodyTypePlainText, std::move(blocks), flag));
+      } else if (id == QFTNEFAttributeMAPIProperties) {
         for (QFMAPIAttrObject& property : QFMAPIAttrObject::mapiAttrObjectsFromData(record->objBuffer(), flag)) {
           std::vector<QFData> blocks;
           for (QFMAPIValue& value : property.values()) {
             if (value.binaryData()) blocks.push_back(value.takeBinaryData());
           }
-          const std::int32_t type = property.nameType() == 0x1013 ? 1 : property.nameType() == 0x1009 ? 2 : -1;
+          const std::int32_t type = property.nameType() == QFMAPINameTypeBODY_HTML       ? QFMessageBodyTypeHTML
+                                    : property.nameType() == QFMAPINameTypeRTF_COMPRESSED ? QFMessageBodyTypeRTF
+                                                                                          : -1;
           if (type < 0) {
             if (flag->debugOn()) tnefkit::logDebug("Other type mapi object.");
             continue;
@@ -172,7 +177,7 @@ std::int64_t QFTNEFFormat::readRecords(QFFileHandle& handle, const std::shared_p
           if (!budget.charge(sharedObjectCost(results.bodies) + blocks.size() * sizeof(QFData))) break;
           results.bodies.push_back(std::make_shared<QFMessageBody>(type, std::move(blocks), flag));
         }
-      } else if (id == 0x9007 && record->objBuffer().size() >= 4) {
+      } else if (id == QFTNEFAttributeOEMCodepage && record->objBuffer().size() >= 4) {
         flag->setOEMCodePage(readUint32(record->objBuffer()));
       }
     } else {

@@ -3,11 +3,11 @@
 #include <QStringList>
 
 #include <array>
-#include <exception>
 
-#include "platform/foundation/log.h"
 #include "core/ProductInfo.h"
 #include "core/XVBaseFunction.h"
+#include "core/XVErrorTexts.h"
+#include "core/XVGuarded.h"
 
 namespace {
 
@@ -87,15 +87,8 @@ std::shared_ptr<ImportProgressDelegate> ImportInterface::delegate() const {
 
 void ImportInterface::startImport() {
   ended_ = false;
-  try {
-    doStartImport();
-  } catch (const std::exception& e) {
-    foundation::log(foundation::LogLevel::Error, "module", std::string("import failed: ") + e.what());
-    sendEnd(false, QStringLiteral("An unknown error"));
-  } catch (...) {
-    foundation::log(foundation::LogLevel::Error, "module", "import failed");
-    sendEnd(false, QStringLiteral("An unknown error"));
-  }
+  if (!XVGuardedRun("module", QStringLiteral("the import of %1").arg(sourcePath()), [this] { doStartImport(); }))
+    sendEnd(false, XVErrorText::conversionFailed());
 }
 
 void ImportInterface::sendStart() {
@@ -115,14 +108,8 @@ bool ImportInterface::sendEnd(bool success, const QString& errorInfo) {
 }
 
 bool ImportInterface::finishImport(const QString& resultPath, const QString& errorInfo) {
-  bool opened = false;
-  try {
-    opened = importWithResultPath(resultPath);
-  } catch (const std::exception& e) {
-    foundation::log(foundation::LogLevel::Error, "module", std::string("cannot open the result: ") + e.what());
-  } catch (...) {
-    foundation::log(foundation::LogLevel::Error, "module", "cannot open the result");
-  }
+  const bool opened = XVGuardedCall("module", QStringLiteral("opening the result %1").arg(resultPath),
+                                    [&] { return importWithResultPath(resultPath); }, false);
   sendEnd(opened, errorInfo);
   return opened;
 }
@@ -147,6 +134,16 @@ void DocumentModul::registerModuleClass(Kind kind, Creator creator) {
   auto& f = factory();
   std::lock_guard lock(f.mutex);
   f.creators[static_cast<size_t>(kind)] = std::move(creator);
+}
+
+ImportInterface::ModuleKind DocumentModul::moduleKindForPath(const QString& path) {
+  Kind kind{};
+  if (kindForExtension(XVBaseFunction::extensionOfPath(path), &kind) && kind == Kind::Winmail) return ModuleKind::Message;
+  return ModuleKind::PageDocument;
+}
+
+ImportInterface::Capabilities DocumentModul::capabilities() const {
+  return PageNavigation | Zoom | Rotation | PageLayouts | ThumbnailList | Search | Print | Bookmarks;
 }
 
 std::shared_ptr<ImportInterface> DocumentModul::documentModulFilePath(const QString& path) {

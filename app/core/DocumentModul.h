@@ -7,6 +7,7 @@
 // on a load thread; progress callbacks arrive on whatever thread the module reports from;
 // every viewer operation, and the first documentView(), run on the GUI thread.
 
+#include <QFlags>
 #include <QList>
 #include <QRectF>
 #include <QString>
@@ -19,6 +20,7 @@
 #include "core/Format.h"
 
 class QWidget;
+class DocumentModul;
 class ImportInterface;
 namespace pdfkit {
 class PDFDocument;
@@ -35,13 +37,42 @@ class ImportProgressDelegate {
   virtual void ImportProgressDelegate_end(bool success, ImportInterface* import, const QString& errorInfo) = 0;
 };
 
-// What every module offers the load manager, and the viewer operations every module answers
-// (the mail module answers only these; the PDF-based modules add DocumentModul's).
+// What every module offers the load manager, and the viewer operations every module answers.
+// A module says what it shows (its kind) and which further operations it answers (its
+// capabilities); the browser asks these and never looks at the file name. The PDF-based
+// modules derive from DocumentModul; a message module (the mail container's) derives from
+// this class directly, answers ModuleKind::Message and no capabilities.
 class ImportInterface {
  public:
+  // What the module shows: the pages of a PDF, or one mail message with its attachments. A
+  // message tab has no toolbar, is titled with the product name alone, gets no page
+  // operations, is never written back and raises no corrupt-file alert of the browser's.
+  enum class ModuleKind { PageDocument, Message };
+  // Viewer operations beyond this interface; the browser sends an operation only to a module
+  // that has its capability.
+  enum Capability : unsigned {
+    PageNavigation = 1u << 0,  // first, previous, next and last page; go to a page
+    Zoom = 1u << 1,            // zoom in and out, actual size, fit width
+    Rotation = 1u << 2,        // rotate one page or all pages; written back when the tab closes
+    PageLayouts = 1u << 3,     // single or two-up pages, continuous scrolling
+    ThumbnailList = 1u << 4,   // show or hide the side list
+    Search = 1u << 5,
+    Print = 1u << 6,
+    Bookmarks = 1u << 7,       // bookmarks at the current page
+  };
+  Q_DECLARE_FLAGS(Capabilities, Capability)
+
   virtual ~ImportInterface() = default;
   ImportInterface(const ImportInterface&) = delete;
   ImportInterface& operator=(const ImportInterface&) = delete;
+
+  virtual ModuleKind moduleKind() const = 0;
+  virtual Capabilities capabilities() const { return {}; }
+  // The page document operations; null for a module of any other kind.
+  virtual DocumentModul* pageDocument() { return nullptr; }
+  // The Save As and Extract Images choices; empty when the module offers none.
+  virtual QList<Format> SupportSaveFormats() const { return {}; }
+  virtual QList<Format> SupportExtractFormats() const { return {}; }
 
   void setDelegate(std::weak_ptr<ImportProgressDelegate> delegate);
   virtual void setImportSourcePath(const QString& path);
@@ -97,6 +128,8 @@ class ImportInterface {
   QRectF viewFrame_;
 };
 
+Q_DECLARE_OPERATORS_FOR_FLAGS(ImportInterface::Capabilities)
+
 // The base of the PDF-based modules (PDF, Works, WordPerfect, XPS, DjVu, Visio).
 class DocumentModul : public ImportInterface {
  public:
@@ -106,12 +139,20 @@ class DocumentModul : public ImportInterface {
 
   // A new module for the path by its extension (case ignored), or nullptr.
   static std::shared_ptr<ImportInterface> documentModulFilePath(const QString& path);
+  // The kind of module documentModulFilePath() makes for the path, known before the module
+  // exists: Message for the mail container's slot, PageDocument for any other.
+  static ModuleKind moduleKindForPath(const QString& path);
   // Yes when an element of `list` equals `extension` (case ignored).
   static bool fileExtension(const QString& extension, const QStringList& list);
   // The slot that takes the extension, if any (DXF included).
   static bool kindForExtension(const QString& extension, Kind* kind);
   // Module classes register their creator; nullptr unregisters. DXF never gets a module.
   static void registerModuleClass(Kind kind, Creator creator);
+
+  ModuleKind moduleKind() const final { return ModuleKind::PageDocument; }
+  DocumentModul* pageDocument() final { return this; }
+  // Every page operation; a module that cannot carry one out leaves its capability out.
+  Capabilities capabilities() const override;
 
   virtual pdfkit::PDFPage* currentPage() { return nullptr; }
   virtual qint64 currentNumberPage() { return 0; }
@@ -123,8 +164,9 @@ class DocumentModul : public ImportInterface {
   // Ignored when the index is not below the page count.
   virtual void goPageAtIndex(qint64 index) { (void)index; }
 
-  // YES hides the side list (thumbnails or search results); NO shows it.
-  virtual void setShowThumbnailList(bool hide) { (void)hide; }
+  // YES hides the side list (thumbnails or search results) and gives the page view the whole
+  // frame; NO shows the list beside it. isShow() is YES while the list is hidden.
+  virtual void setShowThumbnailList(bool hideSideList) { (void)hideSideList; }
   virtual bool isShow() const { return true; }
   virtual void setshowPageContinue(bool on) { (void)on; }
   virtual void setshowOneOrTwoPageIsOne(bool one) { (void)one; }
@@ -134,7 +176,8 @@ class DocumentModul : public ImportInterface {
   virtual void setZoomIn() {}
   virtual void setZoomOut() {}
   virtual void setScale(double scale) { (void)scale; }
-  virtual void setAutoResize(bool on) { (void)on; }
+  // YES fits the page to the view's width; NO gives the scale back to the zoom commands.
+  virtual void setAutoResize(bool fitWidth) { (void)fitWidth; }
 
   virtual void rotateCurPageleft() {}
   virtual void rotateCurPage(qint64 degrees) { (void)degrees; }
@@ -148,8 +191,7 @@ class DocumentModul : public ImportInterface {
   virtual void print() {}
   virtual void searchContent(const QString& text) { (void)text; }
   virtual void searchEndState() {}
+  // The text last handed to searchContent(), whether or not it was searched for (the same
+  // text twice runs one search).
   virtual QString getSearchString() const { return QString(); }
-
-  virtual QList<Format> SupportSaveFormats() const { return {}; }
-  virtual QList<Format> SupportExtractFormats() const { return {}; }
 };

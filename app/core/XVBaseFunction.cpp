@@ -11,6 +11,7 @@
 
 #include "core/LecternConfig.h"
 #include "core/ProductInfo.h"
+#include "core/XVErrorTexts.h"
 
 namespace {
 
@@ -216,8 +217,8 @@ void XVBaseFunction::setClockForTesting(std::function<QDateTime()> clock) {
 }
 
 QFAlert& QFAlert::initAlertWithTitle(const QString& filePath) {
-  messageText_ = QStringLiteral("Note");
-  buttons_ = {QStringLiteral("OK")};
-  informativeText_ = QStringLiteral("%1  file is corrupted and cannot be opened.").arg(QFileInfo(filePath).fileName());
+  messageText_ = XVErrorText::corruptFileMessage();
+  buttons_ = {XVErrorText::corruptFileButton()};
+  informativeText_ = XVErrorText::corruptFileInformative(QFileInfo(filePath).fileName());
   return *this;
 }

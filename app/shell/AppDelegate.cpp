@@ -130,7 +130,7 @@ AppDelegate::AppDelegate() : window_(std::make_unique<XVMainWindow>()) {
   startLayout->addStretch(1);
 
   browserControl_ = new XVBrowserControl(content);
-  toolbar_ = browserControl_->toolbar();
+  toolbar_ = browserControl_->commands().toolbar();
   layout->addWidget(startView_, 1);
   layout->addWidget(browserControl_, 1);
   window_->setCentralWidget(content);
@@ -172,7 +172,7 @@ void AppDelegate::setupMenus() {
   menuQuit_->setShortcut(QKeySequence::Quit);
   menuQuit_->setMenuRole(QAction::QuitRole);
 
-  const auto& A = browserControl_->actions();
+  const auto& A = browserControl_->commands().actions();
   QMenu* file = bar->addMenu(QStringLiteral("&File"));
   QAction* openAction = file->addAction(QStringLiteral("Open..."), this, &AppDelegate::clickOpenFile);
   openAction->setShortcut(QKeySequence::Open);

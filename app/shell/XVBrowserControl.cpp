@@ -4,31 +4,31 @@
 #include <QDialog>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QToolBar>
-#include <QToolButton>
-#include <QHBoxLayout>
 #include <QVBoxLayout>
 
 #include <mutex>
 
-#include "core/DocumentModul.h"
+#include "core/ProductInfo.h"
+#include "core/XVBaseFunction.h"
+#include "core/XVErrorTexts.h"
+#include "core/XVNotifications.h"
 #include "platform/foundation/dispatcher.h"
 #include "platform/foundation/log.h"
 #include "platform/pdfkit/PDFDocument.h"
-#include "core/ProductInfo.h"
-#include "core/XVBaseFunction.h"
 #include "shell/XVBookmarkLib.h"
 #include "shell/XVControls.h"
-#include "core/XVNotifications.h"
 #include "shell/XVRecentDocuments.h"
 #include "shell/XVShellLogic.h"
 
 namespace {
+
+using LoadState = XVOpenDocument::LoadState;
 
 std::mutex& providerMutex() {
   static std::mutex m;
@@ -54,6 +54,20 @@ std::optional<QString> currentPageLabel(DocumentModul* module) {
   return provider ? provider(module) : std::nullopt;
 }
 
+// "%@ (%ld/%ld)" for a page document: the current page's label read as a number (the page
+// without a current page), and the page count once there is a PDF.
+QString pageTitleFor(const XVOpenDocument& document, qint64 pageWithoutCurrent) {
+  DocumentModul* pages = document.module() ? document.module()->pageDocument() : nullptr;
+  qint64 page = 0;
+  qint64 count = 0;
+  if (pages) {
+    const auto label = currentPageLabel(pages);
+    page = label ? XVIntegerValue(*label) : pageWithoutCurrent;
+    if (pages->DocumentModulPDFDocument()) count = pages->DocumentcountPage();
+  }
+  return XVPageWindowTitle(ProductInfo::AppName(), page, count);
+}
+
 // Hands the loader's reports to the GUI thread; only the end matters. The loader may report
 // from any thread at any time, so the browser is read only on the GUI thread.
 class BrowserLoadDelegate : public XVloadDocumentProgressDelegate,
@@ -72,15 +86,6 @@ class BrowserLoadDelegate : public XVloadDocumentProgressDelegate,
  private:
   XVBrowserControl* browser_;  // GUI thread only
 };
-
-XVChangeButton* makeChangeButton(QWidget* parent, const QString& tip, const char* onN, const char* onP,
-                                 const char* offN, const char* offP) {
-  auto* b = new XVChangeButton(parent);
-  b->setToolTip(tip);
-  b->setOnNormalImage(XVImageNamed(QString::fromLatin1(onN)), onP ? XVImageNamed(QString::fromLatin1(onP)) : QPixmap());
-  b->setOffNormalImage(XVImageNamed(QString::fromLatin1(offN)), offP ? XVImageNamed(QString::fromLatin1(offP)) : QPixmap());
-  return b;
-}
 
 }  // namespace
 
@@ -114,11 +119,11 @@ XVBrowserControl::XVBrowserControl(QWidget* parent) : QWidget(parent) {
   importLayout->addStretch(1);
   viewImport_->hide();
 
-  setupToolbar();
+  commands_ = new XVBrowserCommands(this);
+  connect(commands_, &XVBrowserCommands::commandTriggered, this, &XVBrowserControl::runCommand);
+  connect(commands_->searchField(), &QLineEdit::editingFinished, this, &XVBrowserControl::searchEndAction);
   setupAddBookmarkSheet();
   setToolbarEnable(false);
-
-  connect(searchField_, &QLineEdit::editingFinished, this, &XVBrowserControl::searchEndAction);
 
   // Notifications arrive on the posting thread: move to the GUI thread before any widget.
   QPointer<XVBrowserControl> self(this);
@@ -133,7 +138,7 @@ XVBrowserControl::XVBrowserControl(QWidget* parent) : QWidget(parent) {
   observers_.push_back(center.addObserver(SearchForThunbnailNotification, [self](const foundation::Notification&) {
     foundation::Dispatcher::postMain([self] {
       if (!self) return;
-      if (DocumentModul* m = self->currentDocumentModul()) self->tbtView_->setOn(m->isShow());
+      if (DocumentModul* m = self->currentDocumentModul()) self->tbtView()->setOn(m->isShow());
     });
   }));
   observers_.push_back(center.addObserver(Open_Filed_Error_Info, [self](const foundation::Notification& n) {
@@ -167,119 +172,39 @@ void XVBrowserControl::setExternalCommand(ExternalCommand which, Command command
   updateMenu();
 }
 
-void XVBrowserControl::runExternal(ExternalCommand which) {
-  // Like every document command, checked again when it runs.
-  if (!currentDocumentModul()) return;
-  if (const Command& c = externalCommands_[static_cast<int>(which)]) c(this);
+void XVBrowserControl::runCommand(XVBrowserCommands::Command command) {
+  using C = XVBrowserCommands::Command;
+  switch (command) {
+    case C::FirstPage: clickFirstPage(); break;
+    case C::PreviousPage: clickPerviousPage(); break;
+    case C::NextPage: clickNextPage(); break;
+    case C::LastPage: clickLastPage(); break;
+    case C::ZoomIn: clickZoomIn(); break;
+    case C::ZoomOut: clickZoomOut(); break;
+    case C::ZoomOriginal: clickZoomOriginal(); break;
+    case C::ZoomStretch: clickZoomStretch(); break;
+    case C::RotateLeft: clickRotateLeft(); break;
+    case C::RotateRight: clickRotateRight(); break;
+    case C::RotateAllLeft: clickRotateAllLeft(); break;
+    case C::RotateAllRight: clickRotateAllRight(); break;
+    case C::ShowThumbnails: clickChangeShowView(); break;
+    case C::OneOrTwoPage: clickShowOneOrTwoPage(); break;
+    case C::PageContinue: clickShowContinue(); break;
+    case C::Find: break;  // the command set focuses the search field itself
+    case C::Print: print(); break;
+    case C::AddBookmark: clickMenuAddBookmark(); break;
+    case C::EditBookmarks: clickMenuEditBookmarks(); break;
+    case C::SaveAs: runExternal(ExternalCommand::SaveAs); break;
+    case C::ExtractImages: runExternal(ExternalCommand::ExtractImages); break;
+  }
 }
 
-void XVBrowserControl::setupToolbar() {
-  toolbar_ = new QToolBar(QStringLiteral("Toolbar"), this);
-  toolbar_->setObjectName(QStringLiteral("browserToolbar"));
-  toolbar_->setMovable(false);
-  toolbar_->setIconSize(QSize(28, 24));
-  toolbar_->hide();
-
-  auto action = [this](const QString& text, const char* image, QKeySequence key, void (XVBrowserControl::*slot)()) {
-    auto* a = new QAction(text, this);
-    if (image) a->setIcon(QIcon(XVImageNamed(QString::fromLatin1(image))));
-    if (!key.isEmpty()) a->setShortcut(key);
-    connect(a, &QAction::triggered, this, slot);
-    viewingActions_.push_back(a);
-    return a;
-  };
-  auto external = [this](const QString& text, const char* image, QKeySequence key, ExternalCommand which) {
-    auto* a = new QAction(text, this);
-    if (image) a->setIcon(QIcon(XVImageNamed(QString::fromLatin1(image))));
-    if (!key.isEmpty()) a->setShortcut(key);
-    connect(a, &QAction::triggered, this, [this, which] { runExternal(which); });
-    return a;
-  };
-  Actions& A = actions_;
-  A.firstPage = action("First Page", "pic_btn_first", QKeySequence::MoveToStartOfDocument, &XVBrowserControl::clickFirstPage);
-  A.previousPage = action("Previous Page", "pic_btn_previous", QKeySequence::Back, &XVBrowserControl::clickPerviousPage);
-  A.nextPage = action("Next Page", "pic_btn_next", QKeySequence::Forward, &XVBrowserControl::clickNextPage);
-  A.lastPage = action("Last Page", "pic_btn_last", QKeySequence::MoveToEndOfDocument, &XVBrowserControl::clickLastPage);
-  A.zoomIn = action("Zoom In", "pic_btn_zoom_in", QKeySequence::ZoomIn, &XVBrowserControl::clickZoomIn);
-  A.zoomOut = action("Zoom Out", "pic_btn_zoom_out", QKeySequence::ZoomOut, &XVBrowserControl::clickZoomOut);
-  A.rotateLeft = action("Rotate Left", "pic_btn_rotate_left", {}, &XVBrowserControl::clickRotateLeft);
-  A.rotateRight = action("Rotate Right", "pic_btn_rotate_right", {}, &XVBrowserControl::clickRotateRight);
-  A.rotateAllLeft = action("Rotate All Pages Left", "pic_btn_rotate_all_left", {}, &XVBrowserControl::clickRotateAllLeft);
-  A.rotateAllRight = action("Rotate All Pages Right", "pic_btn_rotate_all_right", {}, &XVBrowserControl::clickRotateAllRight);
-  A.print = action("Print...", "pic_btn_print", QKeySequence::Print, &XVBrowserControl::print);
-  A.addBookmark = new QAction(QIcon(XVImageNamed(QStringLiteral("pic_btn_bookmark"))), QStringLiteral("Add Bookmark..."), this);
-  connect(A.addBookmark, &QAction::triggered, this, &XVBrowserControl::clickMenuAddBookmark);
-  A.editBookmarks = new QAction(QStringLiteral("Bookmark Manager..."), this);
-  connect(A.editBookmarks, &QAction::triggered, this, &XVBrowserControl::clickMenuEditBookmarks);
-  A.saveAs = external("Save As...", "pic_btn_save", QKeySequence::SaveAs, ExternalCommand::SaveAs);
-  A.extractImages = external("Extract Images...", "pic_btn_extract", {}, ExternalCommand::ExtractImages);
-
-  // Two-state buttons; their menu commands click them, so state and action stay together.
-  tbtView_ = makeChangeButton(this, "Thumbnails", "pic_btn_view1_n", "pic_btn_view1_p", "pic_btn_view2_n", "pic_btn_view2_p");
-  tbtPage_ = makeChangeButton(this, "Single or Two Pages", "pic_btn_page_two_n", "pic_btn_page_two_p", "pic_btn_page_one_n",
-                              "pic_btn_page_one_p");
-  tbtContinue_ = makeChangeButton(this, "Continuous", "pic_btn_page_continue_p", nullptr, "pic_btn_page_continue_n", nullptr);
-  tbtGZoomOriginal_ =
-      makeChangeButton(this, "Actual Size", "pic_btn_zoom_ original_p", nullptr, "pic_btn_zoom_ original_n", nullptr);
-  tbtGStretch_ = makeChangeButton(this, "Fit Width", "btn_zoom_ stretch_width_p", nullptr, "btn_zoom_ stretch_width_n", nullptr);
-  connect(tbtView_, &QToolButton::clicked, this, &XVBrowserControl::clickChangeShowView);
-  connect(tbtPage_, &QToolButton::clicked, this, &XVBrowserControl::clickShowOneOrTwoPage);
-  connect(tbtContinue_, &QToolButton::clicked, this, &XVBrowserControl::clickShowContinue);
-  connect(tbtGZoomOriginal_, &QToolButton::clicked, this, &XVBrowserControl::clickZoomOriginal);
-  connect(tbtGStretch_, &QToolButton::clicked, this, &XVBrowserControl::clickZoomStretch);
-  auto clicker = [this](const QString& text, XVChangeButton* button, QKeySequence key) {
-    auto* a = new QAction(text, this);
-    if (!key.isEmpty()) a->setShortcut(key);
-    connect(a, &QAction::triggered, button, &QAbstractButton::click);
-    viewingActions_.push_back(a);
-    return a;
-  };
-  A.showThumbnails = clicker("Show or Hide Thumbnails", tbtView_, {});
-  A.oneOrTwoPage = clicker("Single or Two Pages", tbtPage_, {});
-  A.pageContinue = clicker("Continuous", tbtContinue_, {});
-  A.zoomOriginal = clicker("Actual Size", tbtGZoomOriginal_, QKeySequence(Qt::CTRL | Qt::Key_0));
-  A.zoomStretch = clicker("Fit Width", tbtGStretch_, {});
-
-  searchField_ = new LTTextFiled(this);
-  searchField_->setPlaceholderText(QStringLiteral("Search"));
-  searchField_->setClearButtonEnabled(true);
-  searchField_->setFixedWidth(200);
-  A.find = new QAction(QStringLiteral("Find..."), this);
-  A.find->setShortcut(QKeySequence::Find);
-  connect(A.find, &QAction::triggered, this, [this] {
-    searchField_->setFocus(Qt::ShortcutFocusReason);
-    searchField_->selectAll();
-  });
-  viewingActions_.push_back(A.find);
-
-  toolbar_->addWidget(tbtView_);
-  toolbar_->addSeparator();
-  toolbar_->addWidget(tbtPage_);
-  toolbar_->addWidget(tbtContinue_);
-  toolbar_->addSeparator();
-  toolbar_->addAction(A.zoomOut);
-  toolbar_->addAction(A.zoomIn);
-  toolbar_->addWidget(tbtGZoomOriginal_);
-  toolbar_->addWidget(tbtGStretch_);
-  toolbar_->addSeparator();
-  toolbar_->addAction(A.firstPage);
-  toolbar_->addAction(A.previousPage);
-  toolbar_->addAction(A.nextPage);
-  toolbar_->addAction(A.lastPage);
-  toolbar_->addSeparator();
-  toolbar_->addAction(A.rotateLeft);
-  toolbar_->addAction(A.rotateRight);
-  toolbar_->addAction(A.rotateAllLeft);
-  toolbar_->addAction(A.rotateAllRight);
-  toolbar_->addSeparator();
-  toolbar_->addAction(A.print);
-  toolbar_->addAction(A.addBookmark);
-  toolbar_->addAction(A.saveAs);
-  toolbar_->addAction(A.extractImages);
-  auto* spacer = new QWidget(toolbar_);
-  spacer->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
-  toolbar_->addWidget(spacer);
-  toolbar_->addWidget(searchField_);
+void XVBrowserControl::runExternal(ExternalCommand which) {
+  // Like every document command, checked again when it runs.
+  const auto command = which == ExternalCommand::SaveAs ? XVBrowserCommands::Command::SaveAs
+                                                        : XVBrowserCommands::Command::ExtractImages;
+  if (!XVBrowserCommands::isEnabled(command, commandState(true, true))) return;
+  if (const Command& c = externalCommands_[static_cast<int>(which)]) c(this);
 }
 
 // --- opening files ------------------------------------------------------------------------
@@ -298,120 +223,114 @@ void XVBrowserControl::openFiles(const QStringList& paths) {
 QString XVBrowserControl::addDocumentWithFilePath(const QString& path) {
   const QString existing = documentByFilePath(path);
   if (!existing.isNull()) return existing;
-  xvTab_->addItemWithItemFilePath(path);
+  documents_.add(path);
+  xvTab_->addItemWithItemFilePath(path)->setOpenDocument(documents_.find(path));
   addRecentProjectPath(path);
   return QString();
 }
 
 QString XVBrowserControl::documentByFilePath(const QString& path) const {
-  for (qsizetype i = 0; i < xvTab_->itemCount(); ++i) {
-    const QString p = xvTab_->itemDataSourcePathAtIndex(i);
-    if (p == path) return p;
-  }
-  return QString();
+  const auto document = documents_.find(path);
+  return document ? document->filePath() : QString();
 }
 
 void XVBrowserControl::addRecentProjectPath(const QString& path) { XVRecentDocuments::noteNewRecentDocument(path); }
 
 void XVBrowserControl::selectDocumentFilePath(const QString& path) {
-  XVTabItem* item = xvTab_->itemByFilePath(path);
-  if (!item) return;
-  if (!item->getDecodSymbol()) {
-    // Mark first: a loader that answers at once finds the tab loading.
-    item->setDecodSymbol(true);
-    item->setLoadState(XVTabItem::LoadState::Loading);
-    startDecode(path);
-  } else {
-    SwitchTable(item);
-  }
+  const auto document = documents_.find(path);
+  if (!document) return;
+  // Marked loading first: a loader that answers at once finds the document loading.
+  if (documents_.requestLoad(path)) startDecode(path);
+  else SwitchTable(xvTab_->itemByFilePath(path));
 }
 
 void XVBrowserControl::ToDecode(const QString& path) {
   clearDocumentArea();
   showImportView(path, false);
-  if (winmailSupport(path)) setWinmailWindowTitle();
-  else switchTableChangeWindowTitle(xvTab_->itemByFilePath(path));
+  if (const auto document = documents_.find(path)) {
+    if (document->isMessage()) setWinmailWindowTitle();
+    else setTitle(pageTitleFor(*document, 0));
+  }
   updataToobarEableState();
   updateMenu();
   if (loader_) {
     loader_->loadDocumentByFilePath(path, loadDelegate_);
   } else {
     foundation::log(foundation::LogLevel::Error, "browser", "no document loader for " + path.toStdString());
-    loadDelegate_->XVLoad_End(nullptr, path, QStringLiteral("No document loader is available"));
+    loadDelegate_->XVLoad_End(nullptr, path, XVErrorText::noDocumentLoader());
   }
 }
 
 void XVBrowserControl::loadDidEnd(std::shared_ptr<ImportInterface> module, const QString& path, const QString& errorInfo) {
-  // Matched by the path the end carries; a tab closed meanwhile ignores it.
-  XVTabItem* item = xvTab_->itemByFilePath(path);
-  if (!item || item->loadState() != XVTabItem::LoadState::Loading) return;
-  item->setDocumentModul(module);
-  const bool mail = winmailSupport(path);
-  auto* document = dynamic_cast<DocumentModul*>(module.get());
-  const bool ok = mail ? module != nullptr : (document && document->DocumentModulPDFDocument());
-  const bool isCurrent = xvTab_->currentSeletedItem() == item;
-  if (!ok) {
+  // Matched by the path the end carries; a document closed meanwhile ignores it.
+  const auto document = documents_.endLoad(path, std::move(module));
+  if (!document) return;
+  const bool isCurrent = currentDocument() == document;
+  if (document->loadState() == LoadState::Failed) {
     if (!errorInfo.isEmpty()) foundation::log(foundation::LogLevel::Warning, "browser", errorInfo.toStdString());
-    item->setLoadState(XVTabItem::LoadState::Failed);
     if (isCurrent) {
       clearDocumentArea();
       showImportView(path, true);
-      if (mail) setWinmailWindowTitle();
-      else switchTableChangeWindowTitle(item);
+      if (document->isMessage()) setWinmailWindowTitle();
+      else setTitle(pageTitleFor(*document, 0));
       updataToobarEableState();
       updateMenu();
     }
     showAlert(path);
     return;
   }
-  item->setLoadState(XVTabItem::LoadState::Shown);
-  const QRectF frame(documentView_->rect());
-  module->ResetViewSize(frame);
+  ImportInterface& shown = *document->module();
+  shown.ResetViewSize(QRectF(documentView_->rect()));
   if (isCurrent) {
-    if (!mail) refreshControlsFromModule(document);
-    showModuleView(item);
+    refreshControlsFromModule(document->shownPageDocument());
+    showModuleView(*document);
   }
-  module->reloadDocumentViewData();
+  shown.reloadDocumentViewData();
   // Title and toolbar follow the current tab, whichever tab finished.
-  if (XVTabItem* current = xvTab_->currentSeletedItem()) {
-    if (winmailSupport(current->filepath())) setWinmailWindowTitle();
-    else if (current->loadState() == XVTabItem::LoadState::Shown) updateWindowTitle();
+  if (const auto current = currentDocument()) {
+    if (current->isMessage()) setWinmailWindowTitle();
+    else if (current->loadState() == LoadState::Shown) updateWindowTitle();
   }
   updataToobarEableState();
   updateMenu();
-  module->ResetViewSize(QRectF(documentView_->rect()));
+  shown.ResetViewSize(QRectF(documentView_->rect()));
 }
 
 void XVBrowserControl::SwitchTable(XVTabItem* item) {
-  if (!item) return;
-  const QString path = item->filepath();
-  const bool mail = winmailSupport(path);
+  const auto document = item ? documents_.find(item->filepath()) : nullptr;
+  if (!document) return;
+  const QString& path = document->filePath();
   clearDocumentArea();
-  switch (item->loadState()) {
-    case XVTabItem::LoadState::Added:
-    case XVTabItem::LoadState::Loading: showImportView(path, false); break;
-    case XVTabItem::LoadState::Failed: showImportView(path, true); break;
-    case XVTabItem::LoadState::Shown:
-      if (!mail) refreshControlsFromModule(dynamic_cast<DocumentModul*>(item->documentModul().get()));
-      item->documentModul()->ResetViewSize(QRectF(documentView_->rect()));
-      showModuleView(item);
+  switch (document->loadState()) {
+    case LoadState::Added:
+    case LoadState::Loading: showImportView(path, false); break;
+    case LoadState::Failed: showImportView(path, true); break;
+    case LoadState::Shown:
+      refreshControlsFromModule(document->shownPageDocument());
+      document->module()->ResetViewSize(QRectF(documentView_->rect()));
+      showModuleView(*document);
       break;
   }
-  if (mail) setWinmailWindowTitle();
+  if (document->isMessage()) setWinmailWindowTitle();
   else switchTableChangeWindowTitle(item);
   updataToobarEableState();
   updateMenu();
 }
 
+std::shared_ptr<XVOpenDocument> XVBrowserControl::currentDocument() const {
+  XVTabItem* item = xvTab_->currentSeletedItem();
+  return item ? documents_.find(item->filepath()) : nullptr;
+}
+
 void XVBrowserControl::refreshControlsFromModule(DocumentModul* module) {
   if (!module) return;
-  tbtView_->setOn(module->isShow());
+  tbtView()->setOn(module->isShow());
   // The layout buttons are shared by all tabs: show this document's layout, so that a click
   // sends it the other one.
-  tbtPage_->setOn(module->oneOrTwoPageIsOne());
-  tbtContinue_->setOn(module->pageContinue());
+  commands_->tbtPage()->setOn(module->oneOrTwoPageIsOne());
+  commands_->tbtContinue()->setOn(module->pageContinue());
   const QString search = module->getSearchString();
-  searchField_->setText(search);
+  searchField()->setText(search);
   if (search.isEmpty()) module->searchEndState();
 }
 
@@ -438,17 +357,13 @@ void XVBrowserControl::showImportView(const QString& path, bool failed) {
   viewImport_->show();
 }
 
-void XVBrowserControl::showModuleView(XVTabItem* item) {
-  QWidget* view = item->documentModul() ? item->documentModul()->documentView() : nullptr;
+void XVBrowserControl::showModuleView(const XVOpenDocument& document) {
+  QWidget* view = document.module() ? document.module()->documentView() : nullptr;
   clearDocumentArea();
   if (!view) return;
   view->setParent(documentView_);
   documentView_->layout()->addWidget(view);
   view->show();
-}
-
-bool XVBrowserControl::winmailSupport(const QString& path) {
-  return XVBaseFunction::extensionOfPath(path) == QLatin1String("dat");
 }
 
 // --- title, toolbar and menu --------------------------------------------------------------
@@ -458,61 +373,54 @@ void XVBrowserControl::setTitle(const QString& title) {
   emit windowTitleChanged(title);
 }
 
-namespace {
-QString pageTitleFor(ImportInterface* module, qint64 pageWithoutCurrent) {
-  auto* document = dynamic_cast<DocumentModul*>(module);
-  qint64 page = pageWithoutCurrent;
-  qint64 count = 0;
-  if (document) {
-    if (const auto label = currentPageLabel(document)) page = XVIntegerValue(*label);
-    if (document->DocumentModulPDFDocument()) count = document->DocumentcountPage();
-  } else {
-    page = 0;
-  }
-  return XVPageWindowTitle(ProductInfo::AppName(), page, count);
-}
-}  // namespace
-
 void XVBrowserControl::switchTableChangeWindowTitle(XVTabItem* item) {
-  if (!item) return;
-  setTitle(pageTitleFor(item->documentModul().get(), 0));
+  if (const auto document = item ? documents_.find(item->filepath()) : nullptr) setTitle(pageTitleFor(*document, 0));
 }
 
 void XVBrowserControl::updateWindowTitle() {
-  XVTabItem* current = xvTab_->currentSeletedItem();
-  // A tab without a shown document keeps the title its selection gave it.
-  if (!current || winmailSupport(current->filepath()) || current->loadState() != XVTabItem::LoadState::Shown) return;
-  setTitle(pageTitleFor(current->documentModul().get(), 1));
+  const auto current = currentDocument();
+  // A tab without a shown page document keeps the title its selection gave it.
+  if (!current || current->isMessage() || current->loadState() != LoadState::Shown) return;
+  setTitle(pageTitleFor(*current, 1));
 }
 
 void XVBrowserControl::setWinmailWindowTitle() { setTitle(ProductInfo::AppName()); }
 
 void XVBrowserControl::setToolbarEnable(bool enable) {
   toolbarEnabled_ = enable;
-  for (QAction* a : viewingActions_) a->setEnabled(enable);
-  for (QWidget* w : {static_cast<QWidget*>(tbtView_), static_cast<QWidget*>(tbtPage_), static_cast<QWidget*>(tbtContinue_),
-                     static_cast<QWidget*>(tbtGZoomOriginal_), static_cast<QWidget*>(tbtGStretch_),
-                     static_cast<QWidget*>(searchField_)})
-    w->setEnabled(enable);
-  setDocumentCommandsEnabled(enable && currentDocumentModul());
+  setCommandState(enable, enable);
 }
 
-void XVBrowserControl::setDocumentCommandsEnabled(bool document) {
-  actions_.addBookmark->setEnabled(document);
-  actions_.saveAs->setEnabled(document && hasExternal(ExternalCommand::SaveAs));
-  actions_.extractImages->setEnabled(document && hasExternal(ExternalCommand::ExtractImages));
+XVBrowserCommands::State XVBrowserControl::commandState(bool toolbar, bool menu) const {
+  XVBrowserCommands::State state;
+  DocumentModul* document = currentDocumentModul();
+  state.toolbar = toolbar;
+  state.menu = menu && document;
+  if (document) {
+    state.capabilities = document->capabilities();
+    state.saveFormats = !document->SupportSaveFormats().isEmpty();
+    state.extractFormats = !document->SupportExtractFormats().isEmpty();
+  }
+  state.saveAsWired = hasExternal(ExternalCommand::SaveAs);
+  state.extractImagesWired = hasExternal(ExternalCommand::ExtractImages);
+  return state;
 }
+
+void XVBrowserControl::setCommandState(bool toolbar, bool menu) { commands_->setState(commandState(toolbar, menu)); }
 
 DocumentModul* XVBrowserControl::currentDocumentModul() const {
-  XVTabItem* item = xvTab_->currentSeletedItem();
-  if (!item || item->loadState() != XVTabItem::LoadState::Shown || winmailSupport(item->filepath())) return nullptr;
-  auto* document = dynamic_cast<DocumentModul*>(item->documentModul().get());
-  return document && document->DocumentModulPDFDocument() ? document : nullptr;
+  const auto current = currentDocument();
+  return current ? current->shownPageDocument() : nullptr;
+}
+
+DocumentModul* XVBrowserControl::currentDocumentWith(ImportInterface::Capability capability) const {
+  DocumentModul* document = currentDocumentModul();
+  return document && document->capabilities().testFlag(capability) ? document : nullptr;
 }
 
 void XVBrowserControl::updataToobarEableState() { setToolbarEnable(currentDocumentModul() != nullptr); }
 
-void XVBrowserControl::updateMenu() { setDocumentCommandsEnabled(currentDocumentModul() != nullptr); }
+void XVBrowserControl::updateMenu() { setCommandState(toolbarEnabled_, true); }
 
 // --- alerts -------------------------------------------------------------------------------
 
@@ -520,7 +428,7 @@ void XVBrowserControl::showAlert(const QString& path) {
   const QFAlert alert = QFAlert().initAlertWithTitle(path);
   auto* box = new QMessageBox(QMessageBox::Warning, alert.messageText(), alert.messageText(), QMessageBox::NoButton, window());
   box->setInformativeText(alert.informativeText());
-  box->addButton(alert.buttons().value(0, QStringLiteral("OK")), QMessageBox::AcceptRole);
+  box->addButton(alert.buttons().value(0, XVErrorText::corruptFileButton()), QMessageBox::AcceptRole);
   box->setWindowModality(Qt::WindowModal);
   box->setAttribute(Qt::WA_DeleteOnClose);
   box->setObjectName(QStringLiteral("corruptFileAlert"));
@@ -528,12 +436,13 @@ void XVBrowserControl::showAlert(const QString& path) {
 }
 
 void XVBrowserControl::showErrorInfo(const QString& path) {
-  XVTabItem* item = path.isEmpty() ? xvTab_->currentSeletedItem() : xvTab_->itemByFilePath(path);
-  if (!item) return;
-  // A file still loading ends through its own load end, which raises the alert if it fails.
-  if (item->loadState() == XVTabItem::LoadState::Loading) return;
-  if (item->loadState() == XVTabItem::LoadState::Failed) return;  // already alerted at its end
-  showAlert(item->filepath());
+  const auto document = path.isEmpty() ? currentDocument() : documents_.find(path);
+  if (!document) return;
+  // A page document still loading ends through its own load end, which raises the alert if it
+  // fails. A message module reports its failure only this way, while its tab is loading.
+  if (document->loadState() == LoadState::Loading && !document->isMessage()) return;
+  if (document->loadState() == LoadState::Failed) return;  // already alerted at its end
+  showAlert(document->filePath());
 }
 
 // --- open panel ---------------------------------------------------------------------------
@@ -583,20 +492,20 @@ bool XVBrowserControl::XVTabDelegate_selectItemFilePath(const QString& path, XVT
 }
 
 bool XVBrowserControl::XVTabDelegate_DeleteItemFromXVTab(XVTabItem* item, XVTab* tab) {
-  if (auto module = item->documentModul(); module && item->loadState() == XVTabItem::LoadState::Shown) {
-    if (QWidget* view = module->documentView(); view && view->parentWidget() == documentView_) {
+  if (const auto document = documents_.find(item->filepath()); document && document->loadState() == LoadState::Shown) {
+    if (QWidget* view = document->module()->documentView(); view && view->parentWidget() == documentView_) {
       documentView_->layout()->removeWidget(view);
       view->hide();
       view->setParent(nullptr);
     }
-    auto* document = dynamic_cast<DocumentModul*>(module.get());
-    if (!winmailSupport(item->filepath()) && document && document->needSave()) document->needSaveDocument();
+    // Rotations go back into the cached PDF; a message has nothing to write back.
+    if (DocumentModul* pages = document->shownPageDocument(); pages && pages->needSave()) pages->needSaveDocument();
   }
+  documents_.remove(item->filepath());
   if (tab->itemCount() <= 1) {
     // No tab is left to show a document.
     clearDocumentArea();
     setToolbarEnable(false);
-    setDocumentCommandsEnabled(false);
     foundation::NotificationCenter::defaultCenter().post(remove_all_document_notification, this);
   }
   return true;
@@ -607,70 +516,70 @@ void XVBrowserControl::XVTabDelegate_AddItem(XVTab*) { openDocumentFromFinder();
 // --- viewing commands ---------------------------------------------------------------------
 
 void XVBrowserControl::clickChangeShowView() {
-  if (DocumentModul* m = currentDocumentModul()) m->setShowThumbnailList(tbtView_->On());
+  if (DocumentModul* m = currentDocumentWith(ImportInterface::ThumbnailList)) m->setShowThumbnailList(tbtView()->On());
 }
 void XVBrowserControl::clickFirstPage() {
-  if (DocumentModul* m = currentDocumentModul()) m->goFirstPage();
+  if (DocumentModul* m = currentDocumentWith(ImportInterface::PageNavigation)) m->goFirstPage();
 }
 void XVBrowserControl::clickPerviousPage() {
-  if (DocumentModul* m = currentDocumentModul()) m->goPreviousPage();
+  if (DocumentModul* m = currentDocumentWith(ImportInterface::PageNavigation)) m->goPreviousPage();
 }
 void XVBrowserControl::clickNextPage() {
-  if (DocumentModul* m = currentDocumentModul()) m->goNextPage();
+  if (DocumentModul* m = currentDocumentWith(ImportInterface::PageNavigation)) m->goNextPage();
 }
 void XVBrowserControl::clickLastPage() {
-  if (DocumentModul* m = currentDocumentModul()) m->goLastPage();
+  if (DocumentModul* m = currentDocumentWith(ImportInterface::PageNavigation)) m->goLastPage();
 }
 void XVBrowserControl::clickShowContinue() {
-  if (DocumentModul* m = currentDocumentModul()) m->setshowPageContinue(tbtContinue_->On());
+  if (DocumentModul* m = currentDocumentWith(ImportInterface::PageLayouts)) m->setshowPageContinue(commands_->tbtContinue()->On());
 }
 void XVBrowserControl::clickShowOneOrTwoPage() {
-  if (DocumentModul* m = currentDocumentModul()) m->setshowOneOrTwoPageIsOne(tbtPage_->On());
+  if (DocumentModul* m = currentDocumentWith(ImportInterface::PageLayouts)) m->setshowOneOrTwoPageIsOne(commands_->tbtPage()->On());
 }
 void XVBrowserControl::clickZoomIn() {
-  if (DocumentModul* m = currentDocumentModul()) m->setZoomIn();
+  if (DocumentModul* m = currentDocumentWith(ImportInterface::Zoom)) m->setZoomIn();
 }
 void XVBrowserControl::clickZoomOut() {
-  if (DocumentModul* m = currentDocumentModul()) m->setZoomOut();
+  if (DocumentModul* m = currentDocumentWith(ImportInterface::Zoom)) m->setZoomOut();
 }
 void XVBrowserControl::clickZoomOriginal() {
-  if (DocumentModul* m = currentDocumentModul()) m->setScale(1.0);
+  if (DocumentModul* m = currentDocumentWith(ImportInterface::Zoom)) m->setScale(1.0);
 }
 void XVBrowserControl::clickZoomStretch() {
-  if (DocumentModul* m = currentDocumentModul()) m->setAutoResize(true);
+  if (DocumentModul* m = currentDocumentWith(ImportInterface::Zoom)) m->setAutoResize(true);
 }
 void XVBrowserControl::clickRotateLeft() {
-  if (DocumentModul* m = currentDocumentModul()) {
+  if (DocumentModul* m = currentDocumentWith(ImportInterface::Rotation)) {
     m->setNeedSave(true);
     m->rotateCurPageleft();
   }
 }
 void XVBrowserControl::clickRotateRight() {
-  if (DocumentModul* m = currentDocumentModul()) {
+  if (DocumentModul* m = currentDocumentWith(ImportInterface::Rotation)) {
     m->rotateCurPage(90);
     m->setNeedSave(true);
   }
 }
 void XVBrowserControl::clickRotateAllLeft() {
-  if (DocumentModul* m = currentDocumentModul()) {
+  if (DocumentModul* m = currentDocumentWith(ImportInterface::Rotation)) {
     m->rotateAllPageleft();
     m->setNeedSave(true);
   }
 }
 void XVBrowserControl::clickRotateAllRight() {
-  if (DocumentModul* m = currentDocumentModul()) {
+  if (DocumentModul* m = currentDocumentWith(ImportInterface::Rotation)) {
     m->rotateAllPage(90);
     m->setNeedSave(true);
   }
 }
 void XVBrowserControl::print() {
-  if (DocumentModul* m = currentDocumentModul()) m->print();
+  if (DocumentModul* m = currentDocumentWith(ImportInterface::Print)) m->print();
 }
 
 void XVBrowserControl::searchEndAction() {
-  DocumentModul* m = currentDocumentModul();
+  DocumentModul* m = currentDocumentWith(ImportInterface::Search);
   if (!m) return;
-  const QString text = searchField_->text();
+  const QString text = searchField()->text();
   if (text.isEmpty()) m->searchEndState();
   m->searchContent(text);
 }
@@ -707,7 +616,7 @@ QString XVBrowserControl::getCurDefaultBookmarkName() const {
 }
 
 void XVBrowserControl::clickMenuAddBookmark() {
-  if (!currentDocumentModul() || windowAddBookmark_->isVisible()) return;
+  if (!currentDocumentWith(ImportInterface::Bookmarks) || windowAddBookmark_->isVisible()) return;
   addBookmarkPath_ = xvTab_->currentSeletedItem()->filepath();
   txtBookmarkName_->setText(getCurDefaultBookmarkName());
   txtBookmarkName_->selectAll();
@@ -720,7 +629,7 @@ void XVBrowserControl::clickAddBookmarkWindowAdd() {
   if (name.isEmpty()) return;
   // The name was offered for the tab current when the sheet opened: add only while that tab is
   // still current and shows its document.
-  DocumentModul* m = currentDocumentModul();
+  DocumentModul* m = currentDocumentWith(ImportInterface::Bookmarks);
   if (m && xvTab_->currentSeletedItem()->filepath() == addBookmarkPath_)
     XVBookmarkLib::ShareBookmarkLib()->addBookmarkNamed(name, addBookmarkPath_, m->currentNumberPage());
   closeWindowAddBookmark();
@@ -753,7 +662,7 @@ void XVBrowserControl::XVBookmarkControlDelegate_goBookmark(const std::shared_pt
   if (!bookmark || bookmark->filePath().isEmpty() || bookmark->pageIndex() < 0) return;
   // Asked again now: the current tab may have changed since the manager showed the bookmark.
   if (!XVBookmarkControlDelegate_isOpen(bookmark->filePath())) return;
-  DocumentModul* m = currentDocumentModul();
+  DocumentModul* m = currentDocumentWith(ImportInterface::PageNavigation);
   if (!m) return;
   m->goPageAtIndex(bookmark->pageIndex());
   window()->raise();

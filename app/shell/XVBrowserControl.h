@@ -1,9 +1,10 @@
 #pragma once
 // The browser mode of the main window: the tab strip, the document area that shows the
-// current tab's page view, the toolbar and the search field. Files become tabs; a tab's
-// document is requested from the loader on its first selection; every viewing command goes to
-// the current tab's module. The browser also adds bookmarks and is the bookmark manager's
-// delegate.
+// current tab's view, the alerts and the open panel. The open documents and their load states
+// are kept by XVOpenDocuments, the actions, their enabled rules and keys by XVBrowserCommands;
+// this class puts them on screen, requests a tab's document from the loader on its first
+// selection and sends every viewing command to the current tab's module. It also adds
+// bookmarks and is the bookmark manager's delegate.
 
 #include <QPointer>
 #include <QString>
@@ -15,20 +16,19 @@
 #include <optional>
 #include <vector>
 
+#include "core/DocumentModul.h"
 #include "platform/foundation/notification_center.h"
 #include "shell/XVBookmarkControl.h"
+#include "shell/XVBrowserCommands.h"
+#include "shell/XVOpenDocuments.h"
 #include "shell/XVTab.h"
 #include "shell/XVloadDocumentProgressDelegate.h"
 
-class DocumentModul;
-class ImportInterface;
 class LTTextFiled;
-class QAction;
 class QDialog;
 class QLabel;
 class QLineEdit;
 class QProgressBar;
-class QToolBar;
 class XVChangeButton;
 
 class XVBrowserControl : public QWidget, public XVTabDelegate, public XVBookmarkControlDelegate {
@@ -48,45 +48,16 @@ class XVBrowserControl : public QWidget, public XVTabDelegate, public XVBookmark
   // Wires a menu and toolbar command; until then it stays disabled.
   void setExternalCommand(ExternalCommand which, Command command);
 
+  const XVOpenDocuments& openDocuments() const { return documents_; }
+  XVBrowserCommands& commands() const { return *commands_; }
   XVTab* xvTab() const { return xvTab_; }
   QWidget* documentView() const { return documentView_; }
   QWidget* viewImport() const { return viewImport_; }
   QProgressBar* processImport() const { return processImport_; }
   QLabel* importMessage() const { return importMessage_; }
-  QToolBar* toolbar() const { return toolbar_; }
-  LTTextFiled* searchField() const { return searchField_; }
-  XVChangeButton* tbtView() const { return tbtView_; }
-  XVChangeButton* tbtPage() const { return tbtPage_; }
-  XVChangeButton* tbtContinue() const { return tbtContinue_; }
-  XVChangeButton* tbtGZoomOriginal() const { return tbtGZoomOriginal_; }
-  XVChangeButton* tbtGStretch() const { return tbtGStretch_; }
+  LTTextFiled* searchField() const { return commands_->searchField(); }
+  XVChangeButton* tbtView() const { return commands_->tbtView(); }
   QString name() const { return name_; }
-
-  // The viewing commands, for the menus (the toolbar shows the same actions).
-  struct Actions {
-    QAction* firstPage = nullptr;
-    QAction* previousPage = nullptr;
-    QAction* nextPage = nullptr;
-    QAction* lastPage = nullptr;
-    QAction* zoomIn = nullptr;
-    QAction* zoomOut = nullptr;
-    QAction* zoomOriginal = nullptr;
-    QAction* zoomStretch = nullptr;
-    QAction* rotateLeft = nullptr;
-    QAction* rotateRight = nullptr;
-    QAction* rotateAllLeft = nullptr;
-    QAction* rotateAllRight = nullptr;
-    QAction* showThumbnails = nullptr;
-    QAction* oneOrTwoPage = nullptr;
-    QAction* pageContinue = nullptr;
-    QAction* find = nullptr;
-    QAction* print = nullptr;
-    QAction* addBookmark = nullptr;
-    QAction* editBookmarks = nullptr;
-    QAction* saveAs = nullptr;
-    QAction* extractImages = nullptr;
-  };
-  const Actions& actions() const { return actions_; }
 
   // Adds a tab for each path not yet open; selects the last one added.
   void openFiles(const QStringList& paths);
@@ -100,7 +71,6 @@ class XVBrowserControl : public QWidget, public XVTabDelegate, public XVBookmark
   void SwitchTable(XVTabItem* item);
   // The end of a load, on the GUI thread.
   void loadDidEnd(std::shared_ptr<ImportInterface> module, const QString& path, const QString& errorInfo);
-  static bool winmailSupport(const QString& path);
 
   void switchTableChangeWindowTitle(XVTabItem* item);
   void updateWindowTitle();
@@ -119,8 +89,10 @@ class XVBrowserControl : public QWidget, public XVTabDelegate, public XVBookmark
   // restores the toolbar.
   void openPanelDidEnd(bool accepted, const QStringList& paths);
 
-  // The current tab's module when it shows a document (never a mail, loading or failed tab).
+  // The current tab's page document while it is shown (never a message, loading or failed tab).
   DocumentModul* currentDocumentModul() const;
+  // The same, when its module has the capability.
+  DocumentModul* currentDocumentWith(ImportInterface::Capability capability) const;
 
   // Viewing commands on the current tab's module.
   void clickChangeShowView();
@@ -174,32 +146,29 @@ class XVBrowserControl : public QWidget, public XVTabDelegate, public XVBookmark
   void windowTitleChanged(const QString& title);
 
  private:
-  void setupToolbar();
-  void clearDocumentArea();
-  void showImportView(const QString& path, bool failed);
-  void showModuleView(XVTabItem* item);
-  void refreshControlsFromModule(DocumentModul* module);
-  void setTitle(const QString& title);
+  // The open document of the current tab, or null.
+  std::shared_ptr<XVOpenDocument> currentDocument() const;
+  void runCommand(XVBrowserCommands::Command command);
   void runExternal(ExternalCommand which);
   bool hasExternal(ExternalCommand which) const { return static_cast<bool>(externalCommands_[static_cast<int>(which)]); }
-  // Enables the commands that need a shown document of the current tab.
-  void setDocumentCommandsEnabled(bool document);
+  // The commands' state: the viewing commands as a group and the document commands of the
+  // menus, each as far as the current document allows.
+  XVBrowserCommands::State commandState(bool toolbar, bool menu) const;
+  void setCommandState(bool toolbar, bool menu);
+  void clearDocumentArea();
+  void showImportView(const QString& path, bool failed);
+  void showModuleView(const XVOpenDocument& document);
+  void refreshControlsFromModule(DocumentModul* module);
+  void setTitle(const QString& title);
   void setupAddBookmarkSheet();
 
+  XVOpenDocuments documents_;
+  XVBrowserCommands* commands_ = nullptr;
   XVTab* xvTab_ = nullptr;
   QWidget* documentView_ = nullptr;
   QWidget* viewImport_ = nullptr;
   QProgressBar* processImport_ = nullptr;
   QLabel* importMessage_ = nullptr;
-  QToolBar* toolbar_ = nullptr;
-  LTTextFiled* searchField_ = nullptr;
-  XVChangeButton* tbtView_ = nullptr;
-  XVChangeButton* tbtPage_ = nullptr;
-  XVChangeButton* tbtContinue_ = nullptr;
-  XVChangeButton* tbtGZoomOriginal_ = nullptr;
-  XVChangeButton* tbtGStretch_ = nullptr;
-  Actions actions_;
-  std::vector<QAction*> viewingActions_;
   Command externalCommands_[2];
   QDialog* windowAddBookmark_ = nullptr;
   QLineEdit* txtBookmarkName_ = nullptr;

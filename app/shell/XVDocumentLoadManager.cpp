@@ -3,7 +3,6 @@
 #include <QFile>
 #include <QFileInfo>
 
-#include <exception>
 #include <filesystem>
 #include <system_error>
 #include <thread>
@@ -11,16 +10,16 @@
 #include "platform/foundation/log.h"
 #include "platform/foundation/notification_center.h"
 #include "core/XVBaseFunction.h"
+#include "core/XVErrorTexts.h"
+#include "core/XVGuarded.h"
+#include "core/XVNotifications.h"
 #include "shell/XVFileCacheLib.h"
 #include "shell/XVFileKey.h"
-#include "core/XVNotifications.h"
 
 namespace {
 
 const char* const kCategory = "load";
 const QString kRegistryKey = QStringLiteral("XVDocumentLoadManager");
-
-QString unknownError() { return QStringLiteral("Unknown error!"); }
 
 void logLine(foundation::LogLevel level, const QString& message) {
   foundation::log(level, kCategory, message.toStdString());
@@ -44,25 +43,13 @@ bool outputExists(const QString& path) {
 // The factory and a module's open may throw; either counts as no module, or as a result that
 // does not open, so that every request still ends.
 std::shared_ptr<ImportInterface> newModule(const QString& path) {
-  try {
-    return DocumentModul::documentModulFilePath(path);
-  } catch (const std::exception& e) {
-    logLine(foundation::LogLevel::Error, QStringLiteral("making a module for %1 failed: %2").arg(path, QString::fromUtf8(e.what())));
-  } catch (...) {
-    logLine(foundation::LogLevel::Error, QStringLiteral("making a module for %1 failed").arg(path));
-  }
-  return nullptr;
+  return XVGuardedCall(kCategory, QStringLiteral("making a module for %1").arg(path),
+                       [&] { return DocumentModul::documentModulFilePath(path); }, std::shared_ptr<ImportInterface>());
 }
 
 bool openResult(ImportInterface& module, const QString& resultPath) {
-  try {
-    return module.importWithResultPath(resultPath);
-  } catch (const std::exception& e) {
-    logLine(foundation::LogLevel::Error, QStringLiteral("opening %1 failed: %2").arg(resultPath, QString::fromUtf8(e.what())));
-  } catch (...) {
-    logLine(foundation::LogLevel::Error, QStringLiteral("opening %1 failed").arg(resultPath));
-  }
-  return false;
+  return XVGuardedCall(kCategory, QStringLiteral("opening %1").arg(resultPath),
+                       [&] { return module.importWithResultPath(resultPath); }, false);
 }
 
 bool answers(const std::shared_ptr<XVloadDocumentProgressDelegate>& d, unsigned message) {
@@ -141,13 +128,7 @@ void XVDocumentLoadManager::loadDocumentByFilePath(const QString& filePath,
   }
   try {
     std::thread([self = shared_from_this(), filePath, delegate] {
-      try {
-        self->loadThreed(filePath, delegate);
-      } catch (const std::exception& e) {
-        logLine(foundation::LogLevel::Error, QStringLiteral("loading %1 failed: %2").arg(filePath, QString::fromUtf8(e.what())));
-      } catch (...) {
-        logLine(foundation::LogLevel::Error, QStringLiteral("loading %1 failed").arg(filePath));
-      }
+      XVGuardedRun(kCategory, QStringLiteral("loading %1").arg(filePath), [&] { self->loadThreed(filePath, delegate); });
       self->workerDone();
     }).detach();
   } catch (const std::system_error& e) {
@@ -156,7 +137,7 @@ void XVDocumentLoadManager::loadDocumentByFilePath(const QString& filePath,
     XVLoadItem item;
     item.setFilePath(filePath);
     item.setDelegate(std::move(delegate));
-    sendEnd(item, nullptr, unknownError());
+    sendEnd(item, nullptr, XVErrorText::loadFailed());
   }
 }
 
@@ -176,7 +157,7 @@ void XVDocumentLoadManager::loadThreed(const QString& filePath,
   if (savePath.isEmpty()) {
     // No content key: nothing under the cache folder may be used for it.
     logLine(foundation::LogLevel::Warning, QStringLiteral("cannot read %1").arg(filePath));
-    sendEnd(*item, nullptr, unknownError());
+    sendEnd(*item, nullptr, XVErrorText::loadFailed());
     return;
   }
   item->setFileKey(key);
@@ -197,7 +178,7 @@ void XVDocumentLoadManager::loadThreed(const QString& filePath,
       case Road::Join:
         return;
       case Road::Refused:
-        sendEnd(*item, nullptr, unknownError());
+        sendEnd(*item, nullptr, XVErrorText::loadFailed());
         return;
       case Road::Cache:
         if (loadCacheFile(item)) return;
@@ -210,7 +191,7 @@ void XVDocumentLoadManager::loadThreed(const QString& filePath,
         module = newModule(filePath);
         if (!module) {
           logLine(foundation::LogLevel::Warning, QStringLiteral("no module opens %1").arg(filePath));
-          sendEnd(*item, nullptr, unknownError());
+          sendEnd(*item, nullptr, XVErrorText::loadFailed());
           return;
         }
         continue;  // decide again with the module in hand
@@ -284,7 +265,7 @@ bool XVDocumentLoadManager::loadCacheFile(const std::shared_ptr<XVLoadItem>& ite
   auto module = newModule(item->filePath());
   if (!module) {
     reader.release();
-    sendEnd(*item, nullptr, unknownError());
+    sendEnd(*item, nullptr, XVErrorText::loadFailed());
     return true;
   }
   item->setImport(module);
@@ -341,22 +322,16 @@ void XVDocumentLoadManager::sendStart(const std::shared_ptr<XVLoadItem>& item) {
   }
   const auto d = item->delegate();
   if (!answers(d, XVloadDocumentProgressDelegate::AnswersStart)) return;
-  try {
-    d->XVLoad_Start(item->filePath());
-  } catch (...) {
-    logLine(foundation::LogLevel::Error, QStringLiteral("a requester failed on the start of %1").arg(item->filePath()));
-  }
+  XVGuardedRun(kCategory, QStringLiteral("telling a requester of the start of %1").arg(item->filePath()),
+               [&] { d->XVLoad_Start(item->filePath()); });
 }
 
 void XVDocumentLoadManager::sendEnd(const XVLoadItem& item, std::shared_ptr<ImportInterface> import,
                                     const QString& errorInfo) {
   const auto d = item.delegate();
   if (!answers(d, XVloadDocumentProgressDelegate::AnswersEnd)) return;
-  try {
-    d->XVLoad_End(std::move(import), item.filePath(), errorInfo);
-  } catch (...) {
-    logLine(foundation::LogLevel::Error, QStringLiteral("a requester failed on the end of %1").arg(item.filePath()));
-  }
+  XVGuardedRun(kCategory, QStringLiteral("telling a requester of the end of %1").arg(item.filePath()),
+               [&] { d->XVLoad_End(std::move(import), item.filePath(), errorInfo); });
 }
 
 void XVDocumentLoadManager::ImportProgressDelegate_start(ImportInterface* import) {
@@ -372,11 +347,8 @@ void XVDocumentLoadManager::ImportProgressDelegate_Progress(double percent, Impo
   for (const auto& item : itemArrayByImport(import)) {
     const auto d = item->delegate();
     if (!answers(d, XVloadDocumentProgressDelegate::AnswersProgress)) continue;
-    try {
-      d->XVLoad_progress(percent, item->filePath());
-    } catch (...) {
-      logLine(foundation::LogLevel::Error, QStringLiteral("a requester failed on progress of %1").arg(item->filePath()));
-    }
+    XVGuardedRun(kCategory, QStringLiteral("telling a requester of the progress of %1").arg(item->filePath()),
+                 [&] { d->XVLoad_progress(percent, item->filePath()); });
   }
 }
 
@@ -404,7 +376,7 @@ void XVDocumentLoadManager::ImportProgressDelegate_end(bool success, ImportInter
       sendEnd(item, nullptr, errorInfo);
     } else if (answers(item.delegate(), XVloadDocumentProgressDelegate::AnswersEnd)) {
       auto own = openStoredResult(item, savePath);
-      sendEnd(item, own, own ? QString() : unknownError());
+      sendEnd(item, own, own ? QString() : XVErrorText::loadFailed());
     }
   }
 

@@ -8,7 +8,6 @@
 
 #include <cmath>
 
-#include "core/DocumentModul.h"
 #include "shell/XVControls.h"
 #include "shell/XVShellLogic.h"
 

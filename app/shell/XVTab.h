@@ -9,7 +9,8 @@
 
 #include <memory>
 
-class ImportInterface;
+#include "shell/XVOpenDocuments.h"
+
 class QLabel;
 class QToolButton;
 class XVTab;
@@ -44,23 +45,21 @@ class XVTabItemDelegate {
   virtual void XVTabItemDelegate_MouseUp(XVTabItem* item) = 0;
 };
 
-// One tab: the file it shows, its module once loaded, and where it is on the load road.
+// One tab: the file it shows. The browser hands it the open document it stands for, whose
+// module and load state it shows.
 class XVTabItem : public QWidget {
   Q_OBJECT
  public:
-  enum class LoadState { Added, Loading, Shown, Failed };
-
   explicit XVTabItem(const QString& filePath, QWidget* parent = nullptr);
   ~XVTabItem() override;
 
   QString filepath() const { return filepath_; }
-  std::shared_ptr<ImportInterface> documentModul() const { return documentModul_; }
-  void setDocumentModul(std::shared_ptr<ImportInterface> module) { documentModul_ = std::move(module); }
-  bool getDecodSymbol() const { return decoded_; }
-  // Set once, never cleared.
-  void setDecodSymbol(bool decoded) { decoded_ = decoded_ || decoded; }
-  LoadState loadState() const { return loadState_; }
-  void setLoadState(LoadState state) { loadState_ = state; }
+  void setOpenDocument(std::shared_ptr<const XVOpenDocument> document) { document_ = std::move(document); }
+  const std::shared_ptr<const XVOpenDocument>& openDocument() const { return document_; }
+  // The document's module once its load has ended.
+  std::shared_ptr<ImportInterface> documentModul() const { return document_ ? document_->module() : nullptr; }
+  // Yes once a load has been requested for the document.
+  bool getDecodSymbol() const { return document_ && document_->loadRequested(); }
 
   void setDelegate(XVTabItemDelegate* delegate) { delegate_ = delegate; }
   XVTabItemDelegate* delegate() const { return delegate_; }
@@ -80,9 +79,7 @@ class XVTabItem : public QWidget {
   void drawTab(QPainter& painter);
 
   QString filepath_;
-  std::shared_ptr<ImportInterface> documentModul_;
-  bool decoded_ = false;
-  LoadState loadState_ = LoadState::Added;
+  std::shared_ptr<const XVOpenDocument> document_;
   XVTabItemDelegate* delegate_ = nullptr;
   XVTextField* title_ = nullptr;
   QToolButton* closeButton_ = nullptr;

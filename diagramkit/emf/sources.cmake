@@ -1,5 +1,5 @@
-# The EMF metafile library: built as an object library so its tests can reach the internals,
-# and linked into DiagramKit, which exports only the GDI-named C functions.
+# The EMF metafile library: an object library, linked into DiagramKit (which exports only the
+# GDI-named C functions) and into the tests, which reach the internals.
 add_library(diagramkit_emf OBJECT
   ${CMAKE_CURRENT_LIST_DIR}/datastream.cpp
   ${CMAKE_CURRENT_LIST_DIR}/devicecontext.cpp
@@ -10,6 +10,5 @@ add_library(diagramkit_emf OBJECT
   ${CMAKE_CURRENT_LIST_DIR}/records.cpp
   ${CMAKE_CURRENT_LIST_DIR}/svg.cpp
 )
-target_include_directories(diagramkit_emf PUBLIC ${PROJECT_SOURCE_DIR})
+target_include_directories(diagramkit_emf PUBLIC ${DIAGRAMKIT_PUBLIC_INCLUDE} ${DIAGRAMKIT_INTERNAL_INCLUDE})
 target_link_libraries(diagramkit_emf PUBLIC Lectern::foundation Threads::Threads)
-list(APPEND DIAGRAMKIT_SOURCES $<TARGET_OBJECTS:diagramkit_emf>)

@@ -139,10 +139,10 @@ std::shared_ptr<SVG2PDF> SVG2PDF::initWithSrc(const fs::path& src, const fs::pat
 
 SVG2PDF::SVG2PDF(Passkey, fs::path src, fs::path toDes, const void* caller)
     : srcFile_(std::move(src)), desFile_(std::move(toDes)), caller_(caller) {
-  logLine(foundation::LogLevel::Debug, "src : " + srcFile_.string());
+  logLine(foundation::LogLevel::Debug, "converting " + srcFile_.string());
   std::string error;
-  UID_ = makeWorkFolder(srcFile_, error);
-  if (UID_.empty()) logLine(foundation::LogLevel::Error, error);
+  workFolder_ = makeWorkFolder(srcFile_, error);
+  if (workFolder_.empty()) logLine(foundation::LogLevel::Error, error);
 }
 
 SVG2PDF::~SVG2PDF() { removeWorkFolder(); }
@@ -155,7 +155,7 @@ void SVG2PDF::createPDF() {
   started_ = true;
   const std::shared_ptr<SVG2PDF> keepAlive = shared_from_this();
   int loaded = -1;
-  if (!UID_.empty()) {
+  if (!workFolder_.empty()) {
     try {
       loaded = loadVSDFile();
     } catch (const std::exception& e) {
@@ -193,8 +193,8 @@ int SVG2PDF::loadVSDFile() {
   setVSDPageNum(n, caller_);
   for (int i = 0; i < n; ++i) {
     const librevenge::RVNGString& page = pages[static_cast<unsigned>(i)];
-    if (!diagramkit::writePageFile(pageFilePath(UID_, i), std::string_view(page.cstr(), page.size()))) {
-      logLine(foundation::LogLevel::Error, "cannot write " + pageFilePath(UID_, i).string());
+    if (!diagramkit::writePageFile(pageFilePath(workFolder_, i), std::string_view(page.cstr(), page.size()))) {
+      logLine(foundation::LogLevel::Error, "cannot write " + pageFilePath(workFolder_, i).string());
     }
   }
   pageCount_ = n;
@@ -202,7 +202,7 @@ int SVG2PDF::loadVSDFile() {
 }
 
 void SVG2PDF::loadFinished() {
-  logLine(foundation::LogLevel::Debug, "loadFinished : " + srcFile_.string());
+  logLine(foundation::LogLevel::Debug, "ending the conversion of " + srcFile_.string() + " without pages");
   endConversion();
 }
 
@@ -220,7 +220,7 @@ void SVG2PDF::loadSVGData() {
   pendingSVG_.clear();
   pendingError_.clear();
   pendingReady_ = false;
-  if (auto page = diagramkit::readPageFile(pageFilePath(UID_, pageIndex_), &pendingError_)) {
+  if (auto page = diagramkit::readPageFile(pageFilePath(workFolder_, pageIndex_), &pendingError_)) {
     if (page->width && page->height) {
       paperWidth_ = *page->width;
       paperHeight_ = *page->height;
@@ -237,7 +237,7 @@ void SVG2PDF::printPage() {
       pageFailed(pendingError_);
       return;
     }
-    const fs::path scratch = UID_ / "temp.pdf";
+    const fs::path scratch = workFolder_ / "temp.pdf";
     std::string error;
     if (!diagramkit::renderPageSVG(pendingSVG_, paperWidth_, paperHeight_, scratch, &error) ||
         !MakePDF::addToPdf(*ctx_, scratch, &error)) {
@@ -274,9 +274,9 @@ void SVG2PDF::endConversion() {
 
 void SVG2PDF::removeWorkFolder() {
   // Once only: after removal, mkdtemp may hand the same name to another conversion.
-  if (UID_.empty() || workFolderRemoved_) return;
+  if (workFolder_.empty() || workFolderRemoved_) return;
   workFolderRemoved_ = true;
   std::error_code ec;
-  fs::remove_all(UID_, ec);
-  if (ec) logLine(foundation::LogLevel::Warning, "cannot remove " + UID_.string() + ": " + ec.message());
+  fs::remove_all(workFolder_, ec);
+  if (ec) logLine(foundation::LogLevel::Warning, "cannot remove " + workFolder_.string() + ": " + ec.message());
 }

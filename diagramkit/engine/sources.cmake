@@ -1,11 +1,14 @@
-# Visio to PDF: libvisio pages as SVG, rendered by librsvg onto cairo PDF pages, assembled by qpdf.
+# Visio to PDF: libvisio pages as SVG, rendered by librsvg onto cairo PDF pages, assembled by
+# qpdf. An object library, linked into DiagramKit and into the tests, which reach the internals.
 pkg_check_modules(DK_ENGINE REQUIRED IMPORTED_TARGET
   libvisio-0.1 librevenge-0.0 librevenge-stream-0.0 librsvg-2.0 cairo cairo-pdf libqpdf libxml-2.0)
-list(APPEND DIAGRAMKIT_SOURCES
+add_library(diagramkit_engine OBJECT
   ${CMAKE_CURRENT_LIST_DIR}/MakePDF.cpp
   ${CMAKE_CURRENT_LIST_DIR}/PageFile.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/SVG2PDF.cpp)
-list(APPEND DIAGRAMKIT_PRIVATE_LIBS PkgConfig::DK_ENGINE)
+  ${CMAKE_CURRENT_LIST_DIR}/SVG2PDF.cpp
+)
+target_include_directories(diagramkit_engine PUBLIC ${DIAGRAMKIT_PUBLIC_INCLUDE} ${DIAGRAMKIT_INTERNAL_INCLUDE})
+target_link_libraries(diagramkit_engine PUBLIC Lectern::foundation Threads::Threads PRIVATE PkgConfig::DK_ENGINE)
 if(CMAKE_CXX_COMPILER_ID MATCHES "Clang")
   # qpdf's JSON.hh keeps a vector of an incomplete type, which clang refuses as C++20.
   set_source_files_properties(${CMAKE_CURRENT_LIST_DIR}/MakePDF.cpp PROPERTIES COMPILE_OPTIONS -std=c++17)

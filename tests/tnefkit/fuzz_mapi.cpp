@@ -3,6 +3,8 @@
 #include <memory>
 
 #include "platform/foundation/log.h"
+#include "tnefkit/QFMAPIAttrObject.h"
+#include "tnefkit/QFModifyFlag.h"
 #include "tnefkit/TnefKit.h"
 #include "tnefkit/fuzz_split.h"
 

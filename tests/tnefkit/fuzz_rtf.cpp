@@ -2,6 +2,8 @@
 #include <cstdint>
 
 #include "platform/foundation/log.h"
+#include "tnefkit/QFMAPIAttrObject.h"
+#include "tnefkit/QFRTFParser.h"
 #include "tnefkit/TnefKit.h"
 #include "tnefkit/fuzz_split.h"
 

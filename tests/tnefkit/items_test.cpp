@@ -8,6 +8,9 @@
 #include "platform/foundation/log.h"
 #include "support/temp_dir.h"
 #include "support/tnef_writer.h"
+#include "tnefkit/QFAttrObject.h"
+#include "tnefkit/QFModifyFlag.h"
+#include "tnefkit/QFStringEncoding.h"
 #include "tnefkit/TnefKit.h"
 
 using namespace testsupport;

@@ -2,6 +2,8 @@
 
 #include "platform/foundation/log.h"
 #include "support/tnef_writer.h"
+#include "tnefkit/QFMAPIAttrObject.h"
+#include "tnefkit/QFModifyFlag.h"
 #include "tnefkit/TnefKit.h"
 
 using namespace testsupport;

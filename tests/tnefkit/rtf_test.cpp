@@ -2,6 +2,7 @@
 
 #include "platform/foundation/log.h"
 #include "support/tnef_writer.h"
+#include "tnefkit/QFRTFParser.h"
 #include "tnefkit/TnefKit.h"
 
 using namespace testsupport;

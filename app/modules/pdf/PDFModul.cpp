@@ -12,6 +12,7 @@
 #include "platform/foundation/dispatcher.h"
 #include "platform/foundation/log.h"
 #include "platform/pdfkit/PDFView.h"
+#include "core/XVErrorTexts.h"
 #include "core/XVNotifications.h"
 #include "core/XVPreviewInfo.h"
 
@@ -89,12 +90,12 @@ void PDFModul::doStartImport() {
   if (!out.isEmpty()) {
     QString error;
     if (!copyFileAtomically(source, out, &error)) {
-      sendEnd(false, error.isEmpty() ? QStringLiteral("An unknown error") : error);
+      sendEnd(false, error.isEmpty() ? XVErrorText::conversionFailed() : error);
       return;
     }
   }
   // The module shows the source; the cached copy takes the rotations when the tab closes.
-  finishImport(source, QStringLiteral("An unknown error"));
+  finishImport(source, XVErrorText::conversionFailed());
 }
 
 bool PDFModul::importWithResultPath(const QString& path) {
@@ -122,7 +123,7 @@ QWidget* PDFModul::documentView() {
   if (!document_ || !controller_) return nullptr;
   QWidget* view = controller_->view();
   if (!view) return nullptr;
-  controller_->ChangeDidView(isShow_);
+  controller_->ChangeDidView(sideListHidden_);
   if (viewFrame().isValid()) view->setGeometry(viewFrame().toRect());
   return view;
 }
@@ -178,9 +179,9 @@ qint64 PDFModul::curPageIndex() {
 
 // ---- side list and display modes ----------------------------------------------------------
 
-void PDFModul::setShowThumbnailList(bool hide) {
-  isShow_ = hide;
-  if (controller_) controller_->ChangeDidView(hide);
+void PDFModul::setShowThumbnailList(bool hideSideList) {
+  sideListHidden_ = hideSideList;
+  if (controller_) controller_->ChangeDidView(hideSideList);
 }
 
 int PDFModul::displayModeFor(bool one, bool continuous) {
@@ -226,11 +227,11 @@ void PDFModul::setScale(double scale) {
   }
 }
 
-void PDFModul::setAutoResize(bool) {
+void PDFModul::setAutoResize(bool fitWidth) {
   auto* v = pageView();
   if (!v) return;
-  v->setAutoScales(true);
-  if (previewInfo_) previewInfo_->setWidthStretch(true);
+  v->setAutoScales(fitWidth);
+  if (previewInfo_) previewInfo_->setWidthStretch(fitWidth);
 }
 
 // ---- rotation and write-back --------------------------------------------------------------
@@ -269,7 +270,7 @@ void PDFModul::rotateAllPage(qint64 degrees) {
 }
 
 bool PDFModul::needSaveDocument() {
-  logLine(QStringLiteral("Save.....%1").arg(outPath()));
+  logLine(QStringLiteral("writing the changed document back to %1").arg(outPath()));
   if (!document_ || outPath().isEmpty()) return false;
   // The pages come from the cached copy itself: the source may have changed or gone since.
   const QString base = QFileInfo::exists(outPath()) ? outPath() : document_->contentPath();
@@ -310,7 +311,7 @@ void PDFModul::searchContent(const QString& text) {
     document_->beginFindString(text, pdfkit::CaseInsensitiveSearch);
     return;
   }
-  setShowThumbnailList(isShow_);
+  setShowThumbnailList(sideListHidden_);
   setHideSearchView(true);
   if (auto* v = pageView()) v->setHighlightedSelections({});
   searchString_ = QString();

@@ -49,8 +49,8 @@ class PDFModul : public DocumentModul, public pdfkit::PDFDocumentDelegate {
   qint64 curPageIndex();
 
   // Side list and display modes
-  void setShowThumbnailList(bool hide) override;
-  bool isShow() const override { return isShow_; }
+  void setShowThumbnailList(bool hideSideList) override;
+  bool isShow() const override { return sideListHidden_; }
   void setshowPageContinue(bool on) override;
   void setshowOneOrTwoPageIsOne(bool one) override;
   bool pageContinue() const override { return pageContinue_; }
@@ -62,7 +62,7 @@ class PDFModul : public DocumentModul, public pdfkit::PDFDocumentDelegate {
   void setZoomIn() override;
   void setZoomOut() override;
   void setScale(double scale) override;
-  void setAutoResize(bool on) override;
+  void setAutoResize(bool fitWidth) override;
 
   // Rotation and write-back
   void rotatePage(pdfkit::PDFPage* page, qint64 plusAngle);
@@ -82,6 +82,7 @@ class PDFModul : public DocumentModul, public pdfkit::PDFDocumentDelegate {
   void searchContent(const QString& text) override;
   void searchEndState() override;
   QString getSearchString() const override { return SearchContent_; }
+  // The text of the search whose matches are shown; null once the search was cleared.
   QString searchString() const { return searchString_; }
   QList<pdfkit::PDFSelection> searchResultArray() const { return searchResultArray_; }
   void setHideSearchView(bool hide);
@@ -110,11 +111,11 @@ class PDFModul : public DocumentModul, public pdfkit::PDFDocumentDelegate {
   std::shared_ptr<XVPreviewInfo> previewInfo_;
   foundation::ObserverToken endFindToken_;
   bool needSave_ = false;
-  bool isShow_ = true;
+  bool sideListHidden_ = true;  // isShow()
   bool oneOrTwoPageIsOne_ = true;
   bool pageContinue_ = true;
-  QString SearchContent_;
-  QString searchString_;
+  QString SearchContent_;  // getSearchString(): the text last handed to searchContent()
+  QString searchString_;   // searchString(): the text last searched for
   QList<pdfkit::PDFSelection> searchResultArray_;
 };
 

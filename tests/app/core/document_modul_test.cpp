@@ -6,6 +6,9 @@
 #include <thread>
 #include <vector>
 
+#include "core/XVGuarded.h"
+#include "platform/foundation/log.h"
+
 namespace {
 
 class FakeModule : public DocumentModul {
@@ -81,6 +84,24 @@ TEST_F(Factory, PicksTheFirstListThatHoldsTheExtension) {
   }
 }
 
+TEST_F(Factory, KnowsTheKindOfModuleBeforeMakingIt) {
+  using MK = ImportInterface::ModuleKind;
+  for (const char* path : {"/d/winmail.dat", "/d/WINMAIL.DAT"})
+    EXPECT_EQ(DocumentModul::moduleKindForPath(path), MK::Message) << path;
+  for (const char* path : {"/d/a.pdf", "/d/a.vsdx", "/d/a.dxf", "/d/a.txt", "/d/dat", "/d.dat/noext"})
+    EXPECT_EQ(DocumentModul::moduleKindForPath(path), MK::PageDocument) << path;
+
+  // Every PDF-based module is a page document that answers every page operation.
+  FakeModule m(DocumentModul::Kind::PDF);
+  ImportInterface& module = m;
+  EXPECT_EQ(module.moduleKind(), MK::PageDocument);
+  EXPECT_EQ(module.pageDocument(), &m);
+  for (auto c : {ImportInterface::PageNavigation, ImportInterface::Zoom, ImportInterface::Rotation,
+                 ImportInterface::PageLayouts, ImportInterface::ThumbnailList, ImportInterface::Search,
+                 ImportInterface::Print, ImportInterface::Bookmarks})
+    EXPECT_TRUE(module.capabilities().testFlag(c)) << c;
+}
+
 TEST_F(Factory, UnregisteredSlotGivesNoModule) {
   DocumentModul::registerModuleClass(DocumentModul::Kind::PDF, nullptr);
   EXPECT_EQ(DocumentModul::documentModulFilePath("/d/a.pdf"), nullptr);
@@ -134,6 +155,23 @@ TEST(ImportInterface, UnopenableResultEndsWithNo) {
   m.opens = true;
   m.startImport();
   EXPECT_TRUE(m.importEnded());
+}
+
+TEST(XVGuarded, AThrowBecomesOneErrorLineAndTheFallback) {
+  foundation::ScopedLogCapture log;
+  EXPECT_EQ(XVGuardedCall("load", "opening /c/k", [] { return 7; }, 0), 7);
+  EXPECT_TRUE(XVGuardedRun("load", "loading /d/a.pdf", [] {}));
+  EXPECT_TRUE(log.records().empty());
+
+  EXPECT_EQ(XVGuardedCall("load", "opening /c/k", []() -> int { throw std::runtime_error("bad xref"); }, -1), -1);
+  EXPECT_FALSE(XVGuardedRun("module", "the import of /d/a.pdf", [] { throw 42; }));
+  const auto records = log.records();
+  ASSERT_EQ(records.size(), 2u);
+  EXPECT_EQ(records[0].level, foundation::LogLevel::Error);
+  EXPECT_EQ(records[0].category, "load");
+  EXPECT_EQ(records[0].message, "opening /c/k failed: bad xref");
+  EXPECT_EQ(records[1].category, "module");
+  EXPECT_EQ(records[1].message, "the import of /d/a.pdf failed");
 }
 
 TEST(Format, FixedRecords) {

@@ -56,7 +56,9 @@ class FakeDocumentModul : public DocumentModul {
   void goLastPage() override { calls.push_back("goLastPage"); }
   void goPageAtIndex(qint64 index) override { calls.push_back("goPageAtIndex:" + std::to_string(index)); }
   qint64 currentNumberPage() override { return page; }
-  void setShowThumbnailList(bool hide) override { calls.push_back(std::string("setShowThumbnailList:") + (hide ? "1" : "0")); }
+  void setShowThumbnailList(bool hideSideList) override {
+    calls.push_back(std::string("setShowThumbnailList:") + (hideSideList ? "1" : "0"));
+  }
   bool isShow() const override { return show; }
   void setshowPageContinue(bool on) override {
     calls.push_back(std::string("setshowPageContinue:") + (on ? "1" : "0"));
@@ -90,6 +92,12 @@ class FakeDocumentModul : public DocumentModul {
   void searchContent(const QString& text) override { calls.push_back("searchContent:" + text.toStdString()); }
   void searchEndState() override { calls.push_back("searchEndState"); }
   QString getSearchString() const override { return searchString; }
+  Capabilities capabilities() const override { return caps; }
+  Capabilities caps = DocumentModul::capabilities();
+  QList<Format> SupportSaveFormats() const override { return saveFormats; }
+  QList<Format> SupportExtractFormats() const override { return extractFormats; }
+  QList<Format> saveFormats = {Format::formatNamed("PDF"), Format::formatNamed("PNG")};
+  QList<Format> extractFormats = {Format::formatNamed("PNG")};
 
  protected:
   void doStartImport() override {}
@@ -100,9 +108,10 @@ class FakeDocumentModul : public DocumentModul {
   std::unique_ptr<QWidget> view_;
 };
 
-// The mail container's module: an ImportInterface only.
+// The mail container's module: an ImportInterface only, which says it shows a message.
 class FakeMailModul : public ImportInterface {
  public:
+  ModuleKind moduleKind() const override { return ModuleKind::Message; }
   bool importWithResultPath(const QString&) override { return true; }
   QWidget* documentView() override {
     if (!view_) view_ = std::make_unique<QWidget>();

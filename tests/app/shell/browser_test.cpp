@@ -118,7 +118,7 @@ TEST_F(Browser, LoadEndFromAWorkerThreadShowsTheDocument) {
   EXPECT_FALSE(browser->viewImport()->isVisibleTo(browser.get()));
   EXPECT_EQ(title(), "Velmar Lectern (0/12)");
   EXPECT_TRUE(browser->toolbarEnabled());
-  EXPECT_TRUE(browser->actions().nextPage->isEnabled());
+  EXPECT_TRUE(browser->commands().actions().nextPage->isEnabled());
   EXPECT_EQ(browser->xvTab()->currentSeletedItem()->documentModul(), module);
   const auto& c = module->calls;
   EXPECT_NE(std::find(c.begin(), c.end(), "searchEndState"), c.end());
@@ -238,8 +238,8 @@ TEST_F(Browser, AMailTabHasNoToolbarAndItsOwnTitle) {
   EXPECT_TRUE(showsModuleView(mail.get()));
   EXPECT_EQ(title(), "Velmar Lectern");
   EXPECT_FALSE(browser->toolbarEnabled());
-  for (QAction* a : {browser->actions().nextPage, browser->actions().zoomIn, browser->actions().print,
-                     browser->actions().rotateLeft})
+  for (QAction* a : {browser->commands().actions().nextPage, browser->commands().actions().zoomIn, browser->commands().actions().print,
+                     browser->commands().actions().rotateLeft})
     EXPECT_FALSE(a->isEnabled());
   EXPECT_FALSE(browser->searchField()->isEnabled());
   EXPECT_TRUE(alerts().isEmpty());
@@ -253,6 +253,43 @@ TEST_F(Browser, AMailTabHasNoToolbarAndItsOwnTitle) {
   EXPECT_EQ(title(), "Velmar Lectern (1/4)");
   EXPECT_TRUE(browser->toolbarEnabled());
   EXPECT_TRUE(std::find(pdf->calls.begin(), pdf->calls.end(), "goNextPage") == pdf->calls.end());
+}
+
+TEST_F(Browser, TheModuleSaysWhetherATabHoldsAMessage) {
+  // The module's kind decides, whatever the file is called.
+  browser->openFiles({"/d/WINMAIL.DAT"});
+  EXPECT_EQ(title(), "Velmar Lectern");  // before its module exists: the factory's kind
+  auto mail = std::make_shared<FakeMailModul>();
+  finish("/d/WINMAIL.DAT", mail);
+  EXPECT_TRUE(showsModuleView(mail.get()));
+  EXPECT_EQ(title(), "Velmar Lectern");
+  EXPECT_FALSE(browser->toolbarEnabled());
+  EXPECT_TRUE(alerts().isEmpty());
+
+  browser->openFiles({"/d/scan.dat"});
+  auto pages = std::make_shared<FakeDocumentModul>(true, 5);
+  pages->label = "2";
+  finish("/d/scan.dat", pages);
+  EXPECT_TRUE(showsModuleView(pages.get()));
+  EXPECT_EQ(title(), "Velmar Lectern (2/5)");
+  EXPECT_TRUE(browser->toolbarEnabled());
+  pages->calls.clear();
+  browser->clickNextPage();
+  EXPECT_EQ(pages->calls, std::vector<std::string>{"goNextPage"});
+}
+
+TEST_F(Browser, AMessageModuleReportsItsOwnFailureOnce) {
+  browser->openFiles({"/d/broken.dat"});
+  // The module cannot read the container: it says so while its tab loads, then ends.
+  std::thread([] { foundation::NotificationCenter::defaultCenter().post(Open_Filed_Error_Info); }).join();
+  foundation::Dispatcher::drainMain();
+  EXPECT_EQ(alertTexts(), QStringList{"broken.dat  file is corrupted and cannot be opened."});
+  auto mail = std::make_shared<FakeMailModul>();
+  finish("/d/broken.dat", mail);
+  EXPECT_EQ(alerts().size(), 1);
+  EXPECT_TRUE(showsModuleView(mail.get()));
+  EXPECT_EQ(title(), "Velmar Lectern");
+  EXPECT_FALSE(browser->toolbarEnabled());
 }
 
 TEST_F(Browser, ClosingTabs) {
@@ -305,25 +342,25 @@ TEST_F(Browser, ViewingCommandsReachTheCurrentModule) {
     std::function<void()> command;
     std::vector<std::string> calls;
   } cases[] = {
-      {[&] { browser->actions().firstPage->trigger(); }, {"goFirstPage"}},
-      {[&] { browser->actions().previousPage->trigger(); }, {"goPreviousPage"}},
-      {[&] { browser->actions().nextPage->trigger(); }, {"goNextPage"}},
-      {[&] { browser->actions().lastPage->trigger(); }, {"goLastPage"}},
-      {[&] { browser->actions().zoomIn->trigger(); }, {"setZoomIn"}},
-      {[&] { browser->actions().zoomOut->trigger(); }, {"setZoomOut"}},
-      {[&] { browser->actions().zoomOriginal->trigger(); }, {"setScale:1.000000"}},
-      {[&] { browser->actions().zoomStretch->trigger(); }, {"setAutoResize:1"}},
-      {[&] { browser->actions().rotateLeft->trigger(); }, {"setNeedSave:1", "rotateCurPageleft"}},
-      {[&] { browser->actions().rotateRight->trigger(); }, {"rotateCurPage:90", "setNeedSave:1"}},
-      {[&] { browser->actions().rotateAllLeft->trigger(); }, {"rotateAllPageleft", "setNeedSave:1"}},
-      {[&] { browser->actions().rotateAllRight->trigger(); }, {"rotateAllPage:90", "setNeedSave:1"}},
-      {[&] { browser->actions().print->trigger(); }, {"print"}},
+      {[&] { browser->commands().actions().firstPage->trigger(); }, {"goFirstPage"}},
+      {[&] { browser->commands().actions().previousPage->trigger(); }, {"goPreviousPage"}},
+      {[&] { browser->commands().actions().nextPage->trigger(); }, {"goNextPage"}},
+      {[&] { browser->commands().actions().lastPage->trigger(); }, {"goLastPage"}},
+      {[&] { browser->commands().actions().zoomIn->trigger(); }, {"setZoomIn"}},
+      {[&] { browser->commands().actions().zoomOut->trigger(); }, {"setZoomOut"}},
+      {[&] { browser->commands().actions().zoomOriginal->trigger(); }, {"setScale:1.000000"}},
+      {[&] { browser->commands().actions().zoomStretch->trigger(); }, {"setAutoResize:1"}},
+      {[&] { browser->commands().actions().rotateLeft->trigger(); }, {"setNeedSave:1", "rotateCurPageleft"}},
+      {[&] { browser->commands().actions().rotateRight->trigger(); }, {"rotateCurPage:90", "setNeedSave:1"}},
+      {[&] { browser->commands().actions().rotateAllLeft->trigger(); }, {"rotateAllPageleft", "setNeedSave:1"}},
+      {[&] { browser->commands().actions().rotateAllRight->trigger(); }, {"rotateAllPage:90", "setNeedSave:1"}},
+      {[&] { browser->commands().actions().print->trigger(); }, {"print"}},
       // Two-state buttons: the module gets the state after the click.
-      {[&] { browser->actions().showThumbnails->trigger(); }, {"setShowThumbnailList:0"}},
+      {[&] { browser->commands().actions().showThumbnails->trigger(); }, {"setShowThumbnailList:0"}},
       {[&] { QTest::mouseClick(browser->tbtView(), Qt::LeftButton); }, {"setShowThumbnailList:1"}},
-      {[&] { browser->actions().oneOrTwoPage->trigger(); }, {"setshowOneOrTwoPageIsOne:0"}},
-      {[&] { browser->actions().pageContinue->trigger(); }, {"setshowPageContinue:0"}},
-      {[&] { browser->actions().pageContinue->trigger(); }, {"setshowPageContinue:1"}},
+      {[&] { browser->commands().actions().oneOrTwoPage->trigger(); }, {"setshowOneOrTwoPageIsOne:0"}},
+      {[&] { browser->commands().actions().pageContinue->trigger(); }, {"setshowPageContinue:0"}},
+      {[&] { browser->commands().actions().pageContinue->trigger(); }, {"setshowPageContinue:1"}},
       // Search: an empty string hides the results and is still searched for.
       {[&] {
          browser->searchField()->setText("needle");
@@ -361,15 +398,82 @@ TEST_F(Browser, ViewingCommandsReachTheCurrentModule) {
 TEST_F(Browser, CommandsCarriedOutElsewhereStayDisabledUntilWired) {
   browser->openFiles({"/d/a.pdf"});
   finish("/d/a.pdf", std::make_shared<FakeDocumentModul>());
-  EXPECT_FALSE(browser->actions().saveAs->isEnabled());
+  EXPECT_FALSE(browser->commands().actions().saveAs->isEnabled());
   int saved = 0;
   browser->setExternalCommand(XVBrowserControl::ExternalCommand::SaveAs, [&](XVBrowserControl*) { ++saved; });
-  EXPECT_TRUE(browser->actions().saveAs->isEnabled());
-  browser->actions().saveAs->trigger();
+  EXPECT_TRUE(browser->commands().actions().saveAs->isEnabled());
+  browser->commands().actions().saveAs->trigger();
   EXPECT_EQ(saved, 1);
   browser->openFiles({"/d/winmail.dat"});
   finish("/d/winmail.dat", std::make_shared<FakeMailModul>());
-  EXPECT_FALSE(browser->actions().saveAs->isEnabled());
+  EXPECT_FALSE(browser->commands().actions().saveAs->isEnabled());
+}
+
+TEST_F(Browser, CommandsFollowTheModulesCapabilities) {
+  int external = 0;
+  browser->setExternalCommand(XVBrowserControl::ExternalCommand::SaveAs, [&](XVBrowserControl*) { ++external; });
+  browser->setExternalCommand(XVBrowserControl::ExternalCommand::ExtractImages, [&](XVBrowserControl*) { ++external; });
+  browser->openFiles({"/d/a.pdf"});
+  auto m = std::make_shared<FakeDocumentModul>();
+  m->caps = ImportInterface::PageNavigation | ImportInterface::Zoom;
+  m->extractFormats.clear();
+  finish("/d/a.pdf", m);
+
+  const auto& A = browser->commands().actions();
+  for (QAction* a : {A.firstPage, A.nextPage, A.zoomIn, A.zoomOriginal, A.saveAs, A.editBookmarks})
+    EXPECT_TRUE(a->isEnabled()) << a->text().toStdString();
+  for (QAction* a : {A.rotateLeft, A.rotateAllRight, A.print, A.find, A.showThumbnails, A.oneOrTwoPage, A.pageContinue,
+                     A.addBookmark, A.extractImages})
+    EXPECT_FALSE(a->isEnabled()) << a->text().toStdString();
+  EXPECT_FALSE(browser->searchField()->isEnabled());
+  EXPECT_FALSE(browser->tbtView()->isEnabled());
+  EXPECT_TRUE(browser->commands().tbtGZoomOriginal()->isEnabled());
+
+  // Forced to run, what the module cannot do still does not reach it.
+  m->calls.clear();
+  for (QAction* a : {A.rotateLeft, A.print, A.pageContinue, A.addBookmark, A.extractImages}) {
+    a->setEnabled(true);
+    a->trigger();
+  }
+  browser->searchField()->setText("needle");
+  browser->searchEndAction();
+  EXPECT_TRUE(m->calls.empty());
+  EXPECT_EQ(external, 0);
+  EXPECT_FALSE(browser->windowAddBookmark()->isVisible());
+  A.saveAs->trigger();
+  EXPECT_EQ(external, 1);
+}
+
+TEST(XVBrowserCommands, EnabledRules) {
+  using C = XVBrowserCommands::Command;
+  XVBrowserCommands::State all;
+  all.toolbar = all.menu = true;
+  all.capabilities = FakeDocumentModul().caps;  // every page operation
+  all.saveFormats = all.extractFormats = all.saveAsWired = all.extractImagesWired = true;
+  for (int i = 0; i < XVBrowserCommands::kCommandCount; ++i)
+    EXPECT_TRUE(XVBrowserCommands::isEnabled(static_cast<C>(i), all)) << i;
+
+  auto with = [&](auto change) {
+    XVBrowserCommands::State s = all;
+    change(s);
+    return s;
+  };
+  struct Case {
+    XVBrowserCommands::State state;
+    std::vector<C> on, off;
+  } cases[] = {
+      // An open panel is up: the toolbar is off, the document menus stay as they were.
+      {with([](auto& s) { s.toolbar = false; }), {C::AddBookmark, C::SaveAs, C::EditBookmarks}, {C::NextPage, C::Find, C::Print}},
+      {with([](auto& s) { s.menu = false; }), {C::NextPage, C::Print, C::EditBookmarks}, {C::AddBookmark, C::SaveAs, C::ExtractImages}},
+      {with([](auto& s) { s.saveAsWired = false; s.extractFormats = false; }), {C::AddBookmark}, {C::SaveAs, C::ExtractImages}},
+      {with([](auto& s) { s.capabilities = ImportInterface::Search; }), {C::Find, C::SaveAs}, {C::ZoomIn, C::RotateLeft, C::AddBookmark}},
+      // No document at all: only the bookmark manager.
+      {XVBrowserCommands::State(), {C::EditBookmarks}, {C::FirstPage, C::ShowThumbnails, C::AddBookmark, C::SaveAs}},
+  };
+  for (const auto& c : cases) {
+    for (C on : c.on) EXPECT_TRUE(XVBrowserCommands::isEnabled(on, c.state)) << static_cast<int>(on);
+    for (C off : c.off) EXPECT_FALSE(XVBrowserCommands::isEnabled(off, c.state)) << static_cast<int>(off);
+  }
 }
 
 TEST_F(Browser, WithoutALoaderEachFileFailsOnItsOwn) {
@@ -442,7 +546,7 @@ TEST_F(Browser, AddBookmarkNamesTheCurrentPageAndNeedsAName) {
   finish(path, m);
   QDialog* sheet = browser->windowAddBookmark();
 
-  browser->actions().addBookmark->trigger();
+  browser->commands().actions().addBookmark->trigger();
   ASSERT_TRUE(sheet->isVisible());
   EXPECT_EQ(browser->txtBookmarkName()->text(), "Report.final_5");
 
@@ -467,14 +571,14 @@ TEST_F(Browser, AddBookmarkNamesTheCurrentPageAndNeedsAName) {
   EXPECT_EQ(mark->filePath(), path);
 
   // Cancel adds nothing.
-  browser->actions().addBookmark->trigger();
+  browser->commands().actions().addBookmark->trigger();
   ASSERT_TRUE(sheet->isVisible());
   browser->clickAddBookmarkWindowCancel();
   EXPECT_FALSE(sheet->isVisible());
 
   // Another tab became current while the sheet was up (a file from a later launch): the name
   // was for the other document, so nothing is added.
-  browser->actions().addBookmark->trigger();
+  browser->commands().actions().addBookmark->trigger();
   browser->openFiles({"/d/other.pdf"});
   finish("/d/other.pdf", std::make_shared<FakeDocumentModul>());
   browser->txtBookmarkName()->setText("Stale");
@@ -496,7 +600,7 @@ TEST_F(Browser, DocumentCommandsFollowTheCurrentTabAndCheckItThemselves) {
   int exported = 0;
   browser->setExternalCommand(XVBrowserControl::ExternalCommand::SaveAs, [&](XVBrowserControl*) { ++exported; });
   browser->setExternalCommand(XVBrowserControl::ExternalCommand::ExtractImages, [&](XVBrowserControl*) { ++exported; });
-  const auto& A = browser->actions();
+  const auto& A = browser->commands().actions();
   // Whether the three commands are offered; when not, each one forced to run does nothing.
   auto offered = [&](const char* step) -> bool {
     const bool add = A.addBookmark->isEnabled();
@@ -558,7 +662,7 @@ TEST_F(Browser, BookmarkManagerGoesOnlyToBookmarksOfTheCurrentTab) {
   EXPECT_FALSE(browser->XVBookmarkControlDelegate_isOpen("/d/a.pdf"));
 
   // Made on first use, kept, with the browser as delegate and the current document selected.
-  browser->actions().editBookmarks->trigger();
+  browser->commands().actions().editBookmarks->trigger();
   XVBookmarkControl* control = browser->bookmarkControl();
   ASSERT_TRUE(control);
   EXPECT_EQ(control->delegate(), browser.get());
@@ -604,22 +708,22 @@ TEST_F(Browser, LayoutButtonsShowTheCurrentDocumentsLayout) {
   browser->openFiles({"/d/a.pdf"});
   auto a = std::make_shared<FakeDocumentModul>();
   finish("/d/a.pdf", a);
-  browser->actions().oneOrTwoPage->trigger();  // a: two pages
-  browser->actions().pageContinue->trigger();  // a: not continuous
+  browser->commands().actions().oneOrTwoPage->trigger();  // a: two pages
+  browser->commands().actions().pageContinue->trigger();  // a: not continuous
   browser->openFiles({"/d/b.pdf"});
   auto b = std::make_shared<FakeDocumentModul>();
   finish("/d/b.pdf", b);
-  EXPECT_TRUE(browser->tbtPage()->On());
-  EXPECT_TRUE(browser->tbtContinue()->On());
+  EXPECT_TRUE(browser->commands().tbtPage()->On());
+  EXPECT_TRUE(browser->commands().tbtContinue()->On());
 
   // A click always changes the current document's layout.
   b->calls.clear();
-  browser->actions().pageContinue->trigger();
+  browser->commands().actions().pageContinue->trigger();
   EXPECT_EQ(b->calls, std::vector<std::string>{"setshowPageContinue:0"});
   browser->xvTab()->setSelectByItemFilePath("/d/a.pdf");
-  EXPECT_FALSE(browser->tbtPage()->On());
-  EXPECT_FALSE(browser->tbtContinue()->On());
+  EXPECT_FALSE(browser->commands().tbtPage()->On());
+  EXPECT_FALSE(browser->commands().tbtContinue()->On());
   a->calls.clear();
-  browser->actions().oneOrTwoPage->trigger();
+  browser->commands().actions().oneOrTwoPage->trigger();
   EXPECT_EQ(a->calls, std::vector<std::string>{"setshowOneOrTwoPageIsOne:1"});
 }

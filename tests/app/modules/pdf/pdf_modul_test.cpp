@@ -169,6 +169,9 @@ TEST_F(PDFModulTest, ZoomStepsAndViewSettings) {
   m->setAutoResize(true);
   EXPECT_TRUE(v->autoScales());
   EXPECT_TRUE(info->widthStretch());
+  m->setAutoResize(false);
+  EXPECT_FALSE(v->autoScales());
+  EXPECT_FALSE(info->widthStretch());
   m->setScale(500);
   EXPECT_DOUBLE_EQ(info->zoomValue(), pdfkit::PDFView::kMaxScale);
 }

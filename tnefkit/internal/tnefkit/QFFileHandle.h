@@ -1,29 +1,20 @@
 #pragma once
-// Little-endian readers over byte buffers and over a read-only file.
+// Bounded little-endian readers over byte buffers, and a buffered read handle on a file.
 
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
 #include <memory>
-#include <span>
-#include <vector>
 
-#include "tnefkit/export.h"
-
-using QFData = std::vector<std::uint8_t>;
-using QFBytes = std::span<const std::uint8_t>;
-
-// The little-endian value at `pointer`; the caller guarantees the bytes exist.
-TNEFKIT_EXPORT std::uint32_t uint32Value(const void* pointer);
-TNEFKIT_EXPORT std::uint16_t uint16Value(const void* pointer);
+#include "tnefkit/QFReadType.h"
 
 // The little-endian value at the start of `data`; 0 when `data` is shorter than the value.
-TNEFKIT_EXPORT std::uint32_t readUint32(QFBytes data);
-TNEFKIT_EXPORT std::uint16_t readUint16(QFBytes data);
-TNEFKIT_EXPORT std::uint8_t readUint8(QFBytes data);
+std::uint32_t readUint32(QFBytes data);
+std::uint16_t readUint16(QFBytes data);
+std::uint8_t readUint8(QFBytes data);
 
 // A buffered read handle on one file. Reads never return more than the file holds.
-class TNEFKIT_EXPORT QFFileHandle {
+class QFFileHandle {
  public:
   // Null when the file cannot be opened for reading (or is not a regular file).
   static std::unique_ptr<QFFileHandle> fileHandleForReadingAtPath(const std::filesystem::path& path);

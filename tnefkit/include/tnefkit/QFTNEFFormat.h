@@ -14,9 +14,11 @@
 
 #include "tnefkit/QFAttachment.h"
 #include "tnefkit/QFMessageBody.h"
-#include "tnefkit/QFModifyFlag.h"
 #include "tnefkit/QFReadType.h"
 #include "tnefkit/export.h"
+
+class QFFileHandle;
+class QFModifyFlag;
 
 TNEFKIT_EXPORT extern const std::int64_t QFBytesPerGUID;
 TNEFKIT_EXPORT extern const std::int64_t QFNumberOfBytesForData4;
@@ -30,13 +32,13 @@ TNEFKIT_EXPORT extern const std::int64_t QFParserResultCodeSuccess;
 // times, then exactly one (QFParserFlagComplete, QFParserResultCodeSuccess or Failed).
 using QFParserBlock = std::function<void(std::uint64_t flag, std::int64_t code)>;
 
-class TNEFKIT_EXPORT QFTNEFFormat : public std::enable_shared_from_this<QFTNEFFormat> {
+class QFTNEFFormat : public std::enable_shared_from_this<QFTNEFFormat> {
   struct Key {};
 
  public:
   // A parser for the file at `fileURL`; null (with a log line) for an empty path. The file
   // is not opened here.
-  static std::shared_ptr<QFTNEFFormat> initWithURL(const std::filesystem::path& fileURL);
+  TNEFKIT_EXPORT static std::shared_ptr<QFTNEFFormat> initWithURL(const std::filesystem::path& fileURL);
   QFTNEFFormat(Key, std::filesystem::path fileURL);
 
   static std::vector<std::string> supportFormats() { return {"dat"}; }
@@ -45,17 +47,18 @@ class TNEFKIT_EXPORT QFTNEFFormat : public std::enable_shared_from_this<QFTNEFFo
   // Opens the file and checks its signature here; then parses on a background thread and
   // calls `block` on the main queue. False (and `block` is never called) when the file
   // cannot be opened, is not TNEF, or a parse of this object is still running.
-  bool startParserWithBlock(QFParserBlock block);
+  TNEFKIT_EXPORT bool startParserWithBlock(QFParserBlock block);
 
   // The results of the last parse, in stream order. Empty from the start of a parse until
   // its results are published, on the main queue, just before the completion callback.
-  std::vector<std::shared_ptr<QFMessageBody>> messageBodys() const;
-  std::vector<std::shared_ptr<QFAttachment>> attachments() const;
+  TNEFKIT_EXPORT std::vector<std::shared_ptr<QFMessageBody>> messageBodys() const;
+  TNEFKIT_EXPORT std::vector<std::shared_ptr<QFAttachment>> attachments() const;
   const std::filesystem::path& fileURL() const { return fileURL_; }
   std::uint16_t tnefKey() const { return tnefKey_.load(); }
   bool isParsing() const { return parsing_.load(); }
 
   // Whether another record can follow: 8 or more bytes remain. 1 to 7 bytes log as garbage.
+  // Used by the parser (not exported).
   static bool hasValidateDataLeft(QFFileHandle& handle);
 
  private:

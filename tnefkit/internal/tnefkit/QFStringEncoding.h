@@ -5,9 +5,8 @@
 #include <string>
 
 #include "tnefkit/QFReadType.h"
-#include "tnefkit/export.h"
 
-class TNEFKIT_EXPORT QFStringEncoding {
+class QFStringEncoding {
  public:
   // The ICU converter name used for 8-bit text that carries no code page and is not UTF-8,
   // chosen from the default locale's language and country.

@@ -7,25 +7,23 @@
 #include <string>
 #include <string_view>
 
-#include "diagramkit/engine/export.h"
-
 struct _xmlNode;
 
 // The value of the node's first attribute called `name`; nothing for a null node or no match.
-DIAGRAMKIT_EXPORT std::optional<std::string> attrStrForName(const _xmlNode* node, std::string_view name);
+std::optional<std::string> attrStrForName(const _xmlNode* node, std::string_view name);
 
 namespace diagramkit {
 
 // The nine head lines written before a page's SVG, and the tail written after it.
-DIAGRAMKIT_EXPORT const std::string& pageFileHead();
-DIAGRAMKIT_EXPORT const std::string& pageFileTail();
+const std::string& pageFileHead();
+const std::string& pageFileTail();
 
 // Writes head, `svg` and tail to `path` (truncating). Answers false when it cannot.
-DIAGRAMKIT_EXPORT bool writePageFile(const std::filesystem::path& path, std::string_view svg);
+bool writePageFile(const std::filesystem::path& path, std::string_view svg);
 
 // An SVG length ("8.5000in", "21cm", "612", "612pt", "10mm", "3pc", "100px") in points at
 // 72 dpi, independent of the locale; nothing when it is not a positive finite length.
-DIAGRAMKIT_EXPORT std::optional<double> svgLengthToPoints(std::string_view text);
+std::optional<double> svgLengthToPoints(std::string_view text);
 
 struct PageSVG {
   std::string svg;               // the page's svg:svg element as a standalone SVG document
@@ -35,10 +33,10 @@ struct PageSVG {
 
 // Parses a page file (no network, no DTD) and takes its first svg:svg element. Nothing when
 // the file does not parse or holds no svg:svg element; `error` says why.
-DIAGRAMKIT_EXPORT std::optional<PageSVG> readPageFile(const std::filesystem::path& path, std::string* error = nullptr);
+std::optional<PageSVG> readPageFile(const std::filesystem::path& path, std::string* error = nullptr);
 
 // Renders `svg` at 72 dpi into a new one-page PDF of width x height points at `pdfPath`.
-DIAGRAMKIT_EXPORT bool renderPageSVG(const std::string& svg, double width, double height,
+bool renderPageSVG(const std::string& svg, double width, double height,
                                      const std::filesystem::path& pdfPath, std::string* error = nullptr);
 
 }  // namespace diagramkit

@@ -1,14 +1,11 @@
 #pragma once
-// TnefKit: reads TNEF mail containers into message bodies and attachments.
+// TnefKit: reads TNEF mail containers into message bodies and attachments. This header and
+// the ones it includes are the library's whole public interface.
 
 #include "tnefkit/QFAttachment.h"
-#include "tnefkit/QFAttrObject.h"
-#include "tnefkit/QFMAPIAttrObject.h"
+#include "tnefkit/QFDate.h"
 #include "tnefkit/QFMessageBody.h"
-#include "tnefkit/QFModifyFlag.h"
-#include "tnefkit/QFRTFParser.h"
 #include "tnefkit/QFReadType.h"
-#include "tnefkit/QFStringEncoding.h"
 #include "tnefkit/QFTNEFFormat.h"
 #include "tnefkit/export.h"
 

@@ -7,9 +7,8 @@
 #include <vector>
 
 #include "tnefkit/QFReadType.h"
-#include "tnefkit/export.h"
 
-class TNEFKIT_EXPORT QFRTFParser {
+class QFRTFParser {
  public:
   // Upper bound of one decoded stream, whatever its header says.
   static constexpr std::uint64_t kMaxDecodedSize = 256ull << 20;

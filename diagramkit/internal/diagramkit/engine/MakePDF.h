@@ -6,11 +6,9 @@
 #include <memory>
 #include <string>
 
-#include "diagramkit/engine/export.h"
-
 // The output PDF being assembled. Pages are kept in memory; close() writes the file to a
 // temporary name in the same folder and renames it into place.
-class DIAGRAMKIT_EXPORT PDFContext {
+class PDFContext {
  public:
   explicit PDFContext(std::filesystem::path outPath);
   ~PDFContext();
@@ -27,7 +25,7 @@ class DIAGRAMKIT_EXPORT PDFContext {
   std::unique_ptr<Impl> impl_;
 };
 
-class DIAGRAMKIT_EXPORT MakePDF {
+class MakePDF {
  public:
   // A sheet after the first of a printed file is dropped when, written alone as a PDF, it is
   // smaller than this: an empty sheet. The first sheet is always kept.

@@ -10,10 +10,9 @@
 #include "tnefkit/QFAttrObject.h"
 #include "tnefkit/QFModifyFlag.h"
 #include "tnefkit/QFReadType.h"
-#include "tnefkit/export.h"
 
 // One value of a MAPI property.
-class TNEFKIT_EXPORT QFMAPIValue {
+class QFMAPIValue {
  public:
   // Decodes one value of `dataType` (multi-value bit removed) from the start of `buffer`.
   // Empty for a rejected or unknown type, or when `buffer` is too short for the value.
@@ -46,7 +45,7 @@ class TNEFKIT_EXPORT QFMAPIValue {
 };
 
 // One MAPI property: type, id (or the numeric id of a named property), names and values.
-class TNEFKIT_EXPORT QFMAPIAttrObject {
+class QFMAPIAttrObject {
  public:
   explicit QFMAPIAttrObject(std::int32_t dataType = 0, std::int32_t nameType = 1)
       : nameType_(nameType), dataType_(dataType) {}

@@ -8,35 +8,36 @@
 #include <string>
 #include <vector>
 
-#include "tnefkit/QFAttrObject.h"
-#include "tnefkit/QFMAPIAttrObject.h"
-#include "tnefkit/QFModifyFlag.h"
+#include "tnefkit/QFDate.h"
 #include "tnefkit/QFReadType.h"
 #include "tnefkit/export.h"
 
-class TNEFKIT_EXPORT QFAttachment {
- public:
-  explicit QFAttachment(std::shared_ptr<QFModifyFlag> modifyFlag);
+class QFAttrObject;
+class QFMAPIAttrObject;
+class QFModifyFlag;
 
-  // Interprets one attachment-level record: 0x800F data, 0x8010 title, 0x8013 modification
-  // date, 0x9005 MAPI properties, 0x9007 code page.
+class QFAttachment {
+ public:
+  TNEFKIT_EXPORT explicit QFAttachment(std::shared_ptr<QFModifyFlag> modifyFlag);
+
+  // The parser fills the attachment (not exported). One attachment-level record: the data,
+  // the title, the modification date, MAPI properties, the code page.
   void addAttrObject(QFAttrObject record);
-  // Takes the data (0x3701), long file name (0x3707), MIME type (0x370E) and content ID
-  // (0x3712) from decoded properties.
+  // Takes the data, long file name, MIME type and content ID from decoded properties.
   void addMAPIAttriObject(std::vector<QFMAPIAttrObject> properties);
 
   // The long file name, else the title, made a safe file name, without its extension;
   // "Untitled" when there is neither.
-  std::string filename() const;
+  TNEFKIT_EXPORT std::string filename() const;
   // The name's extension as written, else the preferred extension of the MIME type, else
   // nothing.
-  std::optional<std::string> extension() const;
+  TNEFKIT_EXPORT std::optional<std::string> extension() const;
 
   const std::shared_ptr<QFDate>& modifyDate() const { return modifyDate_; }
-  std::optional<std::string> mimeType() const;
-  std::optional<std::string> contentID() const;
-  std::optional<std::string> fileTitle() const;
-  std::optional<std::string> fileInternalName() const;
+  TNEFKIT_EXPORT std::optional<std::string> mimeType() const;
+  TNEFKIT_EXPORT std::optional<std::string> contentID() const;
+  TNEFKIT_EXPORT std::optional<std::string> fileTitle() const;
+  TNEFKIT_EXPORT std::optional<std::string> fileInternalName() const;
   const QFData& fileData() const { return fileData_; }
   bool hasFileData() const { return hasFileData_; }
 
@@ -44,9 +45,9 @@ class TNEFKIT_EXPORT QFAttachment {
   // inside the path's folder. A taken name becomes "name (2).ext" and so on; nothing is
   // replaced. Answers false (keeping an empty file) when there is no data, and false with
   // no file when writing fails. `writtenPath` receives the path written.
-  bool writeToFile(const std::filesystem::path& path, std::filesystem::path* writtenPath = nullptr) const;
+  TNEFKIT_EXPORT bool writeToFile(const std::filesystem::path& path, std::filesystem::path* writtenPath = nullptr) const;
 
-  std::string description() const;
+  TNEFKIT_EXPORT std::string description() const;
 
  private:
   // A string as stored: 8-bit text decoded with the container's code page, or UTF-8.

@@ -8,10 +8,11 @@
 #include <string>
 #include <vector>
 
-#include "tnefkit/QFAttrObject.h"
-#include "tnefkit/QFModifyFlag.h"
+#include "tnefkit/QFDate.h"
 #include "tnefkit/QFReadType.h"
 #include "tnefkit/export.h"
+
+class QFModifyFlag;
 
 enum QFMessageBodyType : std::int32_t {
   QFMessageBodyTypePlainText = 0,
@@ -19,25 +20,25 @@ enum QFMessageBodyType : std::int32_t {
   QFMessageBodyTypeRTF = 2,
 };
 
-class TNEFKIT_EXPORT QFMessageBodyTypeInfo {
+class QFMessageBodyTypeInfo {
  public:
   explicit QFMessageBodyTypeInfo(std::int32_t type) : type_(type) {}
   std::int32_t type() const { return type_; }
   // "txt", "html", "rtf"; "unknown" for any other type.
-  std::string extension() const;
+  TNEFKIT_EXPORT std::string extension() const;
   // "text/plain", "text/html", "text/rtf"; "text/unknown".
-  std::string description() const;
+  TNEFKIT_EXPORT std::string description() const;
   // 't', 'h', 'r'; 'u'.
-  char markFlag() const;
+  TNEFKIT_EXPORT char markFlag() const;
 
  private:
   std::int32_t type_;
 };
 
-class TNEFKIT_EXPORT QFMessageBody {
+class QFMessageBody {
  public:
   // `modifyFlag` carries the container's code page for plain text; it may be null.
-  QFMessageBody(std::int32_t type, std::vector<QFData> datas, std::shared_ptr<const QFModifyFlag> modifyFlag = nullptr);
+  TNEFKIT_EXPORT QFMessageBody(std::int32_t type, std::vector<QFData> datas, std::shared_ptr<const QFModifyFlag> modifyFlag = nullptr);
 
   std::int32_t messageFormatType() const { return type_; }
   const std::vector<QFData>& datas() const { return datas_; }
@@ -55,15 +56,15 @@ class TNEFKIT_EXPORT QFMessageBody {
   void setDateSent(std::shared_ptr<QFDate> v) { dateSent_ = std::move(v); }
 
   // Plain text with at least one block: the first block as UTF-8 text; otherwise nothing.
-  std::optional<std::string> textBody() const;
+  TNEFKIT_EXPORT std::optional<std::string> textBody() const;
 
   // Writes the body to `path`, its extension replaced by the type's when they differ:
   // plain text as UTF-8, HTML as stored, RTF decompressed. Never replaces a file. A body
   // that decodes to nothing writes no file and answers false. `writtenPath` receives the
   // path written.
-  bool writeToFile(const std::filesystem::path& path, std::filesystem::path* writtenPath = nullptr) const;
+  TNEFKIT_EXPORT bool writeToFile(const std::filesystem::path& path, std::filesystem::path* writtenPath = nullptr) const;
 
-  std::string description() const;
+  TNEFKIT_EXPORT std::string description() const;
 
  private:
   std::int32_t type_;

@@ -4,9 +4,7 @@
 #include <atomic>
 #include <cstdint>
 
-#include "tnefkit/export.h"
-
-class TNEFKIT_EXPORT QFModifyFlag {
+class QFModifyFlag {
  public:
   explicit QFModifyFlag(std::uint64_t modifyFlag = 0) : modifyFlag_(modifyFlag) {}
 

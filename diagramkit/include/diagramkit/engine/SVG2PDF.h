@@ -27,27 +27,27 @@ inline const std::string END_VSD_PAGE_NUM = "END VSD PAGE NUM";
 
 class PDFContext;
 
-class DIAGRAMKIT_EXPORT SVG2PDF : public std::enable_shared_from_this<SVG2PDF> {
+class SVG2PDF : public std::enable_shared_from_this<SVG2PDF> {
   struct Passkey {};
 
  public:
   // Prepares a converter of `src` into the PDF `toDes`, reporting with `caller` as sender (not
   // owned; only compared by observers), and makes its private work folder. The converter keeps itself alive from createPDF() until it
   // has posted END_VSD_FILE_NOTI, so the creator may drop it.
-  static std::shared_ptr<SVG2PDF> initWithSrc(const std::filesystem::path& src, const std::filesystem::path& toDes,
+  DIAGRAMKIT_EXPORT static std::shared_ptr<SVG2PDF> initWithSrc(const std::filesystem::path& src, const std::filesystem::path& toDes,
                                               const void* caller);
 
   SVG2PDF(Passkey, std::filesystem::path src, std::filesystem::path toDes, const void* caller);
-  ~SVG2PDF();
+  DIAGRAMKIT_EXPORT ~SVG2PDF();
   SVG2PDF(const SVG2PDF&) = delete;
   SVG2PDF& operator=(const SVG2PDF&) = delete;
 
   // Loads every page and writes the page files on the calling thread, then queues page 0 on
   // the main queue and returns. Runs once; later calls are ignored.
-  void createPDF();
+  DIAGRAMKIT_EXPORT void createPDF();
 
   // The work folder (empty when it could not be made). It is removed when the end is posted.
-  const std::filesystem::path& tempPath() const { return UID_; }
+  const std::filesystem::path& tempPath() const { return workFolder_; }
 
  private:
   int loadVSDFile();
@@ -62,7 +62,7 @@ class DIAGRAMKIT_EXPORT SVG2PDF : public std::enable_shared_from_this<SVG2PDF> {
   std::filesystem::path srcFile_;
   std::filesystem::path desFile_;
   const void* caller_;
-  std::filesystem::path UID_;
+  std::filesystem::path workFolder_;  // the page files; removed at the end
   int pageIndex_ = 0;
   int pageCount_ = 0;
   bool started_ = false;

@@ -7,8 +7,6 @@
 #include <cstdint>
 #include <cstddef>
 
-#include "tnefkit/export.h"
-
 namespace tnefkit {
 
 // Bookkeeping of one heap allocation, added to each object charged.
@@ -61,6 +59,6 @@ class ParseBudget {
 bool chargeModel(std::uint64_t bytes);
 
 // The floor of every later parse's limit (256 MiB); 0 restores it. Tests set a small one.
-TNEFKIT_EXPORT void setParseBudgetFloor(std::uint64_t bytes);
+void setParseBudgetFloor(std::uint64_t bytes);
 
 }  // namespace tnefkit

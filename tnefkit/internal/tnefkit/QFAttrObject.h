@@ -1,26 +1,18 @@
 #pragma once
 // One attribute record of a TNEF stream, and the small value types that records carry.
 
-#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
 
+#include "tnefkit/QFDate.h"
+#include "tnefkit/QFFileHandle.h"
 #include "tnefkit/QFModifyFlag.h"
 #include "tnefkit/QFReadType.h"
-#include "tnefkit/export.h"
-
-TNEFKIT_EXPORT extern const char* const QFMonday;
-TNEFKIT_EXPORT extern const char* const QFTuesday;
-TNEFKIT_EXPORT extern const char* const QFWednessday;
-TNEFKIT_EXPORT extern const char* const QFThursday;
-TNEFKIT_EXPORT extern const char* const QFFriday;
-TNEFKIT_EXPORT extern const char* const QFSaturday;
-TNEFKIT_EXPORT extern const char* const QFSunday;
 
 // A GUID as stored: data1, data2, data3 little-endian, data4 eight bytes as they are.
-class TNEFKIT_EXPORT QFGUID {
+class QFGUID {
  public:
   // Empty (with a log line) when `data` is shorter than 16 bytes.
   static std::optional<QFGUID> initWithData(QFBytes data);
@@ -38,32 +30,8 @@ class TNEFKIT_EXPORT QFGUID {
   std::uint8_t data4_[8] = {};
 };
 
-// A TNEF date: seven signed 16-bit fields (year, month, day, hour, minute, second, weekday).
-class TNEFKIT_EXPORT QFDate {
- public:
-  // Null (with a log line) when `data` is shorter than 14 bytes.
-  static std::shared_ptr<QFDate> initWithData(QFBytes data);
-
-  // Field 0 to 6; a larger index logs and answers 0.
-  std::int16_t valueAtIndex(std::size_t index) const;
-  std::int16_t year() const { return fields_[0]; }
-  std::int16_t month() const { return fields_[1]; }
-  std::int16_t day() const { return fields_[2]; }
-  std::int16_t hour() const { return fields_[3]; }
-  std::int16_t minute() const { return fields_[4]; }
-  std::int16_t second() const { return fields_[5]; }
-  // "Monday" for 0 to "Sunday" for 6; "" for any other number.
-  std::string weekday() const;
-  std::string description() const;
-  // The fields as a UTC time point; empty when they do not form a valid date.
-  std::optional<std::chrono::system_clock::time_point> toNSDate() const;
-
- private:
-  std::int16_t fields_[7] = {};
-};
-
 // The sender triple: four 16-bit words, the display name, then the address.
-class TNEFKIT_EXPORT QFTriple {
+class QFTriple {
  public:
   // Null when `data` is shorter than 8 bytes.
   static std::shared_ptr<QFTriple> initWithData(QFBytes data, std::shared_ptr<const QFModifyFlag> flag = nullptr);
@@ -86,7 +54,7 @@ class TNEFKIT_EXPORT QFTriple {
 };
 
 // One attribute record: level, TNEF value type, attribute id and data, checksum verified.
-class TNEFKIT_EXPORT QFAttrObject {
+class QFAttrObject {
  public:
   // Reads one record at the handle's position. Empty (with a log line) on a bad level,
   // a record cut short by the end of the file, or a checksum mismatch.
