@@ -123,11 +123,6 @@ TEST_F(MainWindow, StartsSmallAndSwitchesToBrowserAndBackExactly) {
   EXPECT_EQ(delegate->window()->minimumSize(), AppDelegate::kMinimumSize);
 
   auto module = std::make_shared<FakeDocumentModul>(true, 5);
-  module->label = "1";
-  XVBrowserControl::setPageLabelProvider([](DocumentModul* m) -> std::optional<QString> {
-    auto* f = dynamic_cast<FakeDocumentModul*>(m);
-    return f ? f->label : std::nullopt;
-  });
   loader->finish("/d/report.pdf", module);
   ASSERT_TRUE(QTest::qWaitFor([&] { return delegate->window()->windowTitle() == "Velmar Lectern (1/5)"; }, 2000));
 
@@ -219,7 +214,10 @@ TEST_F(MainWindow, OpenRecentListsAndReopensFiles) {
   ASSERT_TRUE(QTest::qWaitFor([&] { return !tabs().isEmpty(); }, 2000));
   EXPECT_EQ(tabs(), QStringList{"/d/old.pdf"});
   EXPECT_EQ(delegate->windowShowType(), 1);
-  EXPECT_EQ(XVRecentDocuments::recentDocuments().first(), "/d/old.pdf");
+  // It becomes the newest once it opened again.
+  EXPECT_EQ(XVRecentDocuments::recentDocuments().first(), "/d/new.djvu");
+  loader->finish("/d/old.pdf", std::make_shared<FakeDocumentModul>(true, 2));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return XVRecentDocuments::recentDocuments().first() == "/d/old.pdf"; }, 2000));
 }
 
 TEST_F(MainWindow, MenusCarryTheProductName) {
