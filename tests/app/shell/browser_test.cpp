@@ -558,6 +558,26 @@ TEST_F(Browser, TheTitleFollowsTheCurrentTabWhileItLoads) {
   EXPECT_EQ(title(), "Velmar Lectern");  // not a's page any more, and no pages to count yet
 }
 
+TEST_F(Browser, QuittingWritesBackEveryChangedOpenDocumentWhileTimeIsLeft) {
+  std::vector<std::shared_ptr<FakeDocumentModul>> modules;
+  for (const char* path : {"/d/a.pdf", "/d/b.pdf", "/d/c.pdf"}) {
+    browser->openFiles({path});
+    modules.push_back(std::make_shared<FakeDocumentModul>(true, 4));
+    finish(path, modules.back());
+  }
+  browser->openFiles({"/d/loading.pdf"});
+  modules[0]->needSave_ = modules[2]->needSave_ = true;  // a and c were rotated, b not
+  const auto now = std::chrono::steady_clock::now();
+  EXPECT_EQ(browser->writeBackOpenDocuments(now + std::chrono::seconds(5)), 0);
+  EXPECT_EQ(modules[0]->writes, 1);
+  EXPECT_EQ(modules[1]->writes, 0);
+  EXPECT_EQ(modules[2]->writes, 1);
+  // Past the deadline nothing more is written; what is left is counted.
+  modules[1]->needSave_ = true;
+  EXPECT_EQ(browser->writeBackOpenDocuments(now - std::chrono::milliseconds(1)), 1);
+  EXPECT_EQ(modules[1]->writes, 0);
+}
+
 TEST_F(Browser, ALoadEndingAfterTheBrowserWentIsDropped) {
   browser->openFiles({"/d/a.pdf"});
   auto module = std::make_shared<FakeDocumentModul>();
