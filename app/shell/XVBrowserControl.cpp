@@ -1,6 +1,7 @@
 #include "shell/XVBrowserControl.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QDialog>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -11,8 +12,6 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QVBoxLayout>
-
-#include <QApplication>
 #include <QWheelEvent>
 
 #include <algorithm>
