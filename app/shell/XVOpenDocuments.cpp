@@ -49,8 +49,7 @@ std::shared_ptr<XVOpenDocument> XVOpenDocuments::endLoad(const QString& path, st
   if (!document || document->loadState_ != XVOpenDocument::LoadState::Loading) return nullptr;
   document->module_ = std::move(module);
   ImportInterface* m = document->module_.get();
-  const bool shows =
-      m && (m->moduleKind() == ImportInterface::ModuleKind::Message || m->DocumentModulPDFDocument() != nullptr);
+  const bool shows = m && m->hasOpenResult();
   document->loadState_ = shows ? XVOpenDocument::LoadState::Shown : XVOpenDocument::LoadState::Failed;
   return document;
 }

@@ -65,9 +65,9 @@ class XVOpenDocuments {
   // not open: a document is loaded at most once.
   bool requestLoad(const QString& path);
   // The end of the load of `path` with `module` (none when no module could be made or
-  // opened): stores the module and moves the document to Shown or Failed. A page document
-  // without a PDF fails; a message with a module never does (the module reports its own
-  // errors). Null, changing nothing, when no document of that path is loading.
+  // opened): stores the module and moves the document to Shown or Failed. A module without an
+  // open result fails (a page document without a PDF, a message whose container did not
+  // open). Null, changing nothing, when no document of that path is loading.
   std::shared_ptr<XVOpenDocument> endLoad(const QString& path, std::shared_ptr<ImportInterface> module);
 
  private:

@@ -26,12 +26,17 @@ class PageModule : public DocumentModul {
 
 class MessageModule : public ImportInterface {
  public:
+  explicit MessageModule(bool opened = true) : opened_(opened) {}
   ModuleKind moduleKind() const override { return ModuleKind::Message; }
   bool importWithResultPath(const QString&) override { return true; }
+  bool hasOpenResult() override { return opened_; }
   QWidget* documentView() override { return nullptr; }
 
  protected:
   void doStartImport() override {}
+
+ private:
+  bool opened_;
 };
 
 }  // namespace
@@ -87,6 +92,7 @@ TEST(XVOpenDocuments, TheLoadEndDecidesShownOrFailedByTheModule) {
       {"/d/c.pdf", nullptr, LoadState::Failed, ModuleKind::PageDocument, false},
       {"/d/winmail.dat", std::make_shared<MessageModule>(), LoadState::Shown, ModuleKind::Message, false},
       {"/d/WINMAIL.DAT", nullptr, LoadState::Failed, ModuleKind::Message, false},
+      {"/d/broken.dat", std::make_shared<MessageModule>(false), LoadState::Failed, ModuleKind::Message, false},
       // The module's word wins over the name of the file.
       {"/d/scan.dat", std::make_shared<PageModule>(true), LoadState::Shown, ModuleKind::PageDocument, true},
       {"/d/mail.pdf", std::make_shared<MessageModule>(), LoadState::Shown, ModuleKind::Message, false},
