@@ -261,9 +261,8 @@ class Parser {
       negative = true;
       ++i_;
     }
-    const qsizetype digits = i_;
-    while (i_ < n && i_ - digits < 10 && std::isdigit(static_cast<unsigned char>(data_[i_]))) {
-      value = value * 10 + (data_[i_] - '0');
+    while (i_ < n && std::isdigit(static_cast<unsigned char>(data_[i_]))) {
+      if (value < INT_MAX) value = value * 10 + (data_[i_] - '0');
       hasParam = true;
       ++i_;
     }
