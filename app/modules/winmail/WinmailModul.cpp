@@ -1,5 +1,6 @@
 #include "modules/winmail/WinmailModul.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -31,7 +32,11 @@ std::filesystem::path fsPath(const QString& path) { return std::filesystem::path
 QString qPath(const std::filesystem::path& path) { return QFile::decodeName(QByteArray::fromStdString(path.string())); }
 QString qUtf8(const std::string& s) { return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size())); }
 
-bool onGuiThread(const QObject* object) { return object && QThread::currentThread() == object->thread(); }
+// Asked before the view pointer is read: only the GUI thread touches it.
+bool onGuiThread() {
+  const QCoreApplication* app = QCoreApplication::instance();
+  return app && QThread::currentThread() == app->thread();
+}
 
 void postOpenFailed(const QString& path) {
   foundation::NotificationCenter::defaultCenter().post(Open_Filed_Error_Info, nullptr,
@@ -47,7 +52,7 @@ WinmailModul::WinmailModul(const QString& filePath) {
 WinmailModul::~WinmailModul() {
   // The last reference may go on a load thread: the view then goes on its own thread.
   if (WinmailDocumentView* view = view_.data()) {
-    if (onGuiThread(view)) delete view;
+    if (QThread::currentThread() == view->thread()) delete view;
     else view->deleteLater();
   }
 }
@@ -309,7 +314,7 @@ bool WinmailModul::importWithResultPath(const QString& path) {
     documentbodypath_ = body;
     opened_ = true;
   }
-  if (onGuiThread(view_.data())) updateView();
+  if (onGuiThread()) updateView();
   return true;
 }
 
@@ -333,7 +338,7 @@ void WinmailModul::updateView() {
 
 void WinmailModul::ResetViewSize(const QRectF& frame) {
   ImportInterface::ResetViewSize(frame);
-  if (onGuiThread(view_.data()) && !frame.isEmpty()) view_->setGeometry(frame.toRect());
+  if (onGuiThread() && view_ && !frame.isEmpty()) view_->setGeometry(frame.toRect());
 }
 
 void WinmailModul::reloadDocumentViewData() {
