@@ -10,6 +10,7 @@
 #include <any>
 #include <filesystem>
 #include <system_error>
+#include <utility>
 
 #include "core/XVBaseFunction.h"
 #include "core/XVNotifications.h"
@@ -185,7 +186,7 @@ void WinmailModul::completed(std::int64_t code) {
   std::shared_ptr<QFTNEFFormat> parser;
   {
     std::lock_guard lock(mutex_);
-    parser = parser_;
+    parser = std::exchange(parser_, nullptr);
   }
   if (code == QFParserResultCodeFailed || !parser) {
     logLine(foundation::LogLevel::Warning, QStringLiteral("Failed to parser DAT file"));
@@ -198,21 +199,13 @@ void WinmailModul::completed(std::int64_t code) {
     sendEnd(false, QString());
     return;
   }
-  writeBodies();
-  writeAttachments();
-  {
-    std::lock_guard lock(mutex_);
-    parser_.reset();
-  }
+  writeBodies(*parser);
+  writeAttachments(*parser);
   logLine(foundation::LogLevel::Info, QStringLiteral("%1: %2 bodies, %3 attachments")
                                           .arg(sourcePath())
                                           .arg(parser->messageBodys().size())
                                           .arg(parser->attachments().size()));
-  if (!importWithResultPath(outPath())) {
-    sendEnd(false, QString());
-    return;
-  }
-  sendEnd(true, QString());
+  sendEnd(importWithResultPath(outPath()), QString());
 }
 
 bool WinmailModul::getTempPath() {
@@ -227,16 +220,10 @@ bool WinmailModul::getTempPath() {
   return true;
 }
 
-void WinmailModul::writeBodies() {
-  std::shared_ptr<QFTNEFFormat> parser;
-  QString folder;
-  {
-    std::lock_guard lock(mutex_);
-    parser = parser_;
-    folder = messageBodySavePath_;
-  }
+void WinmailModul::writeBodies(const QFTNEFFormat& parser) {
+  const QString folder = messageBodySavePath();
   long counter = 1;
-  for (const auto& body : parser->messageBodys()) {
+  for (const auto& body : parser.messageBodys()) {
     QString extension;
     switch (body->messageFormatType()) {
       case QFMessageBodyTypePlainText: extension = QStringLiteral("txt"); break;
@@ -254,17 +241,11 @@ void WinmailModul::writeBodies() {
   }
 }
 
-void WinmailModul::writeAttachments() {
-  std::shared_ptr<QFTNEFFormat> parser;
-  QString folder;
-  {
-    std::lock_guard lock(mutex_);
-    parser = parser_;
-    folder = attachmentSavePath_;
-  }
+void WinmailModul::writeAttachments(const QFTNEFFormat& parser) {
+  const QString folder = attachmentSavePath();
   const std::filesystem::path inside = fsPath(folder).lexically_normal();
   QList<QUrl> written;
-  for (const auto& attachment : parser->attachments()) {
+  for (const auto& attachment : parser.attachments()) {
     QString name = qUtf8(attachment->filename());
     if (const auto extension = attachment->extension()) name += QLatin1Char('.') + qUtf8(*extension);
     const QString path = QDir(folder).filePath(safeFileName(name));

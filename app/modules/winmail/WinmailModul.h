@@ -65,8 +65,8 @@ class WinmailModul : public ImportInterface, public std::enable_shared_from_this
   void parserFile();
   void completed(std::int64_t code);
   bool getTempPath();
-  void writeBodies();
-  void writeAttachments();
+  void writeBodies(const QFTNEFFormat& parser);
+  void writeAttachments(const QFTNEFFormat& parser);
   void updateView();
 
   mutable std::mutex mutex_;  // guards the paths and the lists below
