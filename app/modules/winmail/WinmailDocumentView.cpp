@@ -8,6 +8,7 @@
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QIcon>
+#include <QImage>
 #include <QLabel>
 #include <QListView>
 #include <QMessageBox>
@@ -172,15 +173,22 @@ WinmailHtmlView::WinmailHtmlView(QWidget* parent) : QTextBrowser(parent) {
 void WinmailHtmlView::setAllowedFolder(const QString& folder) { allowedFolder_ = folder; }
 
 QVariant WinmailHtmlView::loadResource(int type, const QUrl& name) {
-  if (allowedFolder_.isEmpty()) return {};
+  // A refused image is drawn as nothing at all.
+  const auto refused = [type]() -> QVariant {
+    if (type != QTextDocument::ImageResource) return {};
+    QImage blank(1, 1, QImage::Format_ARGB32);
+    blank.fill(Qt::transparent);
+    return blank;
+  };
+  if (allowedFolder_.isEmpty()) return refused();
   QUrl url = name;
   if (url.isRelative()) url = QUrl::fromLocalFile(allowedFolder_ + QLatin1Char('/')).resolved(name);
-  if (!url.isLocalFile()) return {};  // no network, no other scheme
+  if (!url.isLocalFile()) return refused();  // no network, no other scheme
   const QString root = QFileInfo(allowedFolder_).canonicalFilePath();
   const QString file = QFileInfo(url.toLocalFile()).canonicalFilePath();
-  if (root.isEmpty() || file.isEmpty() || !file.startsWith(root + QLatin1Char('/'))) return {};
+  if (root.isEmpty() || file.isEmpty() || !file.startsWith(root + QLatin1Char('/'))) return refused();
   QByteArray bytes;
-  if (!readFile(file, &bytes)) return {};
+  if (!readFile(file, &bytes)) return refused();
   if (type == QTextDocument::HtmlResource || type == QTextDocument::StyleSheetResource) return decodeHtml(bytes);
   return bytes;
 }
