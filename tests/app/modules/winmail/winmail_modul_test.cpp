@@ -8,10 +8,13 @@
 #include <QFileInfo>
 #include <QTextEdit>
 
+#include <mutex>
 #include <set>
 
 #include "core/XVNotifications.h"
 #include "modules/winmail/WinmailDocumentView.h"
+#include "shell/XVDocumentLoadManager.h"
+#include "shell/XVFileCacheLib.h"
 #include "platform/foundation/log.h"
 #include "platform/foundation/notification_center.h"
 #include "support/pdf_fixture.h"
@@ -267,4 +270,57 @@ TEST_F(WinmailModulTest, EveryCorpusContainerOpensOrFailsWithTheNotification) {
     for (const QUrl& url : module->attachments()) got.insert(sha256Hex(readFile(url.toLocalFile().toStdString())));
     for (const std::string& sum : want) EXPECT_TRUE(got.count(sum) > 0) << name.toStdString() << " lacks " << sum;
   }
+}
+
+namespace {
+
+class EndRecorder : public XVloadDocumentProgressDelegate {
+ public:
+  void XVLoad_End(std::shared_ptr<ImportInterface> import, const QString&, const QString&) override {
+    std::lock_guard lock(mutex);
+    ends.push_back(std::move(import));
+  }
+  std::size_t count() {
+    std::lock_guard lock(mutex);
+    return ends.size();
+  }
+  std::shared_ptr<ImportInterface> last() {
+    std::lock_guard lock(mutex);
+    return ends.back();
+  }
+  std::mutex mutex;
+  std::vector<std::shared_ptr<ImportInterface>> ends;
+};
+
+}  // namespace
+
+TEST_F(WinmailModulTest, ThroughTheLoadManagerAConvertedMailReopensFromTheCacheAndAFailedOneLeavesNothing) {
+  auto manager = XVDocumentLoadManager::initWithCacheLibPath(q(dir / "lib"));
+  ASSERT_TRUE(manager);
+  TnefWriter w;
+  w.message(0x800C, "plain", 2).message(0x9003, MapiBlock().binary(0x1013, "<p>page</p>").bytes());
+  attach(w, "a.txt", "a");
+  const QString source = write("mail.dat", w.bytes());
+  QString firstBody;
+  for (int round = 0; round < 2; ++round) {
+    auto requester = std::make_shared<EndRecorder>();
+    manager->loadDocumentByFilePath(source, requester);
+    ASSERT_TRUE(pumpUntil([&] { return requester->count() == 1 && manager->waitUntilIdle(std::chrono::milliseconds(0)); }));
+    auto module = std::dynamic_pointer_cast<WinmailModul>(requester->last());
+    ASSERT_TRUE(module) << round;
+    EXPECT_TRUE(module->hasOpenResult());
+    EXPECT_EQ(module->messagetype(), "html");
+    if (round == 0) firstBody = module->documentBodyPath();
+    else EXPECT_EQ(module->documentBodyPath(), firstBody);  // from the cache: the same body
+  }
+  EXPECT_EQ(manager->cacheLib()->cacheFileCount(), 1);
+
+  const QString broken = write("broken.dat", "not a container");
+  auto requester = std::make_shared<EndRecorder>();
+  manager->loadDocumentByFilePath(broken, requester);
+  ASSERT_TRUE(pumpUntil([&] { return requester->count() == 1 && manager->waitUntilIdle(std::chrono::milliseconds(0)); }));
+  auto failed = requester->last();
+  EXPECT_TRUE(failed == nullptr || !failed->hasOpenResult());
+  EXPECT_EQ(manager->cacheLib()->cacheFileCount(), 1);
+  EXPECT_EQ(QDir(q(dir / "lib")).entryList(QDir::Dirs | QDir::NoDotAndDotDot).size(), 1);  // the good entry only
 }
