@@ -345,6 +345,7 @@ class Parser {
     }
     if (word == "u") {
       flush();
+      if (!hasParam || param == 0) return;
       if (!suppressed() && !consumeSkip()) {
         const char16_t unit = static_cast<char16_t>(static_cast<std::uint16_t>(param));
         put(QString(QChar(unit)));

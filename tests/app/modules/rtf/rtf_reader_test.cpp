@@ -32,6 +32,7 @@ TEST(RTFReader, TextThroughGroupsEscapesAndCodePages) {
       {"double-byte code page", "{\\rtf1\\ansi\\ansicpg932 \\'82\\'a0}", QString::fromUtf8("あ")},
       {"unicode with one fallback character", "{\\rtf1 \\u8364?x}", QString::fromUtf8("€x")},
       {"unicode with \\uc2 and hex fallbacks", "{\\rtf1\\uc2 \\u-3913\\'3f\\'3fz}", QString(QChar(0xF0B7)) + "z"},
+      {"\\u without a number", "{\\rtf1 a\\u b\\u0 c}", "abc"},
       {"surrogate pair", "{\\rtf1\\uc0 \\u-10179\\u-8704 }", QString::fromUtf8("😀")},
       {"fallback skipping ends with the group", "{\\rtf1\\uc3 {\\u65 }BC}", "ABC"},
       {"skipped destinations", "{\\rtf1{\\colortbl;\\red0;}{\\*\\generator x;}{\\pict 0a0b}{\\*\\unknown y}ok}", "ok"},
