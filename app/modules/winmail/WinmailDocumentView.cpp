@@ -5,16 +5,19 @@
 #include <QEvent>
 #include <QFile>
 #include <QFileIconProvider>
+#include <QFutureWatcher>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QIcon>
 #include <QImage>
+#include <QImageReader>
 #include <QLabel>
 #include <QListView>
 #include <QMessageBox>
 #include <QMimeData>
 #include <QMimeDatabase>
 #include <QMouseEvent>
+#include <QPixmap>
 #include <QStackedWidget>
 #include <QStringDecoder>
 #include <QTableView>
@@ -24,6 +27,7 @@
 #include <QToolButton>
 #include <QUrl>
 #include <QVBoxLayout>
+#include <QtConcurrent/QtConcurrentRun>
 
 #include <set>
 
@@ -84,6 +88,7 @@ void WinmailAttachmentModel::setFolder(const QString& folder) {
   folder_ = folder;
   items_.clear();
   infos_.clear();
+  icons_.clear();
   if (!folder.isEmpty()) {
     const QFileInfoList entries =
         QDir(folder).entryInfoList(QDir::Files | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
@@ -113,10 +118,7 @@ QVariant WinmailAttachmentModel::data(const QModelIndex& index, int role) const 
     case Name:
       if (role == Qt::DisplayRole) return items_[index.row()].imageTitle();
       if (role == Qt::ToolTipRole) return info.absoluteFilePath();
-      if (role == Qt::DecorationRole) {
-        const QMimeType mime = QMimeDatabase().mimeTypeForFile(info);
-        return QIcon::fromTheme(mime.iconName(), QIcon::fromTheme(mime.genericIconName(), QFileIconProvider().icon(info)));
-      }
+      if (role == Qt::DecorationRole) return iconFor(index.row());
       return {};
     case Date:
       if (role == Qt::DisplayRole) {
@@ -130,6 +132,52 @@ QVariant WinmailAttachmentModel::data(const QModelIndex& index, int role) const 
       return {};
     default: return {};
   }
+}
+
+QIcon WinmailAttachmentModel::iconFor(int row) const {
+  const QFileInfo& info = infos_[row];
+  const QString path = info.absoluteFilePath();
+  const auto cached = icons_.constFind(path);
+  if (cached != icons_.constEnd()) return *cached;
+  const QMimeType mime = QMimeDatabase().mimeTypeForFile(info);
+  const QIcon icon =
+      QIcon::fromTheme(mime.iconName(), QIcon::fromTheme(mime.genericIconName(), QFileIconProvider().icon(info)));
+  if (mime.name().startsWith(QLatin1String("image/"))) {
+    requestThumbnail(path);
+    return icon;  // until the thumbnail is there
+  }
+  icons_.insert(path, icon);
+  return icon;
+}
+
+void WinmailAttachmentModel::requestThumbnail(const QString& path) const {
+  if (pending_.contains(path)) return;
+  pending_.insert(path);
+  auto* self = const_cast<WinmailAttachmentModel*>(this);
+  // The watcher belongs to the model: a model that goes first never hears of the result.
+  auto* watcher = new QFutureWatcher<QImage>(self);
+  connect(watcher, &QFutureWatcher<QImage>::finished, self, [self, watcher, path] {
+    const QImage image = watcher->result();
+    watcher->deleteLater();
+    self->pending_.remove(path);
+    // A failed read keeps the type's icon.
+    const QMimeType mime = QMimeDatabase().mimeTypeForFile(path);
+    self->icons_.insert(path, image.isNull() ? QIcon::fromTheme(mime.iconName(), QFileIconProvider().icon(QFileInfo(path)))
+                                             : QIcon(QPixmap::fromImage(image)));
+    for (int row = 0; row < self->items_.size(); ++row) {
+      if (self->items_[row].imageUID() == path) emit self->dataChanged(self->index(row, Name), self->index(row, Name), {Qt::DecorationRole});
+    }
+  });
+  watcher->setFuture(QtConcurrent::run([path] {
+    QImageReader reader(path);
+    reader.setAutoTransform(true);
+    const QSize size = reader.size();
+    // Large images are decoded straight at the thumbnail size.
+    if (size.isValid() && (size.width() > kThumbnailSize || size.height() > kThumbnailSize)) {
+      reader.setScaledSize(size.scaled(kThumbnailSize, kThumbnailSize, Qt::KeepAspectRatio));
+    }
+    return reader.read();
+  }));
 }
 
 QVariant WinmailAttachmentModel::headerData(int section, Qt::Orientation orientation, int role) const {

@@ -8,6 +8,9 @@
 
 #include <QAbstractTableModel>
 #include <QFileInfo>
+#include <QHash>
+#include <QIcon>
+#include <QSet>
 #include <QList>
 #include <QString>
 #include <QTextBrowser>
@@ -46,10 +49,20 @@ class WinmailAttachmentModel : public QAbstractTableModel {
   QMimeData* mimeData(const QModelIndexList& indexes) const override;
   Qt::DropActions supportedDragActions() const override { return Qt::CopyAction; }
 
+  // The icon edge of image thumbnails, which are made off the GUI thread on first request.
+  static constexpr int kThumbnailSize = 96;
+  // Yes while a thumbnail is still being made.
+  bool thumbnailsPending() const { return !pending_.isEmpty(); }
+
  private:
+  QIcon iconFor(int row) const;
+  void requestThumbnail(const QString& path) const;
+
   QString folder_;
   QList<WinmailImageObject> items_;
   QList<QFileInfo> infos_;
+  mutable QHash<QString, QIcon> icons_;
+  mutable QSet<QString> pending_;
 };
 
 // An HTML body with no network and no file outside its folder: other resources stay blank,

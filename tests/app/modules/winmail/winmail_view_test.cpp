@@ -226,3 +226,25 @@ TEST_F(WinmailViewTest, AttachmentListsOpeningAndDragging) {
   QTest::mouseDClick(view.tableView()->viewport(), Qt::LeftButton, {}, below);
   EXPECT_EQ(opened.size(), before);
 }
+
+TEST_F(WinmailViewTest, ImageAttachmentsGetThumbnailsOffTheGuiThread) {
+  load({}, "", {"notes.txt"});
+  QImage red(400, 200, QImage::Format_RGB32);
+  red.fill(Qt::red);
+  ASSERT_TRUE(red.save(q(dir / "AttachmentPath/photo.png")));
+  dir.write("AttachmentPath/fake.png", "not an image");
+  view.reloadViewData();
+  WinmailAttachmentModel* model = view.attachmentModel();
+  ASSERT_EQ(model->rowCount(), 3);  // fake.png, notes.txt, photo.png
+  for (int row = 0; row < 3; ++row) model->data(model->index(row, 0), Qt::DecorationRole);
+  EXPECT_TRUE(model->thumbnailsPending());
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  while (model->thumbnailsPending() && std::chrono::steady_clock::now() < deadline) QApplication::processEvents();
+  ASSERT_FALSE(model->thumbnailsPending());
+  const QIcon photo = model->data(model->index(2, 0), Qt::DecorationRole).value<QIcon>();
+  const QImage thumb = photo.pixmap(QSize(96, 96)).toImage();
+  EXPECT_EQ(thumb.size(), QSize(96, 48));
+  EXPECT_EQ(thumb.pixelColor(10, 10), QColor(Qt::red));
+  // A file that only looks like an image keeps an icon of its type.
+  EXPECT_FALSE(model->data(model->index(0, 0), Qt::DecorationRole).value<QIcon>().isNull());
+}
