@@ -40,7 +40,7 @@ inline std::string rawPdf(const std::vector<RawPage>& pages, const std::string& 
     objects.push_back(page + " >>");
     // The square sits at the top left of the default 612 x 792 box.
     std::string content = "0 0 0 rg 0 692 100 100 re f\n";
-    if (!p.text.empty()) content += "BT /F1 24 Tf 150 600 Td (" + p.text + ") Tj ET\n";
+    if (!p.text.empty()) content += "BT /F1 24 Tf 150 300 Td (" + p.text + ") Tj ET\n";
     objects.push_back("<< /Length " + std::to_string(content.size()) + " >>\nstream\n" + content + "endstream");
   }
   std::string out = "%PDF-1.4\n";
