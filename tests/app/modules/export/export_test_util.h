@@ -73,7 +73,11 @@ struct WorkerRecorder : XVPDFConverterDelegate {
 struct DocumentSource : XVPDFConverterSource {
   pdfkit::PDFDocument* document = nullptr;
   quint64 count = 0;
-  quint64 XVPDFConverterSource_pageCount(XVPDFConverter*) override { return count; }
+  std::function<void()> onPageCount;  // runs inside start(), before the thread exists
+  quint64 XVPDFConverterSource_pageCount(XVPDFConverter*) override {
+    if (onPageCount) onPageCount();
+    return count;
+  }
   pdfkit::PDFPage* XVPDFConverterSource_pageAtIndex(quint64 index, XVPDFConverter*) override {
     return document ? document->pageAtIndex(static_cast<int>(index)) : nullptr;
   }

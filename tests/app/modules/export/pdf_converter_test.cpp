@@ -92,12 +92,12 @@ TEST_F(PDFConverterTest, NoSourceEndsWithNo) {
   EXPECT_FALSE(QFile::exists(q(dir / "none.pdf")));
 }
 
-TEST_F(PDFConverterTest, CancelRightAfterStartIsNotLost) {
+TEST_F(PDFConverterTest, CancelBeforeTheThreadBeginsIsNotLost) {
   open({{{"one"}}, {{"two"}}, {{"three"}}});
   auto w = worker(XVPDFConverter::PdfFile);
   w->setSavePath(q(dir / "out.pdf"));
+  source->onPageCount = [&] { w->cancel(); };
   w->start();
-  w->cancel();
   ASSERT_TRUE(recorder->reports.waitEnd());
   EXPECT_FALSE(*recorder->reports.end);
   EXPECT_TRUE(recorder->reports.progress.empty());
