@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <map>
+#include <system_error>
 #include <thread>
 
 #include "core/XVErrorTexts.h"
@@ -106,7 +107,7 @@ void XVPDFConverter::begin(std::unique_ptr<Run> run) {
     text_ = QString();
   }
   auto self = shared_from_this();
-  std::thread([self, run = std::move(run)]() mutable {
+  auto body = [self](std::unique_ptr<Run> run) {
     {
       auto delegate = self->delegate_.lock();
       // The source is held for the run too: it is the caller's converter, which must outlive
@@ -119,7 +120,16 @@ void XVPDFConverter::begin(std::unique_ptr<Run> run) {
     std::lock_guard lock(self->mutex_);
     self->running_ = false;
     self->endedCondition_.notify_all();
-  }).detach();
+  };
+  auto shared = std::make_shared<std::unique_ptr<Run>>(std::move(run));
+  try {
+    std::thread([body, shared]() mutable { body(std::move(*shared)); }).detach();
+  } catch (const std::system_error&) {
+    // No thread to be had: the run still reports its start and its one end, from here.
+    auto refused = std::make_unique<Run>();
+    refused->refusal = XVErrorText::conversionFailed();
+    body(std::move(refused));
+  }
 }
 
 void XVPDFConverter::cancel() { cancelled_ = true; }
