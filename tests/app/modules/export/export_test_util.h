@@ -10,6 +10,7 @@
 #include <functional>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <vector>
 
 #include "modules/export/ConverterInterface.h"
@@ -73,13 +74,15 @@ struct WorkerRecorder : XVPDFConverterDelegate {
 struct DocumentSource : XVPDFConverterSource {
   pdfkit::PDFDocument* document = nullptr;
   quint64 count = 0;
+  std::set<quint64> missing;          // pages the source does not give
   std::function<void()> onPageCount;  // runs inside start(), before the thread exists
   quint64 XVPDFConverterSource_pageCount(XVPDFConverter*) override {
     if (onPageCount) onPageCount();
     return count;
   }
   pdfkit::PDFPage* XVPDFConverterSource_pageAtIndex(quint64 index, XVPDFConverter*) override {
-    return document ? document->pageAtIndex(static_cast<int>(index)) : nullptr;
+    if (!document || missing.contains(index)) return nullptr;
+    return document->pageAtIndex(static_cast<int>(index));
   }
 };
 

@@ -124,21 +124,22 @@ TEST_F(PDFConverterTest, SecondStartWhileConvertingDoesNothing) {
 }
 
 TEST_F(PDFConverterTest, PageImagesKeepTheirIndexAndTheUsersRotationAsTakenAtStart) {
-  open({{{"one"}}, {{"two"}, true}});
+  open({{{"one"}}, {{"two"}}, {{"three"}, true}});
   document->pageAtIndex(0)->setRotation(90);
-  source->count = 3;  // the third page is missing: no image, progress still advances
+  source->missing = {1};  // no image for the second page; progress still advances
   auto w = worker(XVPDFConverter::PageImages);
   std::vector<XVPDFConverter::PageImage> taken;
   recorder->onProgressHook = [&](XVPDFConverter* c) {
     while (c->imageCacheCount() > 0) taken.push_back(c->imageDeleteCacheAtIndex(0));
   };
   w->start();
-  document->pageAtIndex(1)->setRotation(90);  // after the snapshot: not seen by the run
+  document->pageAtIndex(2)->setRotation(90);  // after the snapshot: not seen by the run
   ASSERT_TRUE(recorder->reports.waitEnd());
   ASSERT_TRUE(w->waitUntilEnded(std::chrono::seconds(10)));
+  EXPECT_EQ(recorder->reports.progress.size(), 3u);
   ASSERT_EQ(taken.size(), 2u);
   EXPECT_EQ(taken[0].index, 0u);
-  EXPECT_EQ(taken[1].index, 1u);
+  EXPECT_EQ(taken[1].index, 2u);
   // One pixel per point: A4 portrait turned a quarter, and A4 landscape as it is.
   EXPECT_EQ(taken[0].image.size(), QSize(842, 595));
   EXPECT_EQ(taken[1].image.size(), QSize(842, 595));
