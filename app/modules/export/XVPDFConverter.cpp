@@ -260,13 +260,16 @@ void XVPDFConverter::converterThreed(const std::unique_ptr<Run>& run,
     if (delegate) delegate->XVPDFConverterDelegate_Progress(static_cast<double>(p), this);
   }
   if (type_ == PdfFile) {
+    const QString name = QFileInfo(savePath_).fileName();
     const std::string why = copy.write(pending->path().toStdString());
-    if (!why.empty() || !pending->commit(replaceExisting_)) {
-      const QString reason = why.empty() ? (QFileInfo::exists(savePath_) && !replaceExisting_
-                                                ? XVErrorText::exportFileExists(QFileInfo(savePath_).fileName())
-                                                : XVErrorText::exportWriteFailed(QFileInfo(savePath_).fileName(), pending->error()))
-                                         : XVErrorText::exportWriteFailed(QFileInfo(savePath_).fileName(), QString::fromStdString(why));
-      setError(reason);
+    if (!why.empty()) {
+      setError(XVErrorText::exportWriteFailed(name, QString::fromStdString(why)));
+      return end(false);
+    }
+    if (!pending->commit(replaceExisting_)) {
+      // Without consent a file that appeared meanwhile is kept.
+      setError(!replaceExisting_ && QFileInfo::exists(savePath_) ? XVErrorText::exportFileExists(name)
+                                                                  : XVErrorText::exportWriteFailed(name, pending->error()));
       return end(false);
     }
   }
