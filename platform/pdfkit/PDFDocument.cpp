@@ -55,10 +55,16 @@ QString PDFPage::label() const {
   return l.isEmpty() ? QString::number(index_ + 1) : l;
 }
 
+namespace {
+// The whole page in the text layer's coordinates: Poppler lays the text out with /Rotate
+// applied, so a null rectangle (the unrotated crop box) cuts off the text of turned pages.
+QRectF wholePage(const Poppler::Page& page) { return QRectF(QPointF(-1, -1), page.pageSizeF() + QSizeF(2, 2)); }
+}  // namespace
+
 QString PDFPage::string() const {
   std::lock_guard lock(document_->mutex_);
   auto p = document_->poppler_->page(index_);
-  return p ? p->text(QRectF()) : QString();
+  return p ? p->text(wholePage(*p)) : QString();
 }
 
 PDFSelection PDFPage::selectionForRect(const QRectF& rect) const {
@@ -195,12 +201,69 @@ QImage PDFDocument::renderPage(Poppler::Document& doc, int index, double scale, 
   return abort->load() ? QImage() : image;
 }
 
-QList<QRectF> PDFDocument::searchPage(Poppler::Document& doc, int index, const QString& text, int options) {
+namespace {
+// Two words follow each other on one line when the second starts where the first ends.
+bool sameLine(const QRectF& a, const QRectF& b) {
+  const double h = std::min(a.height(), b.height());
+  const double w = std::min(a.width(), b.width());
+  const double overlapY = std::min(a.bottom(), b.bottom()) - std::max(a.top(), b.top());
+  const double overlapX = std::min(a.right(), b.right()) - std::max(a.left(), b.left());
+  const double gapX = b.left() - a.right(), gapY = b.top() - a.bottom();
+  const bool across = overlapY > h / 2 && std::abs(gapX) < h / 2;  // horizontal text
+  const bool down = overlapX > w / 2 && std::abs(gapY) < w / 2;    // vertical text
+  return across || down;
+}
+
+QString oneLine(QString s) {
+  for (QChar& c : s)
+    if (c == QLatin1Char('\n') || c == QLatin1Char('\r') || c == QLatin1Char('\t')) c = QLatin1Char(' ');
+  return s;
+}
+}  // namespace
+
+QList<PageMatch> PDFDocument::searchPage(Poppler::Document& doc, int index, const QString& text, int options) {
   auto page = doc.page(index);
   if (!page || text.isEmpty()) return {};
-  Poppler::Page::SearchFlags flags;
-  if (options & CaseInsensitiveSearch) flags |= Poppler::Page::IgnoreCase;
-  return page->search(text, flags);
+  // The page's words joined as its text reads: a blank after a word followed by a space, a
+  // line break at the end of a line. Every character of a word keeps its box.
+  const auto words = page->textList();
+  QString all;
+  QList<QRectF> boxes;  // per character of `all`; null for the separators
+  for (size_t i = 0; i < words.size(); ++i) {
+    const Poppler::TextBox& w = *words[i];
+    // Compatibility forms (ligatures, full-width letters) as their plain letters.
+    const QString t = w.text();
+    for (int c = 0; c < t.size(); ++c) {
+      const QString plain = QString(t[c]).normalized(QString::NormalizationForm_KC);
+      const QRectF box = w.charBoundingBox(c);
+      for (qsizetype k = 0; k < plain.size(); ++k) boxes.append(box.isValid() ? box : w.boundingBox());
+      all += plain;
+    }
+    if (i + 1 == words.size()) break;
+    QChar separator;
+    if (w.hasSpaceAfter())
+      separator = QLatin1Char(' ');
+    else if (!sameLine(w.boundingBox(), words[i + 1]->boundingBox()))
+      separator = QLatin1Char('\n');
+    if (!separator.isNull()) {
+      all += separator;
+      boxes.append(QRectF());
+    }
+  }
+  const Qt::CaseSensitivity cs = (options & CaseInsensitiveSearch) ? Qt::CaseInsensitive : Qt::CaseSensitive;
+  const QString needle = text.normalized(QString::NormalizationForm_KC);
+  QList<PageMatch> out;
+  if (needle.isEmpty()) return out;
+  for (qsizetype at = all.indexOf(needle, 0, cs); at >= 0; at = all.indexOf(needle, at + needle.size(), cs)) {
+    QRectF bounds;
+    for (qsizetype c = at; c < at + needle.size(); ++c)
+      if (!boxes[c].isNull()) bounds = bounds.isNull() ? boxes[c] : bounds.united(boxes[c]);
+    const qsizetype from = std::max<qsizetype>(0, at - kContextLength);
+    const qsizetype end = at + needle.size();
+    out.append(PageMatch{bounds, all.mid(at, needle.size()), oneLine(all.mid(from, at - from)),
+                         oneLine(all.mid(end, kContextLength))});
+  }
+  return out;
 }
 
 QList<PDFSelection> PDFDocument::findString(const QString& text, int options) const {
@@ -208,7 +271,8 @@ QList<PDFSelection> PDFDocument::findString(const QString& text, int options) co
   if (text.isEmpty() || !poppler_) return out;
   std::lock_guard lock(mutex_);
   for (int i = 0; i < pageCount(); ++i) {
-    for (const QRectF& r : searchPage(*poppler_, i, text, options)) out.append(PDFSelection(pageAtIndex(i), r, text));
+    for (const PageMatch& m : searchPage(*poppler_, i, text, options))
+      out.append(PDFSelection(pageAtIndex(i), m.bounds, m.string, m.before, m.after));
   }
   return out;
 }
@@ -256,9 +320,9 @@ void PDFDocument::beginFindString(const QString& text, int options) {
     auto doc = count > 0 && !text.isEmpty() ? loadPoppler(path) : nullptr;
     for (int i = 0; doc && i < count; ++i) {
       if (state->generation.load() != gen) return;
-      QList<QRectF> rects = searchPage(*doc, i, text, options);
-      if (rects.isEmpty()) continue;
-      foundation::Dispatcher::postMain([state, gen, i, rects, text] {
+      QList<PageMatch> matches = searchPage(*doc, i, text, options);
+      if (matches.isEmpty()) continue;
+      foundation::Dispatcher::postMain([state, gen, i, matches] {
         PDFDocumentDelegate* delegate = nullptr;
         PDFDocument* owner = nullptr;
         {
@@ -267,9 +331,9 @@ void PDFDocument::beginFindString(const QString& text, int options) {
           owner = state->owner;
           delegate = state->delegate;
         }
-        for (const QRectF& r : rects) {
+        for (const PageMatch& m : matches) {
           if (!delegate || state->generation.load() != gen) return;
-          delegate->didMatchString(PDFSelection(owner->pageAtIndex(i), r, text));
+          delegate->didMatchString(PDFSelection(owner->pageAtIndex(i), m.bounds, m.string, m.before, m.after));
         }
       });
     }

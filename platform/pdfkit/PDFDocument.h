@@ -46,6 +46,9 @@ class PDFSelection {
   PDFSelection() = default;
   PDFSelection(PDFPage* page, const QRectF& bounds, const QString& string)
       : page_(page), bounds_(bounds), string_(string) {}
+  // A find's match, with the page's text just before and after it (one line, blanks for breaks).
+  PDFSelection(PDFPage* page, const QRectF& bounds, const QString& string, const QString& before, const QString& after)
+      : page_(page), bounds_(bounds), string_(string), before_(before), after_(after) {}
 
   bool isNull() const { return page_ == nullptr; }
   PDFPage* page() const { return page_; }
@@ -53,6 +56,8 @@ class PDFSelection {
   QRectF boundsForPage(const PDFPage* page) const { return page == page_ ? bounds_ : QRectF(); }
   QRectF bounds() const { return bounds_; }
   QString string() const { return string_; }
+  QString contextBefore() const { return before_; }
+  QString contextAfter() const { return after_; }
   bool operator==(const PDFSelection& o) const {
     return page_ == o.page_ && bounds_ == o.bounds_ && string_ == o.string_;
   }
@@ -61,6 +66,14 @@ class PDFSelection {
   PDFPage* page_ = nullptr;
   QRectF bounds_;
   QString string_;
+  QString before_, after_;
+};
+
+// One occurrence of a find on a page, in the page's text.
+struct PageMatch {
+  QRectF bounds;  // page points, as PDFSelection::bounds
+  QString string;
+  QString before, after;
 };
 
 // Receives the matches of an asynchronous find, on the main queue.
@@ -91,6 +104,7 @@ class PDFPage {
 
   // The document's label for the page; its number from 1 when it has none.
   QString label() const;
+  // The page's whole text in reading order.
   QString string() const;
   // The text inside `rect` (page points, as PDFSelection::bounds).
   PDFSelection selectionForRect(const QRectF& rect) const;
@@ -152,7 +166,10 @@ class PDFDocument {
   // Answers a null image when `abort` is raised before the render is done.
   static QImage renderPage(Poppler::Document& doc, int index, double scale, int extraRotation, QRect region = QRect(),
                            const std::atomic<bool>* abort = nullptr);
-  static QList<QRectF> searchPage(Poppler::Document& doc, int index, const QString& text, int options);
+  // Every occurrence of `text` in the page's words, in reading order; matches never span lines.
+  static QList<PageMatch> searchPage(Poppler::Document& doc, int index, const QString& text, int options);
+  // Characters of context kept on each side of a match.
+  static constexpr int kContextLength = 80;
 
   // The user's rotation of page `index` (thread-safe); renderers read it.
   int userRotation(int index) const;
