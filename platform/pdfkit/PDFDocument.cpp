@@ -3,6 +3,8 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QPainter>
+#include <QPicture>
 #include <QTemporaryFile>
 
 #include <poppler-qt6.h>
@@ -19,6 +21,17 @@
 #include "platform/pdfkit/QpdfRotations.h"
 
 namespace pdfkit {
+
+namespace {
+Poppler::Page::Rotation popplerRotation(int degrees) {
+  switch (normalizedRotation(degrees)) {
+    case 90: return Poppler::Page::Rotate90;
+    case 180: return Poppler::Page::Rotate180;
+    case 270: return Poppler::Page::Rotate270;
+    default: return Poppler::Page::Rotate0;
+  }
+}
+}  // namespace
 
 int normalizedRotation(int degrees) {
   const long quarter = std::lround(static_cast<double>(degrees) / 90.0);
@@ -181,13 +194,7 @@ QImage PDFDocument::renderPage(Poppler::Document& doc, int index, double scale, 
                                const std::atomic<bool>* abort) {
   auto page = doc.page(index);
   if (!page) return QImage();
-  Poppler::Page::Rotation r = Poppler::Page::Rotate0;
-  switch (normalizedRotation(extraRotation)) {
-    case 90: r = Poppler::Page::Rotate90; break;
-    case 180: r = Poppler::Page::Rotate180; break;
-    case 270: r = Poppler::Page::Rotate270; break;
-    default: break;
-  }
+  const Poppler::Page::Rotation r = popplerRotation(extraRotation);
   const double dpi = 72.0 * scale;
   const bool whole = region.isEmpty();
   const int x = whole ? -1 : region.x(), y = whole ? -1 : region.y();
@@ -355,6 +362,30 @@ void PDFDocument::beginFindString(const QString& text, int options) {
 bool PDFDocument::writeToFile(const QString& path, QString* error) const { return writeToFile(path, contentPath(), error); }
 
 bool PDFDocument::writeToFile(const QString& path, const QString& contentFile, QString* error) const {
+  std::vector<int> rotations;
+  rotations.reserve(pages_.size());
+  for (const auto& page : pages_) rotations.push_back(page->rotation());
+  const std::string content = contentFile.toLocal8Bit().toStdString();
+  return writeAtomically(path, [&](const std::string& tmpName) { return detail::writeWithRotations(content, tmpName, rotations); },
+                         error);
+}
+
+bool PDFDocument::writePrintToFile(const QString& path, const QList<int>& pages, const QSizeF& paper, const QRectF& area,
+                                   bool fit, const QList<int>& turned, QString* error) const {
+  std::vector<int> rotations;
+  rotations.reserve(pages_.size());
+  for (const auto& page : pages_) rotations.push_back(page->rotation());
+  std::vector<detail::PrintSheet> sheets;
+  for (const int p : pages) sheets.push_back(detail::PrintSheet{p, turned.contains(p)});
+  const detail::PrintPaper sheet{paper.width(), paper.height(), area.x(), area.y(), area.width(), area.height()};
+  const std::string content = contentPath().toLocal8Bit().toStdString();
+  return writeAtomically(
+      path, [&](const std::string& tmpName) { return detail::writeSheets(content, tmpName, rotations, sheets, sheet, fit); },
+      error);
+}
+
+bool PDFDocument::writeAtomically(const QString& path, const std::function<std::string(const std::string&)>& write,
+                                  QString* error) const {
   auto fail = [&](const QString& why) {
     foundation::log(foundation::LogLevel::Error, "pdfkit",
                     QStringLiteral("cannot write %1: %2").arg(path, why).toStdString());
@@ -367,10 +398,7 @@ bool PDFDocument::writeToFile(const QString& path, const QString& contentFile, Q
   const QString tmpPath = tmp.fileName();
   tmp.close();
   const std::string tmpName = tmpPath.toLocal8Bit().toStdString();
-  std::vector<int> rotations;
-  rotations.reserve(pages_.size());
-  for (const auto& page : pages_) rotations.push_back(page->rotation());
-  const std::string why = detail::writeWithRotations(contentFile.toLocal8Bit().toStdString(), tmpName, rotations);
+  const std::string why = write(tmpName);
   if (!why.empty()) return fail(QString::fromStdString(why));
   // The data reaches the disk before the rename, so a crash cannot leave an empty file in place.
   const int fd = ::open(tmpName.c_str(), O_RDONLY | O_CLOEXEC);
@@ -383,6 +411,40 @@ bool PDFDocument::writeToFile(const QString& path, const QString& contentFile, Q
     return fail(QStringLiteral("rename failed"));
   tmp.setAutoRemove(false);
   return true;
+}
+
+// ---- PDFPagePainter -----------------------------------------------------------------------
+
+PDFPagePainter::PDFPagePainter(const PDFDocument& document) : document_(document) {
+  doc_ = PDFDocument::loadPoppler(document.contentPath());
+  if (doc_) doc_->setRenderBackend(Poppler::Document::QPainterBackend);
+}
+
+PDFPagePainter::~PDFPagePainter() = default;
+
+bool PDFPagePainter::drawPage(int index, QPainter& painter, const QRectF& target) const {
+  PDFPage* shown = document_.pageAtIndex(index);
+  if (!doc_ || !shown || target.isEmpty()) return false;
+  auto page = doc_->page(index);
+  if (!page) return false;
+  const QSizeF size = shown->displaySize();
+  if (size.isEmpty()) return false;
+  // Poppler's painter backend sets the painter's transformation outright; recorded as a
+  // picture, its drawing lands wherever the picture is played.
+  QPicture picture;
+  bool ok = false;
+  {
+    QPainter recorder(&picture);
+    ok = page->renderToPainter(&recorder, 72.0, 72.0, -1, -1, -1, -1, popplerRotation(document_.userRotation(index)));
+  }
+  if (!ok) return false;
+  painter.save();
+  painter.translate(target.topLeft());
+  painter.scale(target.width() / size.width(), target.height() / size.height());
+  painter.setClipRect(QRectF(QPointF(0, 0), size), Qt::IntersectClip);
+  painter.drawPicture(0, 0, picture);
+  painter.restore();
+  return ok;
 }
 
 }  // namespace pdfkit

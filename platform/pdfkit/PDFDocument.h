@@ -14,11 +14,14 @@
 #include <QString>
 
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
+
+class QPainter;
 
 namespace Poppler {
 class Document;
@@ -147,6 +150,12 @@ class PDFDocument {
   // The same, with the pages read from `contentFile`, a copy of the document's file (the same
   // pages), in place of the document's own content.
   bool writeToFile(const QString& path, const QString& contentFile, QString* error = nullptr) const;
+  // Writes a print of the document to `path` as writeToFile does: sheet n shows page
+  // pages[n] as shown, unchanged (vectors and text), centred in `area` of a `paper`-sized sheet
+  // (points, top-left origin); `fit` scales it to fill the area. A page in `turned` is laid on
+  // a landscape sheet turned upright.
+  bool writePrintToFile(const QString& path, const QList<int>& pages, const QSizeF& paper, const QRectF& area, bool fit,
+                        const QList<int>& turned = {}, QString* error = nullptr) const;
 
   // Finds every occurrence of `text` (synchronously, on the calling thread).
   QList<PDFSelection> findString(const QString& text, int options = CaseInsensitiveSearch) const;
@@ -184,6 +193,10 @@ class PDFDocument {
   };
 
   const PageInfo& info(int index) const;  // requires mutex_
+  // Runs `write` (a temporary file name to a failure reason, "" for success) and moves the
+  // checked, flushed result onto `path`.
+  bool writeAtomically(const QString& path, const std::function<std::string(const std::string&)>& write,
+                       QString* error) const;
   void joinFinishedFinds();
 
   QString path_;
@@ -200,6 +213,25 @@ class PDFDocument {
     std::shared_ptr<std::atomic<bool>> done;
   };
   std::vector<FindThread> findThreads_;
+};
+
+// Draws pages as vector graphics and text onto a painter (a printer, a PDF writer), from its
+// own Poppler document of the content. Used on one thread at a time.
+class PDFPagePainter {
+ public:
+  explicit PDFPagePainter(const PDFDocument& document);
+  ~PDFPagePainter();
+  PDFPagePainter(const PDFPagePainter&) = delete;
+  PDFPagePainter& operator=(const PDFPagePainter&) = delete;
+
+  bool isValid() const { return doc_ != nullptr; }
+  // Draws page `index` as shown (its rotation() applied) into `target`, in the painter's
+  // coordinates; the page is stretched to the rectangle, so give it the page's proportions.
+  bool drawPage(int index, QPainter& painter, const QRectF& target) const;
+
+ private:
+  const PDFDocument& document_;
+  std::unique_ptr<Poppler::Document> doc_;
 };
 
 }  // namespace pdfkit

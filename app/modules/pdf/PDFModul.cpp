@@ -285,8 +285,14 @@ bool PDFModul::needSaveDocument() {
 void PDFModul::print() {
   auto* v = pageView();
   if (!v) return;
-  QPrinter printer;
+  // The printer's own resolution: pages go out as vectors, not as a screen-sized raster.
+  QPrinter printer(QPrinter::HighResolution);
+  printer.setDocName(QFileInfo(sourcePath()).fileName());
   QPrintDialog dialog(&printer, v->window());
+  dialog.setMinMax(1, static_cast<int>(document_->pageCount()));
+  dialog.setOptions(QAbstractPrintDialog::PrintToFile | QAbstractPrintDialog::PrintPageRange |
+                    QAbstractPrintDialog::PrintCollateCopies | QAbstractPrintDialog::PrintCurrentPage |
+                    QAbstractPrintDialog::PrintShowPageSize);
   if (dialog.exec() != QDialog::Accepted) return;
   printWithPrinter(&printer);
 }

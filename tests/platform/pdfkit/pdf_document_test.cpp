@@ -96,6 +96,37 @@ TEST_F(PDFDocumentTest, RenderFollowsScaleAndRotation) {
   EXPECT_GT(img.width(), img.height());
 }
 
+TEST_F(PDFDocumentTest, PagePainterDrawsThePageAsShown) {
+  ASSERT_TRUE(testsupport::writePdf(path("p.pdf"), {{{"TOP LEFT MARK", "second line"}, false}}));
+  auto doc = PDFDocument::initWithURL(path("p.pdf"));
+  PDFPage* page = doc->pageAtIndex(0);
+  PDFPagePainter painter(*doc);
+  ASSERT_TRUE(painter.isValid());
+  for (const int rotation : {0, 90, 270}) {
+    page->setRotation(rotation);
+    const QImage expected = page->render(0.5).convertToFormat(QImage::Format_RGB32);
+    QImage drawn(expected.size(), QImage::Format_RGB32);
+    drawn.fill(Qt::white);
+    {
+      QPainter p(&drawn);
+      ASSERT_TRUE(painter.drawPage(0, p, QRectF(QPointF(0, 0), QSizeF(drawn.size()))));
+    }
+    // The ink lands where the raster render puts it.
+    int inkBoth = 0, inkExpected = 0;
+    for (int y = 0; y < drawn.height(); ++y)
+      for (int x = 0; x < drawn.width(); ++x) {
+        const bool e = qGray(expected.pixel(x, y)) < 160;
+        inkExpected += e;
+        inkBoth += e && qGray(drawn.pixel(x, y)) < 200;
+      }
+    EXPECT_GT(inkExpected, 20) << rotation;
+    EXPECT_GT(inkBoth, inkExpected * 6 / 10) << rotation;
+  }
+  QImage small(10, 10, QImage::Format_RGB32);
+  QPainter onSmall(&small);
+  EXPECT_FALSE(painter.drawPage(3, onSmall, QRectF(0, 0, 10, 10)));
+}
+
 TEST_F(PDFDocumentTest, WriteToFileKeepsRotationsAndIsAtomic) {
   ASSERT_TRUE(testsupport::writeNumberedPdf(path("src.pdf"), 3));
   auto doc = PDFDocument::initWithURL(path("src.pdf"));
