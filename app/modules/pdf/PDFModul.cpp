@@ -50,15 +50,10 @@ bool copyFileAtomically(const QString& source, const QString& destination, QStri
   return true;
 }
 
-PDFModul::PDFModul(const QString&) {
-  endFindToken_ = foundation::NotificationCenter::defaultCenter().addObserver(
-      pdfkit::PDFDocumentDidEndFindNotification, nullptr, [this](const foundation::Notification& n) {
-        if (document_ && n.sender == document_.get()) endFind();
-      });
-}
+PDFModul::PDFModul(const QString&) {}
 
 PDFModul::~PDFModul() {
-  endFindToken_.reset();
+  endFindObserver_.stop();
   if (document_) document_->setDelegate(nullptr);
   auto* app = QCoreApplication::instance();
   if (controller_ && controller_->isViewLoaded() && app && QThread::currentThread() != app->thread()) {
@@ -111,6 +106,7 @@ bool PDFModul::importWithResultPath(const QString& path) {
     retired_.push_back(std::move(document_));
   }
   document_ = std::move(document);
+  endFindObserver_.setDocument(document_.get());
   if (!controller_) controller_ = makeDocumentView();
   controller_->setPDFDocumentViewData(document_.get());
   controller_->refreshdata();
