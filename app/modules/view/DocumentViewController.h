@@ -34,8 +34,8 @@ class PDFView;
 class PageRenderQueue;
 }  // namespace pdfkit
 
-// The context column of the result table: 160 points to each side of the match, cut off at
-// the page's left edge.
+// The context of a match that carries none of its own (a find's matches carry the text
+// around them): 160 points to each side of the match, cut off at the page's left edge.
 QRectF resetSelectionRect(const QRectF& rect);
 // Carriage returns become blanks; "..." follows.
 QString resetSelectionString(const QString& text);

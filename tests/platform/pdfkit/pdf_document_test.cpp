@@ -220,6 +220,62 @@ TEST_F(PDFDocumentTest, FindFindsLigaturesAndEveryColumn) {
   EXPECT_EQ(doc->findString("the file").size(), 1);
 }
 
+namespace {
+// A PDF of Helvetica lines, one page per entry, with /Rotate per page and page labels.
+QByteArray labelledPdf(const std::vector<std::pair<int, QByteArray>>& pages, const QByteArray& labels) {
+  QByteArray out = "%PDF-1.4\n";
+  QList<qsizetype> offsets;
+  auto object = [&](const QByteArray& body) {
+    offsets.append(out.size());
+    out += QByteArray::number(offsets.size()) + " 0 obj\n" + body + "\nendobj\n";
+  };
+  const int n = static_cast<int>(pages.size());
+  QByteArray kids;
+  for (int i = 0; i < n; ++i) kids += QByteArray::number(4 + 2 * i) + " 0 R ";
+  object("<< /Type /Catalog /Pages 2 0 R /PageLabels << /Nums [" + labels + "] >> >>");
+  object("<< /Type /Pages /Count " + QByteArray::number(n) + " /Kids [" + kids + "] >>");
+  object("<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>");
+  for (int i = 0; i < n; ++i) {
+    object("<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Rotate " + QByteArray::number(pages[i].first) +
+           " /Resources << /Font << /F1 3 0 R >> >> /Contents " + QByteArray::number(5 + 2 * i) + " 0 R >>");
+    const QByteArray text = "BT /F1 14 Tf 72 700 Td (" + pages[i].second + ") Tj ET";
+    object("<< /Length " + QByteArray::number(text.size()) + " >>\nstream\n" + text + "\nendstream");
+  }
+  const qsizetype xref = out.size();
+  out += "xref\n0 " + QByteArray::number(offsets.size() + 1) + "\n0000000000 65535 f \n";
+  for (const qsizetype o : offsets) out += QByteArray::number(o).rightJustified(10, '0') + " 00000 n \n";
+  out += "trailer\n<< /Size " + QByteArray::number(offsets.size() + 1) + " /Root 1 0 R >>\nstartxref\n" +
+         QByteArray::number(xref) + "\n%%EOF\n";
+  return out;
+}
+}  // namespace
+
+TEST_F(PDFDocumentTest, LabelledAndTurnedPagesAreFoundWithTheirText) {
+  QFile file(path("labels.pdf"));
+  ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+  file.write(labelledPdf({{0, "front matter with a needle"}, {90, "turned page with a needle"},
+                          {270, "body page with a needle and a needle"}, {180, "last page with a needle"}},
+                         "0 << /S /r >> 2 << /S /D >>"));
+  file.close();
+  auto doc = PDFDocument::initWithURL(path("labels.pdf"));
+  ASSERT_TRUE(doc);
+  ASSERT_EQ(doc->pageCount(), 4);
+  const QStringList labels = {"i", "ii", "1", "2"};
+  const QList<PDFSelection> found = doc->findString("needle");
+  ASSERT_EQ(found.size(), 5);
+  const int pageOf[] = {0, 1, 2, 2, 3};
+  for (int k = 0; k < 5; ++k) {
+    PDFPage* page = found[k].page();
+    EXPECT_EQ(page->index(), pageOf[k]) << k;
+    EXPECT_EQ(page->label(), labels[pageOf[k]]);
+    EXPECT_TRUE(page->string().contains("needle")) << "page " << page->index() << " turned " << page->rotation();
+    EXPECT_TRUE(QRectF(QPointF(0, 0), page->size()).contains(found[k].bounds())) << k;
+    EXPECT_EQ(found[k].contextBefore().right(2), "a ") << k;
+  }
+  EXPECT_EQ(found[3].contextBefore(), "body page with a needle and a ");
+  EXPECT_EQ(found[1].contextAfter(), "");
+}
+
 TEST_F(PDFDocumentTest, TextAndFindAgreeOnTurnedAndRealPages) {
   // Each page of this file is turned by another /Rotate; its text is a Latin word beside an Arabic one.
   const QString turned = QStringLiteral(LECTERN_CORPUS_DIR "/pdf/habibi-rotated.pdf");
