@@ -10,6 +10,7 @@
 #include <poppler-qt6.h>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cmath>
@@ -37,6 +38,22 @@ int normalizedRotation(int degrees) {
   const long quarter = std::lround(static_cast<double>(degrees) / 90.0);
   return static_cast<int>(((quarter % 4) + 4) % 4) * 90;
 }
+
+namespace {
+// The process's file-creation mask, read without changing it (umask() would, for every thread).
+mode_t processUmask() {
+  QFile status(QStringLiteral("/proc/self/status"));
+  if (status.open(QIODevice::ReadOnly)) {
+    for (QByteArray line = status.readLine(); !line.isEmpty(); line = status.readLine()) {
+      if (!line.startsWith("Umask:")) continue;
+      bool ok = false;
+      const uint mask = line.mid(6).trimmed().toUInt(&ok, 8);
+      if (ok) return static_cast<mode_t>(mask & 0777);
+    }
+  }
+  return 022;
+}
+}  // namespace
 
 // ---- PDFPage ------------------------------------------------------------------------------
 
@@ -405,8 +422,13 @@ bool PDFDocument::writeAtomically(const QString& path, const std::function<std::
   const bool synced = fd >= 0 && ::fsync(fd) == 0;
   if (fd >= 0) ::close(fd);
   if (!synced) return fail(QStringLiteral("cannot flush the written file"));
-  // A replaced file keeps its permissions (the temporary file is private).
-  if (target.exists()) QFile::setPermissions(tmpPath, QFile::permissions(target.absoluteFilePath()));
+  // A replaced file keeps its permissions; a new one gets the usual ones (the temporary file
+  // is private).
+  if (target.exists()) {
+    QFile::setPermissions(tmpPath, QFile::permissions(target.absoluteFilePath()));
+  } else {
+    ::chmod(tmpName.c_str(), 0666 & ~processUmask());
+  }
   if (std::rename(tmpName.c_str(), target.absoluteFilePath().toLocal8Bit().toStdString().c_str()) != 0)
     return fail(QStringLiteral("rename failed"));
   tmp.setAutoRemove(false);

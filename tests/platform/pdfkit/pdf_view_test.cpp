@@ -248,6 +248,8 @@ TEST_F(PDFViewTest, PrintsTheChosenPagesOfARealFileAsText) {
     ASSERT_EQ(out.doc->pageCount(), static_cast<int>(c.pages.size())) << c.name;
     for (size_t k = 0; k < c.pages.size(); ++k)
       EXPECT_EQ(firstLine(out.path, static_cast<int>(k) + 1), lines[c.pages[k] - 1]) << c.name << " sheet " << k;
+    // Readable as any new file (the temporary file it is written through is private).
+    EXPECT_TRUE(QFileInfo(out.path).permissions() & QFileDevice::ReadGroup) << c.name;
     // Vectors and fonts, not page-sized images: of the order of the source's size.
     EXPECT_LT(QFileInfo(out.path).size(), 3 * QFileInfo(source).size() * static_cast<qint64>(c.pages.size()) / 4 + 60000)
         << c.name;
