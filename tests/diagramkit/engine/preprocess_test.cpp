@@ -53,7 +53,7 @@ std::map<std::string, std::string> zipEntries(const fs::path& path) {
 }
 
 std::string smallEmf() {
-  return testsupport::EmfBuilder().brush(1, 0, 0x0000FF).poly16(86, {{0, 0}, {50, 0}, {50, 50}}).eof().bytes();
+  return testsupport::EmfBuilder().brush(1, 0, 0x0000FF).select(1).poly16(86, {{0, 0}, {50, 0}, {50, 50}}).eof().bytes();
 }
 
 // The process's data folder, set before anything asks for the work folder, with an old
