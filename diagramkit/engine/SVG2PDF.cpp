@@ -15,6 +15,7 @@
 
 #include "diagramkit/engine/MakePDF.h"
 #include "diagramkit/engine/PageFile.h"
+#include "diagramkit/engine/PageSimplify.h"
 #include "diagramkit/engine/RenderThread.h"
 #include "platform/foundation/dispatcher.h"
 #include "platform/foundation/log.h"
@@ -235,6 +236,7 @@ void SVG2PDF::printPage() {
       paperHeight_ = *page->height;
     }
     const fs::path scratch = workFolder_ / "temp.pdf";
+    diagramkit::simplifyPage(page->svg);
     if (!diagramkit::renderPageSVG(page->svg, paperWidth_, paperHeight_, scratch, &error) ||
         !MakePDF::addToPdf(*ctx_, scratch, &error)) {
       pageFailed(error);
