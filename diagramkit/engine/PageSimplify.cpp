@@ -111,6 +111,15 @@ std::optional<Shadow> shadowOf(xmlNode* filter) {
   s.alpha = m[18];
   for (double c : {s.r, s.g, s.b, s.alpha})
     if (c < 0 || c > 1) return std::nullopt;
+  // The matrix works in linear RGB unless the filter says otherwise; the copy is painted in sRGB.
+  const std::string space = attr(steps[1], "color-interpolation-filters").value_or(
+      attr(filter, "color-interpolation-filters").value_or("linearRGB"));
+  if (space != "sRGB") {
+    auto encode = [](double c) { return c <= 0.0031308 ? 12.92 * c : 1.055 * std::pow(c, 1 / 2.4) - 0.055; };
+    s.r = encode(s.r);
+    s.g = encode(s.g);
+    s.b = encode(s.b);
+  }
   const std::vector<xmlNode*> merged = elementChildren(steps[2]);
   if (merged.size() != 2 || !isSvg(merged[0], "feMergeNode") || !isSvg(merged[1], "feMergeNode") ||
       attr(merged[0], "in") != colourResult || attr(merged[1], "in") != std::optional<std::string>("SourceGraphic"))
