@@ -243,9 +243,14 @@ void SVG2PDF::printPage() {
       return;
     }
     // The output is written before the last page is reported, so a full count means a file.
-    if (pageIndex_ + 1 == pageCount_ && !ctx_->close(&error)) {
-      pageFailed(error);
-      return;
+    if (pageIndex_ + 1 == pageCount_) {
+      if (!ctx_->close(&error)) {
+        pageFailed(error);
+        return;
+      }
+      // Cleared here, so the main queue has nothing heavy left to do at the end.
+      ctx_.reset();
+      removeWorkFolder();
     }
     const int done = ++pageIndex_;
     foundation::Dispatcher::postMain([self = shared_from_this(), done] {
@@ -260,6 +265,8 @@ void SVG2PDF::printPage() {
 void SVG2PDF::pageFailed(const std::string& why) {
   logLine(foundation::LogLevel::Error,
           "page " + std::to_string(pageIndex_ + 1) + " of " + srcFile_.string() + " failed: " + why);
+  ctx_.reset();
+  removeWorkFolder();
   foundation::Dispatcher::postMain([self = shared_from_this()] { self->endConversion(); });
 }
 
