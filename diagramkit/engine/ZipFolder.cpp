@@ -69,7 +69,7 @@ bool isLink(zip_t* za, zip_uint64_t index) {
   return opsys == ZIP_OPSYS_UNIX && S_ISLNK(static_cast<mode_t>(attributes >> 16));
 }
 
-bool extract(zip_t* za, zip_uint64_t index, const fs::path& target, std::string& why) {
+bool extractEntry(zip_t* za, zip_uint64_t index, const fs::path& target, std::string& why) {
   const int fd = ::open(target.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
   if (fd < 0) {
     why = errno == EEXIST ? "the name is taken" : std::generic_category().message(errno);
@@ -104,26 +104,6 @@ bool extract(zip_t* za, zip_uint64_t index, const fs::path& target, std::string&
   return ok;
 }
 
-struct Packed {
-  std::string name;  // in the archive
-  fs::path path;     // on disk
-  bool folder = false;
-};
-
-void collect(const fs::path& path, const std::string& name, std::vector<Packed>& out) {
-  std::error_code ec;
-  const fs::file_status st = fs::symlink_status(path, ec);
-  if (ec) return;
-  if (fs::is_directory(st)) {
-    out.push_back({name + "/", path, true});
-    std::vector<fs::path> children;
-    for (const auto& entry : fs::directory_iterator(path, ec)) children.push_back(entry.path());
-    std::sort(children.begin(), children.end());
-    for (const fs::path& child : children) collect(child, name + "/" + child.filename().string(), out);
-  } else if (fs::is_regular_file(st)) {
-    out.push_back({name, path, false});
-  }
-}
 
 }  // namespace
 
@@ -163,19 +143,128 @@ bool unzipInto(const fs::path& archive, const fs::path& into, std::string* error
     }
     if (folder) continue;
     std::string why;
-    if (!extract(za, index, parent / parts.back(), why)) refuse(why);
+    if (!extractEntry(za, index, parent / parts.back(), why)) refuse(why);
   }
   zip_discard(za);
   return true;
 }
 
-bool zipMove(const fs::path& folder, const std::vector<std::string>& items, const fs::path& archive,
-             std::string* error) {
-  std::vector<Packed> packed;
-  for (const std::string& item : items) collect(folder / item, item, packed);
+std::unique_ptr<ZipPackage> ZipPackage::open(const fs::path& archive, std::string* error) {
   int code = 0;
-  zip_t* za = zip_open(archive.c_str(), ZIP_CREATE | ZIP_EXCL, &code);
+  zip_t* za = zip_open(archive.c_str(), ZIP_RDONLY, &code);
   if (za == nullptr) {
+    zip_error_t e;
+    zip_error_init_with_code(&e, code);
+    setError(error, archive.string() + ": " + zip_error_strerror(&e));
+    zip_error_fini(&e);
+    return nullptr;
+  }
+  std::unique_ptr<ZipPackage> p(new ZipPackage());
+  p->za_ = za;
+  const zip_int64_t count = zip_get_num_entries(za, 0);
+  std::vector<std::string> parts;
+  for (zip_int64_t i = 0; i < count; ++i) {
+    const auto index = static_cast<zip_uint64_t>(i);
+    const char* raw = zip_get_name(za, index, 0);
+    const std::string name = raw != nullptr ? raw : "";
+    auto refuse = [&](const std::string& why) {
+      foundation::log(foundation::LogLevel::Warning, "diagramkit", "package entry refused (" + why + "): " + name);
+      p->refused_.push_back(name);
+    };
+    if (!safeComponents(name, parts)) {
+      refuse("absolute or outside the folder");
+    } else if (isLink(za, index)) {
+      refuse("a link");
+    } else if (name.back() != '/') {
+      std::string clean;
+      for (const std::string& part : parts) clean += (clean.empty() ? "" : "/") + part;
+      if (!p->index_.emplace(clean, index).second) {
+        refuse("the name is taken");
+        continue;
+      }
+      p->names_.push_back(clean);
+    }
+  }
+  std::sort(p->names_.begin(), p->names_.end(), [](const std::string& a, const std::string& b) { return fs::path(a) < fs::path(b); });
+  return p;
+}
+
+ZipPackage::~ZipPackage() {
+  if (za_ != nullptr) zip_discard(za_);
+}
+
+fs::path ZipPackage::extract(const std::string& name, const fs::path& into, std::string* error) const {
+  const auto it = index_.find(name);
+  if (it == index_.end()) {
+    setError(error, "no entry " + name);
+    return {};
+  }
+  std::vector<std::string> parts;
+  safeComponents(name, parts);
+  fs::path parent;
+  if (!makeFolders(into, parts, parts.size() - 1, parent)) {
+    setError(error, "cannot make the folder of " + name);
+    return {};
+  }
+  std::string why;
+  const fs::path target = parent / parts.back();
+  if (!extractEntry(za_, it->second, target, why)) {
+    setError(error, name + ": " + why);
+    return {};
+  }
+  return target;
+}
+
+namespace {
+
+// The packed names as a tree: a folder maps its children's names to them.
+struct Node {
+  std::map<std::string, Node> children;
+  bool file = false;
+};
+
+void addPath(Node& root, const std::string& name) {
+  Node* n = &root;
+  std::size_t start = 0;
+  for (;;) {
+    const std::size_t slash = name.find('/', start);
+    n = &n->children[name.substr(start, slash == std::string::npos ? std::string::npos : slash - start)];
+    if (slash == std::string::npos) break;
+    start = slash + 1;
+  }
+  n->file = true;
+}
+
+void order(const Node& n, const std::string& name, std::vector<std::pair<std::string, bool>>& out) {
+  if (n.file) {
+    out.emplace_back(name, false);
+    return;
+  }
+  out.emplace_back(name + "/", true);
+  for (const auto& [child, node] : n.children) order(node, name + "/" + child, out);
+}
+
+}  // namespace
+
+bool ZipPackage::packInto(const fs::path& archive, const std::vector<std::string>& items,
+                          const std::map<std::string, fs::path>& added, std::string* error) const {
+  Node root;
+  auto firstComponent = [](const std::string& name) { return name.substr(0, name.find('/')); };
+  auto wanted = [&](const std::string& name) {
+    return std::find(items.begin(), items.end(), firstComponent(name)) != items.end();
+  };
+  for (const std::string& name : names_)
+    if (wanted(name)) addPath(root, name);
+  for (const auto& [name, path] : added)
+    if (wanted(name)) addPath(root, name);
+  std::vector<std::pair<std::string, bool>> packed;
+  for (const std::string& item : items) {
+    auto it = root.children.find(item);
+    if (it != root.children.end()) order(it->second, item, packed);
+  }
+  int code = 0;
+  zip_t* out = zip_open(archive.c_str(), ZIP_CREATE | ZIP_EXCL, &code);
+  if (out == nullptr) {
     zip_error_t e;
     zip_error_init_with_code(&e, code);
     setError(error, archive.string() + ": " + zip_error_strerror(&e));
@@ -184,28 +273,32 @@ bool zipMove(const fs::path& folder, const std::vector<std::string>& items, cons
   }
   auto fail = [&](const std::string& why) {
     setError(error, why);
-    zip_discard(za);
+    zip_discard(out);
     std::error_code ec;
     fs::remove(archive, ec);
     return false;
   };
-  for (const Packed& p : packed) {
+  for (const auto& [name, folder] : packed) {
     zip_int64_t index = -1;
-    if (p.folder) {
-      index = zip_dir_add(za, p.name.c_str(), ZIP_FL_ENC_UTF_8);
+    if (folder) {
+      index = zip_dir_add(out, name.c_str(), ZIP_FL_ENC_UTF_8);
     } else {
-      zip_source_t* source = zip_source_file(za, p.path.c_str(), 0, -1);
-      if (source == nullptr) return fail(p.path.string() + ": " + zip_strerror(za));
-      index = zip_file_add(za, p.name.c_str(), source, ZIP_FL_ENC_UTF_8);
+      zip_source_t* source = nullptr;
+      if (auto a = added.find(name); a != added.end()) {
+        source = zip_source_file(out, a->second.c_str(), 0, -1);
+      } else {
+        // The entry's data as it is stored, not unpacked and packed again.
+        source = zip_source_zip(out, za_, index_.at(name), ZIP_FL_COMPRESSED, 0, -1);
+      }
+      if (source == nullptr) return fail(name + ": " + zip_strerror(out));
+      index = zip_file_add(out, name.c_str(), source, ZIP_FL_ENC_UTF_8);
       if (index < 0) zip_source_free(source);
     }
-    if (index < 0) return fail(p.name + ": " + zip_strerror(za));
+    if (index < 0) return fail(name + ": " + zip_strerror(out));
     // No attributes of the packing system travel with the entry.
-    zip_file_set_external_attributes(za, static_cast<zip_uint64_t>(index), 0, ZIP_OPSYS_DOS, 0);
+    zip_file_set_external_attributes(out, static_cast<zip_uint64_t>(index), 0, ZIP_OPSYS_DOS, 0);
   }
-  if (zip_close(za) != 0) return fail(archive.string() + ": " + zip_strerror(za));
-  std::error_code ec;
-  for (const std::string& item : items) fs::remove_all(folder / item, ec);
+  if (zip_close(out) != 0) return fail(archive.string() + ": " + zip_strerror(out));
   return true;
 }
 
