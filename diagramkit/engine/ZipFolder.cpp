@@ -69,6 +69,10 @@ bool isLink(zip_t* za, zip_uint64_t index) {
   return opsys == ZIP_OPSYS_UNIX && S_ISLNK(static_cast<mode_t>(attributes >> 16));
 }
 
+// An entry that unpacks to more than this is refused: a package of a few kilobytes can claim
+// gigabytes.
+constexpr zip_int64_t kMaxEntryBytes = zip_int64_t{256} << 20;
+
 bool extractEntry(zip_t* za, zip_uint64_t index, const fs::path& target, std::string& why) {
   const int fd = ::open(target.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
   if (fd < 0) {
@@ -77,6 +81,7 @@ bool extractEntry(zip_t* za, zip_uint64_t index, const fs::path& target, std::st
   }
   zip_file_t* in = zip_fopen_index(za, index, 0);
   bool ok = in != nullptr;
+  zip_int64_t total = 0;
   char buffer[1 << 16];
   while (ok) {
     const zip_int64_t n = zip_fread(in, buffer, sizeof buffer);
@@ -86,6 +91,12 @@ bool extractEntry(zip_t* za, zip_uint64_t index, const fs::path& target, std::st
       break;
     }
     if (n == 0) break;
+    total += n;
+    if (total > kMaxEntryBytes) {
+      ok = false;
+      why = "larger than " + std::to_string(kMaxEntryBytes) + " bytes";
+      break;
+    }
     for (zip_int64_t done = 0; done < n;) {
       const ssize_t w = ::write(fd, buffer + done, static_cast<std::size_t>(n - done));
       if (w < 0) {
