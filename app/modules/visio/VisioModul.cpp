@@ -166,20 +166,3 @@ bool VisioModul::holdsConverter() const {
   std::lock_guard lock(mutex_);
   return converter_ != nullptr;
 }
-
-bool VisioModul::importWithResultPath(const QString& path) {
-  auto document = pdfkit::PDFDocument::initWithURL(path);
-  if (!document) {
-    logLine(foundation::LogLevel::Debug, QStringLiteral("cannot open %1").arg(path));
-    return false;
-  }
-  if (document_) {
-    document_->cancelFindString();
-    document_->setDelegate(nullptr);
-    retired_.push_back(std::move(document_));
-  }
-  document_ = std::move(document);
-  if (!controller_) controller_ = makeDocumentView();
-  controller_->setPDFDocumentViewData(document_.get());
-  return true;
-}

@@ -34,9 +34,6 @@ class VisioModul : public PDFModul, public std::enable_shared_from_this<VisioMod
   void setImportStartPage(qint64 startPage, qint64 endpage) override;
   // A running conversion cannot be stopped.
   void stopImport() override {}
-  // Opens the PDF and hands it to the view controller, without refreshing the view (the
-  // browser reloads it).
-  bool importWithResultPath(const QString& path) override;
 
   // Observes the three notifications of this module's own converter (once, however often
   // it is called).
@@ -60,6 +57,8 @@ class VisioModul : public PDFModul, public std::enable_shared_from_this<VisioMod
  protected:
   void doStartImport() override { VSDTOPDF(); }
   std::shared_ptr<DocumentViewController> makeDocumentView() override;
+  // The PDF is handed to the view controller without a refresh: the browser reloads the view.
+  bool refreshesViewOnOpen() const override { return false; }
 
  private:
   void releaseConverter();
