@@ -40,6 +40,17 @@ std::u32string fromUtf8(const char* s) {
   return out;
 }
 
+// The first line of a djvulibre message, without its leading "[id] " tag.
+std::string plainMessage(const char* message) {
+  std::string s = message;
+  s = s.substr(0, s.find('\n'));
+  if (!s.empty() && s.front() == '[') {
+    const size_t end = s.find("] ");
+    if (end != std::string::npos) s.erase(0, end + 2);
+  }
+  return s;
+}
+
 // One conversion's djvulibre context, document and the errors it reported.
 class Session {
  public:
@@ -57,7 +68,7 @@ class Session {
 
   void drain() {
     while (const ddjvu_message_t* m = ddjvu_message_peek(context_)) {
-      if (m->m_any.tag == DDJVU_ERROR && m->m_error.message && lastError_.empty()) lastError_ = m->m_error.message;
+      if (m->m_any.tag == DDJVU_ERROR && m->m_error.message && lastError_.empty()) lastError_ = plainMessage(m->m_error.message);
       ddjvu_message_pop(context_);
     }
   }
@@ -100,6 +111,15 @@ void collectWords(miniexp_t node, double scale, std::vector<PdfWord>* words) {
 
 bool writePage(Session& s, int index, PdfWriter& pdf, std::string* error) {
   const std::string what = "page " + std::to_string(index + 1);
+  // Asking for the page's information first reports a page that cannot be reached.
+  ddjvu_pageinfo_t info;
+  ddjvu_status_t status;
+  while ((status = ddjvu_document_get_pageinfo(s.document(), index, &info)) < DDJVU_JOB_OK) s.waitForMessage();
+  s.drain();
+  if (status >= DDJVU_JOB_FAILED) {
+    *error = s.reason(what + " cannot be read");
+    return false;
+  }
   ddjvu_page_t* page = ddjvu_page_create_by_pageno(s.document(), index);
   if (!page) {
     *error = s.reason(what + " cannot be read");
@@ -192,7 +212,7 @@ bool convertDjvuToPdf(const std::string& source, const std::string& destination,
   if (!std::filesystem::is_regular_file(source, ec)) return fail("the file does not exist");
   Session s;
   if (!s.context()) return fail("the DjVu decoder cannot be started");
-  s.setDocument(ddjvu_document_create_by_filename_utf8(s.context(), source.c_str(), 0));
+  s.setDocument(ddjvu_document_create_by_filename_utf8(s.context(), source.c_str(), 1));
   if (!s.document()) {
     s.drain();
     return fail(s.reason("not a DjVu document"));

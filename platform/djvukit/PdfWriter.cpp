@@ -9,6 +9,7 @@
 #include <csetjmp>
 #include <cstdlib>
 #include <cstring>
+#include <map>
 
 namespace djvukit {
 
@@ -39,25 +40,31 @@ std::string deflate(const std::string& in) {
   return out;
 }
 
-// Maps every two-byte code to the same UTF-16 unit (surrogates left out).
-std::string toUnicodeCMap() {
+// The ToUnicode map of the codes given out: code -> character, as UTF-16.
+std::string toUnicodeCMap(const std::map<char32_t, unsigned>& codes) {
   std::string s =
       "/CIDInit /ProcSet findresource begin\n12 dict begin\nbegincmap\n"
       "/CIDSystemInfo << /Registry (Adobe) /Ordering (UCS) /Supplement 0 >> def\n"
       "/CMapName /Adobe-Identity-UCS def\n/CMapType 2 def\n"
       "1 begincodespacerange\n<0000> <FFFF>\nendcodespacerange\n";
-  std::vector<int> blocks;
-  for (int hi = 0; hi < 256; ++hi)
-    if (hi < 0xD8 || hi > 0xDF) blocks.push_back(hi);
+  std::vector<std::pair<unsigned, char32_t>> byCode;
+  for (const auto& [c, code] : codes) byCode.emplace_back(code, c);
+  std::sort(byCode.begin(), byCode.end());
   char line[48];
-  for (size_t i = 0; i < blocks.size(); i += 100) {
-    const size_t n = std::min<size_t>(100, blocks.size() - i);
-    s += std::to_string(n) + " beginbfrange\n";
+  for (size_t i = 0; i < byCode.size(); i += 100) {
+    const size_t n = std::min<size_t>(100, byCode.size() - i);
+    s += std::to_string(n) + " beginbfchar\n";
     for (size_t j = i; j < i + n; ++j) {
-      std::snprintf(line, sizeof line, "<%02X00> <%02XFF> <%02X00>\n", blocks[j], blocks[j], blocks[j]);
+      const auto [code, c] = byCode[j];
+      if (c > 0xFFFF) {
+        const char32_t v = c - 0x10000;
+        std::snprintf(line, sizeof line, "<%04X> <%04X%04X>\n", code, 0xD800u + unsigned(v >> 10), 0xDC00u + unsigned(v & 0x3FF));
+      } else {
+        std::snprintf(line, sizeof line, "<%04X> <%04X>\n", code, unsigned(c));
+      }
       s += line;
     }
-    s += "endbfrange\n";
+    s += "endbfchar\n";
   }
   s += "endcmap\nCMapName currentdict /CMap defineresource pop\nend\nend\n";
   return s;
@@ -110,8 +117,6 @@ void jpegFail(j_common_ptr c) { std::longjmp(reinterpret_cast<JpegError*>(c->err
 
 bool encodeCcittG4(const unsigned char* rows, int width, int height, int rowBytes, std::string* out) {
   MemTiff mem;
-  TIFFSetErrorHandler(nullptr);
-  TIFFSetWarningHandler(nullptr);
   TIFF* t = TIFFClientOpen("g4", "w", &mem, memRead, memWrite, memSeek, memClose, memSize, memMap, memUnmap);
   if (!t) return false;
   TIFFSetField(t, TIFFTAG_IMAGEWIDTH, static_cast<uint32_t>(width));
@@ -129,7 +134,8 @@ bool encodeCcittG4(const unsigned char* rows, int width, int height, int rowByte
     std::memcpy(row.data(), rows + static_cast<size_t>(y) * rowBytes, row.size());
     ok = TIFFWriteScanline(t, row.data(), static_cast<uint32_t>(y), 0) == 1;
   }
-  ok = ok && TIFFWriteDirectory(t) == 1;
+  // Flushes the strip's code but keeps the directory, whose strip fields say where it is.
+  ok = ok && TIFFFlushData(t) == 1;
   if (ok) {
     // The one strip holds the whole page's code.
     toff_t* offsets = nullptr;
@@ -216,8 +222,12 @@ void PdfWriter::writeStream(int number, const std::string& dict, const std::stri
 }
 
 int PdfWriter::fontObject() {
-  if (font_) return font_;
-  font_ = newObject();
+  // Written by finish(), once every code is known.
+  if (!font_) font_ = newObject();
+  return font_;
+}
+
+void PdfWriter::writeFont() {
   const int cid = newObject();
   const int descriptor = newObject();
   const int cmap = newObject();
@@ -231,8 +241,7 @@ int PdfWriter::fontObject() {
   beginObject(descriptor);
   write("<< /Type /FontDescriptor /FontName /Helvetica /Flags 32 /FontBBox [0 -200 1000 900] /ItalicAngle 0 "
         "/Ascent 900 /Descent -200 /CapHeight 700 /StemV 80 >>\nendobj\n");
-  writeStream(cmap, "/Filter /FlateDecode", deflate(toUnicodeCMap()));
-  return font_;
+  writeStream(cmap, "/Filter /FlateDecode", deflate(toUnicodeCMap(codes_)));
 }
 
 bool PdfWriter::addPage(double widthPt, double heightPt, const PdfImage& image, const std::vector<PdfWord>& words) {
@@ -267,8 +276,13 @@ bool PdfWriter::addPage(double widthPt, double heightPt, const PdfImage& image, 
     content += num(scaleX) + " 0 0 " + num(size) + " " + num(w.x0) + " " + num(w.y0 + 0.2 * size) + " Tm <";
     char hex[8];
     for (char32_t c : w.text) {
-      const unsigned code = (c > 0xFFFF || (c >= 0xD800 && c <= 0xDFFF)) ? 0xFFFDu : static_cast<unsigned>(c);
-      std::snprintf(hex, sizeof hex, "%04X", code);
+      if (c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) c = 0xFFFD;
+      auto it = codes_.find(c);
+      if (it == codes_.end()) {
+        if (codes_.size() >= 0xFFFF) continue;  // two-byte codes are all given out
+        it = codes_.emplace(c, static_cast<unsigned>(codes_.size() + 1)).first;
+      }
+      std::snprintf(hex, sizeof hex, "%04X", it->second);
       content += hex;
     }
     content += "> Tj\n";
@@ -289,6 +303,7 @@ bool PdfWriter::addPage(double widthPt, double heightPt, const PdfImage& image, 
 
 bool PdfWriter::finish() {
   if (!file_) return false;
+  if (font_) writeFont();
   beginObject(1);
   write("<< /Type /Catalog /Pages 2 0 R >>\nendobj\n");
   beginObject(2);

@@ -2,6 +2,7 @@
 // A small PDF writer for pages that each hold one image and optional invisible text.
 
 #include <cstdio>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -41,6 +42,7 @@ class PdfWriter {
   void write(const std::string& s);
   void writeStream(int number, const std::string& dict, const std::string& data);
   int fontObject();
+  void writeFont();
 
   FILE* file_ = nullptr;
   bool ok_ = true;
@@ -48,6 +50,7 @@ class PdfWriter {
   std::vector<long> offsets_;  // by object number - 1; -1 while unwritten
   std::vector<int> pages_;
   int font_ = 0;
+  std::map<char32_t, unsigned> codes_;  // the font's codes, given out from 1
 };
 
 // Encodes 1-bit rows (most significant bit first, 1 = black) as CCITT group 4.
