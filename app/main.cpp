@@ -5,7 +5,9 @@
 
 #include <memory>
 
+#include "modules/djvu/DjVuModul.h"
 #include "modules/pdf/PDFModul.h"
+#include "modules/xps/XPSModul.h"
 #include "shell/AppDelegate.h"
 #include "shell/MainQueueBridge.h"
 #include "core/ProductInfo.h"
@@ -46,6 +48,8 @@ int main(int argc, char** argv) {
 
     MainQueueBridge::install();
     PDFModul::registerModul();
+    XPSModul::registerModul();
+    DjVuModul::registerModul();
     {
       AppDelegate delegate;
       delegate.browserControl()->setDocumentLoader(XVDocumentLoadManager::ShareDocumentLoadManager());

@@ -110,7 +110,7 @@ void collectWords(miniexp_t node, double scale, std::vector<PdfWord>* words) {
 }
 
 bool writePage(Session& s, int index, PdfWriter& pdf, std::string* error) {
-  const std::string what = "page " + std::to_string(index + 1);
+  const std::string what = "Page " + std::to_string(index + 1);
   // Asking for the page's information first reports a page that cannot be reached.
   ddjvu_pageinfo_t info;
   ddjvu_status_t status;
@@ -192,7 +192,7 @@ bool writePage(Session& s, int index, PdfWriter& pdf, std::string* error) {
   ddjvu_miniexp_release(s.document(), text);
 
   if (!pdf.addPage(width * scale, height * scale, image, words)) {
-    *error = "cannot write " + what;
+    *error = "Cannot write " + what;
     return false;
   }
   return true;
@@ -209,28 +209,28 @@ bool convertDjvuToPdf(const std::string& source, const std::string& destination,
     return false;
   };
   std::error_code ec;
-  if (!std::filesystem::is_regular_file(source, ec)) return fail("the file does not exist");
+  if (!std::filesystem::is_regular_file(source, ec)) return fail("The file does not exist");
   Session s;
-  if (!s.context()) return fail("the DjVu decoder cannot be started");
+  if (!s.context()) return fail("The DjVu decoder cannot be started");
   s.setDocument(ddjvu_document_create_by_filename_utf8(s.context(), source.c_str(), 1));
   if (!s.document()) {
     s.drain();
-    return fail(s.reason("not a DjVu document"));
+    return fail(s.reason("Not a DjVu document"));
   }
   while (!ddjvu_document_decoding_done(s.document())) s.waitForMessage();
   s.drain();
-  if (ddjvu_document_decoding_error(s.document())) return fail(s.reason("not a DjVu document"));
+  if (ddjvu_document_decoding_error(s.document())) return fail(s.reason("Not a DjVu document"));
   const int pages = ddjvu_document_get_pagenum(s.document());
-  if (pages <= 0) return fail("the document has no pages");
+  if (pages <= 0) return fail("The document has no pages");
 
   std::string temp = destination + ".part-XXXXXX";
   const int fd = ::mkstemp(temp.data());
-  if (fd < 0) return fail("cannot write beside " + destination);
+  if (fd < 0) return fail("Cannot write beside " + destination);
   ::close(fd);
   PdfWriter pdf;
   if (!pdf.open(temp)) {
     std::remove(temp.c_str());
-    return fail("cannot write " + temp);
+    return fail("Cannot write " + temp);
   }
   if (callbacks.pageCount) callbacks.pageCount(pages);
   for (int i = 0; i < pages; ++i) {
@@ -243,12 +243,12 @@ bool convertDjvuToPdf(const std::string& source, const std::string& destination,
   }
   if (!pdf.finish()) {
     std::remove(temp.c_str());
-    return fail("cannot write " + destination);
+    return fail("Cannot write " + destination);
   }
   std::filesystem::rename(temp, destination, ec);
   if (ec) {
     std::remove(temp.c_str());
-    return fail("cannot write " + destination + ": " + ec.message());
+    return fail("Cannot write " + destination + ": " + ec.message());
   }
   return true;
 }
@@ -300,7 +300,7 @@ bool DjvuKit::DjvuToPDFSrc(const std::string& src, const std::string& Des) {
   } catch (const std::system_error& e) {
     lock.unlock();
     logLine(foundation::LogLevel::Error, std::string("cannot start a conversion thread: ") + e.what());
-    if (delegate) delegate->sendErrorInfo("no conversion thread");
+    if (delegate) delegate->sendErrorInfo("No conversion thread");
   }
   return true;
 }

@@ -65,26 +65,26 @@ std::shared_ptr<QFXpsDocument> QFXpsDocument::documentWithPath(const std::string
     return nullptr;
   };
   std::error_code ec;
-  if (!std::filesystem::is_regular_file(path, ec)) return fail("the file does not exist");
+  if (!std::filesystem::is_regular_file(path, ec)) return fail("The file does not exist");
   auto impl = std::make_unique<Impl>();
   std::string readPath = path;
   if (zipHasDataDescriptors(path)) {
     impl->repacked = makeTempFile((std::filesystem::temp_directory_path(ec) / "lectern-xps-XXXXXX").string());
-    if (impl->repacked.empty()) return fail("no temporary file for the package");
+    if (impl->repacked.empty()) return fail("No temporary file for the package");
     std::string why;
-    if (!repackZip(path, impl->repacked, &why)) return fail("the package cannot be read (" + why + ")");
+    if (!repackZip(path, impl->repacked, &why)) return fail("The package cannot be read (" + why + ")");
     readPath = impl->repacked;
   }
   GFile* gfile = g_file_new_for_path(readPath.c_str());
   GError* gerror = nullptr;
   impl->file = gxps_file_new(gfile, &gerror);
   g_object_unref(gfile);
-  if (!impl->file) return fail("not an XPS document (" + takeError(gerror, "no package") + ")");
+  if (!impl->file) return fail("Not an XPS document (" + takeError(gerror, "no package") + ")");
   const guint n = gxps_file_get_n_documents(impl->file);
   for (guint i = 0; i < n; ++i) {
     gerror = nullptr;
     GXPSDocument* d = gxps_file_get_document(impl->file, i, &gerror);
-    if (!d) return fail(takeError(gerror, "a fixed document cannot be read"));
+    if (!d) return fail("A fixed document cannot be read (" + takeError(gerror, "no document") + ")");
     impl->documents.push_back(d);
   }
   return std::shared_ptr<QFXpsDocument>(new QFXpsDocument(path, std::move(impl)));
@@ -207,23 +207,23 @@ int32_t QFXpsConverter::convert(QFXpsConverterDelegate* delegate, std::string* e
   const std::string out = param_->outPath();
   const auto sources = param_->sources();
   if (out.empty()) {
-    *error = "no output path";
+    *error = "No output path";
     return QFXpsConverterEndFailed;
   }
   if (sources.empty()) {
-    *error = "the XPS document cannot be opened";
+    *error = "The XPS document cannot be opened";
     return QFXpsConverterEndFailed;
   }
   int total = 0;
   for (const auto& s : sources) total += s->document()->pageCount();
   if (total == 0) {
-    *error = "the XPS document has no pages";
+    *error = "The XPS document has no pages";
     return QFXpsConverterEndFailed;
   }
 
   const std::string temp = makeTempFile(out + ".part-XXXXXX");
   if (temp.empty()) {
-    *error = "cannot write beside " + out;
+    *error = "Cannot write beside " + out;
     return QFXpsConverterEndFailed;
   }
   cairo_surface_t* surface = cairo_pdf_surface_create(temp.c_str(), 612, 792);
@@ -244,13 +244,13 @@ int32_t QFXpsConverter::convert(QFXpsConverterDelegate* delegate, std::string* e
       const guint pages = gxps_document_get_n_pages(doc);
       for (guint p = 0; p < pages; ++p) {
         if (cancelled_) {
-          *error = "cancelled";
+          *error = "Cancelled";
           return abandon(QFXpsConverterEndCancelled);
         }
         GError* gerror = nullptr;
         GXPSPage* page = gxps_document_get_page(doc, p, &gerror);
         if (!page) {
-          *error = "page " + std::to_string(done + 1) + ": " + takeError(gerror, "cannot be read");
+          *error = "Page " + std::to_string(done + 1) + ": " + takeError(gerror, "cannot be read");
           return abandon(QFXpsConverterEndFailed);
         }
         gdouble w = 0, h = 0;
@@ -271,7 +271,7 @@ int32_t QFXpsConverter::convert(QFXpsConverterDelegate* delegate, std::string* e
         cairo_destroy(cr);
         g_object_unref(page);
         if (!rendered) {
-          *error = "page " + std::to_string(done + 1) + ": " + takeError(gerror, "cannot be rendered");
+          *error = "Page " + std::to_string(done + 1) + ": " + takeError(gerror, "cannot be rendered");
           return abandon(QFXpsConverterEndFailed);
         }
         if (status != CAIRO_STATUS_SUCCESS) {
@@ -295,7 +295,7 @@ int32_t QFXpsConverter::convert(QFXpsConverterDelegate* delegate, std::string* e
   std::filesystem::rename(temp, out, ec);
   if (ec) {
     std::remove(temp.c_str());
-    *error = "cannot write " + out + ": " + ec.message();
+    *error = "Cannot write " + out + ": " + ec.message();
     return QFXpsConverterEndFailed;
   }
   return QFXpsConverterEndComplete;
