@@ -2,6 +2,7 @@
 
 #include <libdjvu/ddjvuapi.h>
 #include <libdjvu/miniexp.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -226,6 +227,7 @@ bool convertDjvuToPdf(const std::string& source, const std::string& destination,
   std::string temp = destination + ".part-XXXXXX";
   const int fd = ::mkstemp(temp.data());
   if (fd < 0) return fail("Cannot write beside " + destination);
+  ::fchmod(fd, 0644);  // readable as a file written in place would be
   ::close(fd);
   PdfWriter pdf;
   if (!pdf.open(temp)) {

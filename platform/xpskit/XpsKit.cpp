@@ -3,6 +3,7 @@
 #include <cairo-pdf.h>
 #include <cairo.h>
 #include <libgxps/gxps.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -31,6 +32,7 @@ std::string takeError(GError* error, const char* fallback) {
 std::string makeTempFile(std::string pattern) {
   const int fd = ::mkstemp(pattern.data());
   if (fd < 0) return {};
+  ::fchmod(fd, 0644);  // readable as a file written in place would be
   ::close(fd);
   return pattern;
 }
