@@ -28,11 +28,12 @@ std::string takeError(GError* error, const char* fallback) {
   return s;
 }
 
-// A new empty file named after `pattern` (ending in XXXXXX); empty on failure.
-std::string makeTempFile(std::string pattern) {
+// A new empty file named after `pattern` (ending in XXXXXX), private unless `mode` says
+// otherwise; empty on failure.
+std::string makeTempFile(std::string pattern, mode_t mode = 0600) {
   const int fd = ::mkstemp(pattern.data());
   if (fd < 0) return {};
-  ::fchmod(fd, 0644);  // readable as a file written in place would be
+  if (mode != 0600) ::fchmod(fd, mode);
   ::close(fd);
   return pattern;
 }
@@ -223,7 +224,8 @@ int32_t QFXpsConverter::convert(QFXpsConverterDelegate* delegate, std::string* e
     return QFXpsConverterEndFailed;
   }
 
-  const std::string temp = makeTempFile(out + ".part-XXXXXX");
+  // The result is readable as a file written in place would be.
+  const std::string temp = makeTempFile(out + ".part-XXXXXX", 0644);
   if (temp.empty()) {
     *error = "Cannot write beside " + out;
     return QFXpsConverterEndFailed;
