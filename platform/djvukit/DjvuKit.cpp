@@ -274,6 +274,9 @@ void DjvuKit::setDelegate(std::weak_ptr<DjvuKitDelegate> delegate) {
 }
 
 bool DjvuKit::DjvuToPDFSrc(const std::string& src, const std::string& Des) {
+  // The conversion may end, and its delegate drop the last other reference, before the thread
+  // object is stored.
+  const auto keep = shared_from_this();
   std::unique_lock lock(mutex_);
   if (started_) return false;
   started_ = true;

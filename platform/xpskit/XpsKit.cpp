@@ -159,6 +159,9 @@ QFXpsConverter::~QFXpsConverter() {
 }
 
 bool QFXpsConverter::start() {
+  // The conversion may end, and its delegate drop the last other reference, before the thread
+  // object is stored.
+  const auto keep = shared_from_this();
   auto delegate = param_->delegate();
   std::unique_lock lock(mutex_);
   if (started_) return false;
