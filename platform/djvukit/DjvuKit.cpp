@@ -133,6 +133,10 @@ bool writePage(Session& s, int index, PdfWriter& pdf, std::string* error) {
     *error = s.reason(what + " cannot be read");
     return false;
   }
+  // Rendered upright, so that the text layer's coordinates fit the image; the page's own
+  // rotation (counter-clockwise) becomes the PDF page's (clockwise).
+  const int rotation = (4 - static_cast<int>(ddjvu_page_get_initial_rotation(page))) % 4 * 90;
+  ddjvu_page_set_rotation(page, DDJVU_ROTATE_0);
   const int width = ddjvu_page_get_width(page);
   const int height = ddjvu_page_get_height(page);
   int dpi = ddjvu_page_get_resolution(page);
@@ -192,7 +196,7 @@ bool writePage(Session& s, int index, PdfWriter& pdf, std::string* error) {
   if (text != miniexp_nil) collectWords(text, scale, &words);
   ddjvu_miniexp_release(s.document(), text);
 
-  if (!pdf.addPage(width * scale, height * scale, image, words)) {
+  if (!pdf.addPage(width * scale, height * scale, rotation, image, words)) {
     *error = "Cannot write " + what;
     return false;
   }

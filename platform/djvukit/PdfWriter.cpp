@@ -244,7 +244,8 @@ void PdfWriter::writeFont() {
   writeStream(cmap, "/Filter /FlateDecode", deflate(toUnicodeCMap(codes_)));
 }
 
-bool PdfWriter::addPage(double widthPt, double heightPt, const PdfImage& image, const std::vector<PdfWord>& words) {
+bool PdfWriter::addPage(double widthPt, double heightPt, int rotation, const PdfImage& image,
+                        const std::vector<PdfWord>& words) {
   if (!file_) return false;
   const int page = newObject();
   const int contents = newObject();
@@ -296,7 +297,8 @@ bool PdfWriter::addPage(double widthPt, double heightPt, const PdfImage& image, 
   if (font) resources += " /Font << /F0 " + std::to_string(font) + " 0 R >>";
   resources += " >>";
   write("<< /Type /Page /Parent 2 0 R /MediaBox [0 0 " + num(widthPt) + " " + num(heightPt) + "] /Resources " +
-        resources + " /Contents " + std::to_string(contents) + " 0 R >>\nendobj\n");
+        resources + (rotation ? " /Rotate " + std::to_string(rotation) : std::string()) + " /Contents " +
+        std::to_string(contents) + " 0 R >>\nendobj\n");
   pages_.push_back(page);
   return ok_;
 }

@@ -30,7 +30,8 @@ class PdfWriter {
   PdfWriter& operator=(const PdfWriter&) = delete;
 
   bool open(const std::string& path);
-  bool addPage(double widthPt, double heightPt, const PdfImage& image, const std::vector<PdfWord>& words);
+  // `rotation`: clockwise degrees, a multiple of 90.
+  bool addPage(double widthPt, double heightPt, int rotation, const PdfImage& image, const std::vector<PdfWord>& words);
   // Writes the page tree, cross-reference table and trailer and closes the file.
   bool finish();
   // Closes without finishing.

@@ -16,6 +16,7 @@ struct DjvuPageSpec {
   int height = 1100;
   int dpi = 100;
   std::vector<std::string> words;  // the hidden text, one word after the other on one line
+  int rotation = 0;                 // counter-clockwise, in quarter turns
 };
 
 inline bool runTool(const std::string& command) { return std::system((command + " >/dev/null 2>&1").c_str()) == 0; }
@@ -70,6 +71,8 @@ inline bool writeDjvu(const std::filesystem::path& path, const std::filesystem::
       out.close();
       if (!runTool("djvused " + quoted(page) + " -e 'select 1; set-txt " + text.string() + "' -s")) return false;
     }
+    if (p.rotation && !runTool("djvused " + quoted(page) + " -e 'select 1; set-rotation " + std::to_string(p.rotation) + "' -s"))
+      return false;
     bundle += " " + quoted(page);
   }
   return runTool(bundle);

@@ -106,6 +106,23 @@ TEST_F(DjvuKitTest, PagesKeepTheirSizeImageAndWords) {
   EXPECT_TRUE(pdf->pageAtIndex(2)->string().trimmed().isEmpty());
 }
 
+TEST_F(DjvuKitTest, RotatedPageKeepsItsWordsOnTheImage) {
+  const auto src = (dir / "turned.djvu").string();
+  ASSERT_TRUE(testsupport::writeDjvu(src, dir / "work", {{false, 850, 1100, 100, {"lantern"}, 1}}));
+  auto r = convert(src);
+  ASSERT_EQ(r->events.back(), "end") << r->reason;
+  auto pdf = pdfkit::PDFDocument::initWithURL(QString::fromStdString(out()));
+  ASSERT_TRUE(pdf);
+  // A quarter turn counter-clockwise is 270 degrees clockwise; the page is drawn upright.
+  EXPECT_EQ(pdf->pageAtIndex(0)->fileRotation(), 270);
+  EXPECT_EQ(pdf->pageAtIndex(0)->size(), QSizeF(792, 612));
+  EXPECT_EQ(pdf->findString(QStringLiteral("lantern")).size(), 1);
+  // The black block sits in the bottom left corner once the page is turned.
+  const QImage image = pdf->pageAtIndex(0)->render(0.25);
+  EXPECT_LT(image.pixelColor(image.width() / 8, image.height() * 7 / 8).lightness(), 5);
+  EXPECT_GT(image.pixelColor(image.width() * 7 / 8, image.height() / 8).lightness(), 250);
+}
+
 TEST_F(DjvuKitTest, IndirectDocumentWithoutItsPagesFailsWithTheReason) {
   auto r = convert(std::string(LECTERN_CORPUS_DIR) + "/djvu/testDJVU.djvu");
   ASSERT_FALSE(r->events.empty());
