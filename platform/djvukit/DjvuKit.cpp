@@ -18,6 +18,9 @@ namespace djvukit {
 namespace {
 
 constexpr int kJpegQuality = 75;
+// A rendered page above this is refused rather than allocated (a 600 dpi A0 colour page is
+// about 1.7 GB).
+constexpr double kMaxPageBytes = 1.0e9;
 
 void logLine(foundation::LogLevel level, const std::string& line) { foundation::log(level, "djvukit", line); }
 
@@ -147,6 +150,12 @@ bool writePage(Session& s, int index, PdfWriter& pdf, std::string* error) {
     return false;
   }
   const bool bitonal = ddjvu_page_get_type(page) == DDJVU_PAGETYPE_BITONAL;
+  const double bytes = (bitonal ? (width + 7) / 8 : width * 3.0) * height;
+  if (bytes > kMaxPageBytes) {
+    ddjvu_page_release(page);
+    *error = what + " is too large to convert";
+    return false;
+  }
   ddjvu_format_t* format = bitonal ? ddjvu_format_create(DDJVU_FORMAT_MSBTOLSB, 0, nullptr)
                                    : ddjvu_format_create(DDJVU_FORMAT_RGB24, 0, nullptr);
   ddjvu_format_set_row_order(format, 1);
@@ -228,34 +237,35 @@ bool convertDjvuToPdf(const std::string& source, const std::string& destination,
   const int pages = ddjvu_document_get_pagenum(s.document());
   if (pages <= 0) return fail("The document has no pages");
 
-  std::string temp = destination + ".part-XXXXXX";
-  const int fd = ::mkstemp(temp.data());
-  if (fd < 0) return fail("Cannot write beside " + destination);
+  // Removed unless it became the destination, also when a page throws.
+  struct TempFile {
+    std::string path;
+    bool kept = false;
+    ~TempFile() {
+      if (!kept && !path.empty()) std::remove(path.c_str());
+    }
+  } temp{destination + ".part-XXXXXX"};
+  const int fd = ::mkstemp(temp.path.data());
+  if (fd < 0) {
+    temp.path.clear();
+    return fail("Cannot write beside " + destination);
+  }
   ::fchmod(fd, 0644);  // readable as a file written in place would be
   ::close(fd);
   PdfWriter pdf;
-  if (!pdf.open(temp)) {
-    std::remove(temp.c_str());
-    return fail("Cannot write " + temp);
-  }
+  if (!pdf.open(temp.path)) return fail("Cannot write " + temp.path);
   if (callbacks.pageCount) callbacks.pageCount(pages);
   for (int i = 0; i < pages; ++i) {
     if (!writePage(s, i, pdf, &why)) {
       pdf.abandon();
-      std::remove(temp.c_str());
       return fail(why);
     }
     if (callbacks.pageDone) callbacks.pageDone(i + 1);
   }
-  if (!pdf.finish()) {
-    std::remove(temp.c_str());
-    return fail("Cannot write " + destination);
-  }
-  std::filesystem::rename(temp, destination, ec);
-  if (ec) {
-    std::remove(temp.c_str());
-    return fail("Cannot write " + destination + ": " + ec.message());
-  }
+  if (!pdf.finish()) return fail("Cannot write " + destination);
+  std::filesystem::rename(temp.path, destination, ec);
+  if (ec) return fail("Cannot write " + destination + ": " + ec.message());
+  temp.kept = true;
   return true;
 }
 
@@ -292,7 +302,14 @@ bool DjvuKit::DjvuToPDFSrc(const std::string& src, const std::string& Des) {
       callbacks.pageDone = [&](int32_t k) { delegate->getCurrentPageNum(k); };
     }
     std::string error;
-    const bool ok = convertDjvuToPdf(src, Des, callbacks, &error);
+    bool ok = false;
+    try {
+      ok = convertDjvuToPdf(src, Des, callbacks, &error);
+    } catch (const std::exception& e) {
+      // Out of memory for a page, most likely; the temporary file is gone with the stack.
+      error = std::string("The conversion stopped (") + e.what() + ")";
+      logLine(foundation::LogLevel::Error, src + ": " + error);
+    }
     if (!delegate) return;
     if (ok) {
       delegate->endDjVuPageNoti();

@@ -170,7 +170,13 @@ bool QFXpsConverter::start() {
     thread_ = std::thread([self = shared_from_this(), delegate]() mutable {
       if (delegate) delegate->QFXpsConverterDelegate_converterStart(self.get());
       std::string error;
-      const int32_t code = self->convert(delegate.get(), &error);
+      int32_t code = QFXpsConverterEndFailed;
+      try {
+        code = self->convert(delegate.get(), &error);
+      } catch (const std::exception& e) {
+        error = std::string("The conversion stopped (") + e.what() + ")";
+        logLine(foundation::LogLevel::Error, error);
+      }
       const std::string out = self->param_->outPath();
       {
         std::lock_guard l(self->mutex_);
