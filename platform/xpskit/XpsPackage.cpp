@@ -58,6 +58,23 @@ bool zipHasDataDescriptors(const std::string& path) {
   return false;
 }
 
+bool isXpsPackage(const std::string& path) {
+  int code = 0;
+  zip_t* zip = zip_open(path.c_str(), ZIP_RDONLY, &code);
+  if (!zip) return false;
+  std::string rels;
+  if (zip_file_t* f = zip_fopen(zip, "_rels/.rels", ZIP_FL_NOCASE)) {
+    char buf[4096];
+    zip_int64_t n;
+    // The relationships of a package are small; a few pages of them are plenty.
+    while (rels.size() < (1u << 20) && (n = zip_fread(f, buf, sizeof buf)) > 0) rels.append(buf, static_cast<size_t>(n));
+    zip_fclose(f);
+  }
+  zip_discard(zip);
+  // XPS names the relationship ".../fixedrepresentation" in both its namespaces.
+  return rels.find("/fixedrepresentation") != std::string::npos;
+}
+
 bool repackZip(const std::string& source, const std::string& destination, std::string* error) {
   auto fail = [&](const std::string& why) {
     if (error) *error = why;

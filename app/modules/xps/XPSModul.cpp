@@ -1,9 +1,8 @@
 #include "modules/xps/XPSModul.h"
 
-#include <QFile>
-
 #include "core/XVBaseFunction.h"
 #include "core/XVErrorTexts.h"
+#include "platform/xpskit/XpsPackage.h"
 
 XPSModul::XPSModul(const QString& filePath) : PDFModul(filePath) {}
 
@@ -15,15 +14,10 @@ XPSModul::~XPSModul() {
 void XPSModul::registerModul() {
   DocumentModul::registerModuleClass(Kind::XPS, [](const QString& path) -> std::shared_ptr<ImportInterface> {
     if (XVBaseFunction::extensionOfPath(path).compare(QLatin1String("vsx"), Qt::CaseInsensitive) == 0 &&
-        !isZipPackage(path))
+        !xpskit::isXpsPackage(path.toStdString()))
       return nullptr;
     return std::make_shared<XPSModul>(path);
   });
-}
-
-bool XPSModul::isZipPackage(const QString& path) {
-  QFile file(path);
-  return file.open(QIODevice::ReadOnly) && file.read(4) == QByteArray("PK\x03\x04", 4);
 }
 
 std::shared_ptr<DocumentViewController> XPSModul::makeDocumentView() { return std::make_shared<XPSDocumentView>(); }

@@ -15,11 +15,9 @@ class XPSModul : public PDFModul,
   explicit XPSModul(const QString& filePath = QString());
   ~XPSModul() override;
 
-  // Registers the module with the factory for the XPS extensions. A "vsx" file that is no zip
+  // Registers the module with the factory for the XPS extensions. A "vsx" file that is no XPS
   // package (a Visio XML stencil) is declined, so the Visio module takes it.
   static void registerModul();
-  // Yes when the file at `path` starts as a zip package does.
-  static bool isZipPackage(const QString& path);
 
   void stopImport() override;
   void searchEndState() override;

@@ -104,6 +104,7 @@ TEST_F(XpsKitTest, CorpusFilesConvertWithTheirPagesAndText) {
     SCOPED_TRACE(c.file);
     const std::string src = std::string(LECTERN_CORPUS_DIR) + "/xps/" + c.file;
     EXPECT_EQ(zipHasDataDescriptors(src), c.dataDescriptors);
+    EXPECT_TRUE(isXpsPackage(src));
     recorder = std::make_shared<Recorder>();
     std::filesystem::remove(out());
     auto converter = convert(src);
@@ -129,6 +130,7 @@ TEST_F(XpsKitTest, FilesThatAreNoXpsEndWithAFailureAndNoOutput) {
     recorder = std::make_shared<Recorder>();
     auto converter = convert(src);
     EXPECT_FALSE(openError.empty());
+    EXPECT_FALSE(isXpsPackage(src));
     EXPECT_EQ(recorder->ends, std::vector<int32_t>{QFXpsConverterEndFailed});
     EXPECT_TRUE(recorder->progress.empty());
     EXPECT_FALSE(converter->errorInfo().empty());

@@ -123,9 +123,15 @@ TEST_F(XPSModulTest, VsxGoesToXpsOnlyWhenItIsAPackage) {
   ASSERT_TRUE(testsupport::writeXpsPackage(package, {{816, 1056}, {816, 1056}}));
   const auto stencil = dir / "stencil.vsx";
   std::ofstream(stencil) << "<?xml version=\"1.0\"?><VisioDocument/>";
+  const auto otherZip = dir / "other.vsx";
+  testsupport::ZipWriter zip;
+  zip.add("_rels/.rels", "<Relationships/>");
+  std::ofstream(otherZip, std::ios::binary) << zip.bytes();
 
   EXPECT_TRUE(std::dynamic_pointer_cast<XPSModul>(DocumentModul::documentModulFilePath(q(package))));
   EXPECT_TRUE(std::dynamic_pointer_cast<StandIn>(DocumentModul::documentModulFilePath(q(stencil))));
+  EXPECT_TRUE(std::dynamic_pointer_cast<StandIn>(DocumentModul::documentModulFilePath(q(otherZip))));
+  EXPECT_TRUE(std::dynamic_pointer_cast<StandIn>(DocumentModul::documentModulFilePath(q(dir / "missing.vsx"))));
   // Other XPS extensions are never declined: a broken file there fails with its reason.
   EXPECT_TRUE(std::dynamic_pointer_cast<XPSModul>(DocumentModul::documentModulFilePath(q(dir / "stencil.xps"))));
 
