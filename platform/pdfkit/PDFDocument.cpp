@@ -113,9 +113,17 @@ std::unique_ptr<Poppler::Document> PDFDocument::loadPoppler(const QString& path)
   return doc;
 }
 
-std::unique_ptr<PDFDocument> PDFDocument::initWithURL(const QString& path) {
+std::unique_ptr<PDFDocument> PDFDocument::initWithURL(const QString& path, OpenFailure* why) {
+  if (why) *why = OpenFailure::None;
   auto poppler = loadPoppler(path);
-  if (!poppler) return nullptr;
+  if (!poppler) {
+    if (why) {
+      // Poppler reads an encrypted file's structure without its password, then stays locked.
+      const auto probe = path.isEmpty() ? nullptr : Poppler::Document::load(path);
+      *why = probe && probe->isLocked() ? OpenFailure::Locked : OpenFailure::Unreadable;
+    }
+    return nullptr;
+  }
   auto doc = std::make_unique<PDFDocument>();
   doc->path_ = QFileInfo(path).absoluteFilePath();
   // Held open so that workers read this content, whatever later happens to the path.

@@ -114,8 +114,10 @@ class PDFDocument {
   PDFDocument(const PDFDocument&) = delete;
   PDFDocument& operator=(const PDFDocument&) = delete;
 
-  // nullptr when the file cannot be read as an unlocked PDF.
-  static std::unique_ptr<PDFDocument> initWithURL(const QString& path);
+  // Why a file did not open.
+  enum class OpenFailure { None, Unreadable, Locked };
+  // nullptr when the file cannot be read as an unlocked PDF; `why` then says which.
+  static std::unique_ptr<PDFDocument> initWithURL(const QString& path, OpenFailure* why = nullptr);
 
   QString documentPath() const { return path_; }
   // Where workers open the document's own content: the file as it was opened, even after it

@@ -99,9 +99,16 @@ void PDFModul::doStartImport() {
 }
 
 bool PDFModul::importWithResultPath(const QString& path) {
-  auto document = pdfkit::PDFDocument::initWithURL(path);
+  auto why = pdfkit::PDFDocument::OpenFailure::None;
+  auto document = pdfkit::PDFDocument::initWithURL(path, &why);
   if (!document) {
     logLine(QStringLiteral("cannot open %1").arg(path));
+    if (why == pdfkit::PDFDocument::OpenFailure::Locked) setOpenFailureReason(XVErrorText::passwordProtected());
+    return false;
+  }
+  if (document->pageCount() <= 0) {
+    logLine(QStringLiteral("no pages in %1").arg(path));
+    setOpenFailureReason(XVErrorText::noPages());
     return false;
   }
   if (document_) {
@@ -203,8 +210,11 @@ void PDFModul::setshowPageContinue(bool on) {
 }
 
 void PDFModul::setshowOneOrTwoPageIsOne(bool one) {
+  const bool changed = one != oneOrTwoPageIsOne_;
   oneOrTwoPageIsOne_ = one;
   applyDisplayMode();
+  // A row of two pages at the old scale runs off the side: fit the new rows to the width.
+  if (changed) setAutoResize(true);
 }
 
 // ---- zoom ---------------------------------------------------------------------------------
