@@ -44,7 +44,7 @@ std::u32string fromUtf8(const char* s) {
   return out;
 }
 
-// The first line of a djvulibre message, without its leading "[id] " tag.
+// The first line of a djvulibre message, without its leading "[id] " tag or closing stop.
 std::string plainMessage(const char* message) {
   std::string s = message;
   s = s.substr(0, s.find('\n'));
@@ -52,6 +52,7 @@ std::string plainMessage(const char* message) {
     const size_t end = s.find("] ");
     if (end != std::string::npos) s.erase(0, end + 2);
   }
+  while (!s.empty() && (s.back() == '.' || s.back() == ' ')) s.pop_back();  // it goes inside a sentence
   return s;
 }
 
