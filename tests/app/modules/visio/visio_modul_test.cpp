@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "core/XVErrorTexts.h"
+#include "modules/xps/XPSModul.h"
 #include "diagramkit/engine/SVG2PDF.h"
 #include "platform/pdfkit/PDFDocument.h"
 #include "support/pdf_fixture.h"
@@ -236,4 +237,15 @@ TEST_F(VisioModulTest, EveryCorpusDrawingOpensWithProgressAndItsPageCount) {
   }
   EXPECT_GT(seen, 0);
   EXPECT_EQ(withText, static_cast<int>(words.size()));
+}
+
+// A stencil named .vsx is no XPS package: the Visio module takes it.
+TEST_F(VisioModulTest, AVsxStencilComesToTheVisioModule) {
+  XPSModul::registerModul();
+  const fs::path src = dir.write("shapes.vsx", testsupport::vdxDrawing({{8.5, 11.0, "Master"}}, true));
+  auto m = import(src, dir / "out.pdf");
+  ASSERT_TRUE(m);
+  ASSERT_TRUE(ended());
+  EXPECT_TRUE(recorder->success) << recorder->error.toStdString();
+  EXPECT_EQ(m->DocumentcountPage(), 1);
 }
