@@ -7,7 +7,11 @@
 #include <chrono>
 #include <memory>
 
+#include "modules/djvu/DjVuModul.h"
 #include "modules/pdf/PDFModul.h"
+#include "modules/visio/VisioModul.h"
+#include "modules/winmail/WinmailModul.h"
+#include "modules/xps/XPSModul.h"
 #include "shell/AppDelegate.h"
 #include "shell/MainQueueBridge.h"
 #include "core/ProductInfo.h"
@@ -48,6 +52,10 @@ int main(int argc, char** argv) {
 
     MainQueueBridge::install();
     PDFModul::registerModul();
+    XPSModul::registerModul();
+    DjVuModul::registerModul();
+    VisioModul::registerModul();
+    WinmailModul::registerModul();
     {
       AppDelegate delegate;
       delegate.browserControl()->setDocumentLoader(XVDocumentLoadManager::ShareDocumentLoadManager());

@@ -47,3 +47,16 @@ inline QString cannotBeOpened(const QString& fileName, const QString& errorInfo)
 }
 
 }  // namespace XVErrorText
+
+// Save As: why an export ended without its files.
+namespace XVErrorText {
+inline QString exportRangeOutsideDocument() { return QStringLiteral("The pages to save are not in the document."); }
+inline QString exportDocumentUnreadable() { return QStringLiteral("The document cannot be read."); }
+inline QString exportReplacesDocument(const QString& fileName) {
+  return QStringLiteral("\"%1\" is the document being saved and cannot be replaced.").arg(fileName);
+}
+inline QString exportFileExists(const QString& fileName) { return QStringLiteral("\"%1\" already exists.").arg(fileName); }
+inline QString exportWriteFailed(const QString& fileName, const QString& why) {
+  return QStringLiteral("\"%1\" cannot be written: %2").arg(fileName, why);
+}
+}  // namespace XVErrorText
