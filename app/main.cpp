@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "modules/pdf/PDFModul.h"
+#include "modules/works/RichTextModuls.h"
 #include "shell/AppDelegate.h"
 #include "shell/MainQueueBridge.h"
 #include "core/ProductInfo.h"
@@ -46,6 +47,7 @@ int main(int argc, char** argv) {
 
     MainQueueBridge::install();
     PDFModul::registerModul();
+    registerRichTextModuls();
     {
       AppDelegate delegate;
       delegate.browserControl()->setDocumentLoader(XVDocumentLoadManager::ShareDocumentLoadManager());

@@ -16,6 +16,19 @@ inline QString loadFailed() { return QStringLiteral("Unknown error!"); }
 // The browser has no loader to ask.
 inline QString noDocumentLoader() { return QStringLiteral("No document loader is available"); }
 
+// Failures with a reason the user is told in place of the corrupt-file text: a format or a
+// version of it that no library here reads, and a document protected by a password.
+inline QString formatVersionNotSupported(const QString& fileName) {
+  return QStringLiteral("%1 cannot be opened. This version of the file format is not supported.").arg(fileName);
+}
+inline QString passwordProtected(const QString& fileName) {
+  return QStringLiteral("%1 is protected by a password and cannot be opened.").arg(fileName);
+}
+inline bool isFailureReason(const QString& text) {
+  return text.endsWith(QLatin1String(" cannot be opened. This version of the file format is not supported.")) ||
+         text.endsWith(QLatin1String(" is protected by a password and cannot be opened."));
+}
+
 // The corrupt-file alert: its message, its one button and its informative text.
 inline QString corruptFileMessage() { return QStringLiteral("Note"); }
 inline QString corruptFileButton() { return QStringLiteral("OK"); }

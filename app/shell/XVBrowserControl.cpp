@@ -276,7 +276,7 @@ void XVBrowserControl::loadDidEnd(std::shared_ptr<ImportInterface> module, const
       updataToobarEableState();
       updateMenu();
     }
-    showAlert(path);
+    showAlert(path, errorInfo);
     return;
   }
   ImportInterface& shown = *document->module();
@@ -424,10 +424,10 @@ void XVBrowserControl::updateMenu() { setCommandState(toolbarEnabled_, true); }
 
 // --- alerts -------------------------------------------------------------------------------
 
-void XVBrowserControl::showAlert(const QString& path) {
+void XVBrowserControl::showAlert(const QString& path, const QString& reason) {
   const QFAlert alert = QFAlert().initAlertWithTitle(path);
   auto* box = new QMessageBox(QMessageBox::Warning, alert.messageText(), alert.messageText(), QMessageBox::NoButton, window());
-  box->setInformativeText(alert.informativeText());
+  box->setInformativeText(XVErrorText::isFailureReason(reason) ? reason : alert.informativeText());
   box->addButton(alert.buttons().value(0, XVErrorText::corruptFileButton()), QMessageBox::AcceptRole);
   box->setWindowModality(Qt::WindowModal);
   box->setAttribute(Qt::WA_DeleteOnClose);

@@ -81,7 +81,8 @@ class XVBrowserControl : public QWidget, public XVTabDelegate, public XVBookmark
   void updataToobarEableState();
   void updateMenu();
   // The corrupt-file alert for `path`, as a window-modal message box.
-  void showAlert(const QString& path);
+  // The corrupt-file alert, or the module's reason for the failure when it gave one.
+  void showAlert(const QString& path, const QString& reason = QString());
   void showErrorInfo(const QString& path);
   // The open panel of the add button.
   void openDocumentFromFinder();
