@@ -50,10 +50,10 @@ void QFConverterRun::run() {
     foundation::log(foundation::LogLevel::Error, "converter", "conversion failed");
     outcome = Outcome{};
   }
-  control_->progress = nullptr;
   if (isCancelled()) outcome = Outcome{QFConverterEndCancelled, nullptr};
   if (outcome.code == QFConverterEndSucceeded && !outcome.exportObject) outcome.code = QFConverterEndFailed;
-  if (outcome.code == QFConverterEndSucceeded) reportProgress(100.0);
+  if (outcome.code == QFConverterEndSucceeded) control_->report(1.0);  // 100, unless it was reported already
+  control_->progress = nullptr;
   reportEnd(outcome.code, std::move(outcome.exportObject));
   releaseDelegate();
 }
