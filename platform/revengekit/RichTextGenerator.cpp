@@ -45,20 +45,6 @@ QColor colour(const QString& text) {
 
 bool isOn(const QString& lineStyle) { return !lineStyle.isEmpty() && lineStyle != QLatin1String("none"); }
 
-// A spreadsheet cell's value as text, when it has one.
-QString cellValueText(const librevenge::RVNGPropertyList& props) {
-  const QString type = str(props, "librevenge:value-type");
-  if (type.isEmpty()) return QString();
-  if (type == QLatin1String("string") || type == QLatin1String("text")) return QString();
-  if (const librevenge::RVNGProperty* v = props["office:value"]) {
-    const double value = v->getDouble();
-    if (type == QLatin1String("percentage")) return QString::number(value * 100.0, 'g', 15) + QLatin1Char('%');
-    return QString::number(value, 'g', 15);
-  }
-  if (type == QLatin1String("boolean")) return str(props, "librevenge:value");
-  return QString();
-}
-
 constexpr double kMaxPaper = 14400.0;  // 200 inches
 
 }  // namespace
@@ -83,7 +69,13 @@ RichTextGenerator::RichTextGenerator() : document_(std::make_unique<QTextDocumen
   document_->setDocumentMargin(0);
   QFont font(QStringLiteral("Times New Roman"));
   font.setPointSizeF(12.0);
+  font.setStyleStrategy(QFont::PreferNoShaping);  // see currentFormat()
   document_->setDefaultFont(font);
+  // Lines break between words only: a table column is then never narrower than its longest
+  // word.
+  QTextOption option = document_->defaultTextOption();
+  option.setWrapMode(QTextOption::WordWrap);
+  document_->setDefaultTextOption(option);
   cursor_ = QTextCursor(document_.get());
 }
 
@@ -124,7 +116,7 @@ void RichTextGenerator::beginBlock(const librevenge::RVNGPropertyList& propList)
   if (ignoring()) return;
   if (noteDepth_ > 0) {
     // A note's paragraphs run on inline.
-    cursor_.insertText(QStringLiteral(" "), spanStack_.empty() ? QTextCharFormat() : spanStack_.back());
+    cursor_.insertText(QStringLiteral(" "), currentFormat());
     return;
   }
   QTextBlockFormat bf;
@@ -162,7 +154,7 @@ void RichTextGenerator::beginBlock(const librevenge::RVNGPropertyList& propList)
   if (tables_.empty() && !atStart && (pageBreakPending_ || str(propList, "fo:break-before") == QLatin1String("page")))
     bf.setPageBreakPolicy(QTextFormat::PageBreak_AlwaysBefore);
   if (tables_.empty()) pageBreakPending_ = false;
-  const QTextCharFormat cf = spanStack_.empty() ? QTextCharFormat() : spanStack_.back();
+  const QTextCharFormat cf = currentFormat();
   if (blockFresh_) {
     cursor_.setBlockFormat(bf);
     cursor_.setBlockCharFormat(cf);
@@ -176,8 +168,17 @@ void RichTextGenerator::openParagraph(const librevenge::RVNGPropertyList& propLi
 
 void RichTextGenerator::closeParagraph() { paragraphDepth_ = std::max(0, paragraphDepth_ - 1); }
 
+QTextCharFormat RichTextGenerator::currentFormat() const {
+  if (!spanStack_.empty()) return spanStack_.back();
+  QTextCharFormat base;
+  // No ligatures: the PDF then holds "ffi" as three letters, which is what search and text
+  // extraction look for.
+  base.setFontStyleStrategy(QFont::PreferNoShaping);
+  return base;
+}
+
 void RichTextGenerator::openSpan(const librevenge::RVNGPropertyList& propList) {
-  QTextCharFormat f = spanStack_.empty() ? QTextCharFormat() : spanStack_.back();
+  QTextCharFormat f = currentFormat();
   const QString family = str(propList, "style:font-name");
   if (!family.isEmpty()) f.setFontFamilies({family});
   const double size = lengthInPoints(propList, "fo:font-size", -1.0);
@@ -211,7 +212,7 @@ void RichTextGenerator::insertText(const librevenge::RVNGString& text) {
   if (ignoring() || text.empty()) return;
   QString s = QString::fromUtf8(text.cstr());
   s.replace(QLatin1Char('\n'), QChar::LineSeparator);
-  cursor_.insertText(s, spanStack_.empty() ? QTextCharFormat() : spanStack_.back());
+  cursor_.insertText(s, currentFormat());
   blockFresh_ = false;
   if (!tables_.empty()) tables_.back().cellHasText = true;
 }
@@ -220,7 +221,7 @@ void RichTextGenerator::insertTab() { insertText(librevenge::RVNGString("\t")); 
 void RichTextGenerator::insertSpace() { insertText(librevenge::RVNGString(" ")); }
 void RichTextGenerator::insertLineBreak() {
   if (ignoring()) return;
-  cursor_.insertText(QString(QChar::LineSeparator), spanStack_.empty() ? QTextCharFormat() : spanStack_.back());
+  cursor_.insertText(QString(QChar::LineSeparator), currentFormat());
   blockFresh_ = false;
 }
 
@@ -277,7 +278,7 @@ void RichTextGenerator::openNote(const librevenge::RVNGPropertyList& propList) {
     return;
   }
   const QString number = str(propList, "librevenge:number");
-  QTextCharFormat f = spanStack_.empty() ? QTextCharFormat() : spanStack_.back();
+  QTextCharFormat f = currentFormat();
   cursor_.insertText(number.isEmpty() ? QStringLiteral(" [") : QStringLiteral(" [%1: ").arg(number), f);
   blockFresh_ = false;
   ++noteDepth_;
@@ -286,12 +287,12 @@ void RichTextGenerator::openNote(const librevenge::RVNGPropertyList& propList) {
 void RichTextGenerator::closeNote() {
   noteDepth_ = std::max(0, noteDepth_ - 1);
   if (ignoring()) return;
-  cursor_.insertText(QStringLiteral("]"), spanStack_.empty() ? QTextCharFormat() : spanStack_.back());
+  cursor_.insertText(QStringLiteral("]"), currentFormat());
 }
 
 // ---- tables and sheets ----------------------------------------------------------------------
 
-void RichTextGenerator::openAnyTable(const librevenge::RVNGPropertyList& propList, const char* columnsKey) {
+void RichTextGenerator::openAnyTable(const librevenge::RVNGPropertyList& propList, const char* columnsKey, bool sized) {
   if (ignoring() || noteDepth_ > 0) {
     tables_.push_back(TableState{});
     return;
@@ -316,7 +317,10 @@ void RichTextGenerator::openAnyTable(const librevenge::RVNGPropertyList& propLis
   double total = 0;
   for (double w : widths) total += std::max(0.0, w);
   const double available = columnWidth();
-  if (total > 0 && static_cast<int>(widths.size()) == columns) {
+  if (!sized) {
+    // A sheet's columns take the width their content needs (the printer shrinks a sheet that
+    // does not fit the page).
+  } else if (total > 0 && static_cast<int>(widths.size()) == columns) {
     QList<QTextLength> constraints;
     for (double w : widths) {
       if (total <= available) constraints.append(QTextLength(QTextLength::FixedLength, std::max(0.0, w)));
@@ -365,7 +369,7 @@ void RichTextGenerator::leaveCell() {
   TableState& st = tables_.back();
   if (!st.table || ignoring()) return;
   if (!st.cellHasText && !st.cellValue.isEmpty()) {
-    cursor_.insertText(st.cellValue, spanStack_.empty() ? QTextCharFormat() : spanStack_.back());
+    cursor_.insertText(st.cellValue, currentFormat());
     blockFresh_ = false;
   }
   st.cellHasText = false;
@@ -373,7 +377,7 @@ void RichTextGenerator::leaveCell() {
 }
 
 void RichTextGenerator::openTable(const librevenge::RVNGPropertyList& propList) {
-  openAnyTable(propList, "librevenge:table-columns");
+  openAnyTable(propList, "librevenge:table-columns", true);
 }
 
 void RichTextGenerator::openTableRow(const librevenge::RVNGPropertyList&) {
@@ -411,7 +415,7 @@ void RichTextGenerator::closeTable() {
 
 void RichTextGenerator::openSheet(const librevenge::RVNGPropertyList& propList) {
   if (!ignoring() && tables_.empty() && (cursor_.position() > 0 || !document_->isEmpty())) pageBreakPending_ = true;
-  openAnyTable(propList, "librevenge:columns");
+  openAnyTable(propList, "librevenge:columns", false);
 }
 
 void RichTextGenerator::closeSheet() { closeTable(); }
@@ -425,6 +429,63 @@ void RichTextGenerator::openSheetCell(const librevenge::RVNGPropertyList& propLi
   const int column = integer(propList, "librevenge:column", tables_.back().column);
   enterCell(column, integer(propList, "table:number-columns-spanned", 1), integer(propList, "table:number-rows-spanned", 1));
   tables_.back().cellValue = cellValueText(propList);
+}
+
+void RichTextGenerator::defineSheetNumberingStyle(const librevenge::RVNGPropertyList& propList) {
+  const QString name = str(propList, "librevenge:name");
+  if (name.isEmpty()) return;
+  NumberingStyle style;
+  if (propList["number:decimal-places"]) style.decimals = std::clamp(integer(propList, "number:decimal-places", 0), 0, 15);
+  if (const librevenge::RVNGPropertyListVector* parts = propList.child("librevenge:format")) {
+    for (unsigned long i = 0; i < parts->count(); ++i) {
+      const librevenge::RVNGPropertyList& part = (*parts)[i];
+      const QString type = str(part, "librevenge:value-type");
+      style.dateParts.emplace_back(type, type == QLatin1String("text") ? str(part, "librevenge:text") : str(part, "number:style"));
+    }
+  }
+  numbering_[name] = style;
+}
+
+QString RichTextGenerator::cellValueText(const librevenge::RVNGPropertyList& props) const {
+  const QString type = str(props, "librevenge:value-type");
+  if (type.isEmpty() || type == QLatin1String("string") || type == QLatin1String("text")) return QString();
+  NumberingStyle style;
+  if (auto it = numbering_.find(str(props, "librevenge:numbering-name")); it != numbering_.end()) style = it->second;
+  auto number = [&](double v, int fallbackDecimals) {
+    const int decimals = style.decimals >= 0 ? style.decimals : fallbackDecimals;
+    return decimals >= 0 ? QString::number(v, 'f', decimals) : QString::number(v, 'g', 6);
+  };
+  const librevenge::RVNGProperty* value = props["librevenge:value"];
+  if (!value) value = props["office:value"];
+  if (type == QLatin1String("date")) {
+    const int year = integer(props, "librevenge:year", 0), month = integer(props, "librevenge:month", 0),
+              day = integer(props, "librevenge:day", 0);
+    if (year == 0 && month == 0 && day == 0) return QString();
+    if (style.dateParts.empty())
+      return QStringLiteral("%1-%2-%3").arg(year, 4, 10, QLatin1Char('0')).arg(month, 2, 10, QLatin1Char('0')).arg(day, 2, 10, QLatin1Char('0'));
+    QString out;
+    for (const auto& [part, extra] : style.dateParts) {
+      const bool isLong = extra == QLatin1String("long");
+      if (part == QLatin1String("text")) out += extra;
+      else if (part == QLatin1String("day")) out += QStringLiteral("%1").arg(day, 2, 10, QLatin1Char('0'));
+      else if (part == QLatin1String("month")) out += QStringLiteral("%1").arg(month, 2, 10, QLatin1Char('0'));
+      else if (part == QLatin1String("year")) out += isLong ? QString::number(year) : QStringLiteral("%1").arg(year % 100, 2, 10, QLatin1Char('0'));
+    }
+    return out;
+  }
+  if (type == QLatin1String("time")) {
+    return QStringLiteral("%1:%2:%3")
+        .arg(integer(props, "librevenge:hours", 0), 2, 10, QLatin1Char('0'))
+        .arg(integer(props, "librevenge:minutes", 0), 2, 10, QLatin1Char('0'))
+        .arg(integer(props, "librevenge:seconds", 0), 2, 10, QLatin1Char('0'));
+  }
+  if (!value) return QString();
+  const double v = value->getDouble();
+  if (!std::isfinite(v)) return QStringLiteral("#N/A");  // a formula without a number
+  if (type == QLatin1String("percentage") || type == QLatin1String("percent")) return number(v * 100.0, -1) + QLatin1Char('%');
+  if (type == QLatin1String("currency")) return number(v, 2);
+  if (type == QLatin1String("boolean") || type == QLatin1String("bool")) return v != 0 ? QStringLiteral("TRUE") : QStringLiteral("FALSE");
+  return number(v, -1);
 }
 
 void RichTextGenerator::closeSheetCell() { leaveCell(); }

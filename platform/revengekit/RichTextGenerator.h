@@ -13,6 +13,7 @@
 
 #include <librevenge/librevenge.h>
 
+#include <map>
 #include <memory>
 #include <vector>
 
@@ -112,7 +113,7 @@ class RichTextGenerator : public librevenge::RVNGTextInterface, public libreveng
   void drawConnector(const librevenge::RVNGPropertyList&) override {}
 
   // Spreadsheets: every sheet a table, a page break between sheets.
-  void defineSheetNumberingStyle(const librevenge::RVNGPropertyList&) override {}
+  void defineSheetNumberingStyle(const librevenge::RVNGPropertyList& propList) override;
   void openSheet(const librevenge::RVNGPropertyList& propList) override;
   void closeSheet() override;
   void openSheetRow(const librevenge::RVNGPropertyList& propList) override;
@@ -138,19 +139,29 @@ class RichTextGenerator : public librevenge::RVNGTextInterface, public libreveng
     bool cellHasText = false;
     QString cellValue;  // a sheet cell's value, written when the cell brought no text
   };
+  struct NumberingStyle {
+    int decimals = -1;  // -1: general
+    std::vector<std::pair<QString, QString>> dateParts;  // (value type, text or style)
+  };
+  // A sheet cell's value as the sheet shows it.
+  QString cellValueText(const librevenge::RVNGPropertyList& props) const;
+
   struct ListLevel {
     bool ordered = false;
     QString numberFormat;
     QTextList* list = nullptr;
   };
 
+  // The format text takes where it stands.
+  QTextCharFormat currentFormat() const;
   bool ignoring() const { return abandoned_ || hidden_ > 0 || !document_; }
   // Starts the block a paragraph or list element writes into.
   void beginBlock(const librevenge::RVNGPropertyList& propList);
   void closeListLevel();
   void openNote(const librevenge::RVNGPropertyList& propList);
   void closeNote();
-  void openAnyTable(const librevenge::RVNGPropertyList& propList, const char* columnsKey);
+  // `sized`: the columns keep the widths the document gives them.
+  void openAnyTable(const librevenge::RVNGPropertyList& propList, const char* columnsKey, bool sized);
   void nextRow();
   void enterCell(int column, int columnSpan, int rowSpan);
   void leaveCell();
@@ -173,6 +184,7 @@ class RichTextGenerator : public librevenge::RVNGTextInterface, public libreveng
   std::vector<QTextCharFormat> spanStack_;
   std::vector<ListLevel> lists_;
   std::vector<TableState> tables_;
+  std::map<QString, NumberingStyle> numbering_;
 };
 
 }  // namespace revengekit

@@ -24,7 +24,8 @@ class QFExportObject {
   QFExportObject(const QFExportObject&) = delete;
   QFExportObject& operator=(const QFExportObject&) = delete;
 
-  // The whole converted document; it belongs to no thread, and one thread at a time uses it.
+  // The whole converted document. It belongs to no thread: the thread that uses it takes it
+  // over (moveToThread), one thread at a time.
   QTextDocument* storage() const { return storage_.get(); }
   QVariantMap myDic() const { return myDic_; }
 

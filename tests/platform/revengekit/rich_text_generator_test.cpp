@@ -157,12 +157,49 @@ TEST(RichTextGenerator, SpreadsheetBecomesATableWithItsCellText) {
   }
   sheet.closeSheetRow();
   sheet.openSheetRow({});
-  RVNGPropertyList value;
-  value.insert("librevenge:column", 2);
-  value.insert("librevenge:value-type", "float");
-  value.insert("office:value", 1234.5, librevenge::RVNG_GENERIC);
-  sheet.openSheetCell(value);  // a number without text of its own
-  sheet.closeSheetCell();
+  RVNGPropertyList twoPlaces;
+  twoPlaces.insert("librevenge:name", "Numbering0");
+  twoPlaces.insert("librevenge:value-type", "number");
+  twoPlaces.insert("number:decimal-places", 2);
+  sheet.defineSheetNumberingStyle(twoPlaces);
+  RVNGPropertyList date;
+  date.insert("librevenge:name", "Numbering1");
+  RVNGPropertyListVector parts;
+  for (const char* part : {"month", "/", "day", "/", "year"}) {
+    RVNGPropertyList p;
+    if (part[0] == '/') {
+      p.insert("librevenge:value-type", "text");
+      p.insert("librevenge:text", part);
+    } else {
+      p.insert("librevenge:value-type", part);
+    }
+    parts.append(p);
+  }
+  date.insert("librevenge:format", parts);
+  sheet.defineSheetNumberingStyle(date);
+  struct Value {
+    int column;
+    const char* type;
+    double value;
+    const char* numbering;
+  };
+  // Numbers and dates without text of their own show as the sheet shows them.
+  for (const Value& v : {Value{0, "float", 0.00449152354, nullptr}, Value{1, "date", 0, "Numbering1"},
+                         Value{2, "float", 1234.5, "Numbering0"}}) {
+    RVNGPropertyList cell;
+    cell.insert("librevenge:column", v.column);
+    cell.insert("librevenge:value-type", v.type);
+    if (v.type[0] == 'd') {
+      cell.insert("librevenge:year", 1996);
+      cell.insert("librevenge:month", 7);
+      cell.insert("librevenge:day", 3);
+    } else {
+      cell.insert("librevenge:value", v.value, librevenge::RVNG_GENERIC);
+    }
+    if (v.numbering) cell.insert("librevenge:numbering-name", v.numbering);
+    sheet.openSheetCell(cell);
+    sheet.closeSheetCell();
+  }
   sheet.closeSheetRow();
   sheet.closeSheet();
   sheet.openSheet(sheetProps);
@@ -189,7 +226,9 @@ TEST(RichTextGenerator, SpreadsheetBecomesATableWithItsCellText) {
   EXPECT_EQ(cellText(t, 0, 0), QStringLiteral("Name"));
   EXPECT_EQ(cellText(t, 0, 1), QString());
   EXPECT_EQ(cellText(t, 0, 2), QStringLiteral("Total"));
-  EXPECT_EQ(cellText(t, 1, 2), QStringLiteral("1234.5"));
+  EXPECT_EQ(cellText(t, 1, 0), QStringLiteral("0.00449152"));
+  EXPECT_EQ(cellText(t, 1, 1), QStringLiteral("07/03/96"));
+  EXPECT_EQ(cellText(t, 1, 2), QStringLiteral("1234.50"));
   EXPECT_EQ(cellText(tables[1], 0, 0), QStringLiteral("second sheet"));
   EXPECT_EQ(tables[1]->format().pageBreakPolicy(), QTextFormat::PageBreak_AlwaysBefore);
 }
