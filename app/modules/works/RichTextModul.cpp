@@ -1,6 +1,5 @@
 #include "modules/works/RichTextModul.h"
 
-#include <QFileInfo>
 #include <QSizeF>
 
 #include "core/XVErrorTexts.h"
@@ -33,11 +32,10 @@ void RichTextModul::converterEnded(int32_t code, const std::shared_ptr<QFExportO
 }
 
 QString RichTextModul::errorTextForEndCode(int32_t code) const {
-  const QString name = QFileInfo(sourcePath()).fileName();
   switch (code) {
-    case QFConverterEndUnsupported: return XVErrorText::formatVersionNotSupported(name);
+    case QFConverterEndUnsupported: return XVErrorText::formatVersionNotSupported();
     case QFConverterEndPasswordRequired:
-    case QFConverterEndEncryptionUnsupported: return XVErrorText::passwordProtected(name);
+    case QFConverterEndEncryptionUnsupported: return XVErrorText::passwordProtected();
     default: return XVErrorText::conversionFailed();
   }
 }

@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
 #include <QBuffer>
-#include <QFile>
 #include <QImage>
 #include <QTextBlock>
 #include <QTextDocument>
@@ -59,7 +58,6 @@ TEST(RichTextGenerator, PageSpanGivesPaperAndMarginsAndThePrintFillsThem) {
   const QString pdf = QString::fromStdString((dir / "out.pdf").string());
   const auto printed = revengekit::printRichText(*doc, g.pageSetup().paper, g.pageSetup().margins, pdf);
   ASSERT_TRUE(printed.ok) << printed.error.toStdString();
-  if (qEnvironmentVariableIsSet("KEEP_PDF")) QFile::copy(pdf, qEnvironmentVariable("KEEP_PDF"));
   const auto layout = testsupport::pdfLayout(pdf);
   ASSERT_GE(layout.pages.size(), 2u);  // the text runs over several pages
   EXPECT_EQ(static_cast<int>(layout.pages.size()), printed.pages);
