@@ -7,8 +7,10 @@
 #include <chrono>
 #include <memory>
 
+#include "modules/djvu/DjVuModul.h"
 #include "modules/pdf/PDFModul.h"
 #include "modules/works/RichTextModuls.h"
+#include "modules/xps/XPSModul.h"
 #include "shell/AppDelegate.h"
 #include "shell/MainQueueBridge.h"
 #include "core/ProductInfo.h"
@@ -50,6 +52,8 @@ int main(int argc, char** argv) {
     MainQueueBridge::install();
     PDFModul::registerModul();
     registerRichTextModuls();
+    XPSModul::registerModul();
+    DjVuModul::registerModul();
     {
       AppDelegate delegate;
       delegate.browserControl()->setDocumentLoader(XVDocumentLoadManager::ShareDocumentLoadManager());
