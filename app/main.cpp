@@ -11,6 +11,7 @@
 #include "modules/pdf/PDFModul.h"
 #include "modules/works/RichTextModuls.h"
 #include "modules/visio/VisioModul.h"
+#include "modules/winmail/WinmailModul.h"
 #include "modules/xps/XPSModul.h"
 #include "shell/AppDelegate.h"
 #include "shell/MainQueueBridge.h"
@@ -56,6 +57,7 @@ int main(int argc, char** argv) {
     XPSModul::registerModul();
     DjVuModul::registerModul();
     VisioModul::registerModul();
+    WinmailModul::registerModul();
     {
       AppDelegate delegate;
       delegate.browserControl()->setDocumentLoader(XVDocumentLoadManager::ShareDocumentLoadManager());
