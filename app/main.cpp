@@ -7,7 +7,10 @@
 #include <chrono>
 #include <memory>
 
+#include "modules/djvu/DjVuModul.h"
 #include "modules/pdf/PDFModul.h"
+#include "modules/visio/VisioModul.h"
+#include "modules/xps/XPSModul.h"
 #include "shell/AppDelegate.h"
 #include "shell/MainQueueBridge.h"
 #include "core/ProductInfo.h"
@@ -49,6 +52,9 @@ int main(int argc, char** argv) {
 
     MainQueueBridge::install();
     PDFModul::registerModul();
+    XPSModul::registerModul();
+    DjVuModul::registerModul();
+    VisioModul::registerModul();
     {
       AppDelegate delegate;
       delegate.browserControl()->setDocumentLoader(XVDocumentLoadManager::ShareDocumentLoadManager());

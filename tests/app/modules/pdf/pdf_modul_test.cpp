@@ -357,15 +357,31 @@ TEST_F(PDFModulTest, TwoModulesSearchingEachShowOnlyTheirOwnMatches) {
   EXPECT_EQ(b->documentViewController()->searchResultData().size(), 1);
 }
 
-TEST_F(PDFModulTest, PrintsToAPdfFile) {
+TEST_F(PDFModulTest, PrintsTheChosenRangeAsShownToAPdfFile) {
   auto m = shown();
-  QPrinter printer(QPrinter::ScreenResolution);
+  m->goPageAtIndex(3);
+  m->rotateCurPage(90);
+  QPrinter printer(QPrinter::HighResolution);
   printer.setOutputFormat(QPrinter::PdfFormat);
   printer.setOutputFileName(q(dir / "print.pdf"));
+  printer.setPrintRange(QPrinter::PageRange);
+  printer.setFromTo(2, 4);
   ASSERT_TRUE(m->printWithPrinter(&printer));
   auto printed = pdfkit::PDFDocument::initWithURL(q(dir / "print.pdf"));
   ASSERT_TRUE(printed);
-  EXPECT_EQ(printed->pageCount(), 12);
+  ASSERT_EQ(printed->pageCount(), 3);
+  for (int k = 0; k < 3; ++k) {
+    const QString text = printed->pageAtIndex(k)->string();
+    EXPECT_TRUE(text.contains(QStringLiteral("Page %1").arg(k + 2))) << k << " " << text.toStdString();
+    EXPECT_FALSE(text.contains(QStringLiteral("Page 1\n"))) << k;
+  }
+  // The turned page keeps the user's turn: its line runs down the sheet.
+  const QList<pdfkit::PDFSelection> turned = printed->findString(QStringLiteral("Page 4"));
+  ASSERT_EQ(turned.size(), 1);
+  EXPECT_GT(turned[0].bounds().height(), turned[0].bounds().width());
+  const QList<pdfkit::PDFSelection> upright = printed->findString(QStringLiteral("Page 3"));
+  ASSERT_EQ(upright.size(), 1);
+  EXPECT_LT(upright[0].bounds().height(), upright[0].bounds().width());
 }
 
 TEST_F(PDFModulTest, WithoutADocumentOperationsDoNothingButFlagsAndSearchTextAreKept) {
