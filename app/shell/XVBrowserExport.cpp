@@ -53,22 +53,24 @@ QString replaceQuestion(const QStringList& existing, const QString& folder) {
 
 }  // namespace
 
-// Moves the worker's reports to the GUI thread, in order, while the flow is there to hear them.
+// Moves the worker's reports to the GUI thread, in order. A report that arrives there after
+// its run was let go of (or after the flow is gone) is dropped.
 struct XVBrowserExport::Relay : ConverterProgressDelegate, ExtractProgressDelegate {
-  std::mutex mutex;
-  XVBrowserExport* flow = nullptr;
+  Relay(XVBrowserExport* f, quint64 r) : flow(f), run(r) {}
 
-  template <typename F>
-  void post(F f) {
+  template <typename G>
+  void post(G g) {
     std::lock_guard lock(mutex);
-    if (flow) QMetaObject::invokeMethod(flow, std::move(f), Qt::QueuedConnection);
+    if (!flow) return;
+    QMetaObject::invokeMethod(
+        flow, [f = flow, r = run, g = std::move(g)] { if (f->runId_ == r) g(f); }, Qt::QueuedConnection);
   }
   void detach() {
     std::lock_guard lock(mutex);
     flow = nullptr;
   }
   void ConverterProgressDelegate_start() override {
-    post([this] { flowCall([](XVBrowserExport* f) { f->exportStarted(); }); });
+    post([](XVBrowserExport* f) { f->exportStarted(); });
   }
   void ConverterProgressDelegate_Progress(double percent) override { progress(percent); }
   void ConverterProgressDelegate_end(bool success, const QList<QUrl>& urls) override { end(success, urls); }
@@ -77,22 +79,16 @@ struct XVBrowserExport::Relay : ConverterProgressDelegate, ExtractProgressDelega
   void ExtractProgressDelegate_end(bool success, const QList<QUrl>& urls) override { end(success, urls); }
 
  private:
-  // Runs on the GUI thread: the flow may have let go of this relay since the post.
-  template <typename G>
-  void flowCall(G g) {
-    XVBrowserExport* f = nullptr;
-    {
-      std::lock_guard lock(mutex);
-      f = flow;
-    }
-    if (f) g(f);
-  }
   void progress(double percent) {
-    post([this, percent] { flowCall([percent](XVBrowserExport* f) { f->setExportProgress(percent); }); });
+    post([percent](XVBrowserExport* f) { f->setExportProgress(percent); });
   }
   void end(bool success, const QList<QUrl>& urls) {
-    post([this, success, urls] { flowCall([success, urls](XVBrowserExport* f) { f->exportEnded(success, urls); }); });
+    post([success, urls](XVBrowserExport* f) { f->exportEnded(success, urls); });
   }
+
+  std::mutex mutex;
+  XVBrowserExport* flow;
+  const quint64 run;
 };
 
 XVBrowserExport* XVBrowserExport::install(XVBrowserControl* browser) {
@@ -237,8 +233,7 @@ bool XVBrowserExport::prepareWorker(ExportToSave* dialog) {
   pdfkit::PDFDocument* document = module->DocumentModulPDFDocument();
   const Format format = dialog->selectedFormat();
   const QString name = dialog->txtSaveName()->text();
-  relay_ = std::make_shared<Relay>();
-  relay_->flow = this;
+  relay_ = std::make_shared<Relay>(this, ++runId_);
   if (isExtract_) {
     extract_ = ProductInfo::ExtractInterface(format);
     if (!extract_) {
@@ -280,6 +275,7 @@ void XVBrowserExport::startWorker() {
 }
 
 void XVBrowserExport::dropWorker() {
+  ++runId_;
   if (relay_) relay_->detach();
   relay_.reset();
   if (saveConverter_) saveConverter_->waitUntilEnded(kReleaseWait);

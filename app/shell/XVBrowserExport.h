@@ -95,6 +95,7 @@ class XVBrowserExport : public QObject {
   std::shared_ptr<ConverterInterface> saveConverter_;
   std::shared_ptr<ExtractInterface> extract_;
   std::shared_ptr<Relay> relay_;
+  quint64 runId_ = 0;  // the run whose reports are heard
   bool isExtract_ = false;
   QString exportPath_;
   QString documentPath_;  // the tab the dialog is for
