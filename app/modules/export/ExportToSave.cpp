@@ -86,8 +86,6 @@ ExportToSave::ExportToSave(QWidget* parent) : QDialog(parent) {
       stepPageEnd_->setValue(static_cast<int>(t.toLongLong()));
     }
   });
-  connect(txtPageStart_, &QLineEdit::editingFinished, this, &ExportToSave::clickStartPageText);
-  connect(txtPageEnd_, &QLineEdit::editingFinished, this, &ExportToSave::clickEndPageText);
   connect(stepPageStart_, &QSpinBox::valueChanged, this, &ExportToSave::clickStepStartPage);
   connect(stepPageEnd_, &QSpinBox::valueChanged, this, &ExportToSave::clickStepEndPage);
 }
@@ -215,14 +213,6 @@ bool ExportToSave::XVNumberFormatterDelegate_TypeValue(quint64 value, XVNumberFo
   if (numberFormatter == startFormatter_) return startCanSet(v);
   if (numberFormatter == endFormatter_) return endCanSet(v);
   return true;
-}
-
-void ExportToSave::clickStartPageText() {
-  if (txtPageStart_->text().isEmpty()) txtPageStart_->setText(QString::number(stepPageStart_->value()));
-}
-
-void ExportToSave::clickEndPageText() {
-  if (txtPageEnd_->text().isEmpty()) txtPageEnd_->setText(QString::number(stepPageEnd_->value()));
 }
 
 void ExportToSave::clickStepStartPage(int v) {

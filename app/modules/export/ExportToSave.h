@@ -1,7 +1,8 @@
 #pragma once
 // The dialog of Save As and Extract Images: the folder, the base name of the files, the format
 // and the pages (all, the current page, or a range, counted by place in the document). It
-// checks nothing itself at OK: its validator (the browser) says whether it may close.
+// checks nothing itself at OK: its validator (the browser) says whether it may close; an empty
+// page field is left empty for that check to refuse.
 
 #include <QDialog>
 #include <QList>
@@ -86,8 +87,6 @@ class ExportToSave : public QDialog, public XVNumberFormatterDelegate {
  private:
   void clickChangeFormat();
   void clickChangeSavePageMode(int mode);
-  void clickStartPageText();
-  void clickEndPageText();
   void clickStepStartPage(int v);
   void clickStepEndPage(int v);
   void chooseFolder();
