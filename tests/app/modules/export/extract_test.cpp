@@ -213,6 +213,20 @@ TEST_F(ExtractTest, RefusalsSayWhy) {
   EXPECT_EQ(e->errorInfo(), XVErrorText::exportDocumentUnreadable());
 }
 
+TEST_F(ExtractTest, RealFilesInASCII85CCITTFaxAndLZW) {
+  for (const char* name : {"imagemagick-ASCII85Decode.pdf", "imagemagick-CCITTFaxDecode.pdf", "imagemagick-lzw.pdf"}) {
+    recorder = std::make_shared<ExtractRecorder>();
+    const QString path = QStringLiteral(LECTERN_CORPUS_DIR "/pdf/") + name;
+    document = pdfkit::PDFDocument::initWithURL(path);
+    ASSERT_TRUE(document) << name;
+    auto e = extractor("TIFF", 0, document->pageCount() - 1, QString::fromLatin1(name).section('.', 0, 0));
+    e->setOutFilePath(path);
+    ASSERT_TRUE(run(e)) << name;
+    ASSERT_EQ(recorder->reports.urls.size(), 1) << name;
+    EXPECT_EQ(QImage(recorder->reports.urls.first().toLocalFile()).size(), QSize(16, 16)) << name;
+  }
+}
+
 TEST(ExportFactories, PickTheConverterByFormatAndTheExtractorForImages) {
   EXPECT_TRUE(std::dynamic_pointer_cast<XVConverter>(ProductInfo::converterInterface(Format::formatNamed("PNG"), "wp5")));
   EXPECT_TRUE(std::dynamic_pointer_cast<XVConverter>(ProductInfo::converterInterface(Format::formatNamed("PDF"), "pdf")));
