@@ -27,7 +27,7 @@ std::mutex& callMutex() {
 }
 
 // Images past this many pixels are not written (and take no number).
-constexpr qint64 kMaxPixels = qint64(1) << 28;
+constexpr qint64 kMaxPixels = qint64(1) << 26;
 
 // The decoded samples of one image: `height` rows of `width` pixels of `comps` components, one
 // byte each. Empty when the stream ended before the last row or the image is too large.
