@@ -12,6 +12,7 @@
 #include "core/XVErrorTexts.h"
 #include "diagramkit/engine/PreProcessVSDX.h"
 #include "diagramkit/engine/SVG2PDF.h"
+#include "modules/works/RichTextModul.h"
 #include "platform/foundation/dispatcher.h"
 #include "platform/foundation/log.h"
 
@@ -146,8 +147,8 @@ void DVImport::doStartImport() {
     case Road::PDF: copyPdf(); break;
     case Road::DjVu: startDjvu(); break;
     case Road::Visio: startVisio(); break;
-    case Road::Works:
-    case Road::WordPerfect: sendEnd(false, XVErrorText::conversionFailed()); break;
+    case Road::Works: startRichText(false); break;
+    case Road::WordPerfect: startRichText(true); break;
   }
 }
 
@@ -192,6 +193,46 @@ void DVImport::copyPdf() {
   }
   sendEnd(true, QString());
 }
+
+void DVImport::startRichText(bool wordPerfect) {
+  auto format = QFConverterFormat::formatWithType(1, sourcePath());
+  bool started = false;
+  if (wordPerfect) {
+    auto converter = QFWpdConverter::converterWithType(format);
+    converter->setDelegate(std::shared_ptr<QFWpdConverterDelegate>(shared_from_this(), this));
+    started = converter->start();
+  } else {
+    auto converter = QFWpsConverter::converterWithType(format);
+    converter->setDelegate(std::shared_ptr<QFWpsConverterDelegate>(shared_from_this(), this));
+    started = converter->start();
+  }
+  // A converter that did not start sends no end.
+  if (!started) sendEnd(false, XVErrorText::conversionFailed());
+}
+
+void DVImport::endRichText(int32_t code, const std::shared_ptr<QFExportObject>& exportObject) {
+  const bool printed = exportObject && RichTextModul::printExportObject(*exportObject, outPath());
+  if (code == QFConverterEndSucceeded && printed) {
+    sendEnd(true, QString());
+  } else {
+    sendEnd(false, XVErrorText::conversionFailed());
+  }
+}
+
+void DVImport::QFWpsConverterDelegate_converterStart(QFWpsConverter*) { sendStart(); }
+void DVImport::QFWpsConverterDelegate_converterProcess(double progress, QFWpsConverter*) { sendProgress(progress); }
+void DVImport::QFWpsConverterDelegate_converterEnd(int32_t code, std::shared_ptr<QFExportObject> exportObject,
+                                                   QFWpsConverter*) {
+  endRichText(code, exportObject);
+}
+void DVImport::QFWpdConverterDelegate_converterStart(QFWpdConverter*) { sendStart(); }
+void DVImport::QFWpdConverterDelegate_converterProcess(double progress, QFWpdConverter*) { sendProgress(progress); }
+void DVImport::QFWpdConverterDelegate_converterEnd(int32_t code, std::shared_ptr<QFExportObject> exportObject,
+                                                   QFWpdConverter*) {
+  endRichText(code, exportObject);
+}
+
+std::optional<std::string> DVImport::QFWpdConverterDelegate_password(QFWpdConverter*) { return askPassword(); }
 
 void DVImport::startDjvu() {
   auto converter = djvukit::DjvuKit::create();

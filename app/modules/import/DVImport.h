@@ -19,6 +19,8 @@
 #include "modules/import/PasswordWindow.h"
 #include "platform/djvukit/DjvuKit.h"
 #include "platform/foundation/notification_center.h"
+#include "platform/wpdkit/QFWpdConverter.h"
+#include "platform/wpskit/QFWpsConverter.h"
 #include "platform/xpskit/XpsKit.h"
 
 class ProductInfo;
@@ -26,6 +28,8 @@ class ProductInfo;
 class DVImport : public ImportInterface,
                  public xpskit::QFXpsConverterDelegate,
                  public djvukit::DjvuKitDelegate,
+                 public QFWpsConverterDelegate,
+                 public QFWpdConverterDelegate,
                  public PasswordWindowDelegate,
                  public std::enable_shared_from_this<DVImport> {
  public:
@@ -53,6 +57,18 @@ class DVImport : public ImportInterface,
   void QFXpsConverterDelegate_converterProcess(double percent, xpskit::QFXpsConverter* converter) override;
   void QFXpsConverterDelegate_converterEnd(int32_t code, const void* exportObject,
                                            xpskit::QFXpsConverter* converter) override;
+
+  void QFWpsConverterDelegate_converterStart(QFWpsConverter* converter) override;
+  void QFWpsConverterDelegate_converterProcess(double progress, QFWpsConverter* converter) override;
+  void QFWpsConverterDelegate_converterEnd(int32_t code, std::shared_ptr<QFExportObject> exportObject,
+                                           QFWpsConverter* converter) override;
+  void QFWpdConverterDelegate_converterStart(QFWpdConverter* converter) override;
+  void QFWpdConverterDelegate_converterProcess(double progress, QFWpdConverter* converter) override;
+  void QFWpdConverterDelegate_converterEnd(int32_t code, std::shared_ptr<QFExportObject> exportObject,
+                                           QFWpdConverter* converter) override;
+  // A protected WordPerfect document: each password is asked of the user.
+  bool QFWpdConverterDelegate_answersPassword() const override { return true; }
+  std::optional<std::string> QFWpdConverterDelegate_password(QFWpdConverter* converter) override;
 
   // DjvuKit's callbacks; the Visio notifications arrive here too.
   void getAllPageNum(int32_t count) override;
@@ -89,6 +105,9 @@ class DVImport : public ImportInterface,
   void startXps();
   void copyPdf();
   void startDjvu();
+  void startRichText(bool wordPerfect);
+  // Prints a rich text conversion's result into outPath() and ends.
+  void endRichText(int32_t code, const std::shared_ptr<QFExportObject>& exportObject);
   void startVisio();
   void resetPages();
 

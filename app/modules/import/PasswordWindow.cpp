@@ -161,6 +161,20 @@ bool PasswordPrompt::runOnGuiThread(PasswordWindowDelegate* delegate) {
   return question->answered;
 }
 
+std::optional<std::string> PasswordPrompt::askUtf8() {
+  struct Keeper : PasswordWindowDelegate {
+    std::mutex mutex;
+    QString password;
+    void PasswordWindowDelegate_password(const QString& p, PasswordWindow*) override {
+      std::lock_guard lock(mutex);
+      password = p;
+    }
+  } keeper;
+  if (!ask(&keeper)) return std::nullopt;
+  std::lock_guard lock(keeper.mutex);
+  return keeper.password.toStdString();
+}
+
 void PasswordPrompt::cancel() {
   std::shared_ptr<Question> pending;
   {

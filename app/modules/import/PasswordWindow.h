@@ -10,6 +10,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <string>
 
 class QLineEdit;
 class PasswordWindow;
@@ -60,6 +61,8 @@ class PasswordPrompt : public std::enable_shared_from_this<PasswordPrompt> {
   // Yes when a password was entered (and handed to `delegate`); no when the prompt was
   // cancelled, cancel() came, or there is no GUI thread to ask on.
   bool ask(PasswordWindowDelegate* delegate);
+  // The same, answering the entered password as UTF-8.
+  std::optional<std::string> askUtf8();
   // Ends a waiting ask() at once (with no) and closes its prompt; later asks answer no until
   // reset().
   void cancel();

@@ -19,9 +19,12 @@
 #include "platform/foundation/dispatcher.h"
 #include "platform/pdfkit/PDFDocument.h"
 #include "support/djvu_fixture.h"
+#include "support/password_answerer.h"
 #include "support/pdf_fixture.h"
+#include "support/pdf_text.h"
 #include "support/temp_dir.h"
 #include "support/visio_builder.h"
+#include "support/wordperfect_builder.h"
 #include "support/xps_builder.h"
 
 using testsupport::pumpUntil;
@@ -212,30 +215,6 @@ TEST_F(DVImportTest, VisioObserversAreRegisteredOnceAndGoWithTheImporter) {
   EXPECT_EQ(recorder->ends, 0);
 }
 
-// Acts on the shared prompt from inside its modal run, on the GUI thread.
-struct PromptAnswerer {
-  std::function<void(PasswordWindow*)> act;
-  std::function<bool()> callerWaiting;
-  std::atomic<int> seen{0};
-  std::atomic<bool> callerWasBlocked{true};
-  std::atomic<bool> onGuiThread{true};
-  QTimer timer;
-
-  PromptAnswerer(std::function<void(PasswordWindow*)> a, std::function<bool()> waiting)
-      : act(std::move(a)), callerWaiting(std::move(waiting)) {
-    timer.setInterval(10);
-    QObject::connect(&timer, &QTimer::timeout, [this] {
-      auto* window = qobject_cast<PasswordWindow*>(QApplication::activeModalWidget());
-      if (!window || !window->isVisible()) return;
-      if (window->thread() != QThread::currentThread() || QThread::currentThread() != qApp->thread())
-        onGuiThread = false;
-      if (!callerWaiting()) callerWasBlocked = false;
-      if (seen++ == 0) act(window);
-    });
-    timer.start();
-  }
-};
-
 bool ready(std::future<std::optional<std::string>>& f) {
   return f.wait_for(std::chrono::seconds(0)) == std::future_status::ready;
 }
@@ -245,35 +224,90 @@ TEST_F(DVImportTest, ThePasswordIsAskedOnTheGuiThreadWhileTheConverterWaits) {
   ASSERT_TRUE(importer);
   struct Case {
     const char* name;
-    std::function<void(PasswordWindow*)> act;
+    QStringList answers;
+    bool stop;  // stopImport() comes from another thread while the prompt is up
     std::optional<std::string> expected;
   };
   const Case cases[] = {
-      {"entered",
-       [](PasswordWindow* w) {
-         w->passwordField()->setText(QStringLiteral("s\u00e9same"));
-         w->passwordText();
-       },
-       std::string("s\xc3\xa9same")},
-      {"cancelled", [](PasswordWindow* w) { w->closePasswordWindow(); }, std::nullopt},
-      // stopImport() comes from another thread while the prompt is up.
-      {"stopped", [&](PasswordWindow*) { std::thread([&] { importer->stopImport(); }).join(); }, std::nullopt},
+      {"entered", {QStringLiteral("s\u00e9same")}, false, std::string("s\xc3\xa9same")},
+      {"cancelled", {}, false, std::nullopt},
+      {"stopped", {}, true, std::nullopt},
   };
   for (const Case& c : cases) {
     std::promise<std::optional<std::string>> answered;
     auto result = answered.get_future();
+    std::atomic<bool> blocked{true};
     std::thread converter([&] { answered.set_value(importer->askPassword()); });
-    PromptAnswerer answerer(c.act, [&] { return !ready(result); });
+    testsupport::PasswordAnswerer answerer(c.answers, [&](PasswordWindow* w) {
+      if (ready(result)) blocked = false;
+      if (c.stop) {
+        std::thread([&] { importer->stopImport(); }).join();
+      } else if (!c.answers.isEmpty()) {
+        w->passwordField()->setText(c.answers.front());
+        w->passwordText();
+      } else {
+        w->closePasswordWindow();
+      }
+    });
     EXPECT_TRUE(pumpUntil([&] { return ready(result) && !PasswordWindow::passwordWindowCtrl()->isVisible(); }))
         << c.name;
     converter.join();
-    EXPECT_EQ(answerer.seen.load(), 1) << c.name;
+    EXPECT_EQ(answerer.prompts.load(), 1) << c.name;
     EXPECT_TRUE(answerer.onGuiThread.load()) << c.name;
-    EXPECT_TRUE(answerer.callerWasBlocked.load()) << c.name;
+    EXPECT_TRUE(blocked.load()) << c.name;
     EXPECT_EQ(result.get(), c.expected) << c.name;
   }
   // A stopped import asks no more.
   EXPECT_EQ(importer->askPassword(), std::nullopt);
+}
+
+TEST_F(DVImportTest, WorksAndWordPerfectPrintTheirTextOrEndWithUnknownError) {
+  const fs::path letter = dir.write("letter.WP5", testsupport::wp5Document({"Dear reader", "Kind regards"}));
+  ASSERT_TRUE(import(letter));
+  EXPECT_TRUE(recorder->success) << recorder->error.toStdString();
+  EXPECT_EQ(recorder->starts, 1);
+  const QString text = testsupport::pdfText(q(out));
+  EXPECT_TRUE(text.contains(QStringLiteral("Dear reader"))) << text.toStdString();
+  EXPECT_TRUE(text.contains(QStringLiteral("Kind regards"))) << text.toStdString();
+
+  for (const char* name : {"broken.wps", "broken.Wk1", "broken.wpd"}) {
+    recorder = std::make_shared<Recorder>();
+    fs::remove(out);
+    ASSERT_TRUE(import(dir.write(name, "neither a document nor a sheet")));
+    EXPECT_FALSE(recorder->success) << name;
+    EXPECT_EQ(recorder->error, XVErrorText::conversionFailed()) << name;
+    EXPECT_FALSE(fs::exists(out)) << name;
+  }
+}
+
+TEST_F(DVImportTest, AProtectedWordPerfectDocumentOpensWithItsPassword) {
+  const fs::path locked = dir.write("locked.wp", testsupport::wp5Document({"hidden text"}, "key"));
+  struct Case {
+    const char* name;
+    QStringList answers;
+    bool success;
+    int prompts;
+  };
+  const Case cases[] = {
+      {"right at once", {QStringLiteral("key")}, true, 1},
+      {"right at the third try", {QStringLiteral("one"), QStringLiteral("two"), QStringLiteral("key")}, true, 3},
+      {"wrong three times", {QStringLiteral("a"), QStringLiteral("b"), QStringLiteral("c")}, false, 3},
+      {"cancelled", {}, false, 1},
+  };
+  for (const Case& c : cases) {
+    recorder = std::make_shared<Recorder>();
+    fs::remove(out);
+    testsupport::PasswordAnswerer answerer(c.answers);
+    ASSERT_TRUE(import(locked)) << c.name;
+    EXPECT_EQ(recorder->success, c.success) << c.name << ": " << recorder->error.toStdString();
+    EXPECT_EQ(answerer.prompts.load(), c.prompts) << c.name;
+    EXPECT_TRUE(answerer.onGuiThread.load()) << c.name;
+    if (c.success) {
+      EXPECT_TRUE(testsupport::pdfText(q(out)).contains(QStringLiteral("hidden text"))) << c.name;
+    } else {
+      EXPECT_EQ(recorder->error, XVErrorText::conversionFailed()) << c.name;
+    }
+  }
 }
 
 }  // namespace
