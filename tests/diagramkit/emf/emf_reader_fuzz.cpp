@@ -6,8 +6,11 @@
 #include <cstdlib>
 
 #include "diagramkit/emf/emf.h"
+#include "platform/foundation/log.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  static bool quiet = (foundation::setLogSink([](const foundation::LogRecord&) {}), true);
+  (void)quiet;
   char path[] = "/tmp/emf-fuzz-XXXXXX";
   const int fd = mkstemp(path);
   if (fd < 0) return 0;

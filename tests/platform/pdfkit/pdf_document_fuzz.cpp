@@ -3,6 +3,8 @@
 #include <unistd.h>
 
 #include <QString>
+#include <QVariant>
+#include <poppler-qt6.h>
 
 #include <cstdint>
 #include <cstdlib>
@@ -11,7 +13,8 @@
 #include "platform/pdfkit/PDFDocument.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  static bool quiet = (foundation::setLogSink([](const foundation::LogRecord&) {}), true);
+  static bool quiet = (foundation::setLogSink([](const foundation::LogRecord&) {}),
+                       Poppler::setDebugErrorFunction([](const QString&, const QVariant&) {}, QVariant()), true);
   (void)quiet;
   char path[] = "/tmp/pdf-fuzz-XXXXXX";
   const int fd = ::mkstemp(path);
