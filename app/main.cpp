@@ -3,6 +3,8 @@
 #include <QFileInfo>
 #include <QSettings>
 
+#include <algorithm>
+#include <chrono>
 #include <memory>
 
 #include "modules/pdf/PDFModul.h"
@@ -58,8 +60,12 @@ int main(int argc, char** argv) {
       delegate.applicationDidFinishLaunching();
       for (const QString& path : paths) delegate.application_openFile(path);
       status = QApplication::exec();
-      // No new loads; running conversions are asked to stop and waited for, briefly.
-      XVDocumentLoadManager::StopSharedDocumentLoadManager(std::chrono::seconds(5));
+      // The tabs still open write back their changes, then running conversions are asked to
+      // stop and waited for: all within the one quit wait.
+      const auto quitDeadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+      delegate.browserControl()->writeBackOpenDocuments(quitDeadline);
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(quitDeadline - std::chrono::steady_clock::now());
+      XVDocumentLoadManager::StopSharedDocumentLoadManager(std::max(left, std::chrono::milliseconds(0)));
     }
     MainQueueBridge::uninstall();
     XVBaseFunction::releaseAppEndObjects();

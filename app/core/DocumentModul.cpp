@@ -108,10 +108,22 @@ bool ImportInterface::sendEnd(bool success, const QString& errorInfo) {
 }
 
 bool ImportInterface::finishImport(const QString& resultPath, const QString& errorInfo) {
+  setOpenFailureReason(QString());
   const bool opened = XVGuardedCall("module", QStringLiteral("opening the result %1").arg(resultPath),
                                     [&] { return importWithResultPath(resultPath); }, false);
-  sendEnd(opened, errorInfo);
+  const QString reason = opened ? QString() : openFailureReason();
+  sendEnd(opened, reason.isEmpty() ? errorInfo : reason);
   return opened;
+}
+
+void ImportInterface::setOpenFailureReason(const QString& reason) {
+  std::lock_guard lock(mutex_);
+  openFailureReason_ = reason;
+}
+
+QString ImportInterface::openFailureReason() const {
+  std::lock_guard lock(mutex_);
+  return openFailureReason_;
 }
 
 bool DocumentModul::fileExtension(const QString& extension, const QStringList& list) {

@@ -100,6 +100,9 @@ class ImportInterface {
 
   // Yes once the current import has sent its end.
   bool importEnded() const { return ended_.load(); }
+  // Why the last importWithResultPath() could not open its result, for the user; empty when
+  // it opened or has no reason of its own.
+  QString openFailureReason() const;
 
  protected:
   ImportInterface() = default;
@@ -114,8 +117,10 @@ class ImportInterface {
   // Sends the end once; later calls for the same import are ignored (and answer false).
   bool sendEnd(bool success, const QString& errorInfo);
   // Opens `resultPath` and ends: YES when it opened, else (also when the open throws) NO with
-  // `errorInfo`.
+  // the open's reason, or `errorInfo` when it gave none.
   bool finishImport(const QString& resultPath, const QString& errorInfo);
+  // Set by importWithResultPath() when it cannot open its result and knows why.
+  void setOpenFailureReason(const QString& reason);
 
  private:
   std::shared_ptr<ImportProgressDelegate> delegate() const;
@@ -126,6 +131,7 @@ class ImportInterface {
   QString outPath_;
   std::atomic<bool> ended_{false};
   QRectF viewFrame_;
+  QString openFailureReason_;
 };
 
 Q_DECLARE_OPERATORS_FOR_FLAGS(ImportInterface::Capabilities)

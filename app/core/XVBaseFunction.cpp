@@ -216,9 +216,11 @@ void XVBaseFunction::setClockForTesting(std::function<QDateTime()> clock) {
   s.last.clear();
 }
 
-QFAlert& QFAlert::initAlertWithTitle(const QString& filePath) {
+QFAlert& QFAlert::initAlertWithTitle(const QString& filePath) { return initAlertWithTitle(filePath, QString()); }
+
+QFAlert& QFAlert::initAlertWithTitle(const QString& filePath, const QString& errorInfo) {
   messageText_ = XVErrorText::corruptFileMessage();
   buttons_ = {XVErrorText::corruptFileButton()};
-  informativeText_ = XVErrorText::corruptFileInformative(QFileInfo(filePath).fileName());
+  informativeText_ = XVErrorText::cannotBeOpened(QFileInfo(filePath).fileName(), errorInfo);
   return *this;
 }

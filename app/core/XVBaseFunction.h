@@ -82,6 +82,9 @@ class QFAlert {
  public:
   QFAlert() = default;
   QFAlert& initAlertWithTitle(const QString& filePath);
+  // The same alert naming the file with the failure's reason (the corrupt-file text when
+  // `errorInfo` gives none).
+  QFAlert& initAlertWithTitle(const QString& filePath, const QString& errorInfo);
 
   QString messageText() const { return messageText_; }
   QString informativeText() const { return informativeText_; }

@@ -1,7 +1,8 @@
 #pragma once
-// The error texts a user may be shown, in one place: the end of a failed import carries one
-// of the two unknown-error texts (which one is fixed per module), and the corrupt-file alert
-// names the file that cannot be opened.
+// The error texts a user may be shown, in one place. The end of a failed import carries a
+// reason (one of the texts below, or a system error text) or, when it has none, one of the two
+// unknown-error texts (which one is fixed per module). The failure alert and the failed tab
+// name the file with its reason, or say that it is corrupted when there is no reason.
 
 #include <QString>
 
@@ -23,4 +24,39 @@ inline QString corruptFileInformative(const QString& fileName) {
   return QStringLiteral("%1  file is corrupted and cannot be opened.").arg(fileName);
 }
 
+// Reasons a file cannot be opened.
+inline QString passwordProtected() { return QStringLiteral("It is protected by a password."); }
+inline QString noPages() { return QStringLiteral("It has no pages."); }
+inline QString notADocument() { return QStringLiteral("Files of this type are not supported."); }
+inline QString fileMissing() { return QStringLiteral("The file does not exist."); }
+inline QString notARegularFile() { return QStringLiteral("It is not a regular file."); }
+inline QString fileUnreadable() { return QStringLiteral("The file cannot be read."); }
+
+// Yes when `errorInfo` says nothing a user could act on.
+inline bool isUnexplained(const QString& errorInfo) {
+  return errorInfo.trimmed().isEmpty() || errorInfo == conversionFailed() || errorInfo == loadFailed();
+}
+
+// What the failure alert and the failed tab say of a file: "<file name> cannot be opened.
+// <reason>", or the corrupt-file text when the failure has no reason.
+inline QString cannotBeOpened(const QString& fileName, const QString& errorInfo) {
+  if (isUnexplained(errorInfo)) return corruptFileInformative(fileName);
+  QString reason = errorInfo.trimmed();
+  if (!reason.endsWith(u'.') && !reason.endsWith(u'!') && !reason.endsWith(u'?')) reason += u'.';
+  return QStringLiteral("%1 cannot be opened. %2").arg(fileName, reason);
+}
+
+}  // namespace XVErrorText
+
+// Save As: why an export ended without its files.
+namespace XVErrorText {
+inline QString exportRangeOutsideDocument() { return QStringLiteral("The pages to save are not in the document."); }
+inline QString exportDocumentUnreadable() { return QStringLiteral("The document cannot be read."); }
+inline QString exportReplacesDocument(const QString& fileName) {
+  return QStringLiteral("\"%1\" is the document being saved and cannot be replaced.").arg(fileName);
+}
+inline QString exportFileExists(const QString& fileName) { return QStringLiteral("\"%1\" already exists.").arg(fileName); }
+inline QString exportWriteFailed(const QString& fileName, const QString& why) {
+  return QStringLiteral("\"%1\" cannot be written: %2").arg(fileName, why);
+}
 }  // namespace XVErrorText

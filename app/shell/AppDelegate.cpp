@@ -184,6 +184,8 @@ void AppDelegate::setupMenus() {
   file->addAction(A.extractImages);
   file->addSeparator();
   file->addAction(A.print);
+  file->addSeparator();
+  file->addAction(A.closeTab);
 
   QMenu* view = bar->addMenu(QStringLiteral("&View"));
   view->addAction(A.showThumbnails);
@@ -202,13 +204,26 @@ void AppDelegate::setupMenus() {
   view->addSeparator();
   view->addAction(A.find);
   menuFullScreen_ = view->addAction(QStringLiteral("Toggle Full Screen"), this, &AppDelegate::toggleFullScreen);
-  menuFullScreen_->setShortcut(QKeySequence::FullScreen);
+  QList<QKeySequence> fullScreenKeys{QKeySequence(Qt::Key_F11)};
+  for (const QKeySequence& k : QKeySequence::keyBindings(QKeySequence::FullScreen))
+    if (!fullScreenKeys.contains(k)) fullScreenKeys << k;
+  menuFullScreen_->setShortcuts(fullScreenKeys);
+  // Esc leaves full screen; it is free for everything else the rest of the time.
+  leaveFullScreen_ = new QAction(QStringLiteral("Leave Full Screen"), window_.get());
+  leaveFullScreen_->setShortcut(QKeySequence(Qt::Key_Escape));
+  leaveFullScreen_->setEnabled(false);
+  connect(leaveFullScreen_, &QAction::triggered, this, [this] {
+    if (window_->isFullScreen()) window_->showNormal();
+  });
 
   QMenu* go = bar->addMenu(QStringLiteral("&Go"));
   go->addAction(A.firstPage);
   go->addAction(A.previousPage);
   go->addAction(A.nextPage);
   go->addAction(A.lastPage);
+  go->addSeparator();
+  go->addAction(A.previousTab);
+  go->addAction(A.nextTab);
 
   QMenu* bookmarks = bar->addMenu(QStringLiteral("&Bookmarks"));
   bookmarks->addAction(A.addBookmark);
@@ -221,7 +236,9 @@ void AppDelegate::setupMenus() {
 
   // Window shortcuts need the actions on the window as well as in the menus.
   window_->addActions({A.firstPage, A.previousPage, A.nextPage, A.lastPage, A.zoomIn, A.zoomOut, A.zoomOriginal,
-                       A.print, A.find, A.saveAs, openAction, menuQuit_, menuHelp_, menuFullScreen_});
+                       A.zoomStretch, A.rotateLeft, A.rotateRight, A.rotateAllLeft, A.rotateAllRight, A.showThumbnails,
+                       A.print, A.find, A.saveAs, A.closeTab, A.previousTab, A.nextTab, openAction, menuQuit_, menuHelp_,
+                       menuFullScreen_, leaveFullScreen_});
   resetMenuName();
 }
 
@@ -274,7 +291,11 @@ void AppDelegate::openFiles(const QStringList& paths) {
 }
 
 bool AppDelegate::application_openFile(const QString& path) {
-  if (path.isEmpty() || !XVBaseFunction::xpsFileExtensionIsSupport(XVBaseFunction::extensionOfPath(path))) return false;
+  if (path.isEmpty()) return false;
+  if (!XVBaseFunction::xpsFileExtensionIsSupport(XVBaseFunction::extensionOfPath(path))) {
+    browserControl_->reportUnopenedFiles({path});
+    return false;
+  }
   QMetaObject::invokeMethod(this, [this, path] { openFiles({path}); }, Qt::QueuedConnection);
   return true;
 }
@@ -287,6 +308,7 @@ void AppDelegate::clickOpenFile() {
     if (accepted) {
       const QStringList supported = XVSupportedFilePaths(paths);
       QMetaObject::invokeMethod(self, [self, supported] { self->openFiles(supported); }, Qt::QueuedConnection);
+      self->browserControl_->reportUnopenedFiles(XVUnsupportedFilePaths(paths));
     }
     QMetaObject::invokeMethod(self, [self] { self->browserControl_->updataToobarEableState(); }, Qt::QueuedConnection);
   });
@@ -296,7 +318,11 @@ int AppDelegate::XVDraggingUpdated(const QStringList& paths, QObject*) { return 
 
 bool AppDelegate::XVDropSourceTo(const QStringList& paths, QObject*) {
   const QStringList supported = XVSupportedFilePaths(paths);
-  QMetaObject::invokeMethod(this, [this, supported] { openFiles(supported); }, Qt::QueuedConnection);
+  const QStringList others = XVUnsupportedFilePaths(paths);
+  QMetaObject::invokeMethod(this, [this, supported, others] {
+    openFiles(supported);
+    browserControl_->reportUnopenedFiles(others);
+  }, Qt::QueuedConnection);
   return true;
 }
 
@@ -410,11 +436,13 @@ void AppDelegate::toggleFullScreen() {
 void AppDelegate::windowDidEnterFullScreen() {
   if (window_->toolBarArea(toolbar_)) toolbar_->setVisible(false);
   isFullScren_ = true;
+  leaveFullScreen_->setEnabled(true);
 }
 
 void AppDelegate::windowDidExitFullScreen() {
   if (window_->toolBarArea(toolbar_)) toolbar_->setVisible(true);
   isFullScren_ = false;
+  leaveFullScreen_->setEnabled(false);
   if (exitFullScrenDoAnima_) {
     exitFullScrenDoAnima_ = false;
     updateWindowTitle();

@@ -90,6 +90,7 @@ class AppDelegate : public QObject, public XVReceiveViewDelegate {
   QAction* menuQuit() const { return menuQuit_; }
   QAction* menuHelp() const { return menuHelp_; }
   QMenu* menuOpenRecent() const { return menuOpenRecent_; }
+  QAction* menuFullScreen() const { return menuFullScreen_; }
 
   // Menu titles, menu state and the first-run page.
   void applicationDidFinishLaunching();
@@ -137,6 +138,7 @@ class AppDelegate : public QObject, public XVReceiveViewDelegate {
   QAction* menuQuit_ = nullptr;
   QAction* menuHelp_ = nullptr;
   QAction* menuFullScreen_ = nullptr;
+  QAction* leaveFullScreen_ = nullptr;
   QMenu* menuOpenRecent_ = nullptr;
   int windowShowType_ = 0;
   XVAnimation* animation_ = nullptr;

@@ -1,6 +1,7 @@
 #include "shell/XVBookmarkControl.h"
 
 #include <QAbstractItemModel>
+#include <QAction>
 #include <QCloseEvent>
 #include <QCursor>
 #include <QDialog>
@@ -121,6 +122,11 @@ class XVBookmarkOutlineModel : public QAbstractItemModel {
 XVBookmarkControl::XVBookmarkControl(QWidget* parent) : QWidget(parent, Qt::Window) {
   setWindowTitle(tr("Bookmarks"));
   resize(480, 420);
+  auto* escape = new QAction(this);
+  escape->setShortcut(QKeySequence(Qt::Key_Escape));
+  escape->setShortcutContext(Qt::WindowShortcut);
+  connect(escape, &QAction::triggered, this, &QWidget::close);
+  addAction(escape);
 
   model_ = new XVBookmarkOutlineModel(this);
   outlineView_ = new QTreeView(this);

@@ -31,8 +31,8 @@ constexpr Spec kSpecs[XVBrowserCommands::kCommandCount] = {
     {"Rotate Right", "pic_btn_rotate_right"},
     {"Rotate All Pages Left", "pic_btn_rotate_all_left"},
     {"Rotate All Pages Right", "pic_btn_rotate_all_right"},
-    {"Show or Hide Thumbnails", nullptr},
-    {"Single or Two Pages", nullptr},
+    {"Show Thumbnails", nullptr},
+    {"Two Pages", nullptr},
     {"Continuous", nullptr},
     {"Find...", nullptr},
     {"Print...", "pic_btn_print"},
@@ -40,6 +40,9 @@ constexpr Spec kSpecs[XVBrowserCommands::kCommandCount] = {
     {"Bookmark Manager...", nullptr},
     {"Save As...", "pic_btn_save"},
     {"Extract Images...", "pic_btn_extract"},
+    {"Close Tab", nullptr},
+    {"Previous Tab", nullptr},
+    {"Next Tab", nullptr},
 };
 
 XVChangeButton* makeChangeButton(QWidget* parent, const char* tip, const char* onN, const char* onP, const char* offN,
@@ -76,7 +79,10 @@ ImportInterface::Capabilities XVBrowserCommands::capabilityFor(Command command) 
     case Command::AddBookmark: return I::Bookmarks;
     case Command::EditBookmarks:
     case Command::SaveAs:
-    case Command::ExtractImages: return {};
+    case Command::ExtractImages:
+    case Command::CloseTab:
+    case Command::PreviousTab:
+    case Command::NextTab: return {};
   }
   return {};
 }
@@ -88,6 +94,9 @@ bool XVBrowserCommands::isEnabled(Command command, const State& state) {
     case Command::AddBookmark: return state.menu && (state.capabilities & needs) == needs;
     case Command::SaveAs: return state.menu && state.saveFormats && state.saveAsWired;
     case Command::ExtractImages: return state.menu && state.extractFormats && state.extractImagesWired;
+    case Command::CloseTab: return state.tabs > 0;
+    case Command::PreviousTab:
+    case Command::NextTab: return state.tabs > 1;
     default: return state.toolbar && (state.capabilities & needs) == needs;
   }
 }
@@ -101,9 +110,18 @@ QKeySequence XVBrowserCommands::keyFor(Command command) {
     case Command::ZoomIn: return QKeySequence::ZoomIn;
     case Command::ZoomOut: return QKeySequence::ZoomOut;
     case Command::ZoomOriginal: return QKeySequence(Qt::CTRL | Qt::Key_0);
+    case Command::ZoomStretch: return QKeySequence(Qt::Key_W);
+    case Command::RotateLeft: return QKeySequence(Qt::CTRL | Qt::Key_Left);
+    case Command::RotateRight: return QKeySequence(Qt::CTRL | Qt::Key_Right);
+    case Command::RotateAllLeft: return QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Left);
+    case Command::RotateAllRight: return QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Right);
+    case Command::ShowThumbnails: return QKeySequence(Qt::Key_F9);
     case Command::Find: return QKeySequence::Find;
     case Command::Print: return QKeySequence::Print;
     case Command::SaveAs: return QKeySequence::SaveAs;
+    case Command::CloseTab: return QKeySequence(Qt::CTRL | Qt::Key_W);
+    case Command::PreviousTab: return QKeySequence(Qt::CTRL | Qt::Key_PageUp);
+    case Command::NextTab: return QKeySequence(Qt::CTRL | Qt::Key_PageDown);
     default: return {};
   }
 }
@@ -138,6 +156,9 @@ XVBrowserCommands::XVBrowserCommands(QWidget* owner) : QObject(owner) {
   A.editBookmarks = action(Command::EditBookmarks);
   A.saveAs = action(Command::SaveAs);
   A.extractImages = action(Command::ExtractImages);
+  A.closeTab = action(Command::CloseTab);
+  A.previousTab = action(Command::PreviousTab);
+  A.nextTab = action(Command::NextTab);
 
   // Two-state buttons; their menu commands click them, so state and command stay together.
   tbtView_ = makeChangeButton(owner, "Thumbnails", "pic_btn_view1_n", "pic_btn_view1_p", "pic_btn_view2_n", "pic_btn_view2_p");
@@ -155,6 +176,17 @@ XVBrowserCommands::XVBrowserCommands(QWidget* owner) : QObject(owner) {
   for (const auto& [command, button] : buttons) {
     connect(button, &QToolButton::clicked, this, [this, command = command] { emit commandTriggered(command); });
     connect(action(command), &QAction::triggered, button, &QAbstractButton::click);
+  }
+  // The check marks follow the buttons, whoever sets them. The thumbnail button is on while
+  // the side list is hidden, the page button while one page is shown.
+  const std::pair<XVChangeButton*, bool> marks[] = {{tbtView_, true}, {tbtPage_, true}, {tbtContinue_, false}};
+  const Command marked[] = {Command::ShowThumbnails, Command::OneOrTwoPage, Command::PageContinue};
+  for (size_t i = 0; i < std::size(marks); ++i) {
+    QAction* a = action(marked[i]);
+    const auto [button, inverted] = marks[i];
+    a->setCheckable(true);
+    a->setChecked(button->On() != inverted);
+    connect(button, &QAbstractButton::toggled, a, [a, inverted = inverted](bool on) { a->setChecked(on != inverted); });
   }
   for (int i = 0; i < kCommandCount; ++i) {
     const auto command = static_cast<Command>(i);

@@ -42,8 +42,11 @@ class XVBrowserCommands : public QObject {
     EditBookmarks,
     SaveAs,
     ExtractImages,
+    CloseTab,
+    PreviousTab,
+    NextTab,
   };
-  static constexpr int kCommandCount = static_cast<int>(Command::ExtractImages) + 1;
+  static constexpr int kCommandCount = static_cast<int>(Command::NextTab) + 1;
 
   // What the enabled rules look at.
   struct State {
@@ -61,6 +64,8 @@ class XVBrowserCommands : public QObject {
     // is wired.
     bool saveAsWired = false;
     bool extractImagesWired = false;
+    // The tabs of the strip, whatever they show.
+    qsizetype tabs = 0;
   };
   static bool isEnabled(Command command, const State& state);
   // What a command needs of the module; nothing for the commands that need no module.
@@ -91,11 +96,15 @@ class XVBrowserCommands : public QObject {
     QAction* editBookmarks = nullptr;
     QAction* saveAs = nullptr;
     QAction* extractImages = nullptr;
+    QAction* closeTab = nullptr;
+    QAction* previousTab = nullptr;
+    QAction* nextTab = nullptr;
   };
 
   // Makes the actions, with `owner` as their parent so that their keys work in its window,
   // and the toolbar (hidden; the main window places it). Everything but the bookmark manager
-  // starts disabled.
+  // starts disabled. The menu commands of the two-state buttons carry the button's state as
+  // their check mark: thumbnails shown, two pages, continuous.
   explicit XVBrowserCommands(QWidget* owner);
 
   QAction* action(Command command) const { return byCommand_[static_cast<size_t>(command)]; }

@@ -1,6 +1,7 @@
 #include "shell/XVBrowserControl.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QDialog>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -11,8 +12,9 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QVBoxLayout>
+#include <QWheelEvent>
 
-#include <mutex>
+#include <algorithm>
 
 #include "core/ProductInfo.h"
 #include "core/XVBaseFunction.h"
@@ -30,42 +32,14 @@ namespace {
 
 using LoadState = XVOpenDocument::LoadState;
 
-std::mutex& providerMutex() {
-  static std::mutex m;
-  return m;
-}
-
-XVBrowserControl::PageLabelProvider& pageLabelProvider() {
-  // The document's own label of the current page ("iv", "A-3"), else its number from 1.
-  static XVBrowserControl::PageLabelProvider provider = [](DocumentModul* m) -> std::optional<QString> {
-    const pdfkit::PDFPage* page = m->currentPage();
-    if (!page) return std::nullopt;
-    return page->label();
-  };
-  return provider;
-}
-
-std::optional<QString> currentPageLabel(DocumentModul* module) {
-  XVBrowserControl::PageLabelProvider provider;
-  {
-    std::lock_guard lock(providerMutex());
-    provider = pageLabelProvider();
-  }
-  return provider ? provider(module) : std::nullopt;
-}
-
-// "%@ (%ld/%ld)" for a page document: the current page's label read as a number (the page
-// without a current page), and the page count once there is a PDF.
-QString pageTitleFor(const XVOpenDocument& document, qint64 pageWithoutCurrent) {
-  DocumentModul* pages = document.module() ? document.module()->pageDocument() : nullptr;
-  qint64 page = 0;
-  qint64 count = 0;
-  if (pages) {
-    const auto label = currentPageLabel(pages);
-    page = label ? XVIntegerValue(*label) : pageWithoutCurrent;
-    if (pages->DocumentModulPDFDocument()) count = pages->DocumentcountPage();
-  }
-  return XVPageWindowTitle(ProductInfo::AppName(), page, count);
+// "%@ (%ld/%ld)" for a page document that is shown: the current page's position, 1 to the
+// page count (1 without a current page). The product name alone for any other state.
+QString pageTitleFor(const XVOpenDocument& document) {
+  DocumentModul* pages = document.shownPageDocument();
+  const qint64 count = pages ? pages->DocumentcountPage() : 0;
+  if (count <= 0) return ProductInfo::AppName();
+  const qint64 position = pages->currentPage() ? pages->currentNumberPage() + 1 : 1;
+  return XVPageWindowTitle(ProductInfo::AppName(), std::clamp<qint64>(position, 1, count), count);
 }
 
 // Hands the loader's reports to the GUI thread; only the end matters. The loader may report
@@ -124,6 +98,7 @@ XVBrowserControl::XVBrowserControl(QWidget* parent) : QWidget(parent) {
   connect(commands_->searchField(), &QLineEdit::editingFinished, this, &XVBrowserControl::searchEndAction);
   setupAddBookmarkSheet();
   setToolbarEnable(false);
+  qApp->installEventFilter(this);
 
   // Notifications arrive on the posting thread: move to the GUI thread before any widget.
   QPointer<XVBrowserControl> self(this);
@@ -150,6 +125,7 @@ XVBrowserControl::XVBrowserControl(QWidget* parent) : QWidget(parent) {
 }
 
 XVBrowserControl::~XVBrowserControl() {
+  qApp->removeEventFilter(this);
   observers_.clear();
   if (bookmarkControl_) {
     bookmarkControl_->setDelegate(nullptr);
@@ -159,11 +135,6 @@ XVBrowserControl::~XVBrowserControl() {
   // Module views belong to their modules, not to the document area.
   clearDocumentArea();
   xvTab_->setDelegate(nullptr);
-}
-
-void XVBrowserControl::setPageLabelProvider(PageLabelProvider provider) {
-  std::lock_guard lock(providerMutex());
-  pageLabelProvider() = std::move(provider);
 }
 
 void XVBrowserControl::setExternalCommand(ExternalCommand which, Command command) {
@@ -196,6 +167,9 @@ void XVBrowserControl::runCommand(XVBrowserCommands::Command command) {
     case C::EditBookmarks: clickMenuEditBookmarks(); break;
     case C::SaveAs: runExternal(ExternalCommand::SaveAs); break;
     case C::ExtractImages: runExternal(ExternalCommand::ExtractImages); break;
+    case C::CloseTab: closeCurrentTab(); break;
+    case C::PreviousTab: selectPreviousTab(); break;
+    case C::NextTab: selectNextTab(); break;
   }
 }
 
@@ -225,7 +199,6 @@ QString XVBrowserControl::addDocumentWithFilePath(const QString& path) {
   if (!existing.isNull()) return existing;
   documents_.add(path);
   xvTab_->addItemWithItemFilePath(path)->setOpenDocument(documents_.find(path));
-  addRecentProjectPath(path);
   return QString();
 }
 
@@ -247,10 +220,7 @@ void XVBrowserControl::selectDocumentFilePath(const QString& path) {
 void XVBrowserControl::ToDecode(const QString& path) {
   clearDocumentArea();
   showImportView(path, false);
-  if (const auto document = documents_.find(path)) {
-    if (document->isMessage()) setWinmailWindowTitle();
-    else setTitle(pageTitleFor(*document, 0));
-  }
+  if (const auto document = documents_.find(path)) setTitle(pageTitleFor(*document));
   updataToobarEableState();
   updateMenu();
   if (loader_) {
@@ -263,7 +233,7 @@ void XVBrowserControl::ToDecode(const QString& path) {
 
 void XVBrowserControl::loadDidEnd(std::shared_ptr<ImportInterface> module, const QString& path, const QString& errorInfo) {
   // Matched by the path the end carries; a document closed meanwhile ignores it.
-  const auto document = documents_.endLoad(path, std::move(module));
+  const auto document = documents_.endLoad(path, std::move(module), errorInfo);
   if (!document) return;
   const bool isCurrent = currentDocument() == document;
   if (document->loadState() == LoadState::Failed) {
@@ -271,14 +241,14 @@ void XVBrowserControl::loadDidEnd(std::shared_ptr<ImportInterface> module, const
     if (isCurrent) {
       clearDocumentArea();
       showImportView(path, true);
-      if (document->isMessage()) setWinmailWindowTitle();
-      else setTitle(pageTitleFor(*document, 0));
+      setTitle(pageTitleFor(*document));
       updataToobarEableState();
       updateMenu();
     }
-    showAlert(path);
+    showAlert(path, document->failureInfo());
     return;
   }
+  addRecentProjectPath(path);
   ImportInterface& shown = *document->module();
   shown.ResetViewSize(QRectF(documentView_->rect()));
   if (isCurrent) {
@@ -311,8 +281,7 @@ void XVBrowserControl::SwitchTable(XVTabItem* item) {
       showModuleView(*document);
       break;
   }
-  if (document->isMessage()) setWinmailWindowTitle();
-  else switchTableChangeWindowTitle(item);
+  switchTableChangeWindowTitle(item);
   updataToobarEableState();
   updateMenu();
 }
@@ -349,7 +318,8 @@ void XVBrowserControl::showImportView(const QString& path, bool failed) {
   const QString name = QFileInfo(path).fileName();
   if (failed) {
     processImport_->hide();
-    importMessage_->setText(QFAlert().initAlertWithTitle(path).informativeText());
+    const auto document = documents_.find(path);
+    importMessage_->setText(QFAlert().initAlertWithTitle(path, document ? document->failureInfo() : QString()).informativeText());
   } else {
     processImport_->show();
     importMessage_->setText(QStringLiteral("Opening %1").arg(name));
@@ -374,14 +344,14 @@ void XVBrowserControl::setTitle(const QString& title) {
 }
 
 void XVBrowserControl::switchTableChangeWindowTitle(XVTabItem* item) {
-  if (const auto document = item ? documents_.find(item->filepath()) : nullptr) setTitle(pageTitleFor(*document, 0));
+  if (const auto document = item ? documents_.find(item->filepath()) : nullptr) setTitle(pageTitleFor(*document));
 }
 
 void XVBrowserControl::updateWindowTitle() {
   const auto current = currentDocument();
   // A tab without a shown page document keeps the title its selection gave it.
   if (!current || current->isMessage() || current->loadState() != LoadState::Shown) return;
-  setTitle(pageTitleFor(*current, 1));
+  setTitle(pageTitleFor(*current));
 }
 
 void XVBrowserControl::setWinmailWindowTitle() { setTitle(ProductInfo::AppName()); }
@@ -401,6 +371,7 @@ XVBrowserCommands::State XVBrowserControl::commandState(bool toolbar, bool menu)
     state.saveFormats = !document->SupportSaveFormats().isEmpty();
     state.extractFormats = !document->SupportExtractFormats().isEmpty();
   }
+  state.tabs = xvTab_->itemCount();
   state.saveAsWired = hasExternal(ExternalCommand::SaveAs);
   state.extractImagesWired = hasExternal(ExternalCommand::ExtractImages);
   return state;
@@ -424,15 +395,39 @@ void XVBrowserControl::updateMenu() { setCommandState(toolbarEnabled_, true); }
 
 // --- alerts -------------------------------------------------------------------------------
 
-void XVBrowserControl::showAlert(const QString& path) {
-  const QFAlert alert = QFAlert().initAlertWithTitle(path);
+void XVBrowserControl::showAlert(const QString& path, const QString& errorInfo) {
+  reportFailure(QFAlert().initAlertWithTitle(path, errorInfo).informativeText());
+}
+
+void XVBrowserControl::reportFailure(const QString& text) {
+  if (failureAlert_) {
+    QStringList lines = failureAlert_->informativeText().split(u'\n');
+    if (!lines.contains(text)) {
+      lines << text;
+      failureAlert_->setInformativeText(lines.join(u'\n'));
+    }
+    return;
+  }
+  const QFAlert alert = QFAlert().initAlertWithTitle(QString());
   auto* box = new QMessageBox(QMessageBox::Warning, alert.messageText(), alert.messageText(), QMessageBox::NoButton, window());
-  box->setInformativeText(alert.informativeText());
+  box->setInformativeText(text);
   box->addButton(alert.buttons().value(0, XVErrorText::corruptFileButton()), QMessageBox::AcceptRole);
   box->setWindowModality(Qt::WindowModal);
   box->setAttribute(Qt::WA_DeleteOnClose);
   box->setObjectName(QStringLiteral("corruptFileAlert"));
+  failureAlert_ = box;
+  // Gone from the screen, it takes no more lines.
+  connect(box, &QDialog::finished, this, [this, box] {
+    if (failureAlert_ == box) failureAlert_ = nullptr;
+  });
   box->open();
+}
+
+void XVBrowserControl::reportUnopenedFiles(const QStringList& paths) {
+  for (const QString& path : paths) {
+    if (path.isEmpty()) continue;
+    reportFailure(XVErrorText::cannotBeOpened(QFileInfo(path).fileName(), XVErrorText::notADocument()));
+  }
 }
 
 void XVBrowserControl::showErrorInfo(const QString& path) {
@@ -478,6 +473,7 @@ void XVBrowserControl::openPanelDidEnd(bool accepted, const QStringList& paths) 
   if (accepted) {
     const QStringList supported = XVSupportedFilePaths(paths);
     QMetaObject::invokeMethod(this, [this, supported] { openFiles(supported); }, Qt::QueuedConnection);
+    if (supported.size() != paths.size()) reportUnopenedFiles(XVUnsupportedFilePaths(paths));
   }
   QMetaObject::invokeMethod(this, [this] { updataToobarEableState(); }, Qt::QueuedConnection);
 }
@@ -502,6 +498,10 @@ bool XVBrowserControl::XVTabDelegate_DeleteItemFromXVTab(XVTabItem* item, XVTab*
     if (DocumentModul* pages = document->shownPageDocument(); pages && pages->needSave()) pages->needSaveDocument();
   }
   documents_.remove(item->filepath());
+  // The strip removes the item after this answer: the tab commands follow on a later turn.
+  QMetaObject::invokeMethod(this, [self = QPointer<XVBrowserControl>(this)] {
+    if (self) self->updateMenu();
+  }, Qt::QueuedConnection);
   if (tab->itemCount() <= 1) {
     // No tab is left to show a document.
     clearDocumentArea();
@@ -582,6 +582,62 @@ void XVBrowserControl::searchEndAction() {
   const QString text = searchField()->text();
   if (text.isEmpty()) m->searchEndState();
   m->searchContent(text);
+}
+
+// --- tabs and quitting --------------------------------------------------------------------
+
+void XVBrowserControl::closeCurrentTab() {
+  if (XVTabItem* item = xvTab_->currentSeletedItem()) item->clickDeleteButton();
+}
+
+void XVBrowserControl::selectNextTab() {
+  XVTabItem* current = xvTab_->currentSeletedItem();
+  const auto& items = xvTab_->TableItemArray();
+  if (!current || items.size() < 2) return;
+  const qsizetype i = items.indexOf(current);
+  xvTab_->setSelectByItemFilePath(items.at((i + 1) % items.size())->filepath());
+}
+
+void XVBrowserControl::selectPreviousTab() {
+  XVTabItem* current = xvTab_->currentSeletedItem();
+  const auto& items = xvTab_->TableItemArray();
+  if (!current || items.size() < 2) return;
+  const qsizetype i = items.indexOf(current);
+  xvTab_->setSelectByItemFilePath(items.at((i + items.size() - 1) % items.size())->filepath());
+}
+
+int XVBrowserControl::writeBackOpenDocuments(std::chrono::steady_clock::time_point deadline) {
+  int left = 0;
+  for (const QString& path : documents_.paths()) {
+    const auto document = documents_.find(path);
+    DocumentModul* pages = document ? document->shownPageDocument() : nullptr;
+    if (!pages || !pages->needSave()) continue;
+    if (std::chrono::steady_clock::now() >= deadline) {
+      foundation::log(foundation::LogLevel::Warning, "browser", "no time left to write back " + path.toStdString());
+      ++left;
+      continue;
+    }
+    if (!pages->needSaveDocument()) {
+      foundation::log(foundation::LogLevel::Warning, "browser", "cannot write back " + path.toStdString());
+      ++left;
+    }
+  }
+  return left;
+}
+
+bool XVBrowserControl::eventFilter(QObject* watched, QEvent* event) {
+  if (event->type() != QEvent::Wheel) return false;
+  auto* wheel = static_cast<QWheelEvent*>(event);
+  auto* widget = qobject_cast<QWidget*>(watched);
+  if (!(wheel->modifiers() & Qt::ControlModifier) || !widget || !documentView_->isAncestorOf(widget)) return false;
+  DocumentModul* m = currentDocumentWith(ImportInterface::Zoom);
+  if (!m || !toolbarEnabled_) return false;
+  // One step per notch; finer wheels add up to notches.
+  wheelZoomRest_ += wheel->angleDelta().y();
+  for (; wheelZoomRest_ >= 120; wheelZoomRest_ -= 120) m->setZoomIn();
+  for (; wheelZoomRest_ <= -120; wheelZoomRest_ += 120) m->setZoomOut();
+  wheel->accept();
+  return true;
 }
 
 // --- bookmarks ----------------------------------------------------------------------------

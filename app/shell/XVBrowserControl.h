@@ -6,7 +6,9 @@
 // selection and sends every viewing command to the current tab's module. It also adds
 // bookmarks and is the bookmark manager's delegate.
 
+#include <QMessageBox>
 #include <QPointer>
+#include <chrono>
 #include <QString>
 #include <QStringList>
 #include <QWidget>
@@ -34,8 +36,6 @@ class XVChangeButton;
 class XVBrowserControl : public QWidget, public XVTabDelegate, public XVBookmarkControlDelegate {
   Q_OBJECT
  public:
-  // The label of a module's current page, none when it has no current page.
-  using PageLabelProvider = std::function<std::optional<QString>(DocumentModul*)>;
   // A command the browser offers but another part of the application carries out.
   using Command = std::function<void(XVBrowserControl*)>;
   enum class ExternalCommand { SaveAs, ExtractImages };
@@ -44,7 +44,6 @@ class XVBrowserControl : public QWidget, public XVTabDelegate, public XVBookmark
   ~XVBrowserControl() override;
 
   void setDocumentLoader(std::shared_ptr<XVDocumentLoader> loader) { loader_ = std::move(loader); }
-  static void setPageLabelProvider(PageLabelProvider provider);
   // Wires a menu and toolbar command; until then it stays disabled.
   void setExternalCommand(ExternalCommand which, Command command);
 
@@ -69,7 +68,8 @@ class XVBrowserControl : public QWidget, public XVTabDelegate, public XVBookmark
   void startDecode(const QString& path) { ToDecode(path); }
   void ToDecode(const QString& path);
   void SwitchTable(XVTabItem* item);
-  // The end of a load, on the GUI thread.
+  // The end of a load, on the GUI thread. Only a document that is shown enters the recent
+  // documents.
   void loadDidEnd(std::shared_ptr<ImportInterface> module, const QString& path, const QString& errorInfo);
 
   void switchTableChangeWindowTitle(XVTabItem* item);
@@ -80,9 +80,25 @@ class XVBrowserControl : public QWidget, public XVTabDelegate, public XVBookmark
   // Enables the toolbar exactly when the current tab shows a document.
   void updataToobarEableState();
   void updateMenu();
-  // The corrupt-file alert for `path`, as a window-modal message box.
-  void showAlert(const QString& path);
+  // The failure alert for `path` with the failure's error information (the corrupt-file text
+  // when it gives no reason).
+  void showAlert(const QString& path, const QString& errorInfo = QString());
   void showErrorInfo(const QString& path);
+  // Files that were not opened because they are not documents of a supported type.
+  void reportUnopenedFiles(const QStringList& paths);
+  // One window-modal alert at a time: a failure while it is up adds its line to it.
+  void reportFailure(const QString& text);
+  QMessageBox* failureAlert() const { return failureAlert_; }
+
+  // Writes every shown document with unsaved changes (rotations) back into the conversion
+  // cache, one after another while `deadline` has not passed; answers how many were left
+  // unwritten. For quitting, with the tabs still open.
+  int writeBackOpenDocuments(std::chrono::steady_clock::time_point deadline);
+
+  // The tab commands.
+  void closeCurrentTab();
+  void selectNextTab();
+  void selectPreviousTab();
   // The open panel of the add button.
   void openDocumentFromFinder();
   // Completion of an open panel: opens the supported files on a later event-loop turn, then
@@ -145,6 +161,10 @@ class XVBrowserControl : public QWidget, public XVTabDelegate, public XVBookmark
  signals:
   void windowTitleChanged(const QString& title);
 
+ protected:
+  // Ctrl + wheel over the document area zooms.
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
  private:
   // The open document of the current tab, or null.
   std::shared_ptr<XVOpenDocument> currentDocument() const;
@@ -174,6 +194,8 @@ class XVBrowserControl : public QWidget, public XVTabDelegate, public XVBookmark
   QLineEdit* txtBookmarkName_ = nullptr;
   QString addBookmarkPath_;  // the tab the open sheet names a bookmark for
   XVBookmarkControl* bookmarkControl_ = nullptr;
+  QPointer<QMessageBox> failureAlert_;
+  int wheelZoomRest_ = 0;  // wheel turn not yet zoomed by, in eighths of a degree
   QString name_;
   bool toolbarEnabled_ = false;
   std::shared_ptr<XVDocumentLoader> loader_;

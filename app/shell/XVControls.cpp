@@ -124,37 +124,6 @@ void XVTextField::resizeEvent(QResizeEvent* event) {
 
 LTTextFiled::LTTextFiled(QWidget* parent) : QLineEdit(parent) {}
 
-bool LTTextFiled::event(QEvent* event) {
-  if (event->type() == QEvent::ShortcutOverride || event->type() == QEvent::KeyPress) {
-    auto* key = static_cast<QKeyEvent*>(event);
-    if (key->modifiers() == Qt::ControlModifier) {
-      switch (key->key()) {
-        case Qt::Key_X:
-        case Qt::Key_C:
-        case Qt::Key_V:
-        case Qt::Key_A:
-          // Claim the key from window shortcuts, then act on the key press.
-          event->accept();
-          if (event->type() == QEvent::KeyPress) performKeyEquivalent(key);
-          return true;
-        default:
-          break;
-      }
-    }
-  }
-  return QLineEdit::event(event);
-}
-
-bool LTTextFiled::performKeyEquivalent(QKeyEvent* event) {
-  switch (event->key()) {
-    case Qt::Key_X: cut(); return true;
-    case Qt::Key_C: copy(); return true;
-    case Qt::Key_V: paste(); return true;
-    case Qt::Key_A: selectAll(); return true;
-    default: return false;
-  }
-}
-
 // ---------------------------------------------------------------------------------------
 
 XVOutlineView::XVOutlineView(QWidget* parent) : QTreeView(parent) {}

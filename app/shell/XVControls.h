@@ -60,18 +60,12 @@ class XVTextField : public QLabel {
   QString realString_;
 };
 
-// A text field that handles Ctrl+X, Ctrl+C, Ctrl+V and Ctrl+A itself; any other modifier
-// combination goes to the base handling.
+// The toolbar's text field. Cut, copy, paste and select-all are the line edit's own keys,
+// which it takes before the window's shortcuts while it has the focus.
 class LTTextFiled : public QLineEdit {
   Q_OBJECT
  public:
   explicit LTTextFiled(QWidget* parent = nullptr);
-
- protected:
-  bool event(QEvent* event) override;
-
- private:
-  bool performKeyEquivalent(QKeyEvent* event);
 };
 
 class XVOutlineView;

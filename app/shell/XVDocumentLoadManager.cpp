@@ -18,6 +18,14 @@
 
 namespace {
 
+// Why a file has no content key, as far as its metadata tells (read without opening it).
+QString unreadableReason(const QString& filePath) {
+  const QFileInfo info(filePath);
+  if (!info.exists()) return XVErrorText::fileMissing();  // a dangling link too
+  if (!info.isFile()) return XVErrorText::notARegularFile();
+  return XVErrorText::fileUnreadable();
+}
+
 const char* const kCategory = "load";
 const QString kRegistryKey = QStringLiteral("XVDocumentLoadManager");
 
@@ -157,7 +165,7 @@ void XVDocumentLoadManager::loadThreed(const QString& filePath,
   if (savePath.isEmpty()) {
     // No content key: nothing under the cache folder may be used for it.
     logLine(foundation::LogLevel::Warning, QStringLiteral("cannot read %1").arg(filePath));
-    sendEnd(*item, nullptr, XVErrorText::loadFailed());
+    sendEnd(*item, nullptr, unreadableReason(filePath));
     return;
   }
   item->setFileKey(key);

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "core/XVErrorTexts.h"
+
 ImportInterface::ModuleKind XVOpenDocument::kind() const {
   return module_ ? module_->moduleKind() : DocumentModul::moduleKindForPath(filePath_);
 }
@@ -44,13 +46,22 @@ bool XVOpenDocuments::requestLoad(const QString& path) {
   return true;
 }
 
-std::shared_ptr<XVOpenDocument> XVOpenDocuments::endLoad(const QString& path, std::shared_ptr<ImportInterface> module) {
+std::shared_ptr<XVOpenDocument> XVOpenDocuments::endLoad(const QString& path, std::shared_ptr<ImportInterface> module,
+                                                         const QString& errorInfo) {
   const auto document = find(path);
   if (!document || document->loadState_ != XVOpenDocument::LoadState::Loading) return nullptr;
   document->module_ = std::move(module);
   ImportInterface* m = document->module_.get();
-  const bool shows =
-      m && (m->moduleKind() == ImportInterface::ModuleKind::Message || m->DocumentModulPDFDocument() != nullptr);
+  bool shows = false;
+  QString failure = errorInfo;
+  if (m && m->moduleKind() == ImportInterface::ModuleKind::Message) {
+    shows = true;
+  } else if (m && m->DocumentModulPDFDocument()) {
+    DocumentModul* pages = m->pageDocument();
+    shows = pages && pages->DocumentcountPage() > 0;
+    if (!shows && XVErrorText::isUnexplained(failure)) failure = XVErrorText::noPages();
+  }
   document->loadState_ = shows ? XVOpenDocument::LoadState::Shown : XVOpenDocument::LoadState::Failed;
+  document->failureInfo_ = shows ? QString() : failure;
   return document;
 }

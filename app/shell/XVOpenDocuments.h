@@ -19,7 +19,8 @@ class XVOpenDocument {
  public:
   // Added: not yet selected. Loading: a load was requested and has not ended. Shown: its
   // module has something to show. Failed: the load ended without a module, or a page
-  // document ended without a PDF. Loading never comes back, so a file fails once.
+  // document ended without a PDF or with a PDF of no pages. Loading never comes back, so a
+  // file fails once.
   enum class LoadState { Added, Loading, Shown, Failed };
 
   explicit XVOpenDocument(QString filePath) : filePath_(std::move(filePath)) {}
@@ -30,6 +31,8 @@ class XVOpenDocument {
   bool loadRequested() const { return loadState_ != LoadState::Added; }
   // The module the load ended with; none before the end, or when it ended without one.
   const std::shared_ptr<ImportInterface>& module() const { return module_; }
+  // What a failed load said of its failure (see XVErrorText::cannotBeOpened); empty otherwise.
+  const QString& failureInfo() const { return failureInfo_; }
 
   // What the document is: its module's kind once there is a module, before that the kind the
   // factory makes for the path.
@@ -45,6 +48,7 @@ class XVOpenDocument {
   QString filePath_;
   LoadState loadState_ = LoadState::Added;
   std::shared_ptr<ImportInterface> module_;
+  QString failureInfo_;
 };
 
 class XVOpenDocuments {
@@ -65,10 +69,12 @@ class XVOpenDocuments {
   // not open: a document is loaded at most once.
   bool requestLoad(const QString& path);
   // The end of the load of `path` with `module` (none when no module could be made or
-  // opened): stores the module and moves the document to Shown or Failed. A page document
-  // without a PDF fails; a message with a module never does (the module reports its own
-  // errors). Null, changing nothing, when no document of that path is loading.
-  std::shared_ptr<XVOpenDocument> endLoad(const QString& path, std::shared_ptr<ImportInterface> module);
+  // opened) and the load's error information: stores the module and moves the document to
+  // Shown or Failed. A page document without a PDF, or whose PDF has no pages, fails; a
+  // message with a module never does (the module reports its own errors). Null, changing
+  // nothing, when no document of that path is loading.
+  std::shared_ptr<XVOpenDocument> endLoad(const QString& path, std::shared_ptr<ImportInterface> module,
+                                          const QString& errorInfo = QString());
 
  private:
   std::vector<std::shared_ptr<XVOpenDocument>> documents_;

@@ -4,7 +4,6 @@
 #include <QTextBoundaryFinder>
 
 #include <algorithm>
-#include <limits>
 
 #include "core/XVBaseFunction.h"
 
@@ -75,23 +74,16 @@ QStringList XVSupportedFilePaths(const QStringList& paths) {
   return out;
 }
 
-int XVDragOperationForPaths(const QStringList& paths) { return XVSupportedFilePaths(paths).isEmpty() ? 0 : 1; }
-
-qint64 XVIntegerValue(const QString& label) {
-  qsizetype i = 0;
-  const qsizetype n = label.size();
-  while (i < n && label.at(i).isSpace()) ++i;
-  bool negative = false;
-  if (i < n && (label.at(i) == u'-' || label.at(i) == u'+')) negative = label.at(i++) == u'-';
-  qint64 value = 0;
-  constexpr qint64 kMax = std::numeric_limits<qint64>::max();
-  for (; i < n && label.at(i) >= u'0' && label.at(i) <= u'9'; ++i) {
-    const int digit = label.at(i).unicode() - u'0';
-    if (value > (kMax - digit) / 10) return negative ? -kMax : kMax;  // saturates
-    value = value * 10 + digit;
+QStringList XVUnsupportedFilePaths(const QStringList& paths) {
+  QStringList out;
+  for (const QString& path : paths) {
+    if (!path.isEmpty() && !XVBaseFunction::xpsFileExtensionIsSupport(XVBaseFunction::extensionOfPath(path)))
+      out.append(path);
   }
-  return negative ? -value : value;
+  return out;
 }
+
+int XVDragOperationForPaths(const QStringList& paths) { return XVSupportedFilePaths(paths).isEmpty() ? 0 : 1; }
 
 QString XVPageWindowTitle(const QString& appName, qint64 page, qint64 count) {
   return QStringLiteral("%1 (%2/%3)").arg(appName).arg(page).arg(count);

@@ -39,11 +39,10 @@ QSizeF XVInterpolateSize(const QSizeF& start, const QSizeF& target, double p);
 
 // The paths among `paths` whose extension is supported, in their order.
 QStringList XVSupportedFilePaths(const QStringList& paths);
+// The others, in their order: the paths that are not opened for their extension.
+QStringList XVUnsupportedFilePaths(const QStringList& paths);
 // The drag operation for a drag of `paths`: 1 (copy) when one of them is supported, else 0.
 int XVDragOperationForPaths(const QStringList& paths);
 
-// A page label read as an integer: leading blanks, an optional sign, then digits up to the
-// first non-digit ("iv" gives 0, "12a" gives 12).
-qint64 XVIntegerValue(const QString& label);
 // "%@ (%ld/%ld)" with the product name, the page number and the page count.
 QString XVPageWindowTitle(const QString& appName, qint64 page, qint64 count);

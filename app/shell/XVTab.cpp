@@ -40,8 +40,9 @@ void XVTabItem::clickDeleteButton() {
 
 void XVTabItem::mouseReleaseEvent(QMouseEvent* event) {
   QWidget::mouseReleaseEvent(event);
-  if (event->button() == Qt::LeftButton && rect().contains(event->position().toPoint()) && delegate_)
-    delegate_->XVTabItemDelegate_MouseUp(this);
+  if (!rect().contains(event->position().toPoint()) || !delegate_) return;
+  if (event->button() == Qt::LeftButton) delegate_->XVTabItemDelegate_MouseUp(this);
+  else if (event->button() == Qt::MiddleButton) clickDeleteButton();  // closes, as in other tab strips
 }
 
 void XVTabItem::resizeEvent(QResizeEvent* event) {

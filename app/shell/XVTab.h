@@ -67,6 +67,7 @@ class XVTabItem : public QWidget {
   XVTextField* title() const { return title_; }
   QToolButton* closeButton() const { return closeButton_; }
 
+  // Closes the tab, as its close button or a middle click does.
   void clickDeleteButton();
   void updateView() { update(); }
 

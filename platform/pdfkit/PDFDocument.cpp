@@ -3,11 +3,14 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QPainter>
+#include <QPicture>
 #include <QTemporaryFile>
 
 #include <poppler-qt6.h>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cmath>
@@ -20,10 +23,37 @@
 
 namespace pdfkit {
 
+namespace {
+Poppler::Page::Rotation popplerRotation(int degrees) {
+  switch (normalizedRotation(degrees)) {
+    case 90: return Poppler::Page::Rotate90;
+    case 180: return Poppler::Page::Rotate180;
+    case 270: return Poppler::Page::Rotate270;
+    default: return Poppler::Page::Rotate0;
+  }
+}
+}  // namespace
+
 int normalizedRotation(int degrees) {
   const long quarter = std::lround(static_cast<double>(degrees) / 90.0);
   return static_cast<int>(((quarter % 4) + 4) % 4) * 90;
 }
+
+namespace {
+// The process's file-creation mask, read without changing it (umask() would, for every thread).
+mode_t processUmask() {
+  QFile status(QStringLiteral("/proc/self/status"));
+  if (status.open(QIODevice::ReadOnly)) {
+    for (QByteArray line = status.readLine(); !line.isEmpty(); line = status.readLine()) {
+      if (!line.startsWith("Umask:")) continue;
+      bool ok = false;
+      const uint mask = line.mid(6).trimmed().toUInt(&ok, 8);
+      if (ok) return static_cast<mode_t>(mask & 0777);
+    }
+  }
+  return 022;
+}
+}  // namespace
 
 // ---- PDFPage ------------------------------------------------------------------------------
 
@@ -55,10 +85,16 @@ QString PDFPage::label() const {
   return l.isEmpty() ? QString::number(index_ + 1) : l;
 }
 
+namespace {
+// The whole page in the text layer's coordinates: Poppler lays the text out with /Rotate
+// applied, so a null rectangle (the unrotated crop box) cuts off the text of turned pages.
+QRectF wholePage(const Poppler::Page& page) { return QRectF(QPointF(-1, -1), page.pageSizeF() + QSizeF(2, 2)); }
+}  // namespace
+
 QString PDFPage::string() const {
   std::lock_guard lock(document_->mutex_);
   auto p = document_->poppler_->page(index_);
-  return p ? p->text(QRectF()) : QString();
+  return p ? p->text(wholePage(*p)) : QString();
 }
 
 PDFSelection PDFPage::selectionForRect(const QRectF& rect) const {
@@ -113,9 +149,17 @@ std::unique_ptr<Poppler::Document> PDFDocument::loadPoppler(const QString& path)
   return doc;
 }
 
-std::unique_ptr<PDFDocument> PDFDocument::initWithURL(const QString& path) {
+std::unique_ptr<PDFDocument> PDFDocument::initWithURL(const QString& path, OpenFailure* why) {
+  if (why) *why = OpenFailure::None;
   auto poppler = loadPoppler(path);
-  if (!poppler) return nullptr;
+  if (!poppler) {
+    if (why) {
+      // Poppler reads an encrypted file's structure without its password, then stays locked.
+      const auto probe = path.isEmpty() ? nullptr : Poppler::Document::load(path);
+      *why = probe && probe->isLocked() ? OpenFailure::Locked : OpenFailure::Unreadable;
+    }
+    return nullptr;
+  }
   auto doc = std::make_unique<PDFDocument>();
   doc->path_ = QFileInfo(path).absoluteFilePath();
   // Held open so that workers read this content, whatever later happens to the path.
@@ -175,13 +219,7 @@ QImage PDFDocument::renderPage(Poppler::Document& doc, int index, double scale, 
                                const std::atomic<bool>* abort) {
   auto page = doc.page(index);
   if (!page) return QImage();
-  Poppler::Page::Rotation r = Poppler::Page::Rotate0;
-  switch (normalizedRotation(extraRotation)) {
-    case 90: r = Poppler::Page::Rotate90; break;
-    case 180: r = Poppler::Page::Rotate180; break;
-    case 270: r = Poppler::Page::Rotate270; break;
-    default: break;
-  }
+  const Poppler::Page::Rotation r = popplerRotation(extraRotation);
   const double dpi = 72.0 * scale;
   const bool whole = region.isEmpty();
   const int x = whole ? -1 : region.x(), y = whole ? -1 : region.y();
@@ -195,12 +233,69 @@ QImage PDFDocument::renderPage(Poppler::Document& doc, int index, double scale, 
   return abort->load() ? QImage() : image;
 }
 
-QList<QRectF> PDFDocument::searchPage(Poppler::Document& doc, int index, const QString& text, int options) {
+namespace {
+// Two words follow each other on one line when the second starts where the first ends.
+bool sameLine(const QRectF& a, const QRectF& b) {
+  const double h = std::min(a.height(), b.height());
+  const double w = std::min(a.width(), b.width());
+  const double overlapY = std::min(a.bottom(), b.bottom()) - std::max(a.top(), b.top());
+  const double overlapX = std::min(a.right(), b.right()) - std::max(a.left(), b.left());
+  const double gapX = b.left() - a.right(), gapY = b.top() - a.bottom();
+  const bool across = overlapY > h / 2 && std::abs(gapX) < h / 2;  // horizontal text
+  const bool down = overlapX > w / 2 && std::abs(gapY) < w / 2;    // vertical text
+  return across || down;
+}
+
+QString oneLine(QString s) {
+  for (QChar& c : s)
+    if (c == QLatin1Char('\n') || c == QLatin1Char('\r') || c == QLatin1Char('\t')) c = QLatin1Char(' ');
+  return s;
+}
+}  // namespace
+
+QList<PageMatch> PDFDocument::searchPage(Poppler::Document& doc, int index, const QString& text, int options) {
   auto page = doc.page(index);
   if (!page || text.isEmpty()) return {};
-  Poppler::Page::SearchFlags flags;
-  if (options & CaseInsensitiveSearch) flags |= Poppler::Page::IgnoreCase;
-  return page->search(text, flags);
+  // The page's words joined as its text reads: a blank after a word followed by a space, a
+  // line break at the end of a line. Every character of a word keeps its box.
+  const auto words = page->textList();
+  QString all;
+  QList<QRectF> boxes;  // per character of `all`; null for the separators
+  for (size_t i = 0; i < words.size(); ++i) {
+    const Poppler::TextBox& w = *words[i];
+    // Compatibility forms (ligatures, full-width letters) as their plain letters.
+    const QString t = w.text();
+    for (int c = 0; c < t.size(); ++c) {
+      const QString plain = QString(t[c]).normalized(QString::NormalizationForm_KC);
+      const QRectF box = w.charBoundingBox(c);
+      for (qsizetype k = 0; k < plain.size(); ++k) boxes.append(box.isValid() ? box : w.boundingBox());
+      all += plain;
+    }
+    if (i + 1 == words.size()) break;
+    QChar separator;
+    if (w.hasSpaceAfter())
+      separator = QLatin1Char(' ');
+    else if (!sameLine(w.boundingBox(), words[i + 1]->boundingBox()))
+      separator = QLatin1Char('\n');
+    if (!separator.isNull()) {
+      all += separator;
+      boxes.append(QRectF());
+    }
+  }
+  const Qt::CaseSensitivity cs = (options & CaseInsensitiveSearch) ? Qt::CaseInsensitive : Qt::CaseSensitive;
+  const QString needle = text.normalized(QString::NormalizationForm_KC);
+  QList<PageMatch> out;
+  if (needle.isEmpty()) return out;
+  for (qsizetype at = all.indexOf(needle, 0, cs); at >= 0; at = all.indexOf(needle, at + needle.size(), cs)) {
+    QRectF bounds;
+    for (qsizetype c = at; c < at + needle.size(); ++c)
+      if (!boxes[c].isNull()) bounds = bounds.isNull() ? boxes[c] : bounds.united(boxes[c]);
+    const qsizetype from = std::max<qsizetype>(0, at - kContextLength);
+    const qsizetype end = at + needle.size();
+    out.append(PageMatch{bounds, all.mid(at, needle.size()), oneLine(all.mid(from, at - from)),
+                         oneLine(all.mid(end, kContextLength))});
+  }
+  return out;
 }
 
 QList<PDFSelection> PDFDocument::findString(const QString& text, int options) const {
@@ -208,7 +303,8 @@ QList<PDFSelection> PDFDocument::findString(const QString& text, int options) co
   if (text.isEmpty() || !poppler_) return out;
   std::lock_guard lock(mutex_);
   for (int i = 0; i < pageCount(); ++i) {
-    for (const QRectF& r : searchPage(*poppler_, i, text, options)) out.append(PDFSelection(pageAtIndex(i), r, text));
+    for (const PageMatch& m : searchPage(*poppler_, i, text, options))
+      out.append(PDFSelection(pageAtIndex(i), m.bounds, m.string, m.before, m.after));
   }
   return out;
 }
@@ -256,9 +352,9 @@ void PDFDocument::beginFindString(const QString& text, int options) {
     auto doc = count > 0 && !text.isEmpty() ? loadPoppler(path) : nullptr;
     for (int i = 0; doc && i < count; ++i) {
       if (state->generation.load() != gen) return;
-      QList<QRectF> rects = searchPage(*doc, i, text, options);
-      if (rects.isEmpty()) continue;
-      foundation::Dispatcher::postMain([state, gen, i, rects, text] {
+      QList<PageMatch> matches = searchPage(*doc, i, text, options);
+      if (matches.isEmpty()) continue;
+      foundation::Dispatcher::postMain([state, gen, i, matches] {
         PDFDocumentDelegate* delegate = nullptr;
         PDFDocument* owner = nullptr;
         {
@@ -267,9 +363,9 @@ void PDFDocument::beginFindString(const QString& text, int options) {
           owner = state->owner;
           delegate = state->delegate;
         }
-        for (const QRectF& r : rects) {
+        for (const PageMatch& m : matches) {
           if (!delegate || state->generation.load() != gen) return;
-          delegate->didMatchString(PDFSelection(owner->pageAtIndex(i), r, text));
+          delegate->didMatchString(PDFSelection(owner->pageAtIndex(i), m.bounds, m.string, m.before, m.after));
         }
       });
     }
@@ -291,6 +387,30 @@ void PDFDocument::beginFindString(const QString& text, int options) {
 bool PDFDocument::writeToFile(const QString& path, QString* error) const { return writeToFile(path, contentPath(), error); }
 
 bool PDFDocument::writeToFile(const QString& path, const QString& contentFile, QString* error) const {
+  std::vector<int> rotations;
+  rotations.reserve(pages_.size());
+  for (const auto& page : pages_) rotations.push_back(page->rotation());
+  const std::string content = contentFile.toLocal8Bit().toStdString();
+  return writeAtomically(path, [&](const std::string& tmpName) { return detail::writeWithRotations(content, tmpName, rotations); },
+                         error);
+}
+
+bool PDFDocument::writePrintToFile(const QString& path, const QList<int>& pages, const QSizeF& paper, const QRectF& area,
+                                   bool fit, const QList<int>& turned, QString* error) const {
+  std::vector<int> rotations;
+  rotations.reserve(pages_.size());
+  for (const auto& page : pages_) rotations.push_back(page->rotation());
+  std::vector<detail::PrintSheet> sheets;
+  for (const int p : pages) sheets.push_back(detail::PrintSheet{p, turned.contains(p)});
+  const detail::PrintPaper sheet{paper.width(), paper.height(), area.x(), area.y(), area.width(), area.height()};
+  const std::string content = contentPath().toLocal8Bit().toStdString();
+  return writeAtomically(
+      path, [&](const std::string& tmpName) { return detail::writeSheets(content, tmpName, rotations, sheets, sheet, fit); },
+      error);
+}
+
+bool PDFDocument::writeAtomically(const QString& path, const std::function<std::string(const std::string&)>& write,
+                                  QString* error) const {
   auto fail = [&](const QString& why) {
     foundation::log(foundation::LogLevel::Error, "pdfkit",
                     QStringLiteral("cannot write %1: %2").arg(path, why).toStdString());
@@ -303,22 +423,58 @@ bool PDFDocument::writeToFile(const QString& path, const QString& contentFile, Q
   const QString tmpPath = tmp.fileName();
   tmp.close();
   const std::string tmpName = tmpPath.toLocal8Bit().toStdString();
-  std::vector<int> rotations;
-  rotations.reserve(pages_.size());
-  for (const auto& page : pages_) rotations.push_back(page->rotation());
-  const std::string why = detail::writeWithRotations(contentFile.toLocal8Bit().toStdString(), tmpName, rotations);
+  const std::string why = write(tmpName);
   if (!why.empty()) return fail(QString::fromStdString(why));
   // The data reaches the disk before the rename, so a crash cannot leave an empty file in place.
   const int fd = ::open(tmpName.c_str(), O_RDONLY | O_CLOEXEC);
   const bool synced = fd >= 0 && ::fsync(fd) == 0;
   if (fd >= 0) ::close(fd);
   if (!synced) return fail(QStringLiteral("cannot flush the written file"));
-  // A replaced file keeps its permissions (the temporary file is private).
-  if (target.exists()) QFile::setPermissions(tmpPath, QFile::permissions(target.absoluteFilePath()));
+  // A replaced file keeps its permissions; a new one gets the usual ones (the temporary file
+  // is private).
+  if (target.exists()) {
+    QFile::setPermissions(tmpPath, QFile::permissions(target.absoluteFilePath()));
+  } else {
+    ::chmod(tmpName.c_str(), 0666 & ~processUmask());
+  }
   if (std::rename(tmpName.c_str(), target.absoluteFilePath().toLocal8Bit().toStdString().c_str()) != 0)
     return fail(QStringLiteral("rename failed"));
   tmp.setAutoRemove(false);
   return true;
+}
+
+// ---- PDFPagePainter -----------------------------------------------------------------------
+
+PDFPagePainter::PDFPagePainter(const PDFDocument& document) : document_(document) {
+  doc_ = PDFDocument::loadPoppler(document.contentPath());
+  if (doc_) doc_->setRenderBackend(Poppler::Document::QPainterBackend);
+}
+
+PDFPagePainter::~PDFPagePainter() = default;
+
+bool PDFPagePainter::drawPage(int index, QPainter& painter, const QRectF& target) const {
+  PDFPage* shown = document_.pageAtIndex(index);
+  if (!doc_ || !shown || target.isEmpty()) return false;
+  auto page = doc_->page(index);
+  if (!page) return false;
+  const QSizeF size = shown->displaySize();
+  if (size.isEmpty()) return false;
+  // Poppler's painter backend sets the painter's transformation outright; recorded as a
+  // picture, its drawing lands wherever the picture is played.
+  QPicture picture;
+  bool ok = false;
+  {
+    QPainter recorder(&picture);
+    ok = page->renderToPainter(&recorder, 72.0, 72.0, -1, -1, -1, -1, popplerRotation(document_.userRotation(index)));
+  }
+  if (!ok) return false;
+  painter.save();
+  painter.translate(target.topLeft());
+  painter.scale(target.width() / size.width(), target.height() / size.height());
+  painter.setClipRect(QRectF(QPointF(0, 0), size), Qt::IntersectClip);
+  painter.drawPicture(0, 0, picture);
+  painter.restore();
+  return ok;
 }
 
 }  // namespace pdfkit

@@ -14,11 +14,14 @@
 #include <QString>
 
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
+
+class QPainter;
 
 namespace Poppler {
 class Document;
@@ -46,6 +49,9 @@ class PDFSelection {
   PDFSelection() = default;
   PDFSelection(PDFPage* page, const QRectF& bounds, const QString& string)
       : page_(page), bounds_(bounds), string_(string) {}
+  // A find's match, with the page's text just before and after it (one line, blanks for breaks).
+  PDFSelection(PDFPage* page, const QRectF& bounds, const QString& string, const QString& before, const QString& after)
+      : page_(page), bounds_(bounds), string_(string), before_(before), after_(after) {}
 
   bool isNull() const { return page_ == nullptr; }
   PDFPage* page() const { return page_; }
@@ -53,6 +59,8 @@ class PDFSelection {
   QRectF boundsForPage(const PDFPage* page) const { return page == page_ ? bounds_ : QRectF(); }
   QRectF bounds() const { return bounds_; }
   QString string() const { return string_; }
+  QString contextBefore() const { return before_; }
+  QString contextAfter() const { return after_; }
   bool operator==(const PDFSelection& o) const {
     return page_ == o.page_ && bounds_ == o.bounds_ && string_ == o.string_;
   }
@@ -61,6 +69,14 @@ class PDFSelection {
   PDFPage* page_ = nullptr;
   QRectF bounds_;
   QString string_;
+  QString before_, after_;
+};
+
+// One occurrence of a find on a page, in the page's text.
+struct PageMatch {
+  QRectF bounds;  // page points, as PDFSelection::bounds
+  QString string;
+  QString before, after;
 };
 
 // Receives the matches of an asynchronous find, on the main queue.
@@ -91,6 +107,7 @@ class PDFPage {
 
   // The document's label for the page; its number from 1 when it has none.
   QString label() const;
+  // The page's whole text in reading order.
   QString string() const;
   // The text inside `rect` (page points, as PDFSelection::bounds).
   PDFSelection selectionForRect(const QRectF& rect) const;
@@ -114,8 +131,10 @@ class PDFDocument {
   PDFDocument(const PDFDocument&) = delete;
   PDFDocument& operator=(const PDFDocument&) = delete;
 
-  // nullptr when the file cannot be read as an unlocked PDF.
-  static std::unique_ptr<PDFDocument> initWithURL(const QString& path);
+  // Why a file did not open.
+  enum class OpenFailure { None, Unreadable, Locked };
+  // nullptr when the file cannot be read as an unlocked PDF; `why` then says which.
+  static std::unique_ptr<PDFDocument> initWithURL(const QString& path, OpenFailure* why = nullptr);
 
   QString documentPath() const { return path_; }
   // Where workers open the document's own content: the file as it was opened, even after it
@@ -133,6 +152,12 @@ class PDFDocument {
   // The same, with the pages read from `contentFile`, a copy of the document's file (the same
   // pages), in place of the document's own content.
   bool writeToFile(const QString& path, const QString& contentFile, QString* error = nullptr) const;
+  // Writes a print of the document to `path` as writeToFile does: sheet n shows page
+  // pages[n] as shown, unchanged (vectors and text), centred in `area` of a `paper`-sized sheet
+  // (points, top-left origin); `fit` scales it to fill the area. A page in `turned` is laid on
+  // a landscape sheet turned upright.
+  bool writePrintToFile(const QString& path, const QList<int>& pages, const QSizeF& paper, const QRectF& area, bool fit,
+                        const QList<int>& turned = {}, QString* error = nullptr) const;
 
   // Finds every occurrence of `text` (synchronously, on the calling thread).
   QList<PDFSelection> findString(const QString& text, int options = CaseInsensitiveSearch) const;
@@ -152,7 +177,10 @@ class PDFDocument {
   // Answers a null image when `abort` is raised before the render is done.
   static QImage renderPage(Poppler::Document& doc, int index, double scale, int extraRotation, QRect region = QRect(),
                            const std::atomic<bool>* abort = nullptr);
-  static QList<QRectF> searchPage(Poppler::Document& doc, int index, const QString& text, int options);
+  // Every occurrence of `text` in the page's words, in reading order; matches never span lines.
+  static QList<PageMatch> searchPage(Poppler::Document& doc, int index, const QString& text, int options);
+  // Characters of context kept on each side of a match.
+  static constexpr int kContextLength = 80;
 
   // The user's rotation of page `index` (thread-safe); renderers read it.
   int userRotation(int index) const;
@@ -167,6 +195,10 @@ class PDFDocument {
   };
 
   const PageInfo& info(int index) const;  // requires mutex_
+  // Runs `write` (a temporary file name to a failure reason, "" for success) and moves the
+  // checked, flushed result onto `path`.
+  bool writeAtomically(const QString& path, const std::function<std::string(const std::string&)>& write,
+                       QString* error) const;
   void joinFinishedFinds();
 
   QString path_;
@@ -183,6 +215,25 @@ class PDFDocument {
     std::shared_ptr<std::atomic<bool>> done;
   };
   std::vector<FindThread> findThreads_;
+};
+
+// Draws pages as vector graphics and text onto a painter (a printer, a PDF writer), from its
+// own Poppler document of the content. Used on one thread at a time.
+class PDFPagePainter {
+ public:
+  explicit PDFPagePainter(const PDFDocument& document);
+  ~PDFPagePainter();
+  PDFPagePainter(const PDFPagePainter&) = delete;
+  PDFPagePainter& operator=(const PDFPagePainter&) = delete;
+
+  bool isValid() const { return doc_ != nullptr; }
+  // Draws page `index` as shown (its rotation() applied) into `target`, in the painter's
+  // coordinates; the page is stretched to the rectangle, so give it the page's proportions.
+  bool drawPage(int index, QPainter& painter, const QRectF& target) const;
+
+ private:
+  const PDFDocument& document_;
+  std::unique_ptr<Poppler::Document> doc_;
 };
 
 }  // namespace pdfkit

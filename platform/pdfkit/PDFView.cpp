@@ -3,6 +3,7 @@
 #include <QKeyEvent>
 #include <QPainter>
 #include <QPointer>
+#include <QPageRanges>
 #include <QPrinter>
 #include <QScrollBar>
 
@@ -397,32 +398,84 @@ void PDFView::paintEvent(QPaintEvent*) {
   }
 }
 
+QList<int> PDFView::printedPages(const QPrinter& printer, int pageCount, int currentIndex) {
+  QList<int> pages;
+  if (pageCount <= 0) return pages;
+  const QPageRanges ranges = printer.pageRanges();
+  if (printer.printRange() == QPrinter::CurrentPage) {
+    if (currentIndex >= 0 && currentIndex < pageCount) pages.append(currentIndex);
+  } else if (printer.printRange() == QPrinter::PageRange && !ranges.isEmpty()) {
+    for (const QPageRanges::Range& r : ranges.toRangeList())
+      for (int p = std::max(r.from, 1); p <= std::min(r.to, pageCount); ++p) pages.append(p - 1);
+  } else {
+    for (int i = 0; i < pageCount; ++i) pages.append(i);
+  }
+  // A PDF file, or a queue that cannot make copies, gets them written out.
+  const bool system = printer.outputFormat() == QPrinter::NativeFormat && printer.supportsMultipleCopies();
+  const int copies = system ? 1 : std::max(1, printer.copyCount());
+  if (copies == 1) return pages;
+  QList<int> out;
+  if (printer.collateCopies()) {
+    for (int c = 0; c < copies; ++c) out += pages;
+  } else {
+    for (const int p : std::as_const(pages))
+      for (int c = 0; c < copies; ++c) out.append(p);
+  }
+  return out;
+}
+
 bool PDFView::printWithInfo(QPrinter* printer, bool autoRotate, PageScaling scaling) {
-  if (!document_ || !printer || document_->pageCount() == 0) return false;
+  if (!document_ || !printer) return false;
+  const QList<int> pages = printedPages(*printer, document_->pageCount(), current_);
+  if (pages.isEmpty()) return false;
+  const bool fit = scaling == kPDFPrintPageScaleToFit;
+  if (printer->outputFormat() == QPrinter::PdfFormat) {
+    // A PDF file gets the pages themselves, text and all.
+    const QPageLayout layout = printer->pageLayout();
+    const QRectF paper = layout.fullRect(QPageLayout::Point);
+    const QRectF area = layout.paintRect(QPageLayout::Point);
+    QList<int> turned;
+    if (autoRotate) {
+      for (const int p : pages) {
+        const QSizeF s = document_->pageAtIndex(p)->displaySize();
+        if ((s.width() > s.height()) != (area.width() > area.height())) turned.append(p);
+      }
+    }
+    return document_->writePrintToFile(printer->outputFileName(), pages, paper.size(), area, fit, turned);
+  }
+  const PDFPagePainter source(*document_);
+  if (!source.isValid()) return false;
   QPainter painter;
   if (!painter.begin(printer)) return false;
   const QRectF area = printer->pageLayout().paintRectPixels(printer->resolution());
   const double pointToDevice = printer->resolution() / 72.0;
-  for (int i = 0; i < document_->pageCount(); ++i) {
-    if (i > 0 && !printer->newPage()) return false;
-    PDFPage* page = document_->pageAtIndex(i);
-    QSizeF size = page->displaySize() * pointToDevice;
+  bool ok = true;
+  for (qsizetype n = 0; n < pages.size() && ok; ++n) {
+    if (n > 0 && !printer->newPage()) {
+      ok = false;
+      break;
+    }
+    const int index = pages[n];
+    QSizeF size = document_->pageAtIndex(index)->displaySize() * pointToDevice;
     const bool turn = autoRotate && (size.width() > size.height()) != (area.width() > area.height());
     if (turn) size.transpose();
     double k = 1.0;
-    if (scaling == kPDFPrintPageScaleToFit && size.width() > 0 && size.height() > 0)
+    if (fit && size.width() > 0 && size.height() > 0)
       k = std::min(area.width() / size.width(), area.height() / size.height());
     const QSizeF out = size * k;
-    // Raster resolution capped at 300 dpi on the sheet.
-    const double renderScale = std::min(pointToDevice * k, 300.0 / 72.0 * k);
-    QImage img = page->render(renderScale);
-    if (img.isNull()) continue;
-    if (turn) img = img.transformed(QTransform().rotate(90));
-    const QRectF target(QPointF((area.width() - out.width()) / 2.0, (area.height() - out.height()) / 2.0), out);
-    painter.drawImage(target, img);
+    painter.save();
+    painter.translate((area.width() - out.width()) / 2.0, (area.height() - out.height()) / 2.0);
+    QRectF target(QPointF(0, 0), out);
+    if (turn) {
+      painter.translate(out.width(), 0);
+      painter.rotate(90);
+      target = QRectF(QPointF(0, 0), out.transposed());
+    }
+    ok = source.drawPage(index, painter, target);
+    painter.restore();
   }
   painter.end();
-  return true;
+  return ok;
 }
 
 }  // namespace pdfkit

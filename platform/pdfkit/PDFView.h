@@ -66,8 +66,13 @@ class PDFView : public QAbstractScrollArea {
   // Recomputes the layout after pages changed size or rotation.
   void layoutDocumentView();
 
-  // Prints every page to `printer`, each on its own sheet, centred.
+  // Prints the pages the printer's settings ask for (all, a range, the current page; copies
+  // and collation), each on its own sheet, centred, as vectors and text at the printer's
+  // resolution. No for nothing to print or a failed sheet.
   bool printWithInfo(QPrinter* printer, bool autoRotate, PageScaling scaling);
+  // The page indexes, sheet by sheet, that `printer` asks for out of `pageCount` pages.
+  // Copies are repeated here only where the print system does not make them itself.
+  static QList<int> printedPages(const QPrinter& printer, int pageCount, int currentIndex);
 
   // Where page `index` lies in the scrolled content (empty when it is not laid out).
   QRectF pageRect(int index) const;

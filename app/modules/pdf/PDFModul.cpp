@@ -50,15 +50,10 @@ bool copyFileAtomically(const QString& source, const QString& destination, QStri
   return true;
 }
 
-PDFModul::PDFModul(const QString&) {
-  endFindToken_ = foundation::NotificationCenter::defaultCenter().addObserver(
-      pdfkit::PDFDocumentDidEndFindNotification, nullptr, [this](const foundation::Notification& n) {
-        if (document_ && n.sender == document_.get()) endFind();
-      });
-}
+PDFModul::PDFModul(const QString&) {}
 
 PDFModul::~PDFModul() {
-  endFindToken_.reset();
+  endFindObserver_.stop();
   if (document_) document_->setDelegate(nullptr);
   auto* app = QCoreApplication::instance();
   if (controller_ && controller_->isViewLoaded() && app && QThread::currentThread() != app->thread()) {
@@ -99,9 +94,16 @@ void PDFModul::doStartImport() {
 }
 
 bool PDFModul::importWithResultPath(const QString& path) {
-  auto document = pdfkit::PDFDocument::initWithURL(path);
+  auto why = pdfkit::PDFDocument::OpenFailure::None;
+  auto document = pdfkit::PDFDocument::initWithURL(path, &why);
   if (!document) {
     logLine(QStringLiteral("cannot open %1").arg(path));
+    if (why == pdfkit::PDFDocument::OpenFailure::Locked) setOpenFailureReason(XVErrorText::passwordProtected());
+    return false;
+  }
+  if (document->pageCount() <= 0) {
+    logLine(QStringLiteral("no pages in %1").arg(path));
+    setOpenFailureReason(XVErrorText::noPages());
     return false;
   }
   if (document_) {
@@ -111,6 +113,7 @@ bool PDFModul::importWithResultPath(const QString& path) {
     retired_.push_back(std::move(document_));
   }
   document_ = std::move(document);
+  endFindObserver_.setDocument(document_.get());
   if (!controller_) controller_ = makeDocumentView();
   controller_->setPDFDocumentViewData(document_.get());
   controller_->refreshdata();
@@ -203,8 +206,11 @@ void PDFModul::setshowPageContinue(bool on) {
 }
 
 void PDFModul::setshowOneOrTwoPageIsOne(bool one) {
+  const bool changed = one != oneOrTwoPageIsOne_;
   oneOrTwoPageIsOne_ = one;
   applyDisplayMode();
+  // A row of two pages at the old scale runs off the side: fit the new rows to the width.
+  if (changed) setAutoResize(true);
 }
 
 // ---- zoom ---------------------------------------------------------------------------------
@@ -285,8 +291,14 @@ bool PDFModul::needSaveDocument() {
 void PDFModul::print() {
   auto* v = pageView();
   if (!v) return;
-  QPrinter printer;
+  // The printer's own resolution: pages go out as vectors, not as a screen-sized raster.
+  QPrinter printer(QPrinter::HighResolution);
+  printer.setDocName(QFileInfo(sourcePath()).fileName());
   QPrintDialog dialog(&printer, v->window());
+  dialog.setMinMax(1, static_cast<int>(document_->pageCount()));
+  dialog.setOptions(QAbstractPrintDialog::PrintToFile | QAbstractPrintDialog::PrintPageRange |
+                    QAbstractPrintDialog::PrintCollateCopies | QAbstractPrintDialog::PrintCurrentPage |
+                    QAbstractPrintDialog::PrintShowPageSize);
   if (dialog.exec() != QDialog::Accepted) return;
   printWithPrinter(&printer);
 }

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "core/DocumentModul.h"
+#include "modules/pdf/PDFEndFindObserver.h"
 #include "modules/view/DocumentViewController.h"
 #include "platform/foundation/notification_center.h"
 #include "platform/pdfkit/PDFDocument.h"
@@ -109,7 +110,8 @@ class PDFModul : public DocumentModul, public pdfkit::PDFDocumentDelegate {
   std::vector<std::unique_ptr<pdfkit::PDFDocument>> retired_;
   std::shared_ptr<DocumentViewController> controller_;
   std::shared_ptr<XVPreviewInfo> previewInfo_;
-  foundation::ObserverToken endFindToken_;
+  // The end of a find of the current document; import sets the document on a load thread.
+  PDFEndFindObserver endFindObserver_{[this] { endFind(); }};
   bool needSave_ = false;
   bool sideListHidden_ = true;  // isShow()
   bool oneOrTwoPageIsOne_ = true;

@@ -3,6 +3,9 @@
 #include <QApplication>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QMouseEvent>
+#include <QStyle>
+#include <QStyledItemDelegate>
 #include <QItemSelectionModel>
 #include <QListView>
 #include <QScrollBar>
@@ -15,6 +18,7 @@
 #include "platform/foundation/dispatcher.h"
 #include "platform/pdfkit/PDFView.h"
 #include "platform/pdfkit/PageRenderQueue.h"
+#include "core/XVBaseFunction.h"
 #include "core/XVNotifications.h"
 
 QRectF resetSelectionRect(const QRectF& r) {
@@ -28,6 +32,27 @@ QString resetSelectionString(const QString& text) {
   return s + QStringLiteral("...");
 }
 
+QString elideAroundMatch(const QFontMetrics& fm, const QString& before, const QString& match, const QString& after,
+                         int width) {
+  const QString whole = before + match + after;
+  if (fm.horizontalAdvance(whole) <= width) return whole;
+  const int room = width - fm.horizontalAdvance(match);
+  if (room <= fm.horizontalAdvance(QChar(0x2026))) return fm.elidedText(match, Qt::ElideRight, width);
+  // Half the room on each side; a side that needs less leaves the rest to the other.
+  int left = room / 2, right = room - left;
+  const int beforeWidth = fm.horizontalAdvance(before), afterWidth = fm.horizontalAdvance(after);
+  if (beforeWidth < left) {
+    right += left - beforeWidth;
+    left = beforeWidth;
+  } else if (afterWidth < right) {
+    left += right - afterWidth;
+    right = afterWidth;
+  }
+  const QString l = beforeWidth <= left ? before : fm.elidedText(before, Qt::ElideLeft, left);
+  const QString r = afterWidth <= right ? after : fm.elidedText(after, Qt::ElideRight, right);
+  return l + match + r;
+}
+
 double thumbnailScrollFraction(qint64 index, qint64 count) {
   if (count < 2) return 0.0;
   return std::clamp(static_cast<double>(static_cast<float>(index) / static_cast<float>(count - 1)), 0.0, 1.0);
@@ -37,6 +62,38 @@ namespace {
 bool onGuiThread() {
   return QCoreApplication::instance() && QThread::currentThread() == QCoreApplication::instance()->thread();
 }
+
+// The context column drawn with the match in sight.
+class ContextDelegate : public QStyledItemDelegate {
+ public:
+  using QStyledItemDelegate::QStyledItemDelegate;
+
+ protected:
+  void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override {
+    QStyledItemDelegate::initStyleOption(option, index);
+    const QStringList parts = index.data(SearchResultModel::ContextPartsRole).toStringList();
+    if (parts.size() != 3) return;
+    const int margin = option->widget ? option->widget->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, option->widget) + 1 : 4;
+    option->text = elideAroundMatch(option->fontMetrics, parts[0], parts[1], parts[2], option->rect.width() - 2 * margin);
+    option->textElideMode = Qt::ElideNone;
+  }
+};
+
+// The result table; a click below the last row reports row -1.
+class SearchTableView : public QTableView {
+ public:
+  std::function<void()> clickedOutsideRows;
+
+ protected:
+  void mouseReleaseEvent(QMouseEvent* event) override {
+    const bool outside = !indexAt(event->position().toPoint()).isValid();
+    QTableView::mouseReleaseEvent(event);
+    if (outside && event->button() == Qt::LeftButton) {
+      clearSelection();
+      if (clickedOutsideRows) clickedOutsideRows();
+    }
+  }
+};
 
 // The thumbnail list; out of sight (another tab, or the search results shown) it keeps no images.
 class ThumbnailListView : public QListView {
@@ -201,17 +258,29 @@ int SearchResultModel::rowCount(const QModelIndex& parent) const {
 int SearchResultModel::columnCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : 3; }
 
 QVariant SearchResultModel::data(const QModelIndex& index, int role) const {
-  if (role != Qt::DisplayRole || !index.isValid() || index.row() >= results_.size()) return QVariant();
+  if ((role != Qt::DisplayRole && role != Qt::ToolTipRole && role != ContextPartsRole) || !index.isValid() ||
+      index.row() >= results_.size())
+    return QVariant();
   const pdfkit::PDFSelection& s = results_[index.row()];
   if (s.isNull()) return QVariant();
+  if (role != Qt::DisplayRole && index.column() != 1) return QVariant();
   switch (index.column()) {
     case 0: return s.page()->label();
     case 1: {
       auto it = context_.constFind(index.row());
-      if (it != context_.constEnd()) return *it;
-      const QString text = resetSelectionString(s.page()->selectionForRect(resetSelectionRect(s.boundsForPage(s.page()))).string());
-      context_.insert(index.row(), text);
-      return text;
+      if (it == context_.constEnd()) {
+        QStringList parts;
+        if (!s.contextBefore().isEmpty() || !s.contextAfter().isEmpty()) {
+          // The find's own text around the match.
+          parts << s.contextBefore() << s.string() << s.contextAfter();
+        } else {
+          parts << QString() << QString()
+                << resetSelectionString(s.page()->selectionForRect(resetSelectionRect(s.boundsForPage(s.page()))).string());
+        }
+        it = context_.insert(index.row(), parts);
+      }
+      if (role == ContextPartsRole) return *it;
+      return it->join(QString());
     }
     default: return s.string();
   }
@@ -252,15 +321,23 @@ pdfkit::PDFView* DocumentViewController::pdfView() {
 
 QWidget* DocumentViewController::sidePanel() const { return side_; }
 
+int DocumentViewController::sidePanelWidth() const {
+  if (!splitter_ || !side_) return 0;
+  return splitter_->sizes().value(0);
+}
+
 void DocumentViewController::loadView() {
   auto* root = new QWidget();
   root->setObjectName(className_);
   auto* layout = new QHBoxLayout(root);
   layout->setContentsMargins(0, 0, 0, 0);
-  layout->setSpacing(7);
+  splitter_ = new QSplitter(Qt::Horizontal, root);
+  splitter_->setChildrenCollapsible(false);
+  splitter_->setHandleWidth(7);
+  layout->addWidget(splitter_);
 
-  side_ = new QStackedWidget(root);
-  side_->setFixedWidth(ThumbnailModel::kThumbnailWidth + 50);
+  side_ = new QStackedWidget();
+  side_->setMinimumWidth(kSidePanelMinimumWidth);
   thumbModel_ = new ThumbnailModel(makeItem_, root);
   thumbnails_ = new ThumbnailListView();
   thumbnails_->setViewMode(QListView::IconMode);
@@ -274,19 +351,40 @@ void DocumentViewController::loadView() {
   thumbnails_->setSelectionMode(QAbstractItemView::SingleSelection);
   thumbnails_->setModel(thumbModel_);
   searchModel_ = new SearchResultModel(root);
-  table_ = new QTableView();
+  auto* table = new SearchTableView();
+  table->clickedOutsideRows = [this] { selectSearchTableIndex(-1); };
+  table_ = table;
   table_->setModel(searchModel_);
+  table_->setItemDelegateForColumn(1, new ContextDelegate(table_));
+  table_->setWordWrap(false);
   table_->setSelectionBehavior(QAbstractItemView::SelectRows);
   table_->setSelectionMode(QAbstractItemView::SingleSelection);
   table_->verticalHeader()->hide();
-  table_->horizontalHeader()->setStretchLastSection(true);
+  // The context takes the room the page label and the match leave.
+  table_->horizontalHeader()->setStretchLastSection(false);
+  table_->horizontalHeader()->setSectionResizeMode(0, QHeaderView::ResizeToContents);
+  table_->horizontalHeader()->setSectionResizeMode(1, QHeaderView::Stretch);
+  table_->horizontalHeader()->setSectionResizeMode(2, QHeaderView::ResizeToContents);
   side_->addWidget(thumbnails_);
   side_->addWidget(table_);
 
-  pdfView_ = new pdfkit::PDFView(root);
-  layout->addWidget(side_);
-  layout->addWidget(pdfView_, 1);
+  pdfView_ = new pdfkit::PDFView();
+  splitter_->addWidget(side_);
+  splitter_->addWidget(pdfView_);
+  splitter_->setStretchFactor(0, 0);
+  splitter_->setStretchFactor(1, 1);
+  {
+    const auto defaults = XVBaseFunction::userDefaults();
+    const int width = defaults->value(QLatin1String(kSidePanelWidthKey), kSidePanelDefaultWidth).toInt();
+    splitter_->setSizes({std::max(width, kSidePanelMinimumWidth), 10000});
+  }
   root_ = root;
+
+  QObject::connect(splitter_.data(), &QSplitter::splitterMoved, root, [this] {
+    const int width = sidePanelWidth();
+    if (width <= 0) return;
+    XVBaseFunction::userDefaults()->setValue(QLatin1String(kSidePanelWidthKey), width);
+  });
 
   QObject::connect(pdfView_.data(), &pdfkit::PDFView::pageChanged, root, [this] { pageChangeedAction(); });
   QObject::connect(thumbnails_->selectionModel(), &QItemSelectionModel::selectionChanged, root,

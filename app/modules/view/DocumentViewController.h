@@ -11,8 +11,10 @@
 #include <QHash>
 #include <QList>
 #include <QPointer>
+#include <QFontMetrics>
 #include <QRectF>
 #include <QString>
+#include <QStringList>
 
 #include <functional>
 #include <memory>
@@ -23,6 +25,7 @@
 #include "platform/pdfkit/PDFDocument.h"
 
 #include <QListView>
+#include <QSplitter>
 #include <QStackedWidget>
 #include <QTableView>
 
@@ -31,11 +34,15 @@ class PDFView;
 class PageRenderQueue;
 }  // namespace pdfkit
 
-// The context column of the result table: 160 points to each side of the match, cut off at
-// the page's left edge.
+// The context of a match that carries none of its own (a find's matches carry the text
+// around them): 160 points to each side of the match, cut off at the page's left edge.
 QRectF resetSelectionRect(const QRectF& rect);
 // Carriage returns become blanks; "..." follows.
 QString resetSelectionString(const QString& text);
+// The context column's text for `width` pixels: the match whole where it fits, the text
+// before it cut at its start and the text after it cut at its end.
+QString elideAroundMatch(const QFontMetrics& metrics, const QString& before, const QString& match, const QString& after,
+                         int width);
 // Where the thumbnail list scrolls for page `index` of `count`: 0 at the first page, 1 at
 // the last; 0 for a document of fewer than two pages.
 double thumbnailScrollFraction(qint64 index, qint64 count);
@@ -93,6 +100,8 @@ class ThumbnailModel : public QAbstractListModel {
 class SearchResultModel : public QAbstractTableModel {
   Q_OBJECT
  public:
+  // The context column's parts: a QStringList of the text before, the match and the text after.
+  static constexpr int ContextPartsRole = Qt::UserRole + 1;
   using QAbstractTableModel::QAbstractTableModel;
   void setResults(const QList<pdfkit::PDFSelection>& results);
   const QList<pdfkit::PDFSelection>& results() const { return results_; }
@@ -104,7 +113,7 @@ class SearchResultModel : public QAbstractTableModel {
 
  private:
   QList<pdfkit::PDFSelection> results_;
-  mutable QHash<int, QString> context_;
+  mutable QHash<int, QStringList> context_;
 };
 
 class DocumentViewController : public std::enable_shared_from_this<DocumentViewController> {
@@ -144,6 +153,14 @@ class DocumentViewController : public std::enable_shared_from_this<DocumentViewC
   // Row of the result table clicked (-1: none).
   void selectSearchTableIndex(qint64 row);
 
+  // The side panel's width, kept in the user defaults under this key.
+  static constexpr const char* kSidePanelWidthKey = "SidePanelWidth";
+  static constexpr int kSidePanelDefaultWidth = ThumbnailModel::kThumbnailWidth + 50;
+  static constexpr int kSidePanelMinimumWidth = ThumbnailModel::kThumbnailWidth + 30;
+  // The side panel's width as the splitter holds it.
+  int sidePanelWidth() const;
+  QSplitter* splitter() const { return splitter_; }
+
   // Widgets, for the module and tests (nullptr before the view is made).
   QListView* thumbnailList() const { return thumbnails_; }
   QTableView* searchTable() const { return table_; }
@@ -171,6 +188,7 @@ class DocumentViewController : public std::enable_shared_from_this<DocumentViewC
   bool syncing_ = false;
 
   QPointer<QWidget> root_;
+  QPointer<QSplitter> splitter_;
   QPointer<QStackedWidget> side_;
   QPointer<QListView> thumbnails_;
   QPointer<QTableView> table_;

@@ -7,6 +7,8 @@
 #include <QFile>
 #include <QMenu>
 #include <QMimeData>
+#include <QWheelEvent>
+#include <QMessageBox>
 #include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
@@ -29,6 +31,7 @@
 #include "shell/XVControls.h"
 #include "shell/XVRecentDocuments.h"
 #include "shell/XVSingleInstance.h"
+#include "shell/XVTab.h"
 
 using testsupport::FakeDocumentModul;
 using testsupport::FakeLoader;
@@ -78,10 +81,26 @@ class MainWindow : public ::testing::Test {
     lastAccepted = event.isAccepted();
     lastAction = event.dropAction();
   }
-  void drop(const QList<QUrl>& urls) {
-    QStringList paths;
-    for (const QUrl& u : urls) paths << u.toLocalFile();
-    lastAccepted = delegate->XVDropSourceTo(paths, nullptr);
+  // A file drag entering a widget of the window and dropped, as the platform delivers it: the
+  // drop goes to whoever took the drag.
+  void drop(const QList<QUrl>& urls, QWidget* target = nullptr) {
+    QMimeData mime;
+    mime.setUrls(urls);
+    dragEnter(urls, target ? target : delegate->window());
+    if (!lastAccepted) return;  // a refused drag is never dropped
+    QDropEvent event(QPointF(10, 10), Qt::CopyAction | Qt::MoveAction, &mime, Qt::LeftButton, {});
+    event.ignore();
+    QCoreApplication::sendEvent(target ? target : delegate->window(), &event);
+    lastAccepted = event.isAccepted();
+  }
+  QStringList alertLines() const {
+    QMessageBox* box = delegate->browserControl()->failureAlert();
+    return box ? box->informativeText().split('\n') : QStringList();
+  }
+  bool fullScreen(bool on) {
+    if (on) delegate->window()->showFullScreen();
+    else delegate->window()->showNormal();
+    return QTest::qWaitFor([&] { return delegate->isFullScren() == on; }, 2000);
   }
 
   std::unique_ptr<AppDelegate> delegate;
@@ -123,11 +142,6 @@ TEST_F(MainWindow, StartsSmallAndSwitchesToBrowserAndBackExactly) {
   EXPECT_EQ(delegate->window()->minimumSize(), AppDelegate::kMinimumSize);
 
   auto module = std::make_shared<FakeDocumentModul>(true, 5);
-  module->label = "1";
-  XVBrowserControl::setPageLabelProvider([](DocumentModul* m) -> std::optional<QString> {
-    auto* f = dynamic_cast<FakeDocumentModul*>(m);
-    return f ? f->label : std::nullopt;
-  });
   loader->finish("/d/report.pdf", module);
   ASSERT_TRUE(QTest::qWaitFor([&] { return delegate->window()->windowTitle() == "Velmar Lectern (1/5)"; }, 2000));
 
@@ -168,26 +182,40 @@ TEST_F(MainWindow, DropsOpenOnlySupportedFiles) {
   QCoreApplication::sendEvent(delegate->window(), &textDrag);
   EXPECT_FALSE(textDrag.isAccepted());
 
+  // Nothing to open: the drag is refused, so there is no drop.
   drop({txt});
   QCoreApplication::processEvents();
+  EXPECT_FALSE(lastAccepted);
   EXPECT_TRUE(tabs().isEmpty());
   EXPECT_EQ(delegate->windowShowType(), 0);
+  EXPECT_TRUE(alertLines().isEmpty());
 
-  drop({pdf, txt, djvu});
+  const QUrl png = QUrl::fromLocalFile("/d/picture.png");
+  drop({pdf, txt, djvu, png});
   EXPECT_TRUE(lastAccepted);
   EXPECT_TRUE(tabs().isEmpty());  // opened on a later turn
   ASSERT_TRUE(QTest::qWaitFor([&] { return !tabs().isEmpty(); }, 2000));
   EXPECT_EQ(tabs(), (QStringList{"/d/a.pdf", "/d/b.DJVU"}));
   EXPECT_EQ(delegate->windowShowType(), 1);
   ASSERT_TRUE(settle());
+  // The files that were not opened are named with why, in one alert.
+  EXPECT_EQ(delegate->window()->findChildren<QMessageBox*>().size(), 1);
+  EXPECT_EQ(alertLines(), (QStringList{"notes.txt cannot be opened. Files of this type are not supported.",
+                                       "picture.png cannot be opened. Files of this type are not supported."}));
 
-  // Over the browser, a file drag over the search field is the window's too.
+  // The alert is window-modal: the window takes drops again once it is answered.
+  delegate->browserControl()->failureAlert()->buttons().value(0)->click();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !delegate->browserControl()->failureAlert(); }, 2000));
+  // Over the browser, a file drag and a drop on the search field are the window's too.
   dragEnter({pdf}, delegate->browserControl()->searchField());
   EXPECT_TRUE(lastAccepted);
-  // The same files again: still one tab each.
-  drop({pdf, djvu});
-  QTest::qWait(20);
-  EXPECT_EQ(tabs().size(), 2);
+  const QUrl xps = QUrl::fromLocalFile("/d/c.xps");
+  drop({pdf, djvu, xps}, delegate->browserControl()->searchField());
+  EXPECT_TRUE(lastAccepted);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return tabs().size() == 3; }, 2000));
+  // The same files again: still one tab each, and the field's text is untouched.
+  EXPECT_EQ(tabs(), (QStringList{"/d/a.pdf", "/d/b.DJVU", "/d/c.xps"}));
+  EXPECT_TRUE(delegate->browserControl()->searchField()->text().isEmpty());
 }
 
 TEST_F(MainWindow, OpenFileAnswersForSupportedPathsOnly) {
@@ -219,7 +247,10 @@ TEST_F(MainWindow, OpenRecentListsAndReopensFiles) {
   ASSERT_TRUE(QTest::qWaitFor([&] { return !tabs().isEmpty(); }, 2000));
   EXPECT_EQ(tabs(), QStringList{"/d/old.pdf"});
   EXPECT_EQ(delegate->windowShowType(), 1);
-  EXPECT_EQ(XVRecentDocuments::recentDocuments().first(), "/d/old.pdf");
+  // It becomes the newest once it opened again.
+  EXPECT_EQ(XVRecentDocuments::recentDocuments().first(), "/d/new.djvu");
+  loader->finish("/d/old.pdf", std::make_shared<FakeDocumentModul>(true, 2));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return XVRecentDocuments::recentDocuments().first() == "/d/old.pdf"; }, 2000));
 }
 
 TEST_F(MainWindow, MenusCarryTheProductName) {
@@ -267,22 +298,23 @@ TEST_F(MainWindow, FullScreenReturnsToStartOnlyAfterTheLastTab) {
   delegate->openFiles({"/d/a.pdf"});
   ASSERT_TRUE(settle());
   // Leaving full screen with documents open keeps browser mode.
-  delegate->windowDidEnterFullScreen();
-  EXPECT_TRUE(delegate->isFullScren());
+  ASSERT_TRUE(fullScreen(true));
+  EXPECT_TRUE(delegate->window()->isFullScreen());
   EXPECT_FALSE(delegate->toolbar()->isVisible());
-  delegate->windowDidExitFullScreen();
+  ASSERT_TRUE(fullScreen(false));
   EXPECT_TRUE(delegate->toolbar()->isVisible());
   EXPECT_EQ(delegate->windowShowType(), 1);
   EXPECT_FALSE(delegate->isAnimating());
 
-  // The last tab closes in full screen: start view at once, the resize after leaving.
-  delegate->windowDidEnterFullScreen();
+  // The last tab closes in full screen: start view at once, the resize after leaving (which
+  // the close itself asks the window for).
+  ASSERT_TRUE(fullScreen(true));
   delegate->browserControl()->xvTab()->currentSeletedItem()->clickDeleteButton();
   foundation::Dispatcher::drainMain();
   EXPECT_TRUE(delegate->startView()->isVisible());
   EXPECT_FALSE(toolbarAttached());
-  EXPECT_EQ(delegate->windowShowType(), 1);
-  delegate->windowDidExitFullScreen();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !delegate->isFullScren(); }, 2000));
+  EXPECT_FALSE(delegate->window()->isFullScreen());
   EXPECT_EQ(delegate->windowShowType(), 0);
   ASSERT_TRUE(settle());
   EXPECT_EQ(size(), AppDelegate::kStartSize);
@@ -291,6 +323,7 @@ TEST_F(MainWindow, FullScreenReturnsToStartOnlyAfterTheLastTab) {
 TEST_F(MainWindow, AFileOpenedWhileLeavingFullScreenKeepsTheBrowser) {
   delegate->openFiles({"/d/a.pdf"});
   ASSERT_TRUE(settle());
+  // The window manager's answers come late here: the delegate hears of them by hand.
   delegate->windowDidEnterFullScreen();
   delegate->browserControl()->xvTab()->currentSeletedItem()->clickDeleteButton();
   foundation::Dispatcher::drainMain();
@@ -305,6 +338,99 @@ TEST_F(MainWindow, AFileOpenedWhileLeavingFullScreenKeepsTheBrowser) {
   EXPECT_TRUE(toolbarAttached());
   EXPECT_TRUE(delegate->toolbar()->isVisible());
   EXPECT_EQ(size(), AppDelegate::kBrowserSize);
+}
+
+TEST_F(MainWindow, TheDesktopsUsualKeysReachTheirCommands) {
+  QWidget* w = delegate->window();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(w));
+  delegate->openFiles({"/d/a.pdf", "/d/b.pdf", "/d/c.pdf"});
+  ASSERT_TRUE(settle());
+  auto c = std::make_shared<FakeDocumentModul>(true, 4);
+  loader->finish("/d/c.pdf", c);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return delegate->browserControl()->toolbarEnabled(); }, 2000));
+  auto current = [&] { return delegate->browserControl()->xvTab()->currentSeletedItem()->filepath(); };
+  auto key = [&](Qt::Key k, Qt::KeyboardModifiers m = Qt::NoModifier) {
+    QTest::keyClick(w, k, m);
+    QCoreApplication::processEvents();
+  };
+  auto called = [&](const std::string& call) { return std::count(c->calls.begin(), c->calls.end(), call); };
+
+  // Viewing commands on the current document.
+  key(Qt::Key_Left, Qt::ControlModifier);
+  key(Qt::Key_Right, Qt::ControlModifier);
+  key(Qt::Key_Left, Qt::ControlModifier | Qt::ShiftModifier);
+  key(Qt::Key_Right, Qt::ControlModifier | Qt::ShiftModifier);
+  key(Qt::Key_W);
+  EXPECT_EQ(called("rotateCurPageleft"), 1);
+  EXPECT_EQ(called("rotateCurPage:90"), 1);
+  EXPECT_EQ(called("rotateAllPageleft"), 1);
+  EXPECT_EQ(called("rotateAllPage:90"), 1);
+  EXPECT_EQ(called("setAutoResize:1"), 1);
+
+  // Toggles show their state as check marks, whichever way they change.
+  const auto& A = delegate->browserControl()->commands().actions();
+  const bool thumbnails = A.showThumbnails->isChecked();
+  EXPECT_EQ(thumbnails, !delegate->browserControl()->tbtView()->On());
+  key(Qt::Key_F9);
+  EXPECT_EQ(A.showThumbnails->isChecked(), !thumbnails);
+  EXPECT_EQ(called(std::string("setShowThumbnailList:") + (thumbnails ? "1" : "0")), 1);
+  EXPECT_FALSE(A.oneOrTwoPage->isChecked());  // one page
+  A.oneOrTwoPage->trigger();
+  EXPECT_TRUE(A.oneOrTwoPage->isChecked());
+  EXPECT_FALSE(c->onePage);
+  EXPECT_TRUE(A.pageContinue->isChecked());
+  delegate->browserControl()->commands().tbtContinue()->click();
+  EXPECT_FALSE(A.pageContinue->isChecked());
+  EXPECT_FALSE(c->continuous);
+
+  // Ctrl + wheel over the page zooms; the wheel alone does not.
+  QWidget* page = c->documentView();
+  auto wheel = [&](int delta, Qt::KeyboardModifiers m) {
+    QWheelEvent e(QPointF(5, 5), QPointF(w->mapToGlobal(QPoint(5, 5))), QPoint(), QPoint(0, delta), Qt::NoButton, m,
+                  Qt::NoScrollPhase, false);
+    QCoreApplication::sendEvent(page, &e);
+  };
+  wheel(120, Qt::ControlModifier);
+  wheel(60, Qt::ControlModifier);
+  wheel(60, Qt::ControlModifier);  // two half notches make one
+  wheel(-120, Qt::ControlModifier);
+  wheel(120, Qt::NoModifier);
+  EXPECT_EQ(called("setZoomIn"), 2);
+  EXPECT_EQ(called("setZoomOut"), 1);
+
+  // Tabs: Ctrl+PgUp and Ctrl+PgDn go round, Ctrl+W and a middle click close.
+  key(Qt::Key_PageDown, Qt::ControlModifier);
+  EXPECT_EQ(current(), "/d/a.pdf");
+  key(Qt::Key_PageUp, Qt::ControlModifier);
+  EXPECT_EQ(current(), "/d/c.pdf");
+  key(Qt::Key_PageUp, Qt::ControlModifier);
+  EXPECT_EQ(current(), "/d/b.pdf");
+  key(Qt::Key_W, Qt::ControlModifier);
+  EXPECT_EQ(tabs(), (QStringList{"/d/a.pdf", "/d/c.pdf"}));
+  XVTabItem* a = delegate->browserControl()->xvTab()->itemByFilePath("/d/a.pdf");
+  QTest::mouseClick(a, Qt::MiddleButton, {}, QPoint(a->width() / 2, a->height() / 2));
+  EXPECT_EQ(tabs(), QStringList{"/d/c.pdf"});
+  QCoreApplication::processEvents();
+  EXPECT_FALSE(A.nextTab->isEnabled());
+
+  // F11 toggles full screen, Esc leaves it and is nobody's key otherwise.
+  key(Qt::Key_F11);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return delegate->isFullScren(); }, 2000));
+  EXPECT_TRUE(w->isFullScreen());
+  key(Qt::Key_Escape);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !delegate->isFullScren(); }, 2000));
+  key(Qt::Key_Escape);
+  EXPECT_FALSE(w->isFullScreen());
+  key(Qt::Key_F11);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return delegate->isFullScren(); }, 2000));
+  key(Qt::Key_F11);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !delegate->isFullScren(); }, 2000));
+
+  // The last tab goes with Ctrl+W too, and the key then has nothing to close.
+  key(Qt::Key_W, Qt::ControlModifier);
+  EXPECT_TRUE(tabs().isEmpty());
+  QCoreApplication::processEvents();
+  EXPECT_FALSE(A.closeTab->isEnabled());
 }
 
 TEST_F(MainWindow, AFileOpenedRightAfterTheLastTabClosedKeepsTheBrowser) {

@@ -22,7 +22,7 @@ class FakeDocumentModul : public DocumentModul {
   explicit FakeDocumentModul(bool hasDocument = true, qint64 pages = 12) : hasDocument_(hasDocument), pages_(pages) {}
 
   std::vector<std::string> calls;
-  std::optional<QString> label;  // the current page's label; none: no current page
+  bool hasCurrentPage = true;
   bool show = true;
   QString searchString;
   bool needSave_ = false;
@@ -56,6 +56,8 @@ class FakeDocumentModul : public DocumentModul {
   void goLastPage() override { calls.push_back("goLastPage"); }
   void goPageAtIndex(qint64 index) override { calls.push_back("goPageAtIndex:" + std::to_string(index)); }
   qint64 currentNumberPage() override { return page; }
+  // Only compared with null by its callers.
+  pdfkit::PDFPage* currentPage() override { return hasCurrentPage ? reinterpret_cast<pdfkit::PDFPage*>(this) : nullptr; }
   void setShowThumbnailList(bool hideSideList) override {
     calls.push_back(std::string("setShowThumbnailList:") + (hideSideList ? "1" : "0"));
   }

@@ -34,10 +34,6 @@ class Browser : public ::testing::Test {
   void SetUp() override {
     testsupport::guiApp();
     foundation::Dispatcher::drainMain();
-    XVBrowserControl::setPageLabelProvider([](DocumentModul* m) -> std::optional<QString> {
-      auto* f = dynamic_cast<FakeDocumentModul*>(m);
-      return f ? f->label : std::nullopt;
-    });
     browser = std::make_unique<XVBrowserControl>();
     loader = std::make_shared<FakeLoader>();
     browser->setDocumentLoader(loader);
@@ -58,8 +54,8 @@ class Browser : public ::testing::Test {
     return texts;
   }
   // Ends a load on a worker thread and lets the GUI thread take it.
-  void finish(const QString& path, std::shared_ptr<ImportInterface> module) {
-    loader->finish(path, std::move(module));
+  void finish(const QString& path, std::shared_ptr<ImportInterface> module, const QString& error = {}) {
+    loader->finish(path, std::move(module), error);
     foundation::Dispatcher::drainMain();
   }
   QString current() const {
@@ -89,7 +85,6 @@ TEST_F(Browser, OneTabPerPathAndOnlyTheLastNewFileLoads) {
   EXPECT_EQ(loader->requestedPaths(), QStringList{"/d/c.pdf"});
   EXPECT_TRUE(showsSpinner());
   EXPECT_FALSE(browser->toolbarEnabled());
-  EXPECT_EQ(XVRecentDocuments::recentDocuments().mid(0, 3), (QStringList{"/d/c.pdf", "/d/b.pdf", "/d/a.pdf"}));
 
   // Already open: nothing added, the current tab stays.
   browser->openFiles({"/d/a.pdf"});
@@ -110,13 +105,13 @@ TEST_F(Browser, LoadEndFromAWorkerThreadShowsTheDocument) {
   browser->openFiles({"/d/report.pdf"});
   auto module = std::make_shared<FakeDocumentModul>(true, 12);
   module->setImportSourcePath("/cache/0123abcd");  // not the tab's path: matching is by the end's path
-  module->label = "iv";
+  module->page = 0;  // a page labelled "iv" is still the first page
   module->searchString = "";
   finish("/d/report.pdf", module);
 
   EXPECT_TRUE(showsModuleView(module.get()));
   EXPECT_FALSE(browser->viewImport()->isVisibleTo(browser.get()));
-  EXPECT_EQ(title(), "Velmar Lectern (0/12)");
+  EXPECT_EQ(title(), "Velmar Lectern (1/12)");
   EXPECT_TRUE(browser->toolbarEnabled());
   EXPECT_TRUE(browser->commands().actions().nextPage->isEnabled());
   EXPECT_EQ(browser->xvTab()->currentSeletedItem()->documentModul(), module);
@@ -124,15 +119,19 @@ TEST_F(Browser, LoadEndFromAWorkerThreadShowsTheDocument) {
   EXPECT_NE(std::find(c.begin(), c.end(), "searchEndState"), c.end());
   EXPECT_NE(std::find(c.begin(), c.end(), "reloadDocumentViewData"), c.end());
 
-  // Without a current page: 1 after a load end or page change, 0 after a tab switch.
-  module->label.reset();
+  // The position of the page, 1 to the count, after a page change and after a tab switch;
+  // the last page is the count, whatever its label.
+  module->page = 11;
   foundation::NotificationCenter::defaultCenter().post(ChangePageForTitleNotification);
-  EXPECT_EQ(title(), "Velmar Lectern (0/12)");  // not before the GUI thread takes it
+  EXPECT_EQ(title(), "Velmar Lectern (1/12)");  // not before the GUI thread takes it
   foundation::Dispatcher::drainMain();
-  EXPECT_EQ(title(), "Velmar Lectern (1/12)");
+  EXPECT_EQ(title(), "Velmar Lectern (12/12)");
+  // Without a current page: the first.
+  module->hasCurrentPage = false;
   browser->SwitchTable(browser->xvTab()->currentSeletedItem());
-  EXPECT_EQ(title(), "Velmar Lectern (0/12)");
-  module->label = "7";
+  EXPECT_EQ(title(), "Velmar Lectern (1/12)");
+  module->hasCurrentPage = true;
+  module->page = 6;
   std::thread([] { foundation::NotificationCenter::defaultCenter().post(ChangePageForTitleNotification); }).join();
   foundation::Dispatcher::drainMain();
   EXPECT_EQ(title(), "Velmar Lectern (7/12)");
@@ -144,7 +143,7 @@ TEST_F(Browser, ALoadEndingBehindAnotherTabLeavesTheCurrentTabAlone) {
   browser->openFiles({"/d/b.pdf"});
   auto b = std::make_shared<FakeDocumentModul>(true, 3);
   b->searchString = "beta";
-  b->label = "2";
+  b->page = 1;
   finish("/d/b.pdf", b);
   ASSERT_EQ(browser->searchField()->text(), "beta");
 
@@ -173,8 +172,14 @@ TEST_F(Browser, ALoadEndingBehindAnotherTabLeavesTheCurrentTabAlone) {
 }
 
 TEST_F(Browser, AFailedFileIsNamedOnceAndShowsAStoppedView) {
+  int wired = 0;
+  browser->setExternalCommand(XVBrowserControl::ExternalCommand::SaveAs, [&](XVBrowserControl*) { ++wired; });
+  browser->setExternalCommand(XVBrowserControl::ExternalCommand::ExtractImages, [&](XVBrowserControl*) { ++wired; });
+  XVRecentDocuments::clearRecentDocuments();
   browser->openFiles({"/d/broken.pdf", "/d/good.pdf"});
   finish("/d/good.pdf", std::make_shared<FakeDocumentModul>(true, 2));
+  const auto& A = browser->commands().actions();
+  ASSERT_TRUE(A.saveAs->isEnabled() && A.extractImages->isEnabled() && A.print->isEnabled());
   browser->xvTab()->setSelectByItemFilePath("/d/broken.pdf");
   finish("/d/broken.pdf", std::make_shared<FakeDocumentModul>(false));
 
@@ -185,12 +190,19 @@ TEST_F(Browser, AFailedFileIsNamedOnceAndShowsAStoppedView) {
   EXPECT_FALSE(browser->processImport()->isVisibleTo(browser.get()));
   EXPECT_EQ(browser->importMessage()->text(), "broken.pdf  file is corrupted and cannot be opened.");
   EXPECT_FALSE(browser->toolbarEnabled());
+  // The menus offer nothing a failed tab cannot do.
+  for (QAction* a : {A.print, A.saveAs, A.extractImages, A.addBookmark, A.rotateLeft}) EXPECT_FALSE(a->isEnabled()) << a->text().toStdString();
+  A.saveAs->trigger();
+  A.extractImages->trigger();
+  EXPECT_EQ(wired, 0);
+  // Only the file that opened is a recent document.
+  EXPECT_EQ(XVRecentDocuments::recentDocuments(), QStringList{"/d/good.pdf"});
 
-  // A page change elsewhere does not retitle it: still no page of no pages.
-  EXPECT_EQ(title(), "Velmar Lectern (0/0)");
+  // No page of no pages: the product name alone, also after a page change elsewhere.
+  EXPECT_EQ(title(), "Velmar Lectern");
   std::thread([] { foundation::NotificationCenter::defaultCenter().post(ChangePageForTitleNotification); }).join();
   foundation::Dispatcher::drainMain();
-  EXPECT_EQ(title(), "Velmar Lectern (0/0)");
+  EXPECT_EQ(title(), "Velmar Lectern");
 
   // A later switch shows the same stopped view, never loads again, raises nothing new.
   browser->xvTab()->setSelectByItemFilePath("/d/good.pdf");
@@ -201,10 +213,32 @@ TEST_F(Browser, AFailedFileIsNamedOnceAndShowsAStoppedView) {
   EXPECT_EQ(loader->requestedPaths(), (QStringList{"/d/good.pdf", "/d/broken.pdf"}));
   EXPECT_EQ(alerts().size(), 1);
 
-  // No module at all fails the same way.
+  // No module at all fails the same way; while the alert is up, later failures join it,
+  // each with its reason when it has one.
   browser->openFiles({"/d/unknown.pdf"});
   finish("/d/unknown.pdf", nullptr);
-  EXPECT_TRUE(alertTexts().contains("unknown.pdf  file is corrupted and cannot be opened."));
+  browser->openFiles({"/d/locked.pdf"});
+  finish("/d/locked.pdf", std::make_shared<FakeDocumentModul>(false), "It is protected by a password.");
+  browser->openFiles({"/d/empty.pdf"});
+  finish("/d/empty.pdf", std::make_shared<FakeDocumentModul>(true, 0));
+  EXPECT_EQ(alertTexts(), QStringList{"broken.pdf  file is corrupted and cannot be opened.\n"
+                                      "unknown.pdf  file is corrupted and cannot be opened.\n"
+                                      "locked.pdf cannot be opened. It is protected by a password.\n"
+                                      "empty.pdf cannot be opened. It has no pages."});
+  // The failed tab says the same as its line.
+  EXPECT_EQ(browser->importMessage()->text(), "empty.pdf cannot be opened. It has no pages.");
+  browser->xvTab()->setSelectByItemFilePath("/d/locked.pdf");
+  EXPECT_EQ(browser->importMessage()->text(), "locked.pdf cannot be opened. It is protected by a password.");
+  EXPECT_EQ(title(), "Velmar Lectern");
+
+  // Dismissed, the next failure raises an alert of its own.
+  QMessageBox* first = alerts().value(0);
+  ASSERT_NE(first, nullptr);
+  first->buttons().value(0)->click();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return alerts().isEmpty(); }, 2000));
+  browser->reportUnopenedFiles({"/d/notes.txt", "/d/picture.png"});
+  EXPECT_EQ(alertTexts(), QStringList{"notes.txt cannot be opened. Files of this type are not supported.\n"
+                                      "picture.png cannot be opened. Files of this type are not supported."});
 }
 
 TEST_F(Browser, ErrorNotificationNamesItsFileAndSkipsFilesStillLoading) {
@@ -229,7 +263,7 @@ TEST_F(Browser, ErrorNotificationNamesItsFileAndSkipsFilesStillLoading) {
 TEST_F(Browser, AMailTabHasNoToolbarAndItsOwnTitle) {
   browser->openFiles({"/d/report.pdf"});
   auto pdf = std::make_shared<FakeDocumentModul>(true, 4);
-  pdf->label = "1";
+  pdf->page = 0;
   finish("/d/report.pdf", pdf);
   browser->openFiles({"/d/winmail.dat"});
   auto mail = std::make_shared<FakeMailModul>();
@@ -268,7 +302,7 @@ TEST_F(Browser, TheModuleSaysWhetherATabHoldsAMessage) {
 
   browser->openFiles({"/d/scan.dat"});
   auto pages = std::make_shared<FakeDocumentModul>(true, 5);
-  pages->label = "2";
+  pages->page = 1;
   finish("/d/scan.dat", pages);
   EXPECT_TRUE(showsModuleView(pages.get()));
   EXPECT_EQ(title(), "Velmar Lectern (2/5)");
@@ -450,6 +484,7 @@ TEST(XVBrowserCommands, EnabledRules) {
   all.toolbar = all.menu = true;
   all.capabilities = FakeDocumentModul().caps;  // every page operation
   all.saveFormats = all.extractFormats = all.saveAsWired = all.extractImagesWired = true;
+  all.tabs = 2;
   for (int i = 0; i < XVBrowserCommands::kCommandCount; ++i)
     EXPECT_TRUE(XVBrowserCommands::isEnabled(static_cast<C>(i), all)) << i;
 
@@ -468,7 +503,10 @@ TEST(XVBrowserCommands, EnabledRules) {
       {with([](auto& s) { s.saveAsWired = false; s.extractFormats = false; }), {C::AddBookmark}, {C::SaveAs, C::ExtractImages}},
       {with([](auto& s) { s.capabilities = ImportInterface::Search; }), {C::Find, C::SaveAs}, {C::ZoomIn, C::RotateLeft, C::AddBookmark}},
       // No document at all: only the bookmark manager.
-      {XVBrowserCommands::State(), {C::EditBookmarks}, {C::FirstPage, C::ShowThumbnails, C::AddBookmark, C::SaveAs}},
+      {XVBrowserCommands::State(), {C::EditBookmarks}, {C::FirstPage, C::ShowThumbnails, C::AddBookmark, C::SaveAs, C::CloseTab}},
+      // The tab commands look at the strip alone: a loading or failed tab closes, one tab has
+      // no other to switch to.
+      {with([](auto& s) { s = XVBrowserCommands::State(); s.tabs = 1; }), {C::CloseTab}, {C::NextTab, C::PreviousTab, C::Print}},
   };
   for (const auto& c : cases) {
     for (C on : c.on) EXPECT_TRUE(XVBrowserCommands::isEnabled(on, c.state)) << static_cast<int>(on);
@@ -480,11 +518,12 @@ TEST_F(Browser, WithoutALoaderEachFileFailsOnItsOwn) {
   browser->setDocumentLoader(nullptr);
   browser->openFiles({"/d/a.pdf", "/d/b.pdf"});
   foundation::Dispatcher::drainMain();
-  EXPECT_EQ(alertTexts(), QStringList{"b.pdf  file is corrupted and cannot be opened."});
+  EXPECT_EQ(alertTexts(), QStringList{"b.pdf cannot be opened. No document loader is available."});
   EXPECT_FALSE(showsSpinner());
   browser->xvTab()->setSelectByItemFilePath("/d/a.pdf");
   foundation::Dispatcher::drainMain();
-  EXPECT_EQ(alerts().size(), 2);
+  EXPECT_EQ(alertTexts(), QStringList{"b.pdf cannot be opened. No document loader is available.\n"
+                                      "a.pdf cannot be opened. No document loader is available."});
 }
 
 TEST_F(Browser, OpenPanelOpensOnlySupportedFilesOnALaterTurn) {
@@ -512,11 +551,31 @@ TEST_F(Browser, OpenPanelOpensOnlySupportedFilesOnALaterTurn) {
 TEST_F(Browser, TheTitleFollowsTheCurrentTabWhileItLoads) {
   browser->openFiles({"/d/a.pdf"});
   auto a = std::make_shared<FakeDocumentModul>(true, 8);
-  a->label = "3";
+  a->page = 2;
   finish("/d/a.pdf", a);
   EXPECT_EQ(title(), "Velmar Lectern (3/8)");
   browser->openFiles({"/d/b.pdf"});
-  EXPECT_EQ(title(), "Velmar Lectern (0/0)");  // not a's page any more
+  EXPECT_EQ(title(), "Velmar Lectern");  // not a's page any more, and no pages to count yet
+}
+
+TEST_F(Browser, QuittingWritesBackEveryChangedOpenDocumentWhileTimeIsLeft) {
+  std::vector<std::shared_ptr<FakeDocumentModul>> modules;
+  for (const char* path : {"/d/a.pdf", "/d/b.pdf", "/d/c.pdf"}) {
+    browser->openFiles({path});
+    modules.push_back(std::make_shared<FakeDocumentModul>(true, 4));
+    finish(path, modules.back());
+  }
+  browser->openFiles({"/d/loading.pdf"});
+  modules[0]->needSave_ = modules[2]->needSave_ = true;  // a and c were rotated, b not
+  const auto now = std::chrono::steady_clock::now();
+  EXPECT_EQ(browser->writeBackOpenDocuments(now + std::chrono::seconds(5)), 0);
+  EXPECT_EQ(modules[0]->writes, 1);
+  EXPECT_EQ(modules[1]->writes, 0);
+  EXPECT_EQ(modules[2]->writes, 1);
+  // Past the deadline nothing more is written; what is left is counted.
+  modules[1]->needSave_ = true;
+  EXPECT_EQ(browser->writeBackOpenDocuments(now - std::chrono::milliseconds(1)), 1);
+  EXPECT_EQ(modules[1]->writes, 0);
 }
 
 TEST_F(Browser, ALoadEndingAfterTheBrowserWentIsDropped) {

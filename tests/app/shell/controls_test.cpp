@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QAction>
 #include <QClipboard>
 #include <QLabel>
 #include <QTimer>
@@ -76,28 +77,42 @@ TEST_F(Controls, TextFieldCutsTheTailAndKeepsTheFullText) {
   EXPECT_EQ(field.text(), "");
 }
 
-TEST_F(Controls, TextFieldEditingKeysOnlyWithCtrlAlone) {
-  LTTextFiled field;
-  field.show();
-  field.activateWindow();
-  field.setFocus();
+TEST_F(Controls, TextFieldTakesItsEditingKeysBeforeTheWindowShortcuts) {
+  // The window claims the same keys, as the browser's window claims many.
+  QWidget window;
+  auto* field = new LTTextFiled(&window);
+  int claimed = 0;
+  for (const auto key : {Qt::Key_X, Qt::Key_C, Qt::Key_V, Qt::Key_A, Qt::Key_B}) {
+    auto* a = new QAction(&window);
+    a->setShortcut(QKeySequence(Qt::CTRL | key));
+    QObject::connect(a, &QAction::triggered, [&] { ++claimed; });
+    window.addAction(a);
+  }
+  window.show();
+  window.activateWindow();
+  field->setFocus();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
   QClipboard* clipboard = QGuiApplication::clipboard();
 
-  field.setText("alpha beta");
-  field.setSelection(0, 5);
+  field->setText("alpha beta");
+  field->setSelection(0, 5);
   clipboard->setText("untouched");
-  QTest::keyClick(&field, Qt::Key_C, Qt::ControlModifier | Qt::ShiftModifier);
+  QTest::keyClick(field, Qt::Key_C, Qt::ControlModifier | Qt::ShiftModifier);
   EXPECT_EQ(clipboard->text(), "untouched");
 
-  QTest::keyClick(&field, Qt::Key_C, Qt::ControlModifier);
+  QTest::keyClick(field, Qt::Key_C, Qt::ControlModifier);
   EXPECT_EQ(clipboard->text(), "alpha");
-  QTest::keyClick(&field, Qt::Key_A, Qt::ControlModifier);
-  EXPECT_EQ(field.selectedText(), "alpha beta");
-  QTest::keyClick(&field, Qt::Key_X, Qt::ControlModifier);
-  EXPECT_EQ(field.text(), "");
+  QTest::keyClick(field, Qt::Key_A, Qt::ControlModifier);
+  EXPECT_EQ(field->selectedText(), "alpha beta");
+  QTest::keyClick(field, Qt::Key_X, Qt::ControlModifier);
+  EXPECT_EQ(field->text(), "");
   EXPECT_EQ(clipboard->text(), "alpha beta");
-  QTest::keyClick(&field, Qt::Key_V, Qt::ControlModifier);
-  EXPECT_EQ(field.text(), "alpha beta");
+  QTest::keyClick(field, Qt::Key_V, Qt::ControlModifier);
+  EXPECT_EQ(field->text(), "alpha beta");
+  EXPECT_EQ(claimed, 0);
+  // A key the field leaves alone reaches the window.
+  QTest::keyClick(field, Qt::Key_B, Qt::ControlModifier);
+  EXPECT_EQ(claimed, 1);
 }
 
 namespace {

@@ -437,9 +437,13 @@ TEST_F(LoadManager, StaleCacheEntryIsConvertedAgain) {
 TEST_F(LoadManager, RequestsWithoutKeyOrModuleEndWithAnError) {
   const QString keep = q(dir.write("cache/0123456789abcdef0123456789abcdef7", "RESULT:other"));
   QDir().mkpath(q(dir / "docs/folder.pdf"));
-  const QString cases[] = {q(dir / "docs/missing.pdf"), q(dir / "docs/folder.pdf"), file("a.dxf", "dxf"),
-                           file("winmail.dat", "tnef"), file("notes.txt", "text")};
-  for (const QString& path : cases) {
+  // A file that cannot be read says why; one without a module has no reason of its own.
+  const std::pair<QString, QString> cases[] = {{q(dir / "docs/missing.pdf"), "The file does not exist."},
+                                               {q(dir / "docs/folder.pdf"), "It is not a regular file."},
+                                               {file("a.dxf", "dxf"), "Unknown error!"},
+                                               {file("winmail.dat", "tnef"), "Unknown error!"},
+                                               {file("notes.txt", "text"), "Unknown error!"}};
+  for (const auto& [path, reason] : cases) {
     SCOPED_TRACE(path.toStdString());
     auto req = std::make_shared<Requester>();
     manager->loadDocumentByFilePath(path, req);
@@ -448,7 +452,7 @@ TEST_F(LoadManager, RequestsWithoutKeyOrModuleEndWithAnError) {
     ASSERT_EQ(ends.size(), 1u);
     EXPECT_EQ(ends[0].module, nullptr);
     EXPECT_EQ(ends[0].path, path);
-    EXPECT_EQ(ends[0].error, "Unknown error!");
+    EXPECT_EQ(ends[0].error, reason);
   }
   EXPECT_EQ(lab.count(&Lab::conversions), 0);
   EXPECT_TRUE(QFileInfo::exists(keep));

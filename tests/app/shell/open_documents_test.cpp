@@ -16,6 +16,8 @@ class PageModule : public DocumentModul {
     return hasPDF_ ? reinterpret_cast<pdfkit::PDFDocument*>(this) : nullptr;
   }
   QWidget* documentView() override { return nullptr; }
+  qint64 DocumentcountPage() override { return pages; }
+  qint64 pages = 3;
 
  protected:
   void doStartImport() override {}
@@ -23,6 +25,12 @@ class PageModule : public DocumentModul {
  private:
   bool hasPDF_;
 };
+
+std::shared_ptr<PageModule> emptyPDF() {
+  auto m = std::make_shared<PageModule>(true);
+  m->pages = 0;
+  return m;
+}
 
 class MessageModule : public ImportInterface {
  public:
@@ -81,15 +89,20 @@ TEST(XVOpenDocuments, TheLoadEndDecidesShownOrFailedByTheModule) {
     LoadState state;
     ModuleKind kind;
     bool pages;  // offers page operations
+    const char* errorInfo;
+    const char* failureInfo;  // what the failed document keeps
   } cases[] = {
-      {"/d/a.pdf", std::make_shared<PageModule>(true), LoadState::Shown, ModuleKind::PageDocument, true},
-      {"/d/b.pdf", std::make_shared<PageModule>(false), LoadState::Failed, ModuleKind::PageDocument, false},
-      {"/d/c.pdf", nullptr, LoadState::Failed, ModuleKind::PageDocument, false},
-      {"/d/winmail.dat", std::make_shared<MessageModule>(), LoadState::Shown, ModuleKind::Message, false},
-      {"/d/WINMAIL.DAT", nullptr, LoadState::Failed, ModuleKind::Message, false},
+      {"/d/a.pdf", std::make_shared<PageModule>(true), LoadState::Shown, ModuleKind::PageDocument, true, "", ""},
+      {"/d/b.pdf", std::make_shared<PageModule>(false), LoadState::Failed, ModuleKind::PageDocument, false,
+       "It is protected by a password.", "It is protected by a password."},
+      {"/d/c.pdf", nullptr, LoadState::Failed, ModuleKind::PageDocument, false, "Unknown error!", "Unknown error!"},
+      // A PDF without pages has nothing to show.
+      {"/d/empty.pdf", emptyPDF(), LoadState::Failed, ModuleKind::PageDocument, false, "", "It has no pages."},
+      {"/d/winmail.dat", std::make_shared<MessageModule>(), LoadState::Shown, ModuleKind::Message, false, "", ""},
+      {"/d/WINMAIL.DAT", nullptr, LoadState::Failed, ModuleKind::Message, false, "", ""},
       // The module's word wins over the name of the file.
-      {"/d/scan.dat", std::make_shared<PageModule>(true), LoadState::Shown, ModuleKind::PageDocument, true},
-      {"/d/mail.pdf", std::make_shared<MessageModule>(), LoadState::Shown, ModuleKind::Message, false},
+      {"/d/scan.dat", std::make_shared<PageModule>(true), LoadState::Shown, ModuleKind::PageDocument, true, "", ""},
+      {"/d/mail.pdf", std::make_shared<MessageModule>(), LoadState::Shown, ModuleKind::Message, false, "", ""},
   };
   XVOpenDocuments docs;
   for (const auto& c : cases) {
@@ -97,8 +110,9 @@ TEST(XVOpenDocuments, TheLoadEndDecidesShownOrFailedByTheModule) {
     ASSERT_TRUE(docs.requestLoad(c.path));
     const auto d = docs.find(c.path);
     EXPECT_EQ(d->capabilities(), ImportInterface::Capabilities()) << c.path;  // nothing while loading
-    EXPECT_EQ(docs.endLoad(c.path, c.module), d) << c.path;
+    EXPECT_EQ(docs.endLoad(c.path, c.module, QString::fromUtf8(c.errorInfo)), d) << c.path;
     EXPECT_EQ(d->loadState(), c.state) << c.path;
+    EXPECT_EQ(d->failureInfo(), QString::fromUtf8(c.failureInfo)) << c.path;
     EXPECT_EQ(d->kind(), c.kind) << c.path;
     EXPECT_EQ(d->shownPageDocument() != nullptr, c.pages) << c.path;
     EXPECT_EQ(d->capabilities() != ImportInterface::Capabilities(), c.pages) << c.path;

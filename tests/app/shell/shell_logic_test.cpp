@@ -134,19 +134,10 @@ TEST(XVWindowStandPoint, KeepsTheWindowInsideTheAvailableArea) {
 TEST(XVDropFilter, KeepsOnlySupportedFilesInOrder) {
   const QStringList mixed = {"/d/a.PDF", "/d/b.txt", "/d/winmail.dat", "/d/noext", "", "/d/c.Wq1", "/d/x.dxf"};
   EXPECT_EQ(XVSupportedFilePaths(mixed), (QStringList{"/d/a.PDF", "/d/winmail.dat", "/d/c.Wq1"}));
+  EXPECT_EQ(XVUnsupportedFilePaths(mixed), (QStringList{"/d/b.txt", "/d/noext", "/d/x.dxf"}));
   EXPECT_EQ(XVDragOperationForPaths(mixed), 1);
   EXPECT_EQ(XVDragOperationForPaths({"/d/b.txt", "/d/x.dxf"}), 0);
   EXPECT_EQ(XVDragOperationForPaths({}), 0);
-}
-
-TEST(XVPageTitle, ReadsTheLabelAsAnInteger) {
-  struct Case {
-    const char* label;
-    qint64 value;
-  } cases[] = {{"12", 12}, {"iv", 0}, {"", 0}, {"  7", 7}, {"12a", 12}, {"-3", -3}, {"+4", 4}, {"A-1", 0},
-               {"99999999999999999999999", std::numeric_limits<qint64>::max()}};
-  for (const auto& c : cases) EXPECT_EQ(XVIntegerValue(QString::fromUtf8(c.label)), c.value) << c.label;
-  EXPECT_EQ(XVPageWindowTitle("Velmar Lectern", 0, 12), "Velmar Lectern (0/12)");
 }
 
 TEST(XVRecentDocuments, NewestFirstWithoutDuplicatesAndBounded) {

@@ -6,6 +6,7 @@
 #include <QPainter>
 #include <QPdfWriter>
 
+#include <algorithm>
 #include <atomic>
 #include <set>
 
@@ -95,6 +96,37 @@ TEST_F(PDFDocumentTest, RenderFollowsScaleAndRotation) {
   EXPECT_GT(img.width(), img.height());
 }
 
+TEST_F(PDFDocumentTest, PagePainterDrawsThePageAsShown) {
+  ASSERT_TRUE(testsupport::writePdf(path("p.pdf"), {{{"TOP LEFT MARK", "second line"}, false}}));
+  auto doc = PDFDocument::initWithURL(path("p.pdf"));
+  PDFPage* page = doc->pageAtIndex(0);
+  PDFPagePainter painter(*doc);
+  ASSERT_TRUE(painter.isValid());
+  for (const int rotation : {0, 90, 270}) {
+    page->setRotation(rotation);
+    const QImage expected = page->render(0.5).convertToFormat(QImage::Format_RGB32);
+    QImage drawn(expected.size(), QImage::Format_RGB32);
+    drawn.fill(Qt::white);
+    {
+      QPainter p(&drawn);
+      ASSERT_TRUE(painter.drawPage(0, p, QRectF(QPointF(0, 0), QSizeF(drawn.size()))));
+    }
+    // The ink lands where the raster render puts it.
+    int inkBoth = 0, inkExpected = 0;
+    for (int y = 0; y < drawn.height(); ++y)
+      for (int x = 0; x < drawn.width(); ++x) {
+        const bool e = qGray(expected.pixel(x, y)) < 160;
+        inkExpected += e;
+        inkBoth += e && qGray(drawn.pixel(x, y)) < 200;
+      }
+    EXPECT_GT(inkExpected, 20) << rotation;
+    EXPECT_GT(inkBoth, inkExpected * 6 / 10) << rotation;
+  }
+  QImage small(10, 10, QImage::Format_RGB32);
+  QPainter onSmall(&small);
+  EXPECT_FALSE(painter.drawPage(3, onSmall, QRectF(0, 0, 10, 10)));
+}
+
 TEST_F(PDFDocumentTest, WriteToFileKeepsRotationsAndIsAtomic) {
   ASSERT_TRUE(testsupport::writeNumberedPdf(path("src.pdf"), 3));
   auto doc = PDFDocument::initWithURL(path("src.pdf"));
@@ -154,8 +186,134 @@ TEST_F(PDFDocumentTest, FindIsCaseInsensitiveAndReportsPagesAndBounds) {
   EXPECT_EQ(found[1].page()->index(), 3);
   EXPECT_TRUE(found[0].page()->selectionForRect(found[0].bounds().adjusted(-2, -2, 2, 2)).string().contains("Needle"));
   EXPECT_EQ(found[0].boundsForPage(doc->pageAtIndex(0)), QRectF());
+  // The match in the document's spelling, with the words around it on its line.
+  EXPECT_EQ(found[0].string(), "Needle");
+  EXPECT_TRUE(found[0].contextBefore().endsWith("the ")) << found[0].contextBefore().toStdString();
+  EXPECT_TRUE(found[0].contextAfter().startsWith(" is here")) << found[0].contextAfter().toStdString();
+  EXPECT_FALSE(found[0].contextBefore().contains('\n'));
   EXPECT_TRUE(doc->findString("needle", 0).isEmpty());  // case-sensitive option
   EXPECT_TRUE(doc->findString("").isEmpty());
+  // A match never runs from the end of one line into the next.
+  EXPECT_TRUE(doc->findString("2the").isEmpty());
+  EXPECT_TRUE(doc->findString("2 the").isEmpty());
+}
+
+TEST_F(PDFDocumentTest, FindFindsLigaturesAndEveryColumn) {
+  // A later column's match that sits higher on the page than an earlier match.
+  QPdfWriter writer(path("cols.pdf"));
+  writer.setResolution(72);
+  {
+    QPainter painter(&writer);
+    QFont font(QStringLiteral("DejaVu Sans"));
+    font.setPixelSize(12);
+    painter.setFont(font);
+    for (int y = 60; y < 600; y += 20) {
+      painter.drawText(40, y, y == 400 ? QStringLiteral("left with the needle") : QStringLiteral("left filler line"));
+      painter.drawText(320, y, y == 100 ? QStringLiteral("right with the needle") : QStringLiteral("right filler line"));
+    }
+    painter.drawText(40, 700, QString::fromUtf8("\xEF\xAC\x81nd the \xEF\xAC\x81le"));  // U+FB01 ligatures
+  }
+  auto doc = PDFDocument::initWithURL(path("cols.pdf"));
+  ASSERT_TRUE(doc);
+  EXPECT_EQ(doc->findString("needle").size(), 2);
+  EXPECT_EQ(doc->findString("find").size(), 1);
+  EXPECT_EQ(doc->findString("the file").size(), 1);
+}
+
+namespace {
+// A PDF of Helvetica lines, one page per entry, with /Rotate per page and page labels.
+QByteArray labelledPdf(const std::vector<std::pair<int, QByteArray>>& pages, const QByteArray& labels) {
+  QByteArray out = "%PDF-1.4\n";
+  QList<qsizetype> offsets;
+  auto object = [&](const QByteArray& body) {
+    offsets.append(out.size());
+    out += QByteArray::number(offsets.size()) + " 0 obj\n" + body + "\nendobj\n";
+  };
+  const int n = static_cast<int>(pages.size());
+  QByteArray kids;
+  for (int i = 0; i < n; ++i) kids += QByteArray::number(4 + 2 * i) + " 0 R ";
+  object("<< /Type /Catalog /Pages 2 0 R /PageLabels << /Nums [" + labels + "] >> >>");
+  object("<< /Type /Pages /Count " + QByteArray::number(n) + " /Kids [" + kids + "] >>");
+  object("<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>");
+  for (int i = 0; i < n; ++i) {
+    object("<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Rotate " + QByteArray::number(pages[i].first) +
+           " /Resources << /Font << /F1 3 0 R >> >> /Contents " + QByteArray::number(5 + 2 * i) + " 0 R >>");
+    const QByteArray text = "BT /F1 14 Tf 72 700 Td (" + pages[i].second + ") Tj ET";
+    object("<< /Length " + QByteArray::number(text.size()) + " >>\nstream\n" + text + "\nendstream");
+  }
+  const qsizetype xref = out.size();
+  out += "xref\n0 " + QByteArray::number(offsets.size() + 1) + "\n0000000000 65535 f \n";
+  for (const qsizetype o : offsets) out += QByteArray::number(o).rightJustified(10, '0') + " 00000 n \n";
+  out += "trailer\n<< /Size " + QByteArray::number(offsets.size() + 1) + " /Root 1 0 R >>\nstartxref\n" +
+         QByteArray::number(xref) + "\n%%EOF\n";
+  return out;
+}
+}  // namespace
+
+TEST_F(PDFDocumentTest, LabelledAndTurnedPagesAreFoundWithTheirText) {
+  QFile file(path("labels.pdf"));
+  ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+  file.write(labelledPdf({{0, "front matter with a needle"}, {90, "turned page with a needle"},
+                          {270, "body page with a needle and a needle"}, {180, "last page with a needle"}},
+                         "0 << /S /r >> 2 << /S /D >>"));
+  file.close();
+  auto doc = PDFDocument::initWithURL(path("labels.pdf"));
+  ASSERT_TRUE(doc);
+  ASSERT_EQ(doc->pageCount(), 4);
+  const QStringList labels = {"i", "ii", "1", "2"};
+  const QList<PDFSelection> found = doc->findString("needle");
+  ASSERT_EQ(found.size(), 5);
+  const int pageOf[] = {0, 1, 2, 2, 3};
+  for (int k = 0; k < 5; ++k) {
+    PDFPage* page = found[k].page();
+    EXPECT_EQ(page->index(), pageOf[k]) << k;
+    EXPECT_EQ(page->label(), labels[pageOf[k]]);
+    EXPECT_TRUE(page->string().contains("needle")) << "page " << page->index() << " turned " << page->rotation();
+    EXPECT_TRUE(QRectF(QPointF(0, 0), page->size()).contains(found[k].bounds())) << k;
+    EXPECT_EQ(found[k].contextBefore().right(2), "a ") << k;
+  }
+  EXPECT_EQ(found[3].contextBefore(), "body page with a needle and a ");
+  EXPECT_EQ(found[1].contextAfter(), "");
+}
+
+TEST_F(PDFDocumentTest, TextAndFindAgreeOnTurnedAndRealPages) {
+  // Each page of this file is turned by another /Rotate; its text is a Latin word beside an Arabic one.
+  const QString turned = QStringLiteral(LECTERN_CORPUS_DIR "/pdf/habibi-rotated.pdf");
+  if (!QFile::exists(turned)) GTEST_SKIP() << "corpus not present";
+  auto doc = PDFDocument::initWithURL(turned);
+  ASSERT_TRUE(doc);
+  const QList<PDFSelection> found = doc->findString("habibi");
+  ASSERT_EQ(found.size(), doc->pageCount());
+  for (int i = 0; i < doc->pageCount(); ++i) {
+    PDFPage* page = doc->pageAtIndex(i);
+    EXPECT_TRUE(page->string().contains("habibi")) << "page " << i << " rotation " << page->rotation();
+    EXPECT_EQ(found[i].page(), page);
+    const QRectF whole(QPointF(0, 0), page->size());
+    EXPECT_TRUE(whole.contains(found[i].bounds())) << "page " << i;
+    EXPECT_TRUE(page->selectionForRect(found[i].bounds().adjusted(-1, -1, 1, 1)).string().contains("habibi")) << i;
+    // The context carries the neighbouring Arabic word, whichever way the page is turned.
+    EXPECT_FALSE((found[i].contextBefore() + found[i].contextAfter()).trimmed().isEmpty()) << "page " << i;
+  }
+  // On real pages every occurrence in a page's text is found, and only those.
+  struct Case {
+    const char* file;
+    const char* word;
+  };
+  for (const Case& c : {Case{"pdflatex-4-pages.pdf", "text"}, Case{"pdflatex-4-pages.pdf", "information"},
+                        Case{"pdflatex-outline.pdf", "the"}, Case{"crazyones-pdfa.pdf", "the"}}) {
+    auto real = PDFDocument::initWithURL(QStringLiteral(LECTERN_CORPUS_DIR "/pdf/") + QLatin1String(c.file));
+    ASSERT_TRUE(real) << c.file;
+    const QList<PDFSelection> all = real->findString(QLatin1String(c.word));
+    int total = 0;
+    for (int i = 0; i < real->pageCount(); ++i) {
+      const QString text = real->pageAtIndex(i)->string();
+      const int inText = static_cast<int>(text.count(QLatin1String(c.word), Qt::CaseInsensitive));
+      const auto onPage = std::count_if(all.begin(), all.end(), [&](const PDFSelection& s) { return s.page()->index() == i; });
+      EXPECT_EQ(onPage, inText) << c.file << " page " << i << " " << c.word;
+      total += inText;
+    }
+    EXPECT_GT(total, 0) << c.file;
+  }
 }
 
 TEST_F(PDFDocumentTest, AsyncFindDeliversMatchesThenOneEnd) {
@@ -203,7 +361,7 @@ TEST_F(PDFDocumentTest, CancelledFindDropsLateResultsAndPostsNoEnd) {
   ASSERT_TRUE(pumpUntil([&] { return ends > 0; }));
   testsupport::pumpFor(std::chrono::milliseconds(50));
   EXPECT_EQ(ends, 1);
-  for (const auto& m : collector.matches) EXPECT_EQ(m.string(), "page 2");
+  for (const auto& m : collector.matches) EXPECT_EQ(m.string().toLower(), "page 2");
   EXPECT_GE(collector.matches.size(), 1);  // "Page 2", "Page 20".."Page 29"
 }
 

@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QPointer>
 #include <QPrinter>
+#include <QScrollBar>
 #include <QThread>
 
 #include <thread>
@@ -90,12 +91,20 @@ TEST_F(PDFModulTest, FailedCopyOrUnreadableSourceEndsWithNo) {
   struct Case {
     QString src;
     QString out;
+    QString error;  // empty: any text
   };
   dir.write("junk.pdf", "%PDF-1.4 garbage");
+  dir.write("empty.pdf",
+            "%PDF-1.4\n1 0 obj\n<< /Type /Catalog /Pages 2 0 R >>\nendobj\n"
+            "2 0 obj\n<< /Type /Pages /Kids [] /Count 0 >>\nendobj\n"
+            "trailer\n<< /Root 1 0 R >>\n%%EOF\n");
   const Case cases[] = {
-      {source(), q(dir / "no-such-folder" / "ID")},  // the copy fails
-      {q(dir / "missing.pdf"), q(dir / "cache" / "ID2")},
-      {q(dir / "junk.pdf"), q(dir / "cache" / "ID3")},  // copied, cannot be opened
+      {source(), q(dir / "no-such-folder" / "ID"), {}},  // the copy fails
+      {q(dir / "missing.pdf"), q(dir / "cache" / "ID2"), {}},
+      {q(dir / "junk.pdf"), q(dir / "cache" / "ID3"), "An unknown error"},  // copied, cannot be opened
+      {QStringLiteral(LECTERN_CORPUS_DIR "/pdf/libreoffice-writer-password.pdf"), q(dir / "cache" / "ID4"),
+       "It is protected by a password."},
+      {q(dir / "empty.pdf"), q(dir / "cache" / "ID5"), "It has no pages."},
   };
   for (const Case& c : cases) {
     recorder = std::make_shared<Recorder>();
@@ -104,6 +113,9 @@ TEST_F(PDFModulTest, FailedCopyOrUnreadableSourceEndsWithNo) {
     EXPECT_EQ(recorder->ends, 1) << c.src.toStdString();
     EXPECT_FALSE(recorder->success) << c.src.toStdString();
     EXPECT_FALSE(recorder->error.isEmpty());
+    if (!c.error.isEmpty()) {
+      EXPECT_EQ(recorder->error, c.error) << c.src.toStdString();
+    }
     EXPECT_EQ(m->DocumentModulPDFDocument(), nullptr);
     EXPECT_EQ(m->documentView(), nullptr);
   }
@@ -193,6 +205,21 @@ TEST_F(PDFModulTest, DisplayModesFollowTheTwoFlagsAndKeepThePage) {
   m->goPageAtIndex(12);  // past the end: ignored
   m->goPageAtIndex(-1);
   EXPECT_EQ(currentIndex(*m), 4);
+}
+
+TEST_F(PDFModulTest, SwitchingBetweenOneAndTwoPagesFitsTheRowsToTheWidth) {
+  auto m = shown();
+  auto* view = m->documentViewController()->pdfView();
+  m->setScale(1.5);  // one page already wider than the view
+  ASSERT_GT(view->horizontalScrollBar()->maximum(), 0);
+  m->setshowOneOrTwoPageIsOne(false);
+  EXPECT_EQ(view->horizontalScrollBar()->maximum(), 0);
+  EXPECT_LT(view->scaleFactor(), 1.5);
+  // Back to one page: fitted again, larger than the two-up scale.
+  const double twoUp = view->scaleFactor();
+  m->setshowOneOrTwoPageIsOne(true);
+  EXPECT_EQ(view->horizontalScrollBar()->maximum(), 0);
+  EXPECT_GT(view->scaleFactor(), twoUp);
 }
 
 TEST_F(PDFModulTest, RotationsTurnBackAndKeepTheCurrentPage) {
@@ -330,15 +357,31 @@ TEST_F(PDFModulTest, TwoModulesSearchingEachShowOnlyTheirOwnMatches) {
   EXPECT_EQ(b->documentViewController()->searchResultData().size(), 1);
 }
 
-TEST_F(PDFModulTest, PrintsToAPdfFile) {
+TEST_F(PDFModulTest, PrintsTheChosenRangeAsShownToAPdfFile) {
   auto m = shown();
-  QPrinter printer(QPrinter::ScreenResolution);
+  m->goPageAtIndex(3);
+  m->rotateCurPage(90);
+  QPrinter printer(QPrinter::HighResolution);
   printer.setOutputFormat(QPrinter::PdfFormat);
   printer.setOutputFileName(q(dir / "print.pdf"));
+  printer.setPrintRange(QPrinter::PageRange);
+  printer.setFromTo(2, 4);
   ASSERT_TRUE(m->printWithPrinter(&printer));
   auto printed = pdfkit::PDFDocument::initWithURL(q(dir / "print.pdf"));
   ASSERT_TRUE(printed);
-  EXPECT_EQ(printed->pageCount(), 12);
+  ASSERT_EQ(printed->pageCount(), 3);
+  for (int k = 0; k < 3; ++k) {
+    const QString text = printed->pageAtIndex(k)->string();
+    EXPECT_TRUE(text.contains(QStringLiteral("Page %1").arg(k + 2))) << k << " " << text.toStdString();
+    EXPECT_FALSE(text.contains(QStringLiteral("Page 1\n"))) << k;
+  }
+  // The turned page keeps the user's turn: its line runs down the sheet.
+  const QList<pdfkit::PDFSelection> turned = printed->findString(QStringLiteral("Page 4"));
+  ASSERT_EQ(turned.size(), 1);
+  EXPECT_GT(turned[0].bounds().height(), turned[0].bounds().width());
+  const QList<pdfkit::PDFSelection> upright = printed->findString(QStringLiteral("Page 3"));
+  ASSERT_EQ(upright.size(), 1);
+  EXPECT_LT(upright[0].bounds().height(), upright[0].bounds().width());
 }
 
 TEST_F(PDFModulTest, WithoutADocumentOperationsDoNothingButFlagsAndSearchTextAreKept) {

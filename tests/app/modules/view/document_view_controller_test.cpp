@@ -4,6 +4,9 @@
 
 #include <QApplication>
 #include <QScrollBar>
+#include <QTest>
+
+#include "core/XVBaseFunction.h"
 
 #include "platform/pdfkit/PDFView.h"
 #include "core/XVNotifications.h"
@@ -174,8 +177,11 @@ TEST_F(ControllerTest, ThumbnailAndPageViewFollowEachOtherAndRetitle) {
   controller->pdfView()->goToPage(doc->pageAtIndex(0));
   EXPECT_EQ(bar->value(), 0);
 
+  controller->pdfView()->goToPage(doc->pageAtIndex(3));
+  ASSERT_EQ(selectedThumbnail(), 3);
   sel->clearSelection();  // an empty selection changes nothing
-  EXPECT_EQ(current(), 0);
+  EXPECT_EQ(current(), 3);
+  EXPECT_EQ(titles, 4);
 }
 
 TEST_F(ControllerTest, OnePageDocumentScrollsWithoutTrouble) {
@@ -227,10 +233,16 @@ TEST_F(ControllerTest, ResultTableCellsAndRowClicks) {
   EXPECT_EQ(model->rowCount(), 3);
   EXPECT_EQ(model->data(model->index(0, 0), Qt::DisplayRole).toString(), "2");
   const QString context = model->data(model->index(0, 1), Qt::DisplayRole).toString();
-  EXPECT_TRUE(context.contains("Page 2 needle")) << context.toStdString();
-  EXPECT_TRUE(context.endsWith("..."));
+  EXPECT_EQ(context, "Page 2 needle");
+  EXPECT_EQ(model->data(model->index(0, 1), SearchResultModel::ContextPartsRole).toStringList(),
+            QStringList({"Page 2 ", "needle", ""}));
   EXPECT_EQ(model->data(model->index(2, 2), Qt::DisplayRole).toString(), "needle");
   EXPECT_FALSE(model->data(model->index(10, 0), Qt::DisplayRole).isValid());
+  // A selection that carries no context of its own takes the text around its bounds.
+  pdfkit::PDFSelection bare(doc->pageAtIndex(0), found[0].bounds(), "needle");
+  controller->setSearchResultViewData({bare});
+  EXPECT_TRUE(model->data(model->index(0, 1), Qt::DisplayRole).toString().contains("Page 1 needle"));
+  controller->setSearchResultViewData(three);
 
   controller->selectSearchTableIndex(2);
   EXPECT_EQ(current(), 3);
@@ -239,23 +251,106 @@ TEST_F(ControllerTest, ResultTableCellsAndRowClicks) {
   EXPECT_TRUE(controller->pdfView()->currentSelection().isNull());
   controller->selectSearchTableIndex(3);
   EXPECT_TRUE(controller->pdfView()->currentSelection().isNull());
+
+  // Clicks on the table itself: a row, then the empty area below the last row.
+  controller->setSearchResultViewState();
+  QApplication::processEvents();
+  QTableView* table = controller->searchTable();
+  const QRect row1 = table->visualRect(model->index(1, 0));
+  QTest::mouseClick(table->viewport(), Qt::LeftButton, {}, row1.center());
+  EXPECT_EQ(controller->pdfView()->currentSelection(), three[1]);
+  const QPoint below(row1.center().x(), table->visualRect(model->index(2, 0)).bottom() + 20);
+  ASSERT_FALSE(table->indexAt(below).isValid());
+  QTest::mouseClick(table->viewport(), Qt::LeftButton, {}, below);
+  EXPECT_TRUE(controller->pdfView()->currentSelection().isNull());
+  EXPECT_TRUE(table->selectionModel()->selectedRows().isEmpty());
+}
+
+TEST(SearchContext, MatchStaysInSightWhenTheContextIsCut) {
+  const QFont font(QStringLiteral("DejaVu Sans"), 10);
+  const QFontMetrics fm(font);
+  const QString before = QStringLiteral("a long stretch of words that comes before the match on its line, ");
+  const QString after = QStringLiteral(" and more words after it, reaching far beyond the column's edge");
+  const QString ellipsis(QChar(0x2026));
+  struct Case {
+    QString before, after;
+    int width;
+    bool cutBefore, cutAfter;
+  };
+  const Case cases[] = {
+      {"short ", " tail", 1000, false, false},
+      {before, after, fm.horizontalAdvance("NEEDLE") + 120, true, true},
+      {"x ", after, fm.horizontalAdvance("x NEEDLE") + 60, false, true},
+      {before, " y", fm.horizontalAdvance("NEEDLE y") + 60, true, false},
+  };
+  for (const Case& c : cases) {
+    const QString shown = elideAroundMatch(fm, c.before, "NEEDLE", c.after, c.width);
+    EXPECT_TRUE(shown.contains("NEEDLE")) << shown.toStdString();
+    EXPECT_LE(fm.horizontalAdvance(shown), c.width) << shown.toStdString();
+    EXPECT_EQ(shown.startsWith(ellipsis), c.cutBefore) << shown.toStdString();
+    EXPECT_EQ(shown.endsWith(ellipsis), c.cutAfter) << shown.toStdString();
+    if (!c.cutBefore) {
+      EXPECT_TRUE(shown.startsWith(c.before));
+    }
+    if (!c.cutAfter) {
+      EXPECT_TRUE(shown.endsWith(c.after));
+    }
+  }
+  // No room beside the match: the match alone, cut at its end.
+  EXPECT_EQ(elideAroundMatch(fm, before, "NEEDLE", after, fm.horizontalAdvance("NEEDLE")), "NEEDLE");
+}
+
+TEST_F(ControllerTest, TheSidePanelWidensAndKeepsItsWidth) {
+  XVBaseFunction::userDefaults()->remove(DocumentViewController::kSidePanelWidthKey);
+  open(3);
+  EXPECT_EQ(controller->sidePanelWidth(), DocumentViewController::kSidePanelDefaultWidth);
+  // Drag the splitter's handle 150 pixels to the right.
+  QWidget* handle = controller->splitter()->handle(1);
+  const QPoint start = handle->rect().center();
+  QTest::mousePress(handle, Qt::LeftButton, {}, start);
+  QMouseEvent move(QEvent::MouseMove, QPointF(start + QPoint(150, 0)), handle->mapToGlobal(QPointF(start + QPoint(150, 0))),
+                   Qt::NoButton, Qt::LeftButton, Qt::NoModifier);
+  QApplication::sendEvent(handle, &move);
+  QTest::mouseRelease(handle, Qt::LeftButton, {}, start + QPoint(150, 0));
+  const int widened = controller->sidePanelWidth();
+  EXPECT_NEAR(widened, DocumentViewController::kSidePanelDefaultWidth + 150, 2);
+  EXPECT_EQ(controller->sidePanel()->width(), widened);
+  // The next document view opens with it.
+  auto next = std::make_shared<PDFDocumentView>();
+  next->setPDFDocumentViewData(doc.get());
+  next->view()->resize(900, 600);
+  next->view()->show();
+  QApplication::processEvents();
+  EXPECT_EQ(next->sidePanelWidth(), widened);
+  XVBaseFunction::userDefaults()->remove(DocumentViewController::kSidePanelWidthKey);
 }
 
 TEST_F(ControllerTest, AnotherDocumentKeepsTheItemsAndRendersFromIt) {
   open(4);
-  PageImageObject* item = controller->thumbnailModel()->itemAtIndex(3);
+  ThumbnailModel* model = controller->thumbnailModel();
+  PageImageObject* item = model->itemAtIndex(3);
+  PageImageObject* first = model->itemAtIndex(0);
+  model->data(model->index(0), Qt::DecorationRole);
+  ASSERT_TRUE(pumpUntil([&] { return !first->image().isNull(); }));
+  ASSERT_LT(first->image().width(), first->image().height());  // the first document's portrait page
+  // The other document's first page is landscape: its thumbnail is wider than tall.
   const QString path = QString::fromStdString((dir / "two.pdf").string());
-  ASSERT_TRUE(testsupport::writeNumberedPdf(path, 2));
+  ASSERT_TRUE(testsupport::writePdf(path, {{{"wide"}, true}, {{"tall"}, false}}));
   auto other = pdfkit::PDFDocument::initWithURL(path);
   controller->setPDFDocumentViewData(other.get());
   controller->refreshdata();
-  ASSERT_TRUE(pumpUntil([&] { return controller->thumbnailModel()->rowCount() == 2; }));
-  EXPECT_EQ(controller->thumbnailModel()->itemAtIndex(3), item);
+  ASSERT_TRUE(pumpUntil([&] { return model->rowCount() == 2; }));
+  EXPECT_EQ(model->itemAtIndex(3), item);
+  EXPECT_EQ(model->itemAtIndex(0), first);
   EXPECT_EQ(controller->pdfView()->document(), other.get());
   EXPECT_EQ(controller->setPageCount(), 2u);
+  model->data(model->index(0), Qt::DecorationRole);
+  ASSERT_TRUE(pumpUntil([&] { return !first->image().isNull(); }));
+  EXPECT_GT(first->image().width(), first->image().height());
   controller->setPDFDocumentViewData(doc.get());
   controller->refreshdata();
-  pumpUntil([&] { return controller->thumbnailModel()->rowCount() == 4; });
+  ASSERT_TRUE(pumpUntil([&] { return model->rowCount() == 4; }));
+  EXPECT_EQ(controller->pdfView()->document(), doc.get());
 }
 
 TEST(DocumentViewClasses, EveryFormatNamesItsOwnController) {
