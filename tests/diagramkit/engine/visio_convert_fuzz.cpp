@@ -18,6 +18,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (::mkdtemp(tmpl.data()) == nullptr) std::abort();
     return std::filesystem::path(tmpl);
   }();
+  static const bool cleanup = (std::atexit([] { std::filesystem::remove_all(dir); }), true);
+  (void)cleanup;
   const auto src = dir / "input.vsd";
   const auto out = dir / "out.pdf";
   std::filesystem::remove(out);
