@@ -7,7 +7,9 @@
 #include <chrono>
 #include <memory>
 
+#include "modules/djvu/DjVuModul.h"
 #include "modules/pdf/PDFModul.h"
+#include "modules/xps/XPSModul.h"
 #include "shell/AppDelegate.h"
 #include "shell/MainQueueBridge.h"
 #include "core/ProductInfo.h"
@@ -48,6 +50,8 @@ int main(int argc, char** argv) {
 
     MainQueueBridge::install();
     PDFModul::registerModul();
+    XPSModul::registerModul();
+    DjVuModul::registerModul();
     {
       AppDelegate delegate;
       delegate.browserControl()->setDocumentLoader(XVDocumentLoadManager::ShareDocumentLoadManager());

@@ -159,13 +159,21 @@ ImportInterface::Capabilities DocumentModul::capabilities() const {
 }
 
 std::shared_ptr<ImportInterface> DocumentModul::documentModulFilePath(const QString& path) {
-  Kind kind{};
-  if (!kindForExtension(XVBaseFunction::extensionOfPath(path), &kind) || kind == Kind::DXF) return nullptr;
-  Creator creator;
-  {
-    auto& f = factory();
-    std::lock_guard lock(f.mutex);
-    creator = f.creators[static_cast<size_t>(kind)];
+  const QString extension = XVBaseFunction::extensionOfPath(path);
+  if (extension.isEmpty()) return nullptr;
+  // The first slot that holds the extension decides, unless its creator declines the file;
+  // a later slot that also holds the extension may then take it.
+  for (Kind kind : kOrder) {
+    if (!fileExtension(extension, listFor(kind))) continue;
+    if (kind == Kind::DXF) return nullptr;
+    Creator creator;
+    {
+      auto& f = factory();
+      std::lock_guard lock(f.mutex);
+      creator = f.creators[static_cast<size_t>(kind)];
+    }
+    if (!creator) return nullptr;
+    if (auto module = creator(path)) return module;
   }
-  return creator ? creator(path) : nullptr;
+  return nullptr;
 }

@@ -143,7 +143,8 @@ class DocumentModul : public ImportInterface {
   enum class Kind { XPS, Works, Winmail, PDF, DjVu, Visio, DXF, WordPerfect };
   using Creator = std::function<std::shared_ptr<ImportInterface>(const QString& path)>;
 
-  // A new module for the path by its extension (case ignored), or nullptr.
+  // A new module for the path by its extension (case ignored), or nullptr. A creator may
+  // decline a file (answer nullptr); the next slot that holds the extension is asked then.
   static std::shared_ptr<ImportInterface> documentModulFilePath(const QString& path);
   // The kind of module documentModulFilePath() makes for the path, known before the module
   // exists: Message for the mail container's slot, PageDocument for any other.
@@ -153,6 +154,7 @@ class DocumentModul : public ImportInterface {
   // The slot that takes the extension, if any (DXF included).
   static bool kindForExtension(const QString& extension, Kind* kind);
   // Module classes register their creator; nullptr unregisters. DXF never gets a module.
+  // A creator answers nullptr to decline a file it cannot serve.
   static void registerModuleClass(Kind kind, Creator creator);
 
   ModuleKind moduleKind() const final { return ModuleKind::PageDocument; }
