@@ -9,6 +9,7 @@
 
 #include "modules/djvu/DjVuModul.h"
 #include "modules/pdf/PDFModul.h"
+#include "modules/visio/VisioModul.h"
 #include "modules/xps/XPSModul.h"
 #include "shell/AppDelegate.h"
 #include "shell/MainQueueBridge.h"
@@ -52,6 +53,7 @@ int main(int argc, char** argv) {
     PDFModul::registerModul();
     XPSModul::registerModul();
     DjVuModul::registerModul();
+    VisioModul::registerModul();
     {
       AppDelegate delegate;
       delegate.browserControl()->setDocumentLoader(XVDocumentLoadManager::ShareDocumentLoadManager());

@@ -21,12 +21,55 @@ T* stock(int index) {
 }  // namespace
 
 void SVGSTATE::initStaticForm() {
-  staticForm = XFORM{1, 0, 0, 1, 0, 0};
-  staticPen = EXTLOGPEN{};
-  staticBush = LOGBRUSH{0, 0xFFFFFF, 0};
-  staticBushIsUsed = false;
-  staticPenIsUsed = true;
+  current = Saved{};
+  saved.clear();
+  created.clear();
   isInPath = false;
+  pathAwaitingStyle = false;
+  originX = originY = 0;
+  pixelsPerMmX = pixelsPerMmY = 3.2;
+}
+
+void SVGSTATE::pageScale(double& sx, double& sy) const {
+  // Logical units per millimetre of the fixed map modes; y grows upwards in them.
+  double mmPerUnit = 0;
+  switch (current.map_mode) {
+    case 2: mmPerUnit = 0.1; break;        // MM_LOMETRIC
+    case 3: mmPerUnit = 0.01; break;       // MM_HIMETRIC
+    case 4: mmPerUnit = 0.254; break;      // MM_LOENGLISH
+    case 5: mmPerUnit = 0.0254; break;     // MM_HIENGLISH
+    case 6: mmPerUnit = 25.4 / 1440; break;  // MM_TWIPS
+    default: break;
+  }
+  if (mmPerUnit > 0) {
+    sx = mmPerUnit * pixelsPerMmX;
+    sy = -mmPerUnit * pixelsPerMmY;
+    return;
+  }
+  if (current.map_mode == 7 || current.map_mode == 8) {  // MM_ISOTROPIC, MM_ANISOTROPIC
+    const double wx = current.window_ext.cx != 0 ? current.window_ext.cx : 1;
+    const double wy = current.window_ext.cy != 0 ? current.window_ext.cy : 1;
+    sx = current.viewport_ext.cx / wx;
+    sy = current.viewport_ext.cy / wy;
+    if (current.map_mode == 7) {
+      const double m = std::min(std::fabs(sx), std::fabs(sy));
+      sx = sx < 0 ? -m : m;
+      sy = sy < 0 ? -m : m;
+    }
+    return;
+  }
+  sx = sy = 1;  // MM_TEXT
+}
+
+void SVGSTATE::toPicture(float x, float y, double& px, double& py) const {
+  const XFORM& f = current.staticForm;
+  const double wx = static_cast<double>(f.eM11) * x + static_cast<double>(f.eM21) * y + f.eDx;
+  const double wy = static_cast<double>(f.eM12) * x + static_cast<double>(f.eM22) * y + f.eDy;
+  double sx = 1;
+  double sy = 1;
+  pageScale(sx, sy);
+  px = (wx - current.window_org.x) * sx + current.viewport_org.x - originX;
+  py = (wy - current.window_org.y) * sy + current.viewport_org.y - originY;
 }
 
 XFORM multiplyXform(const XFORM& a, const XFORM& b) {

@@ -15,6 +15,8 @@
 
 #include "diagramkit/engine/MakePDF.h"
 #include "diagramkit/engine/PageFile.h"
+#include "diagramkit/engine/PageSimplify.h"
+#include "diagramkit/engine/RenderThread.h"
 #include "platform/foundation/dispatcher.h"
 #include "platform/foundation/log.h"
 #include "platform/foundation/notification_center.h"
@@ -165,7 +167,7 @@ void SVG2PDF::createPDF() {
   if (loaded > 0) {
     try {
       initPrintInfo();
-      loadSVGData();
+      foundation::Dispatcher::postMain([self = shared_from_this()] { self->loadSVGData(); });
       return;
     } catch (const std::exception& e) {
       logLine(foundation::LogLevel::Error, std::string("ERROR: ") + e.what());
@@ -217,42 +219,44 @@ void SVG2PDF::loadSVGData() {
     endConversion();
     return;
   }
-  pendingSVG_.clear();
-  pendingError_.clear();
-  pendingReady_ = false;
-  if (auto page = diagramkit::readPageFile(pageFilePath(workFolder_, pageIndex_), &pendingError_)) {
-    if (page->width && page->height) {
-      paperWidth_ = *page->width;
-      paperHeight_ = *page->height;
-    }
-    pendingSVG_ = std::move(page->svg);
-    pendingReady_ = true;
-  }
-  foundation::Dispatcher::postMain([self = shared_from_this()] { self->printPage(); });
+  // The main queue paces the pages: the next one is rendered once the last one was reported.
+  diagramkit::postRender([self = shared_from_this()] { self->printPage(); });
 }
 
 void SVG2PDF::printPage() {
   try {
-    if (!pendingReady_) {
-      pageFailed(pendingError_);
+    std::string error;
+    auto page = diagramkit::readPageFile(pageFilePath(workFolder_, pageIndex_), &error);
+    if (!page) {
+      pageFailed(error);
       return;
     }
+    if (page->width && page->height) {
+      paperWidth_ = *page->width;
+      paperHeight_ = *page->height;
+    }
     const fs::path scratch = workFolder_ / "temp.pdf";
-    std::string error;
-    if (!diagramkit::renderPageSVG(pendingSVG_, paperWidth_, paperHeight_, scratch, &error) ||
+    diagramkit::simplifyPage(page->svg);
+    if (!diagramkit::renderPageSVG(page->svg, paperWidth_, paperHeight_, scratch, &error) ||
         !MakePDF::addToPdf(*ctx_, scratch, &error)) {
       pageFailed(error);
       return;
     }
-    pendingSVG_.clear();
     // The output is written before the last page is reported, so a full count means a file.
-    if (pageIndex_ + 1 == pageCount_ && !ctx_->close(&error)) {
-      pageFailed(error);
-      return;
+    if (pageIndex_ + 1 == pageCount_) {
+      if (!ctx_->close(&error)) {
+        pageFailed(error);
+        return;
+      }
+      // Cleared here, so the main queue has nothing heavy left to do at the end.
+      ctx_.reset();
+      removeWorkFolder();
     }
-    ++pageIndex_;
-    setEndPageVSD2PDFNoti(pageIndex_, caller_);
-    loadSVGData();
+    const int done = ++pageIndex_;
+    foundation::Dispatcher::postMain([self = shared_from_this(), done] {
+      setEndPageVSD2PDFNoti(done, self->caller_);
+      self->loadSVGData();
+    });
   } catch (const std::exception& e) {
     pageFailed(e.what());
   }
@@ -261,7 +265,9 @@ void SVG2PDF::printPage() {
 void SVG2PDF::pageFailed(const std::string& why) {
   logLine(foundation::LogLevel::Error,
           "page " + std::to_string(pageIndex_ + 1) + " of " + srcFile_.string() + " failed: " + why);
-  endConversion();
+  ctx_.reset();
+  removeWorkFolder();
+  foundation::Dispatcher::postMain([self = shared_from_this()] { self->endConversion(); });
 }
 
 void SVG2PDF::endConversion() {

@@ -1,11 +1,17 @@
 # Visio to PDF: libvisio pages as SVG, rendered by librsvg onto cairo PDF pages, assembled by
-# qpdf. An object library, linked into DiagramKit and into the tests, which reach the internals.
+# qpdf; the VSDX pre-processor (libzip, libwmf, the EMF library). An object library, linked
+# into DiagramKit and into the tests, which reach the internals.
 pkg_check_modules(DK_ENGINE REQUIRED IMPORTED_TARGET
-  libvisio-0.1 librevenge-0.0 librevenge-stream-0.0 librsvg-2.0 cairo cairo-pdf libqpdf libxml-2.0)
+  libvisio-0.1 librevenge-0.0 librevenge-stream-0.0 librsvg-2.0 cairo cairo-pdf libqpdf libxml-2.0 libzip libwmf)
 add_library(diagramkit_engine OBJECT
   ${CMAKE_CURRENT_LIST_DIR}/MakePDF.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/Metafiles.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/PreProcessVSDX.cpp
   ${CMAKE_CURRENT_LIST_DIR}/PageFile.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/PageSimplify.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/RenderThread.cpp
   ${CMAKE_CURRENT_LIST_DIR}/SVG2PDF.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/ZipFolder.cpp
 )
 target_include_directories(diagramkit_engine PUBLIC ${DIAGRAMKIT_PUBLIC_INCLUDE} ${DIAGRAMKIT_INTERNAL_INCLUDE})
 target_link_libraries(diagramkit_engine PUBLIC Lectern::foundation Threads::Threads PRIVATE PkgConfig::DK_ENGINE)

@@ -50,6 +50,7 @@ class EmfBuilder {
  public:
   struct Header {
     std::int32_t bounds[4] = {0, 0, 100, 100};
+    std::int32_t frame[4] = {0, 0, 0, 0};  // 0.01 mm
     std::uint32_t offDescription = 108;
     std::u16string description;
     std::optional<std::uint32_t> nSize;  // default: the bytes written, rounded up to 4
@@ -98,6 +99,9 @@ class EmfBuilder {
   }
   EmfBuilder& point(std::uint32_t type, std::int32_t x, std::int32_t y) { return record(type, Le().i32(x).i32(y)); }
   EmfBuilder& empty(std::uint32_t type) { return record(type, Le()); }
+  // A record of one 32-bit value (SELECTOBJECT 37, SETPOLYFILLMODE 19, SETMAPMODE 17, ...).
+  EmfBuilder& value(std::uint32_t type, std::uint32_t v) { return record(type, Le().u32(v)); }
+  EmfBuilder& select(std::uint32_t ih) { return value(37, ih); }
   EmfBuilder& eof() { return record(14, Le().u32(0).u32(16).u32(20)); }
 
   const std::string& bytes() const { return bytes_; }
@@ -106,7 +110,7 @@ class EmfBuilder {
   void header(const Header& h) {
     Le b;
     b.u32(1).u32(0);  // nSize patched below
-    b.rect(h.bounds[0], h.bounds[1], h.bounds[2], h.bounds[3]).rect(0, 0, 0, 0);
+    b.rect(h.bounds[0], h.bounds[1], h.bounds[2], h.bounds[3]).rect(h.frame[0], h.frame[1], h.frame[2], h.frame[3]);
     b.u32(0x464D4520).u32(0x10000).u32(0).u32(0).u16(0).u16(0);
     b.u32(static_cast<std::uint32_t>(h.description.size())).u32(h.offDescription).u32(0);
     b.i32(1024).i32(768).i32(320).i32(240);

@@ -116,7 +116,7 @@ bool PDFModul::importWithResultPath(const QString& path) {
   endFindObserver_.setDocument(document_.get());
   if (!controller_) controller_ = makeDocumentView();
   controller_->setPDFDocumentViewData(document_.get());
-  controller_->refreshdata();
+  if (refreshesViewOnOpen()) controller_->refreshdata();
   return true;
 }
 

@@ -100,6 +100,9 @@ class PDFModul : public DocumentModul, public pdfkit::PDFDocumentDelegate {
   void doStartImport() override;
   // The page view controller of the module's format.
   virtual std::shared_ptr<DocumentViewController> makeDocumentView();
+  // Whether importWithResultPath() refreshes the view itself (a module may leave it to the
+  // browser, which reloads the view afterwards).
+  virtual bool refreshesViewOnOpen() const { return true; }
   pdfkit::PDFView* pageView();
   void refreshAfterRotation(pdfkit::PDFPage* goBackTo);
   void applyDisplayMode();

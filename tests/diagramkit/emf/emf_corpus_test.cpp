@@ -4,7 +4,10 @@
 #include <librsvg/rsvg.h>
 #include <libxml/parser.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <filesystem>
+#include <utility>
 #include <gtest/gtest.h>
 
 #include "emf_test_util.h"
@@ -56,7 +59,59 @@ void expectRenders(const std::string& svg) {
   g_object_unref(handle);
 }
 
+// Ink pixels of the SVG drawn on a canvas three times its size, with its view box in the
+// middle: (inside the view box, all).
+std::pair<long, long> inkInsideAndAll(const std::string& svg) {
+  GError* error = nullptr;
+  RsvgHandle* handle = rsvg_handle_new_from_data(reinterpret_cast<const guint8*>(svg.data()), svg.size(), &error);
+  if (error) g_error_free(error);
+  if (!handle) return {0, 0};
+  gdouble w = 0;
+  gdouble h = 0;
+  rsvg_handle_get_intrinsic_size_in_pixels(handle, &w, &h);
+  // Drawn at most 200 pixels on its longer side.
+  const double scale = 200.0 / std::max({w, h, 1.0});
+  const int cw = static_cast<int>(w * scale) + 1;
+  const int ch = static_cast<int>(h * scale) + 1;
+  cairo_surface_t* surface = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, 3 * cw, 3 * ch);
+  cairo_t* cr = cairo_create(surface);
+  // The outermost svg element does not clip: what lies outside its box lands on the margin.
+  const RsvgRectangle viewport{static_cast<double>(cw), static_cast<double>(ch), w * scale, h * scale};
+  rsvg_handle_render_document(handle, cr, &viewport, nullptr);
+  cairo_destroy(cr);
+  cairo_surface_flush(surface);
+  const unsigned char* data = cairo_image_surface_get_data(surface);
+  const int stride = cairo_image_surface_get_stride(surface);
+  long inside = 0;
+  long all = 0;
+  for (int y = 0; y < 3 * ch; ++y) {
+    const auto* row = reinterpret_cast<const std::uint32_t*>(data + static_cast<std::ptrdiff_t>(y) * stride);
+    for (int x = 0; x < 3 * cw; ++x) {
+      if ((row[x] >> 24) == 0) continue;
+      ++all;
+      if (x >= cw && x < 2 * cw && y >= ch && y < 2 * ch) ++inside;
+    }
+  }
+  cairo_surface_destroy(surface);
+  g_object_unref(handle);
+  return {inside, all};
+}
+
 }  // namespace
+
+// The drawing lies in its own view box, where other EMF viewers show it.
+TEST(EmfCorpus, TheInkLiesInsideTheViewBox) {
+  int drawn = 0;
+  for (const auto& f : filesIn("emf")) {
+    SCOPED_TRACE(f.filename().string());
+    bool loaded = false;
+    const auto [inside, all] = inkInsideAndAll(svgOfFile(f, loaded));
+    if (all == 0) continue;  // drawn only with records the writer does not render
+    ++drawn;
+    EXPECT_GE(static_cast<double>(inside), 0.9 * static_cast<double>(all)) << inside << " of " << all;
+  }
+  EXPECT_GT(drawn, 20);
+}
 
 TEST(EmfCorpus, SamplesConvertToSvgThatParsesAndRenders) {
   const auto files = filesIn("emf");

@@ -244,3 +244,21 @@ TEST(SVG2PDF, TwoConversionsAtOnceKeepToThemselves) {
 }
 
 }  // namespace
+
+// A page is rendered while the main queue is left alone; only its report waits for the queue.
+TEST(SVG2PDF, PagesRenderOffTheMainQueue) {
+  testsupport::TempDir dir;
+  const fs::path src = dir.write("one.vdx", testsupport::vdxDrawing({{8.5, 11.0, "Heron"}}));
+  const fs::path out = dir / "out.pdf";
+  bool renderedWhileMainWaited = false;
+  std::size_t eventsMeanwhile = 0;
+  const Conversion conv = enginetest::convert(src, out, [&](const Conversion& c) {
+    foundation::Dispatcher::drainMain();  // hands page 0 to the render thread
+    for (int i = 0; i < 3000 && !fs::exists(out); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    renderedWhileMainWaited = fs::exists(out);
+    eventsMeanwhile = c.events.size();
+  });
+  EXPECT_TRUE(renderedWhileMainWaited);
+  EXPECT_EQ(eventsMeanwhile, 1u);  // the page count only
+  expectPageEvents(conv, 1);
+}

@@ -6,7 +6,8 @@
 // caller as sender:
 //   VSD_ALL_PAGE_NOTI  once the page count is known, on the thread that called createPDF();
 //                      user info VSD_ALL_PAGE_NUM -> int
-//   END_VSD_PAGE_NOTI  after each page was appended, on the main queue;
+//   END_VSD_PAGE_NOTI  after each page was appended, on the main queue (pages are rendered on
+//                      the engine's render thread, never on the main queue);
 //                      user info END_VSD_PAGE_NUM -> int (pages done, 1-based)
 //   END_VSD_FILE_NOTI  exactly once, at the end: on the main queue after pages, on the calling
 //                      thread when the drawing could not be loaded. The output PDF is complete
@@ -43,7 +44,8 @@ class SVG2PDF : public std::enable_shared_from_this<SVG2PDF> {
   SVG2PDF& operator=(const SVG2PDF&) = delete;
 
   // Loads every page and writes the page files on the calling thread, then queues page 0 on
-  // the main queue and returns. Runs once; later calls are ignored.
+  // the main queue and returns; from there each page is rendered on the render thread and
+  // reported on the main queue. Runs once; later calls are ignored.
   DIAGRAMKIT_EXPORT void createPDF();
 
   // The work folder (empty when it could not be made). It is removed when the end is posted.
@@ -70,9 +72,6 @@ class SVG2PDF : public std::enable_shared_from_this<SVG2PDF> {
   bool workFolderRemoved_ = false;
   double paperWidth_ = 0;
   double paperHeight_ = 0;
-  std::string pendingSVG_;  // the next page's SVG, read by loadSVGData()
-  bool pendingReady_ = false;
-  std::string pendingError_;
   std::unique_ptr<PDFContext> ctx_;
 };
 

@@ -15,18 +15,53 @@ namespace EMF {
 XFORM multiplyXform(const XFORM& a, const XFORM& b);
 
 // Drawing state of the SVG writer. It belongs to one document and is reset at its header.
+// Points go through the world transform (staticForm), then the page-to-device mapping of the
+// map mode, window and viewport, and are written relative to the picture's origin (the
+// header's bounds, or its frame when the bounds are empty).
 struct SVGSTATE {
-  XFORM staticForm{1, 0, 0, 1, 0, 0};
-  EXTLOGPEN staticPen;
-  LOGBRUSH staticBush{0, 0xFFFFFF, 0};
-  bool staticBushIsUsed = false;
-  bool staticPenIsUsed = true;
+  // What SaveDC keeps and RestoreDC gives back.
+  struct Saved {
+    XFORM staticForm{1, 0, 0, 1, 0, 0};
+    EXTLOGPEN staticPen{0, 0, 0, 0, 0, 0};  // the selected pen: BLACK_PEN
+    LOGBRUSH staticBush{0, 0xFFFFFF, 0};    // the selected brush: WHITE_BRUSH
+    INT polyfill_mode = 1;                   // ALTERNATE
+    INT map_mode = 1;                        // MM_TEXT
+    POINTL window_org;
+    SIZEL window_ext{1, 1};
+    POINTL viewport_org;
+    SIZEL viewport_ext{1, 1};
+  };
+  // A brush or pen created by the metafile, by its number in the file.
+  struct Created {
+    bool isPen = false;
+    LOGBRUSH brush;
+    EXTLOGPEN pen;
+  };
+
+  XFORM& staticForm = current.staticForm;
+  EXTLOGPEN& staticPen = current.staticPen;
+  LOGBRUSH& staticBush = current.staticBush;
+  Saved current;
+  std::vector<Saved> saved;
+  std::map<DWORD, Created> created;
   bool isInPath = false;
+  bool pathAwaitingStyle = false;  // an ended bracket whose style the next record gives
+  // From the header.
+  double originX = 0, originY = 0;        // device units
+  double pixelsPerMmX = 3.2, pixelsPerMmY = 3.2;
+
+  SVGSTATE() = default;
+  SVGSTATE(const SVGSTATE&) = delete;
+  SVGSTATE& operator=(const SVGSTATE&) = delete;
 
   // Back to the start-of-document state.
   void initStaticForm();
   // staticForm := x * staticForm.
   void myMultiply(const XFORM& x);
+  // A logical point in the picture's coordinates.
+  void toPicture(float x, float y, double& px, double& py) const;
+  // The page-to-device scale of the current mapping.
+  void pageScale(double& sx, double& sy) const;
 };
 
 class METAFILEDEVICECONTEXT : public OBJECT {

@@ -1,0 +1,13 @@
+#pragma once
+// The VSDX pre-processor: unpacks a package into a folder of its own in the process's work
+// folder ("VSD2PDF" in the user's data folder), writes an EPS and a PNG beside each WMF
+// picture and an SVG beside each EMF picture, and packs the package again.
+
+#include <filesystem>
+
+#include "diagramkit/engine/export.h"
+
+// The new package (named after the source, with the extension ".vsdx"), or the path of the
+// first ".vsd" file found inside the package (then nothing is packed), or an empty path when
+// the work folder cannot be made or the package cannot be read or written.
+DIAGRAMKIT_EXPORT std::filesystem::path preProcessVSDX(const std::filesystem::path& source);
