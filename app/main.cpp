@@ -10,6 +10,7 @@
 #include "modules/djvu/DjVuModul.h"
 #include "modules/pdf/PDFModul.h"
 #include "modules/visio/VisioModul.h"
+#include "modules/winmail/WinmailModul.h"
 #include "modules/xps/XPSModul.h"
 #include "shell/AppDelegate.h"
 #include "shell/MainQueueBridge.h"
@@ -54,6 +55,7 @@ int main(int argc, char** argv) {
     XPSModul::registerModul();
     DjVuModul::registerModul();
     VisioModul::registerModul();
+    WinmailModul::registerModul();
     {
       AppDelegate delegate;
       delegate.browserControl()->setDocumentLoader(XVDocumentLoadManager::ShareDocumentLoadManager());

@@ -163,9 +163,10 @@ std::optional<QFAttrObject> QFAttrObject::initWithFileHandle(QFFileHandle* handl
   }
   QFAttrObject record(level, static_cast<std::int32_t>(attribute >> 16), static_cast<std::int32_t>(attribute & 0xFFFF),
                       std::move(data), std::move(modifyFlag));
+  // The length already bounds the record, so a wrong checksum costs only trust in its data:
+  // keep the record and let the parse go on.
   if (!record.checksum(uint16Value(sum), record.objBuffer_)) {
     tnefkit::logError("ERROR: invalid checksum, input file may be corrupted");
-    return std::nullopt;
   }
   if (record.modifyFlag_ && record.modifyFlag_->debugOn()) tnefkit::logDebug(record.description());
   return record;

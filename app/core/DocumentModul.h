@@ -88,6 +88,8 @@ class ImportInterface {
   virtual bool importWithResultPath(const QString& path) = 0;
 
   virtual pdfkit::PDFDocument* DocumentModulPDFDocument() { return nullptr; }
+  // Yes when the module holds an opened result to show: by default its PDF document.
+  virtual bool hasOpenResult() { return DocumentModulPDFDocument() != nullptr; }
   // The module's view; created on first use, on the GUI thread.
   virtual QWidget* documentView() = 0;
   // The browser sends it from the end callback's thread as well as from the GUI thread.

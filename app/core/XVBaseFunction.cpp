@@ -5,7 +5,9 @@
 #include <QFileInfo>
 #include <QStandardPaths>
 
+#include <filesystem>
 #include <mutex>
+#include <system_error>
 #include <utility>
 #include <vector>
 
@@ -161,6 +163,14 @@ bool XVBaseFunction::CheckFile(const QString& path) {
   if (!f.open(QIODevice::WriteOnly | QIODevice::NewOnly)) return QFileInfo::exists(path);
   f.close();
   return true;
+}
+
+bool XVBaseFunction::RemovePath(const QString& path) {
+  if (path.isEmpty()) return false;
+  const std::filesystem::path target(QFile::encodeName(path).toStdString());
+  std::error_code ec;
+  std::filesystem::remove_all(target, ec);
+  return !std::filesystem::exists(std::filesystem::symlink_status(target, ec));
 }
 
 QString XVBaseFunction::GetUserSupportAppSupportDirectory() { return firstStandard(QStandardPaths::GenericDataLocation); }

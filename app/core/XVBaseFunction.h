@@ -48,6 +48,9 @@ class XVBaseFunction {
 
   static bool CheckDirectory(const QString& path);
   static bool CheckFile(const QString& path);
+  // Removes the file or folder at `path` with everything in it; a link is removed itself,
+  // never followed. Yes when nothing is left at the path.
+  static bool RemovePath(const QString& path);
 
   static QString GetUserSupportAppSupportDirectory();
   static QString GetUserSupportHomeDirectory();

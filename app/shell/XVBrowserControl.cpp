@@ -433,9 +433,9 @@ void XVBrowserControl::reportUnopenedFiles(const QStringList& paths) {
 void XVBrowserControl::showErrorInfo(const QString& path) {
   const auto document = path.isEmpty() ? currentDocument() : documents_.find(path);
   if (!document) return;
-  // A page document still loading ends through its own load end, which raises the alert if it
-  // fails. A message module reports its failure only this way, while its tab is loading.
-  if (document->loadState() == LoadState::Loading && !document->isMessage()) return;
+  // A document still loading ends through its own load end, which raises the alert if it
+  // fails (a module posts this before it ends with nothing to show).
+  if (document->loadState() == LoadState::Loading) return;
   if (document->loadState() == LoadState::Failed) return;  // already alerted at its end
   showAlert(document->filePath());
 }

@@ -199,6 +199,7 @@ void XVFileCacheLib::removeCacheFileByID(const QString& id) {
   }
   if (item.isNull()) return;
   const QString path = itemPath(item);
-  if (!path.isEmpty()) QFile::remove(path);
+  // A result may be a folder (a mail container's): it goes whole.
+  if (!path.isEmpty() && !XVBaseFunction::RemovePath(path)) warn(QStringLiteral("cannot remove %1").arg(path));
   saveToLocal();
 }

@@ -58,7 +58,8 @@ class XVFileCacheLib {
   // Copies `sourcePath` into the cache under `id` (atomically); null on failure.
   QString addCacheFileByOriginalFile(const QString& sourcePath, const QString& id);
   int cacheFileCount() const;
-  // Deletes the entry's file and the entry, and rewrites the index.
+  // Deletes the entry's file or folder (links not followed) and the entry, and rewrites the
+  // index.
   void removeCacheFileByID(const QString& id);
 
  private:

@@ -55,8 +55,8 @@ std::shared_ptr<XVOpenDocument> XVOpenDocuments::endLoad(const QString& path, st
   bool shows = false;
   QString failure = errorInfo;
   if (m && m->moduleKind() == ImportInterface::ModuleKind::Message) {
-    shows = true;
-  } else if (m && m->DocumentModulPDFDocument()) {
+    shows = m->hasOpenResult();
+  } else if (m && m->hasOpenResult()) {
     DocumentModul* pages = m->pageDocument();
     shows = pages && pages->DocumentcountPage() > 0;
     if (!shows && XVErrorText::isUnexplained(failure)) failure = XVErrorText::noPages();

@@ -70,9 +70,9 @@ class XVOpenDocuments {
   bool requestLoad(const QString& path);
   // The end of the load of `path` with `module` (none when no module could be made or
   // opened) and the load's error information: stores the module and moves the document to
-  // Shown or Failed. A page document without a PDF, or whose PDF has no pages, fails; a
-  // message with a module never does (the module reports its own errors). Null, changing
-  // nothing, when no document of that path is loading.
+  // Shown or Failed. A module without an open result fails: a page document without a PDF (or
+  // whose PDF has no pages), a message whose container did not open. Null, changing nothing,
+  // when no document of that path is loading.
   std::shared_ptr<XVOpenDocument> endLoad(const QString& path, std::shared_ptr<ImportInterface> module,
                                           const QString& errorInfo = QString());
 

@@ -65,7 +65,7 @@ TEST(TnefRecords, ReadsAndVerifiesOneRecord) {
   } cases[] = {
       {"empty data, checksum 0", recordBytes(1, 0x00068004, "", 0), true, nullptr},
       {"sum truncated to 16 bits", recordBytes(2, 0x0006800F, "\xFF\xFF", 0x01FE), true, nullptr},
-      {"checksum mismatch", recordBytes(1, 0x00068004, "abc", 0x0001), false,
+      {"checksum mismatch is kept", recordBytes(1, 0x00068004, "abc", 0x0001), true,
        "ERROR: invalid checksum, input file may be corrupted"},
       {"level 0", recordBytes(0, 0x00068004, "", 0), false, "Error object type or can't find tnef object."},
       {"level 3", recordBytes(3, 0x00068004, "", 0), false, "Error object type or can't find tnef object."},

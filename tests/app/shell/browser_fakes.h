@@ -115,6 +115,7 @@ class FakeMailModul : public ImportInterface {
  public:
   ModuleKind moduleKind() const override { return ModuleKind::Message; }
   bool importWithResultPath(const QString&) override { return true; }
+  bool hasOpenResult() override { return opened; }
   QWidget* documentView() override {
     if (!view_) view_ = std::make_unique<QWidget>();
     return view_.get();
@@ -122,6 +123,9 @@ class FakeMailModul : public ImportInterface {
 
  protected:
   void doStartImport() override {}
+
+ public:
+  bool opened = true;  // a container that did not open leaves nothing to show
 
  private:
   std::unique_ptr<QWidget> view_;

@@ -12,6 +12,7 @@
 #include <QProgressBar>
 #include <QTest>
 
+#include <any>
 #include <thread>
 
 #include "app/shell/browser_fakes.h"
@@ -312,16 +313,21 @@ TEST_F(Browser, TheModuleSaysWhetherATabHoldsAMessage) {
   EXPECT_EQ(pages->calls, std::vector<std::string>{"goNextPage"});
 }
 
-TEST_F(Browser, AMessageModuleReportsItsOwnFailureOnce) {
+TEST_F(Browser, AMailContainerThatDoesNotOpenFailsItsTabWithOneAlert) {
   browser->openFiles({"/d/broken.dat"});
-  // The module cannot read the container: it says so while its tab loads, then ends.
-  std::thread([] { foundation::NotificationCenter::defaultCenter().post(Open_Filed_Error_Info); }).join();
+  // The module says so while its tab loads, then ends with nothing to show.
+  std::thread([] {
+    foundation::NotificationCenter::defaultCenter().post(Open_Filed_Error_Info, nullptr,
+                                                         {{XVFilePathUserInfoKey, std::any(QString("/d/broken.dat"))}});
+  }).join();
   foundation::Dispatcher::drainMain();
-  EXPECT_EQ(alertTexts(), QStringList{"broken.dat  file is corrupted and cannot be opened."});
   auto mail = std::make_shared<FakeMailModul>();
+  mail->opened = false;
   finish("/d/broken.dat", mail);
-  EXPECT_EQ(alerts().size(), 1);
-  EXPECT_TRUE(showsModuleView(mail.get()));
+  EXPECT_EQ(alertTexts(), QStringList{"broken.dat  file is corrupted and cannot be opened."});
+  EXPECT_EQ(browser->openDocuments().find("/d/broken.dat")->loadState(), XVOpenDocument::LoadState::Failed);
+  EXPECT_FALSE(showsModuleView(mail.get()));
+  EXPECT_EQ(browser->importMessage()->text(), "broken.dat  file is corrupted and cannot be opened.");
   EXPECT_EQ(title(), "Velmar Lectern");
   EXPECT_FALSE(browser->toolbarEnabled());
 }

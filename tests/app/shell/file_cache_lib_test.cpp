@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 
@@ -121,6 +122,30 @@ TEST(XVFileCacheLib, CopyAddAndRemove) {
   EXPECT_FALSE(QFileInfo::exists(stored));
   EXPECT_EQ(cache.cacheFileCount(), 1);
   EXPECT_EQ(XVFileCacheLib(lib).cacheFileCount(), 1);
+}
+
+TEST(XVFileCacheLib, RemovingAFolderEntryRemovesTheFolderButNotWhatItsLinksPointAt) {
+  testsupport::TempDir dir;
+  const QString lib = q(dir / "cache");
+  XVFileCacheLib cache(lib);
+  const QString folder = cache.cachePathById(key(3));
+  ASSERT_TRUE(QDir().mkpath(folder + "/MessagePath"));
+  const QString outside = q(dir / "outside");
+  ASSERT_TRUE(QDir().mkpath(outside));
+  QFile keep(outside + "/keep.txt");
+  ASSERT_TRUE(keep.open(QIODevice::WriteOnly));
+  keep.write("kept");
+  keep.close();
+  ASSERT_TRUE(QFile::link(outside, folder + "/MessagePath/link"));
+  QFile body(folder + "/MessagePath/message body 1.txt");
+  ASSERT_TRUE(body.open(QIODevice::WriteOnly));
+  body.close();
+  ASSERT_TRUE(cache.addExistCacheFile(folder, key(3)));
+
+  cache.removeCacheFileByID(key(3));
+  EXPECT_FALSE(QFileInfo::exists(folder));
+  EXPECT_TRUE(QFileInfo::exists(outside + "/keep.txt"));
+  EXPECT_EQ(XVFileCacheLib(lib).cacheFileCount(), 0);
 }
 
 TEST(XVFileCacheLib, ConcurrentAdditionsAllReachTheIndex) {

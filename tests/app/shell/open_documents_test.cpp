@@ -34,12 +34,17 @@ std::shared_ptr<PageModule> emptyPDF() {
 
 class MessageModule : public ImportInterface {
  public:
+  explicit MessageModule(bool opened = true) : opened_(opened) {}
   ModuleKind moduleKind() const override { return ModuleKind::Message; }
   bool importWithResultPath(const QString&) override { return true; }
+  bool hasOpenResult() override { return opened_; }
   QWidget* documentView() override { return nullptr; }
 
  protected:
   void doStartImport() override {}
+
+ private:
+  bool opened_;
 };
 
 }  // namespace
@@ -100,6 +105,7 @@ TEST(XVOpenDocuments, TheLoadEndDecidesShownOrFailedByTheModule) {
       {"/d/empty.pdf", emptyPDF(), LoadState::Failed, ModuleKind::PageDocument, false, "", "It has no pages."},
       {"/d/winmail.dat", std::make_shared<MessageModule>(), LoadState::Shown, ModuleKind::Message, false, "", ""},
       {"/d/WINMAIL.DAT", nullptr, LoadState::Failed, ModuleKind::Message, false, "", ""},
+      {"/d/broken.dat", std::make_shared<MessageModule>(false), LoadState::Failed, ModuleKind::Message, false, "", ""},
       // The module's word wins over the name of the file.
       {"/d/scan.dat", std::make_shared<PageModule>(true), LoadState::Shown, ModuleKind::PageDocument, true, "", ""},
       {"/d/mail.pdf", std::make_shared<MessageModule>(), LoadState::Shown, ModuleKind::Message, false, "", ""},

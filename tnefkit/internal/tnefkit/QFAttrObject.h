@@ -53,11 +53,12 @@ class QFTriple {
   std::shared_ptr<const QFModifyFlag> flag_;
 };
 
-// One attribute record: level, TNEF value type, attribute id and data, checksum verified.
+// One attribute record: level, TNEF value type, attribute id and data; a checksum mismatch
+// is logged and the record kept (its length bounds it).
 class QFAttrObject {
  public:
-  // Reads one record at the handle's position. Empty (with a log line) on a bad level,
-  // a record cut short by the end of the file, or a checksum mismatch.
+  // Reads one record at the handle's position. Empty (with a log line) on a bad level or
+  // a record cut short by the end of the file.
   static std::optional<QFAttrObject> initWithFileHandle(QFFileHandle* handle, std::shared_ptr<QFModifyFlag> modifyFlag);
 
   // A record built from its parts, as the stream would carry it.
