@@ -9,6 +9,7 @@
 
 #include "modules/djvu/DjVuModul.h"
 #include "modules/pdf/PDFModul.h"
+#include "modules/works/RichTextModuls.h"
 #include "modules/visio/VisioModul.h"
 #include "modules/winmail/WinmailModul.h"
 #include "modules/xps/XPSModul.h"
@@ -52,6 +53,7 @@ int main(int argc, char** argv) {
 
     MainQueueBridge::install();
     PDFModul::registerModul();
+    registerRichTextModuls();
     XPSModul::registerModul();
     DjVuModul::registerModul();
     VisioModul::registerModul();

@@ -26,6 +26,7 @@ inline QString corruptFileInformative(const QString& fileName) {
 
 // Reasons a file cannot be opened.
 inline QString passwordProtected() { return QStringLiteral("It is protected by a password."); }
+inline QString formatVersionNotSupported() { return QStringLiteral("This version of the file format is not supported."); }
 inline QString noPages() { return QStringLiteral("It has no pages."); }
 inline QString notADocument() { return QStringLiteral("Files of this type are not supported."); }
 inline QString fileMissing() { return QStringLiteral("The file does not exist."); }

@@ -1,0 +1,3 @@
+#pragma once
+// Registers the Works and the WordPerfect module with the factory.
+void registerRichTextModuls();

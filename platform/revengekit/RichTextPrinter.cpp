@@ -1,0 +1,208 @@
+#include "platform/revengekit/RichTextPrinter.h"
+
+#include <QAbstractTextDocumentLayout>
+#include <QPageLayout>
+#include <QPageSize>
+#include <QPainter>
+#include <QPdfWriter>
+#include <QSaveFile>
+#include <QFontMetricsF>
+#include <QTextBlock>
+#include <QTextTable>
+#include <QThread>
+#include <QTextCursor>
+#include <QTextDocument>
+#include <QTextLayout>
+#include <QTextList>
+
+#include <algorithm>
+
+namespace revengekit {
+
+namespace {
+
+// A paragraph whose lines run over a page boundary is split there into two paragraphs. Each
+// page then holds whole paragraphs only: drawing a page never touches lines of another page
+// (the layout draws a line above its clip, and a PDF keeps clipped text for text extraction
+// and search).
+void splitParagraphsAtPageBreaks(QTextDocument& document, double pageHeight) {
+  QAbstractTextDocumentLayout* layout = document.documentLayout();
+  for (int pass = 0; pass < 8; ++pass) {
+    // Where lines start on a later page than their paragraph, from the finished layout.
+    document.markContentsDirty(0, document.characterCount());
+    layout->documentSize();
+    document.pageCount();
+    std::vector<int> splits;
+    for (QTextBlock block = document.firstBlock(); block.isValid(); block = block.next()) {
+      if (document.frameAt(block.position()) != document.rootFrame()) continue;  // table cells stay whole
+      QTextLayout* lines = block.layout();
+      if (!lines || lines->lineCount() < 2) continue;
+      const double top = layout->blockBoundingRect(block).top();
+      const int firstPage = static_cast<int>((top + lines->lineAt(0).y() + 0.5) / pageHeight);
+      for (int i = 1; i < lines->lineCount(); ++i) {
+        const QTextLine line = lines->lineAt(i);
+        if (static_cast<int>((top + line.y() + 0.5) / pageHeight) == firstPage) continue;
+        splits.push_back(block.position() + line.textStart());
+        break;  // the rest is looked at in the next pass
+      }
+    }
+    if (splits.empty()) return;
+    QTextCursor cursor(&document);
+    cursor.beginEditBlock();
+    for (auto it = splits.rbegin(); it != splits.rend(); ++it) {
+      cursor.setPosition(*it);
+      const QTextBlock block = cursor.block();
+      QTextBlockFormat rest = block.blockFormat();
+      rest.setTextIndent(0);
+      rest.setTopMargin(0);
+      rest.setPageBreakPolicy(QTextFormat::PageBreak_Auto);
+      QTextBlockFormat head = block.blockFormat();
+      head.setBottomMargin(0);
+      cursor.setBlockFormat(head);
+      cursor.insertBlock(rest);
+      if (QTextList* list = cursor.block().textList()) list->remove(cursor.block());
+    }
+    cursor.endEditBlock();
+  }
+}
+
+// A table whose longest words do not fit side by side in the text width has its letters
+// scaled down until they do, so that no word is broken across lines. Columns then take the
+// width their content needs.
+void fitWideTables(QTextDocument& document, double width, QPaintDevice* device) {
+  const double defaultSize = document.defaultFont().pointSizeF() > 0 ? document.defaultFont().pointSizeF() : 12.0;
+  for (QTextFrame* frame : document.rootFrame()->childFrames()) {
+    auto* table = qobject_cast<QTextTable*>(frame);
+    if (!table || table->columns() == 0) continue;
+    const QTextTableFormat tf = table->format();
+    const double perColumn = 2.0 * tf.cellPadding() + 2.0 * tf.border() + 1.0;
+    std::vector<double> widest(static_cast<size_t>(table->columns()), 0.0);
+    for (int r = 0; r < table->rows(); ++r) {
+      for (int c = 0; c < table->columns(); ++c) {
+        const QTextTableCell cell = table->cellAt(r, c);
+        if (cell.row() != r || cell.column() != c || cell.columnSpan() > 1) continue;
+        for (auto it = cell.begin(); !it.atEnd(); ++it) {
+          const QTextBlock block = it.currentBlock();
+          for (auto f = block.begin(); !f.atEnd(); ++f) {
+            const QTextFragment fragment = f.fragment();
+            const QFontMetricsF metrics(fragment.charFormat().font(), device);
+            for (const QString& word : fragment.text().split(QLatin1Char(' '), Qt::SkipEmptyParts))
+              widest[static_cast<size_t>(c)] = std::max(widest[static_cast<size_t>(c)], metrics.horizontalAdvance(word));
+          }
+        }
+      }
+    }
+    double needed = 0;
+    for (double w : widest) needed += w + perColumn;
+    if (needed <= width) continue;
+    const double factor = std::max(0.25, (width - perColumn * table->columns()) /
+                                             std::max(1.0, needed - perColumn * table->columns()) * 0.97);
+    QTextTableFormat fitted = tf;
+    fitted.clearColumnWidthConstraints();
+    fitted.setWidth(QTextLength(QTextLength::PercentageLength, 100));
+    table->setFormat(fitted);
+    QTextCursor cursor = table->firstCursorPosition();
+    cursor.beginEditBlock();
+    QTextBlock block = cursor.block();
+    const int end = table->lastPosition();
+    while (block.isValid() && block.position() <= end) {
+      for (auto f = block.begin(); !f.atEnd(); ++f) {
+        const QTextFragment fragment = f.fragment();
+        QTextCursor part(&document);
+        part.setPosition(fragment.position());
+        part.setPosition(fragment.position() + fragment.length(), QTextCursor::KeepAnchor);
+        QTextCharFormat cf;
+        const double size = fragment.charFormat().fontPointSize() > 0 ? fragment.charFormat().fontPointSize() : defaultSize;
+        cf.setFontPointSize(size * factor);
+        part.mergeCharFormat(cf);
+      }
+      block = block.next();
+    }
+    cursor.endEditBlock();
+  }
+}
+
+}  // namespace
+
+PrintResult printRichText(QTextDocument& document, const QSizeF& paper, const QMarginsF& margins, const QString& path,
+                          const std::function<bool()>& cancelled) {
+  PrintResult result;
+  const double side = std::max(0.0, margins.left());
+  const double top = std::max(0.0, margins.top());
+  const double bottom = std::max(0.0, margins.bottom());
+  const QSizeF body(paper.width() - 2.0 * side, paper.height() - top - bottom);
+  if (!paper.isValid() || body.width() < 1.0 || body.height() < 1.0) {
+    result.error = QStringLiteral("the page leaves no room for text");
+    return result;
+  }
+  // A converted document belongs to no thread: the printing thread takes it over.
+  if (!document.thread()) document.moveToThread(QThread::currentThread());
+  QSaveFile file(path);
+  if (!file.open(QIODevice::WriteOnly)) {
+    result.error = file.errorString();
+    return result;
+  }
+  {
+    QPdfWriter writer(&file);
+    writer.setResolution(72);  // one device unit is one point
+    writer.setPageLayout(QPageLayout(QPageSize(paper, QPageSize::Point, QString(), QPageSize::ExactMatch),
+                                     QPageLayout::Portrait, QMarginsF(0, 0, 0, 0), QPageLayout::Point));
+    writer.setCreator(QStringLiteral("Lectern"));
+
+    QAbstractTextDocumentLayout* layout = document.documentLayout();
+    layout->setPaintDevice(&writer);
+    document.setDocumentMargin(0);
+    document.setPageSize(body);
+    fitWideTables(document, body.width(), &writer);
+    splitParagraphsAtPageBreaks(document, body.height());
+    document.markContentsDirty(0, document.characterCount());
+    const int pages = std::max(1, document.pageCount());
+
+    QPainter painter;
+    if (!painter.begin(&writer)) {
+      layout->setPaintDevice(nullptr);
+      result.error = QStringLiteral("the PDF cannot be started");
+      file.cancelWriting();
+      return result;
+    }
+    bool stopped = false;
+    for (int page = 0; page < pages; ++page) {
+      if (cancelled && cancelled()) {
+        stopped = true;
+        break;
+      }
+      if (page > 0 && !writer.newPage()) {
+        result.error = QStringLiteral("a page cannot be added");
+        stopped = true;
+        break;
+      }
+      const QRectF slice(0, page * body.height(), body.width(), body.height());
+      painter.save();
+      painter.translate(side, top - slice.top());
+      painter.setClipRect(slice);
+      QAbstractTextDocumentLayout::PaintContext context;
+      // Lines touching the slice's edges belong to the neighbouring pages: leave them out, so
+      // that no clipped text of theirs is written to this page.
+      context.clip = slice.adjusted(0, 0.5, 0, -0.5);
+      layout->draw(&painter, context);
+      painter.restore();
+    }
+    painter.end();
+    layout->setPaintDevice(nullptr);
+    if (stopped) {
+      if (result.error.isEmpty()) result.error = QStringLiteral("cancelled");
+      file.cancelWriting();
+      return result;
+    }
+    result.pages = pages;
+  }
+  if (!file.commit()) {
+    result.error = file.errorString();
+    result.pages = 0;
+    return result;
+  }
+  result.ok = true;
+  return result;
+}
+
+}  // namespace revengekit

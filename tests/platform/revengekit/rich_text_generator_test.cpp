@@ -1,0 +1,286 @@
+#include <gtest/gtest.h>
+
+#include <QBuffer>
+#include <QImage>
+#include <QTextBlock>
+#include <QTextDocument>
+#include <QTextFragment>
+#include <QTextList>
+#include <QTextTable>
+
+#include "platform/revengekit/RichTextGenerator.h"
+#include "platform/revengekit/RichTextPrinter.h"
+#include "support/pdf_text.h"
+#include "support/temp_dir.h"
+
+using librevenge::RVNGPropertyList;
+using librevenge::RVNGPropertyListVector;
+using librevenge::RVNGString;
+using revengekit::RichTextGenerator;
+
+namespace {
+
+RVNGPropertyList pageSpan(double widthIn, double heightIn, double leftIn, double topIn, double rightIn, double bottomIn) {
+  RVNGPropertyList p;
+  p.insert("fo:page-width", widthIn);
+  p.insert("fo:page-height", heightIn);
+  p.insert("fo:margin-left", leftIn);
+  p.insert("fo:margin-top", topIn);
+  p.insert("fo:margin-right", rightIn);
+  p.insert("fo:margin-bottom", bottomIn);
+  return p;
+}
+
+void paragraph(RichTextGenerator& g, const char* text, const RVNGPropertyList& props = {}) {
+  g.openParagraph(props);
+  g.openSpan({});
+  g.insertText(RVNGString(text));
+  g.closeSpan();
+  g.closeParagraph();
+}
+
+}  // namespace
+
+TEST(RichTextGenerator, PageSpanGivesPaperAndMarginsAndThePrintFillsThem) {
+  RichTextGenerator g;
+  g.startDocument({});
+  g.openPageSpan(pageSpan(8.5, 11.0, 1.0, 1.0, 1.0, 1.0));
+  std::string line;
+  for (int i = 0; i < 60; ++i) line += "wordy" + std::to_string(i) + " ";
+  for (int i = 0; i < 40; ++i) paragraph(g, line.c_str());
+  g.closePageSpan();
+  g.endDocument();
+  EXPECT_EQ(g.pageSetup().paper, QSizeF(612, 792));
+  EXPECT_EQ(g.pageSetup().margins, QMarginsF(72, 72, 72, 72));
+
+  auto doc = g.takeDocument();
+  testsupport::TempDir dir;
+  const QString pdf = QString::fromStdString((dir / "out.pdf").string());
+  const auto printed = revengekit::printRichText(*doc, g.pageSetup().paper, g.pageSetup().margins, pdf);
+  ASSERT_TRUE(printed.ok) << printed.error.toStdString();
+  const auto layout = testsupport::pdfLayout(pdf);
+  ASSERT_GE(layout.pages.size(), 2u);  // the text runs over several pages
+  EXPECT_EQ(static_cast<int>(layout.pages.size()), printed.pages);
+  for (const QSizeF& page : layout.pages) EXPECT_EQ(page.toSize(), QSize(612, 792));
+  double right = 0, bottom = 0;
+  for (const auto& w : layout.words) {
+    EXPECT_GE(w.box.left(), 72.0 - 0.5) << w.text.toStdString();
+    EXPECT_LE(w.box.right(), 540.0 + 0.5) << w.text.toStdString();
+    EXPECT_GE(w.box.top(), 72.0 - 2.0) << w.text.toStdString();
+    EXPECT_LE(w.box.bottom(), 720.0 + 2.0) << w.text.toStdString();
+    right = std::max(right, w.box.right());
+    if (w.page == 0) bottom = std::max(bottom, w.box.bottom());
+  }
+  // The lines fill the column and the first page fills down to its bottom margin.
+  EXPECT_GT(right, 500.0);
+  EXPECT_GT(bottom, 680.0);
+}
+
+TEST(RichTextGenerator, SpansParagraphsAndBreaksCarryTheirFormat) {
+  RichTextGenerator g;
+  RVNGPropertyList centred;
+  centred.insert("fo:text-align", "center");
+  g.openParagraph(centred);
+  RVNGPropertyList bold;
+  bold.insert("fo:font-weight", "bold");
+  bold.insert("fo:font-size", 18.0, librevenge::RVNG_POINT);
+  bold.insert("fo:color", "#ff0000");
+  bold.insert("style:font-name", "DejaVu Sans");
+  g.openSpan(bold);
+  g.insertText(RVNGString("Big"));
+  g.closeSpan();
+  RVNGPropertyList italic;
+  italic.insert("fo:font-style", "italic");
+  italic.insert("style:text-underline-type", "single");
+  g.openSpan(italic);
+  g.insertTab();
+  g.insertText(RVNGString("slanted"));
+  g.insertLineBreak();
+  g.insertText(RVNGString("next"));
+  g.closeSpan();
+  g.closeParagraph();
+  RVNGPropertyList broken;
+  broken.insert("fo:break-before", "page");
+  paragraph(g, "after the break", broken);
+  g.openUnorderedListLevel({});
+  g.openListElement({});
+  g.insertText(RVNGString("item"));
+  g.closeListElement();
+  g.closeUnorderedListLevel();
+
+  auto doc = g.takeDocument();
+  QTextBlock first = doc->firstBlock();
+  EXPECT_EQ(first.blockFormat().alignment() & Qt::AlignHorizontal_Mask, Qt::AlignHCenter);
+  EXPECT_EQ(first.text(), QStringLiteral("Big\tslanted") + QChar::LineSeparator + QStringLiteral("next"));
+  std::vector<QTextCharFormat> formats;
+  for (auto it = first.begin(); !it.atEnd(); ++it) formats.push_back(it.fragment().charFormat());
+  ASSERT_EQ(formats.size(), 2u);
+  EXPECT_EQ(formats[0].fontWeight(), QFont::Bold);
+  EXPECT_DOUBLE_EQ(formats[0].fontPointSize(), 18.0);
+  EXPECT_EQ(formats[0].foreground().color(), QColor(Qt::red));
+  EXPECT_EQ(formats[0].fontFamilies().toStringList(), QStringList{QStringLiteral("DejaVu Sans")});
+  EXPECT_TRUE(formats[1].fontItalic());
+  EXPECT_TRUE(formats[1].fontUnderline());
+  EXPECT_NE(formats[1].fontWeight(), QFont::Bold);
+  const QTextBlock second = first.next();
+  EXPECT_EQ(second.text(), QStringLiteral("after the break"));
+  EXPECT_EQ(second.blockFormat().pageBreakPolicy(), QTextFormat::PageBreak_AlwaysBefore);
+  const QTextBlock third = second.next();
+  EXPECT_EQ(third.text(), QStringLiteral("item"));
+  ASSERT_NE(third.textList(), nullptr);
+  EXPECT_EQ(third.textList()->format().style(), QTextListFormat::ListDisc);
+}
+
+TEST(RichTextGenerator, SpreadsheetBecomesATableWithItsCellText) {
+  RichTextGenerator g;
+  librevenge::RVNGSpreadsheetInterface& sheet = g;
+  RVNGPropertyList sheetProps;
+  RVNGPropertyListVector columns;
+  for (int i = 0; i < 3; ++i) {
+    RVNGPropertyList c;
+    c.insert("style:column-width", 1.0);
+    columns.append(c);
+  }
+  sheetProps.insert("librevenge:columns", columns);
+  sheet.openSheet(sheetProps);
+  sheet.openSheetRow({});
+  for (int col : {0, 2}) {
+    RVNGPropertyList cell;
+    cell.insert("librevenge:column", col);
+    sheet.openSheetCell(cell);
+    sheet.openParagraph({});
+    sheet.insertText(RVNGString(col == 0 ? "Name" : "Total"));
+    sheet.closeParagraph();
+    sheet.closeSheetCell();
+  }
+  sheet.closeSheetRow();
+  sheet.openSheetRow({});
+  RVNGPropertyList twoPlaces;
+  twoPlaces.insert("librevenge:name", "Numbering0");
+  twoPlaces.insert("librevenge:value-type", "number");
+  twoPlaces.insert("number:decimal-places", 2);
+  sheet.defineSheetNumberingStyle(twoPlaces);
+  RVNGPropertyList date;
+  date.insert("librevenge:name", "Numbering1");
+  RVNGPropertyListVector parts;
+  for (const char* part : {"month", "/", "day", "/", "year"}) {
+    RVNGPropertyList p;
+    if (part[0] == '/') {
+      p.insert("librevenge:value-type", "text");
+      p.insert("librevenge:text", part);
+    } else {
+      p.insert("librevenge:value-type", part);
+    }
+    parts.append(p);
+  }
+  date.insert("librevenge:format", parts);
+  sheet.defineSheetNumberingStyle(date);
+  struct Value {
+    int column;
+    const char* type;
+    double value;
+    const char* numbering;
+  };
+  // Numbers and dates without text of their own show as the sheet shows them.
+  for (const Value& v : {Value{0, "float", 0.00449152354, nullptr}, Value{1, "date", 0, "Numbering1"},
+                         Value{2, "float", 1234.5, "Numbering0"}}) {
+    RVNGPropertyList cell;
+    cell.insert("librevenge:column", v.column);
+    cell.insert("librevenge:value-type", v.type);
+    if (v.type[0] == 'd') {
+      cell.insert("librevenge:year", 1996);
+      cell.insert("librevenge:month", 7);
+      cell.insert("librevenge:day", 3);
+    } else {
+      cell.insert("librevenge:value", v.value, librevenge::RVNG_GENERIC);
+    }
+    if (v.numbering) cell.insert("librevenge:numbering-name", v.numbering);
+    sheet.openSheetCell(cell);
+    sheet.closeSheetCell();
+  }
+  sheet.closeSheetRow();
+  sheet.closeSheet();
+  sheet.openSheet(sheetProps);
+  sheet.openSheetRow({});
+  sheet.openSheetCell({});
+  sheet.insertText(RVNGString("second sheet"));
+  sheet.closeSheetCell();
+  sheet.closeSheetRow();
+  sheet.closeSheet();
+
+  auto doc = g.takeDocument();
+  std::vector<QTextTable*> tables;
+  for (QTextFrame* f : doc->rootFrame()->childFrames())
+    if (auto* t = qobject_cast<QTextTable*>(f)) tables.push_back(t);
+  ASSERT_EQ(tables.size(), 2u);
+  QTextTable* t = tables[0];
+  EXPECT_EQ(t->rows(), 2);
+  EXPECT_EQ(t->columns(), 3);
+  auto cellText = [](QTextTable* table, int r, int c) {
+    QTextCursor cur = table->cellAt(r, c).firstCursorPosition();
+    cur.setPosition(table->cellAt(r, c).lastPosition(), QTextCursor::KeepAnchor);
+    return cur.selectedText();
+  };
+  EXPECT_EQ(cellText(t, 0, 0), QStringLiteral("Name"));
+  EXPECT_EQ(cellText(t, 0, 1), QString());
+  EXPECT_EQ(cellText(t, 0, 2), QStringLiteral("Total"));
+  EXPECT_EQ(cellText(t, 1, 0), QStringLiteral("0.00449152"));
+  EXPECT_EQ(cellText(t, 1, 1), QStringLiteral("07/03/96"));
+  EXPECT_EQ(cellText(t, 1, 2), QStringLiteral("1234.50"));
+  EXPECT_EQ(cellText(tables[1], 0, 0), QStringLiteral("second sheet"));
+  EXPECT_EQ(tables[1]->format().pageBreakPolicy(), QTextFormat::PageBreak_AlwaysBefore);
+}
+
+TEST(RichTextGenerator, OversizedImageIsScaledIntoTheColumn) {
+  QImage image(400, 100, QImage::Format_RGB32);
+  image.fill(Qt::blue);
+  QByteArray png;
+  QBuffer buffer(&png);
+  buffer.open(QIODevice::WriteOnly);
+  image.save(&buffer, "PNG");
+
+  struct Case {
+    double frameWidthIn, frameHeightIn;
+    double expectedWidth, expectedHeight;
+  };
+  // Text width 612 - 2 x 72 = 468 points.
+  for (const Case& c : {Case{20.0, 5.0, 468.0, 117.0}, Case{2.0, 0.5, 144.0, 36.0}}) {
+    RichTextGenerator g;
+    g.openPageSpan(pageSpan(8.5, 11.0, 1.0, 1.0, 1.0, 1.0));
+    g.openParagraph({});
+    RVNGPropertyList frame;
+    frame.insert("svg:width", c.frameWidthIn);
+    frame.insert("svg:height", c.frameHeightIn);
+    g.openFrame(frame);
+    RVNGPropertyList object;
+    object.insert("librevenge:mime-type", "image/png");
+    object.insert("office:binary-data", librevenge::RVNGBinaryData(reinterpret_cast<const unsigned char*>(png.constData()),
+                                                                   static_cast<unsigned long>(png.size())));
+    g.insertBinaryObject(object);
+    g.closeFrame();
+    g.closeParagraph();
+    auto doc = g.takeDocument();
+    QTextImageFormat found;
+    for (auto it = doc->firstBlock().begin(); !it.atEnd(); ++it)
+      if (it.fragment().charFormat().isImageFormat()) found = it.fragment().charFormat().toImageFormat();
+    ASSERT_TRUE(found.isValid());
+    EXPECT_NEAR(found.width(), c.expectedWidth, 0.01);
+    EXPECT_NEAR(found.height(), c.expectedHeight, 0.01);
+    EXPECT_FALSE(doc->resource(QTextDocument::ImageResource, QUrl(found.name())).isNull());
+    EXPECT_EQ(g.droppedImages(), 0);
+  }
+}
+
+TEST(RichTextGenerator, UndecodablePictureIsLeftOutAndCounted) {
+  RichTextGenerator g;
+  g.openParagraph({});
+  RVNGPropertyList object;
+  object.insert("librevenge:mime-type", "image/png");
+  const unsigned char junk[] = {1, 2, 3, 4, 5};
+  object.insert("office:binary-data", librevenge::RVNGBinaryData(junk, sizeof junk));
+  g.insertBinaryObject(object);
+  g.insertText(RVNGString("text stays"));
+  g.closeParagraph();
+  EXPECT_EQ(g.droppedImages(), 1);
+  EXPECT_EQ(g.takeDocument()->toPlainText(), QStringLiteral("text stays"));
+}
