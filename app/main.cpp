@@ -18,6 +18,7 @@
 #include "core/ProductInfo.h"
 #include "core/XVBaseFunction.h"
 #include "shell/XVBrowserControl.h"
+#include "shell/XVBrowserExport.h"
 #include "shell/XVDocumentLoadManager.h"
 #include "shell/XVSingleInstance.h"
 
@@ -61,6 +62,7 @@ int main(int argc, char** argv) {
     {
       AppDelegate delegate;
       delegate.browserControl()->setDocumentLoader(XVDocumentLoadManager::ShareDocumentLoadManager());
+      XVBrowserExport::install(delegate.browserControl());
       QObject::connect(&instance, &XVSingleInstance::pathsReceived, &delegate, [&delegate](const QStringList& received) {
         for (const QString& path : received) delegate.application_openFile(path);
         delegate.window()->raise();

@@ -1,9 +1,17 @@
 #pragma once
 // The fixed product and format catalogue.
 
+#include <QList>
 #include <QString>
 #include <QStringList>
 #include <QUrl>
+
+#include <memory>
+
+#include "core/Format.h"
+
+class ConverterInterface;
+class ExtractInterface;
 
 class ProductInfo {
  public:
@@ -22,6 +30,22 @@ class ProductInfo {
   static QStringList PDFSupportImportFilesExtension();
   static QStringList WinmailSupportImportFilesExtension();
   static QStringList VisioSupportImportFilesExtension();
+
+  // The export formats: Save As in general, Save As of a document with the source extension
+  // (case ignored), and Extract Images.
+  static QList<Format> SupportSaveFormats();
+  static QList<Format> SupportSaveFormats(const QString& sourceExtension);
+  static QList<Format> SupportExtractFormats();
+  // Whether the import of a file with the extension (case ignored) reports progress.
+  static bool ImportHasProgress(const QString& sourceExtension);
+
+  // A new converter for Save As in `format` of a document whose source file has the extension
+  // `converterFormat`; null when this build has none for the format. Defined with the export
+  // converters.
+  static std::shared_ptr<::ConverterInterface> converterInterface(const Format& format, const QString& converterFormat);
+  static std::shared_ptr<::ConverterInterface> converterInterface(const Format& format);
+  // A new image extractor writing `format`.
+  static std::shared_ptr<::ExtractInterface> ExtractInterface(const Format& format);
 
   // The product page and the support page; set at configure time.
   static QUrl ProductInfoWebPageUrlString();

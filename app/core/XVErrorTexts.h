@@ -61,3 +61,20 @@ inline QString exportWriteFailed(const QString& fileName, const QString& why) {
   return QStringLiteral("\"%1\" cannot be written: %2").arg(fileName, why);
 }
 }  // namespace XVErrorText
+
+// Extract Images and the Save As and Extract dialogs.
+namespace XVErrorText {
+inline QString extractWorkFolderFailed(const QString& folder) {
+  return QStringLiteral("The work folder \"%1\" cannot be written.").arg(folder);
+}
+inline QString exportWarningMessage() { return QStringLiteral("Warning"); }
+inline QString invalidPageRange() { return QStringLiteral("Error: Invalid Page Range!"); }
+inline QString noImagesToExtract() { return QStringLiteral("No images available to extract!"); }
+inline QString noImagesButton() { return QStringLiteral("YES"); }
+inline QString exportNameLeavesFolder() { return QStringLiteral("The name must be a file name without \"/\"."); }
+inline QString exportFolderMissing() { return QStringLiteral("Choose an existing folder to save into."); }
+inline QString exportFormatUnavailable(const QString& formatName) {
+  return QStringLiteral("Saving as %1 is not available for this document.").arg(formatName);
+}
+inline QString exportFailedMessage() { return QStringLiteral("The export did not finish."); }
+}  // namespace XVErrorText

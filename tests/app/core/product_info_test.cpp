@@ -46,3 +46,35 @@ TEST(ProductInfo, EntryTestIgnoresCase) {
   }
   EXPECT_FALSE(XVBaseFunction::xpsFileExtensionIsSupport(QString()));
 }
+
+TEST(ProductInfo, ExportFormatListsBySourceExtension) {
+  auto names = [](const QList<Format>& formats) {
+    QStringList n;
+    for (const Format& f : formats) n << f.formatName();
+    return n;
+  };
+  const QStringList general{"PDF", "TEXT", "PNG", "JPEG", "BMP", "GIF", "TIFF"};
+  const QStringList works{"PDF", "RTFD", "TEXT", "PNG", "JPEG", "BMP", "GIF", "TIFF"};
+  EXPECT_EQ(names(ProductInfo::SupportSaveFormats()), general);
+  struct Case {
+    const char* ext;
+    QStringList formats;
+  };
+  const Case cases[] = {{"xps", general},
+                        {"oxps", general},
+                        {"djvu", general},
+                        {"wps", works},
+                        {"wq2", works},
+                        {"WP5", works},
+                        {"wpd", works},
+                        {"pdf", {"TEXT", "PNG", "JPEG", "BMP", "GIF", "TIFF"}},
+                        {"", general}};
+  for (const Case& c : cases) EXPECT_EQ(names(ProductInfo::SupportSaveFormats(c.ext)), c.formats) << c.ext;
+  EXPECT_EQ(names(ProductInfo::SupportExtractFormats()), (QStringList{"PNG", "JPEG", "BMP", "GIF", "TIFF"}));
+  for (const Format& f : ProductInfo::SupportSaveFormats("wps")) EXPECT_FALSE(f.isNull());
+  EXPECT_FALSE(ProductInfo::ImportHasProgress("wpd"));
+  EXPECT_FALSE(ProductInfo::ImportHasProgress("vsdx"));
+  EXPECT_FALSE(ProductInfo::ImportHasProgress("pdf"));
+  EXPECT_TRUE(ProductInfo::ImportHasProgress("xps"));
+  EXPECT_TRUE(ProductInfo::ImportHasProgress("djvu"));
+}

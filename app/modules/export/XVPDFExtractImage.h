@@ -1,0 +1,108 @@
+#pragma once
+// The worker of Extract Images: for each page of a run, MarkupKit dumps the page's embedded
+// images as numbered PNG files into a work folder of this run's own, and the worker reads them
+// back into its image cache, on a thread of its own.
+//
+// start() runs on the caller's thread: it asks the source for the file and the pages and keeps
+// the file open and each page's index, so the thread never touches the caller's document and
+// the pages are named by their place in the file, whatever their labels. Every report (start,
+// one progress per page, one end) comes on the worker's thread.
+
+#include <QImage>
+#include <QList>
+#include <QString>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+namespace pdfkit {
+class PDFPage;
+}
+
+class XVPDFExtractImage;
+
+// Gives the worker its file and pages; asked on the thread that calls start().
+class XVPDFExtractImageSource {
+ public:
+  virtual ~XVPDFExtractImageSource() = default;
+  virtual QString XVPDFExtractImageSource_documentPath(XVPDFExtractImage* worker) = 0;
+  virtual quint64 XVPDFExtractImageSource_pageCount(XVPDFExtractImage* worker) = 0;
+  // Null for a page that is not there: it gives no images, and progress still advances.
+  virtual pdfkit::PDFPage* XVPDFExtractImageSource_pageAtIndex(quint64 index, XVPDFExtractImage* worker) = 0;
+};
+
+// Hears the worker, on the worker's thread. No lock of the worker is held during a report.
+class XVPDFExtractImageDelegate {
+ public:
+  virtual ~XVPDFExtractImageDelegate() = default;
+  virtual void XVPDFExtractImageDelegate_Start(XVPDFExtractImage* worker) = 0;
+  virtual void XVPDFExtractImageDelegate_ExtractProgress(double percent, XVPDFExtractImage* worker) = 0;
+  virtual void XVPDFExtractImageDelegate_End(bool success, XVPDFExtractImage* worker) = 0;
+};
+
+class XVPDFExtractImage : public std::enable_shared_from_this<XVPDFExtractImage> {
+ public:
+  static std::shared_ptr<XVPDFExtractImage> pdfExtractImage();
+  ~XVPDFExtractImage();
+  XVPDFExtractImage(const XVPDFExtractImage&) = delete;
+  XVPDFExtractImage& operator=(const XVPDFExtractImage&) = delete;
+
+  void setExtractSource(std::weak_ptr<XVPDFExtractImageSource> source) { source_ = std::move(source); }
+  void setDelegate(std::weak_ptr<XVPDFExtractImageDelegate> delegate) { delegate_ = std::move(delegate); }
+
+  // Starts a run on a new thread and returns at once; does nothing while a run is going.
+  void start();
+  // Starts a run that reports its start and then ends with NO and `reason`, reading no page.
+  void startRefusing(const QString& reason);
+  // Ends the running run with NO before its next page; also when it comes before the thread
+  // has begun.
+  void cancel();
+  // YES from start() until the thread has sent its end.
+  bool extracting() const { return extracting_.load(); }
+  bool waitUntilEnded(std::chrono::milliseconds timeout) const;
+  // Why the last run failed (empty after a success or a cancel).
+  QString errorInfo() const;
+
+  // Images read and not yet taken, in the order of their pages and numbers.
+  quint64 imageCacheCount() const;
+  // Removes and answers the image at `index`; a null image when there is none.
+  QImage imageDeleteCacheAtIndex(quint64 index);
+
+  // The work folder of the running (or last) run, and the prefix of its image files; empty
+  // outside a run.
+  QString outPath() const;
+  QString outPathFile() const;
+
+ private:
+  struct Run {
+    int fd = -1;              // the file, held open from start() until the thread is done
+    std::vector<int> pages;   // each page's index in the file; -1 for a missing page
+    QString refusal;
+    bool noSource = false;
+    ~Run();
+  };
+
+  XVPDFExtractImage() = default;
+  void begin(std::unique_ptr<Run> run);
+  void extractThreed(const std::unique_ptr<Run>& run, const std::shared_ptr<XVPDFExtractImageDelegate>& delegate);
+  // Reads the page's images into the cache; NO (with the reason set) when the run must stop.
+  bool extractPage(const QString& file, int index);
+  void setError(const QString& why);
+
+  std::weak_ptr<XVPDFExtractImageSource> source_;
+  std::weak_ptr<XVPDFExtractImageDelegate> delegate_;
+
+  std::atomic<bool> extracting_{false};
+  std::atomic<bool> cancelled_{false};
+
+  mutable std::mutex mutex_;  // guards the fields below
+  mutable std::condition_variable endedCondition_;
+  bool running_ = false;
+  QString errorInfo_;
+  QList<QImage> imageCache_;
+  QString outPath_;
+};
