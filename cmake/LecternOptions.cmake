@@ -15,6 +15,20 @@ elseif(NOT LECTERN_SANITIZE STREQUAL "")
   message(FATAL_ERROR "LECTERN_SANITIZE must be empty, address or thread")
 endif()
 
+# The fuzz build: everything it compiles is code under test, so all of it carries libFuzzer's
+# coverage instrumentation and ASan + UBSan; only the harnesses link libFuzzer itself.
+if(LECTERN_FUZZ)
+  if(NOT CMAKE_CXX_COMPILER_ID MATCHES "Clang")
+    message(FATAL_ERROR "LECTERN_FUZZ needs clang (-DCMAKE_CXX_COMPILER=clang++)")
+  endif()
+  if(NOT LECTERN_SANITIZE STREQUAL "")
+    message(FATAL_ERROR "LECTERN_FUZZ brings its own sanitizers; leave LECTERN_SANITIZE empty")
+  endif()
+  add_compile_options(-fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=undefined
+                      -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=address,undefined)
+endif()
+
 find_package(GTest REQUIRED)
 include(GoogleTest)
 
@@ -50,7 +64,8 @@ endfunction()
 
 # lectern_add_fuzz_target(NAME SOURCES ... [LIBS ...] [CORPUS dir ...])
 #   The source defines LLVMFuzzerTestOneInput. Built as a regression runner over the corpus
-#   folders (registered with ctest); with LECTERN_FUZZ and clang also as a libFuzzer binary.
+#   folders (registered with ctest); with LECTERN_FUZZ also as a libFuzzer binary, whose seed
+#   folders are listed in fuzz-seeds/NAME.txt under the build folder (read by scripts/fuzz).
 function(lectern_add_fuzz_target name)
   cmake_parse_arguments(F "" "" "SOURCES;LIBS;CORPUS" ${ARGN})
   if(LECTERN_SANITIZE STREQUAL "thread")
@@ -61,12 +76,15 @@ function(lectern_add_fuzz_target name)
   target_include_directories(${name}_regress PRIVATE ${PROJECT_SOURCE_DIR} ${PROJECT_SOURCE_DIR}/tests)
   add_test(NAME ${name}_corpus COMMAND ${name}_regress ${F_CORPUS})
   set_tests_properties(${name}_corpus PROPERTIES TIMEOUT 600)
-  if(LECTERN_FUZZ AND CMAKE_CXX_COMPILER_ID MATCHES "Clang")
+  if(LECTERN_FUZZ)
     add_executable(${name} ${F_SOURCES})
     target_link_libraries(${name} PRIVATE ${F_LIBS})
     target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR} ${PROJECT_SOURCE_DIR}/tests)
     target_compile_options(${name} PRIVATE -fsanitize=fuzzer)
     target_link_options(${name} PRIVATE -fsanitize=fuzzer)
+    list(JOIN F_CORPUS "\n" seeds)
+    file(WRITE ${CMAKE_BINARY_DIR}/fuzz-seeds/${name}.txt "${seeds}\n")
+    set_property(GLOBAL APPEND PROPERTY LECTERN_FUZZ_TARGETS ${name})
   endif()
 endfunction()
 
@@ -75,5 +93,9 @@ function(lectern_finish_test_groups)
   add_custom_target(lectern_tsan_tests)
   if(tsan_tests)
     add_dependencies(lectern_tsan_tests ${tsan_tests})
+  endif()
+  get_property(fuzz_targets GLOBAL PROPERTY LECTERN_FUZZ_TARGETS)
+  if(fuzz_targets)
+    add_custom_target(lectern_fuzz_targets DEPENDS ${fuzz_targets})
   endif()
 endfunction()

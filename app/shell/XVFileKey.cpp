@@ -13,14 +13,19 @@
 QString XVFileKey::FileKeyByFilePath(const QString& filePath) {
   if (filePath.isEmpty()) return QString();
   const QByteArray native = QFile::encodeName(filePath);
-  const int fd = ::open(native.constData(), O_RDONLY | O_CLOEXEC);
+  // Refuse FIFOs, devices and sockets before opening: a blocking open of a FIFO waits for a
+  // writer for good. O_NONBLOCK covers a swap between the stat and the open.
+  struct stat st {};
+  if (::stat(native.constData(), &st) != 0 || !S_ISREG(st.st_mode)) return QString();
+  const int fd = ::open(native.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
   if (fd < 0) return QString();
   struct Closer {
     int fd;
     ~Closer() { ::close(fd); }
   } closer{fd};
-  struct stat st {};
   if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return QString();
+  const int flags = ::fcntl(fd, F_GETFL);
+  if (flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) return QString();
 #ifdef POSIX_FADV_SEQUENTIAL
   ::posix_fadvise(fd, 0, kHeadBytes, POSIX_FADV_SEQUENTIAL);
 #endif

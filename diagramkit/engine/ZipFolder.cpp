@@ -273,6 +273,10 @@ bool ZipPackage::packInto(const fs::path& archive, const std::vector<std::string
     auto it = root.children.find(item);
     if (it != root.children.end()) order(it->second, item, packed);
   }
+  if (packed.empty()) {  // libzip writes no file for an archive without entries
+    setError(error, "the package holds none of a drawing's parts");
+    return false;
+  }
   int code = 0;
   zip_t* out = zip_open(archive.c_str(), ZIP_CREATE | ZIP_EXCL, &code);
   if (out == nullptr) {

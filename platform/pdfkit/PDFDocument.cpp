@@ -384,6 +384,32 @@ void PDFDocument::beginFindString(const QString& text, int options) {
   findThreads_.push_back(FindThread{std::move(thread), std::move(done)});
 }
 
+namespace {
+
+// Reads a written file back as it will be shown: "" when Poppler finds every page with the
+// rotation asked for, else why not (qpdf and Poppler may read a damaged page differently).
+std::string checkRotationsAsShown(const std::string& file, const std::vector<int>& rotations) {
+  auto doc = Poppler::Document::load(QString::fromLocal8Bit(file.c_str()));
+  if (!doc || doc->isLocked()) return "written file does not open";
+  if (doc->numPages() != static_cast<int>(rotations.size())) return "written file has another page count";
+  for (int i = 0; i < doc->numPages(); ++i) {
+    auto page = doc->page(i);
+    if (!page) return "written page " + std::to_string(i + 1) + " does not open";
+    int shown = 0;
+    switch (page->orientation()) {
+      case Poppler::Page::Landscape: shown = 90; break;
+      case Poppler::Page::UpsideDown: shown = 180; break;
+      case Poppler::Page::Seascape: shown = 270; break;
+      case Poppler::Page::Portrait: shown = 0; break;
+    }
+    if (shown != normalizedRotation(rotations[static_cast<size_t>(i)]))
+      return "written file does not keep the rotation of page " + std::to_string(i + 1);
+  }
+  return std::string();
+}
+
+}  // namespace
+
 bool PDFDocument::writeToFile(const QString& path, QString* error) const { return writeToFile(path, contentPath(), error); }
 
 bool PDFDocument::writeToFile(const QString& path, const QString& contentFile, QString* error) const {
@@ -391,8 +417,14 @@ bool PDFDocument::writeToFile(const QString& path, const QString& contentFile, Q
   rotations.reserve(pages_.size());
   for (const auto& page : pages_) rotations.push_back(page->rotation());
   const std::string content = contentFile.toLocal8Bit().toStdString();
-  return writeAtomically(path, [&](const std::string& tmpName) { return detail::writeWithRotations(content, tmpName, rotations); },
-                         error);
+  return writeAtomically(
+      path,
+      [&](const std::string& tmpName) {
+        std::string why = detail::writeWithRotations(content, tmpName, rotations);
+        if (why.empty()) why = checkRotationsAsShown(tmpName, rotations);
+        return why;
+      },
+      error);
 }
 
 bool PDFDocument::writePrintToFile(const QString& path, const QList<int>& pages, const QSizeF& paper, const QRectF& area,

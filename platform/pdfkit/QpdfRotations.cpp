@@ -7,6 +7,7 @@
 
 #include <exception>
 #include <map>
+#include <string>
 
 namespace pdfkit::detail {
 
@@ -20,13 +21,23 @@ std::string writeWithRotations(const std::string& source, const std::string& des
     }
     std::vector<QPDFPageObjectHelper> pages = QPDFPageDocumentHelper(pdf).getAllPages();
     if (pages.size() != rotations.size()) return "page count changed on disk";
-    for (size_t i = 0; i < pages.size(); ++i) pages[i].rotatePage(rotations[i], false);
+    for (size_t i = 0; i < pages.size(); ++i) {
+      // A page object qpdf cannot read would be written as an empty page.
+      if (!pages[i].getObjectHandle().isDictionary()) return "page " + std::to_string(i + 1) + " cannot be read";
+      pages[i].rotatePage(rotations[i], false);
+    }
     QPDFWriter writer(pdf, destination.c_str());
     writer.write();
 
     QPDF check;
     check.processFile(destination.c_str());
-    if (QPDFPageDocumentHelper(check).getAllPages().size() != rotations.size()) return "written file does not check";
+    std::vector<QPDFPageObjectHelper> written = QPDFPageDocumentHelper(check).getAllPages();
+    if (written.size() != rotations.size()) return "written file does not check";
+    for (size_t i = 0; i < written.size(); ++i) {
+      QPDFObjectHandle rotate = written[i].getAttribute("/Rotate", false);
+      const int degrees = rotate.isInteger() ? ((rotate.getIntValueAsInt() % 360) + 360) % 360 : 0;
+      if (degrees != ((rotations[i] % 360) + 360) % 360) return "written file does not keep the rotation of page " + std::to_string(i + 1);
+    }
   } catch (const std::exception& e) {
     return e.what()[0] ? e.what() : "qpdf failed";
   }

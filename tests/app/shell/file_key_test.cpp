@@ -3,8 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <future>
 #include <string>
 
 #include "support/temp_dir.h"
@@ -58,6 +60,21 @@ TEST(XVFileKey, NoKeyForFoldersMissingOrUnreadableFiles) {
     std::filesystem::permissions(p, std::filesystem::perms::none);
     EXPECT_TRUE(XVFileKey::FileKeyByFilePath(q(p)).isNull());
   }
+}
+
+TEST(XVFileKey, NoKeyForAFifoAndNoWaitForAWriter) {
+  testsupport::TempDir dir;
+  const auto p = dir / "pipe.pdf";
+  ASSERT_EQ(::mkfifo(p.c_str(), 0600), 0);
+  auto key = std::async(std::launch::async, [&] { return XVFileKey::FileKeyByFilePath(q(p)); });
+  const bool quick = key.wait_for(std::chrono::seconds(3)) == std::future_status::ready;
+  if (!quick) {  // free the blocked reader so the suite ends
+    const int w = ::open(p.c_str(), O_WRONLY | O_NONBLOCK);
+    if (w >= 0) ::close(w);
+  }
+  EXPECT_TRUE(quick) << "the key blocked on a FIFO";
+  EXPECT_TRUE(key.get().isNull());
+  EXPECT_TRUE(XVFileKey::FileKeyByFilePath("/dev/null").isNull());
 }
 
 TEST(XVFileKey, WellFormedKeys) {

@@ -7,6 +7,9 @@
 #include <QFileInfo>
 
 #include <atomic>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <condition_variable>
 #include <mutex>
 #include <set>
@@ -455,6 +458,27 @@ TEST_F(LoadManager, RequestsWithoutKeyOrModuleEndWithAnError) {
   EXPECT_TRUE(QFileInfo::exists(keep));
   EXPECT_EQ(manager->cacheLib()->cacheFileCount(), 0);
   EXPECT_TRUE(manager->loadArray().isEmpty());
+}
+
+TEST_F(LoadManager, FifoNamedLikeADocumentEndsAtOnceAndQuitDoesNotWait) {
+  const QString fifo = q(dir / "docs/pipe.pdf");
+  QDir().mkpath(q(dir / "docs"));
+  ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+  auto req = std::make_shared<Requester>();
+  manager->loadDocumentByFilePath(fifo, req);
+  const bool ended = waitFor([&] { return req->ends().size() == 1; }, 3s);
+  const bool stopped = manager->stopLoading(1s);
+  if (!ended || !stopped) {
+    // A reader stuck in open() is freed by a writer, so the suite ends instead of hanging.
+    const int w = ::open(QFile::encodeName(fifo).constData(), O_WRONLY | O_NONBLOCK);
+    if (w >= 0) ::close(w);
+  }
+  EXPECT_TRUE(ended) << "the load of a FIFO blocked";
+  EXPECT_TRUE(stopped) << "the quit waited for a blocked load";
+  ASSERT_TRUE(waitFor([&] { return !req->ends().empty(); }));
+  EXPECT_EQ(req->ends()[0].module, nullptr);
+  EXPECT_FALSE(req->ends()[0].error.isEmpty());
+  EXPECT_EQ(lab.count(&Lab::conversions), 0);
 }
 
 TEST_F(LoadManager, ThrowingModulesStillEndEveryRequestOnce) {

@@ -253,6 +253,10 @@ TEST(PreProcessVSDX, NotAPackageFails) {
   testsupport::TempDir dir;
   EXPECT_TRUE(preProcessVSDX(dir.write("junk.vsdx", "not a zip")).empty());
   EXPECT_TRUE(preProcessVSDX(dir / "missing.vsdx").empty());
+  // A zip with none of a drawing's parts: nothing to pack, so no package is answered.
+  ASSERT_TRUE(testsupport::writeZip(dir / "other.vsdx", {{"notes/readme.txt", "hello"}}));
+  const fs::path out = preProcessVSDX(dir / "other.vsdx");
+  EXPECT_TRUE(out.empty()) << out;
 }
 
 TEST(Metafiles, Emf2jpgWritesThePdfAndABitmap) {

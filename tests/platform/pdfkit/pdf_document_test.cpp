@@ -177,6 +177,43 @@ TEST_F(PDFDocumentTest, FailedWriteKeepsTheOldFile) {
   EXPECT_EQ(QDir(q(dir.path())).entryList(QDir::Files | QDir::Hidden).size(), 2);
 }
 
+TEST_F(PDFDocumentTest, DamagedPagesAreNotWrittenWithoutTheirRotation) {
+  // Pages Poppler shows but a write-back cannot keep turned: refused, the file left as it was.
+  const std::string head =
+      "%PDF-1.4\n"
+      "1 0 obj\n<< /Type /Pages /Count 1 /Kids [3 0 R] /MediaBox [0 0 200 100] >>\nendobj\n"
+      "2 0 obj\n<< /Type /Catalog /Pages 1 0 R >>\nendobj\n";
+  const std::string tail = "trailer\n<< /Root 2 0 R >>\n%%EOF\n";
+  const struct {
+    const char* name;
+    std::string page;
+  } cases[] = {
+      // qpdf reads the broken object as null and would write an empty page.
+      {"unreadable page object",
+       "3 0 obj\n<< /Type /Page /Parent 1 0 R /Annots [<< /Rect [1 2 3 4] /InkList [[1 2 3 5"
+       "\x9d\x09\x11" "C\xa6\x82\xf3n2\x88g\xe2\x80\xcd\xef\xcc" "3\nendstream\nendobj\n"},
+      // qpdf mends the broken reference into "/Contents 5", a page Poppler no longer opens.
+      {"page qpdf mends into one Poppler does not open",
+       "3 0 obj\n<< /Type /Page /Parent 1 0 R /MediaBox [0 0 1 2.<3\xcd" "4] /Contents 5 0 . /Resource\xff\xffs 6 0 R "
+       "/Rotate 0 >>\nendobj\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string damaged = head + c.page + tail;
+    dir.write("damaged.pdf", damaged);
+    auto doc = PDFDocument::initWithURL(path("damaged.pdf"));
+    ASSERT_NE(doc, nullptr);
+    ASSERT_EQ(doc->pageCount(), 1);
+    ASSERT_TRUE(doc->pageAtIndex(0)->size().isValid());
+    doc->pageAtIndex(0)->setRotation(90);
+    QString error;
+    EXPECT_FALSE(doc->writeToFile(path("damaged.pdf"), &error));
+    EXPECT_FALSE(error.isEmpty());
+    EXPECT_EQ(testsupport::readFile(dir / "damaged.pdf"), damaged);
+    EXPECT_EQ(QDir(q(dir.path())).entryList(QDir::Files | QDir::Hidden).size(), 1);
+  }
+}
+
 TEST_F(PDFDocumentTest, FindIsCaseInsensitiveAndReportsPagesAndBounds) {
   ASSERT_TRUE(testsupport::writeNumberedPdf(path("a.pdf"), 5, "Needle", {1, 3}));
   auto doc = PDFDocument::initWithURL(path("a.pdf"));

@@ -16,9 +16,11 @@ const std::filesystem::path& scratch() {
   static const std::filesystem::path dir = [] {
     std::string tmpl = (std::filesystem::temp_directory_path() / "xpskit-fuzz-XXXXXX").string();
     if (::mkdtemp(tmpl.data()) == nullptr) std::abort();
-    std::atexit([] { std::filesystem::remove_all(scratch()); });
     return std::filesystem::path(tmpl);
   }();
+  // Registered once dir is made, so that it runs before dir is destroyed.
+  static const bool cleanup = (std::atexit([] { std::filesystem::remove_all(dir); }), true);
+  (void)cleanup;
   return dir;
 }
 }  // namespace
