@@ -12,6 +12,7 @@
 
 class ConverterInterface;
 class ExtractInterface;
+class ImportInterface;
 
 class ProductInfo {
  public:
@@ -50,4 +51,8 @@ class ProductInfo {
   // The product page and the support page; set at configure time.
   static QUrl ProductInfoWebPageUrlString();
   static QUrl ProductSupportWebPageUrlString();
+
+  // A new generic importer (any supported source to a PDF). Defined with the importer, in the
+  // GUI library; nothing in the application calls it.
+  static std::shared_ptr<::ImportInterface> ImportInterface();
 };

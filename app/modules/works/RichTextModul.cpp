@@ -40,9 +40,10 @@ QString RichTextModul::errorTextForEndCode(int32_t code) const {
   }
 }
 
-bool RichTextModul::makePDFFile(const QFExportObject& exportObject) {
+bool RichTextModul::makePDFFile(const QFExportObject& exportObject) { return printExportObject(exportObject, outPath()); }
+
+bool RichTextModul::printExportObject(const QFExportObject& exportObject, const QString& out) {
   QTextDocument* text = exportObject.storage();
-  const QString out = outPath();
   if (!text || out.isEmpty()) return false;
   const QVariantMap dic = exportObject.myDic();
   const QSizeF paper = dic.value(QLatin1String(NSPaperSizeDocumentAttribute)).toSizeF();

@@ -28,6 +28,8 @@ class RichTextModul : public PDFModul, public std::enable_shared_from_this<RichT
   // Prints the converted text into outPath() at the export object's paper size and margins
   // (the left margin on both sides); false when nothing was written.
   bool makePDFFile(const QFExportObject& exportObject);
+  // The same for any PDF path.
+  static bool printExportObject(const QFExportObject& exportObject, const QString& pdfPath);
   // The text a failed end carries for a converter's end code.
   QString errorTextForEndCode(int32_t code) const;
 

@@ -10,6 +10,7 @@ std::shared_ptr<QFWpdConverter> WPDModul::converter() const {
 }
 
 void WPDModul::startConverter() {
+  prompt_->reset();
   auto converter = QFWpdConverter::converterWithType(format());
   {
     std::lock_guard lock(converterMutex_);
@@ -21,7 +22,10 @@ void WPDModul::startConverter() {
 
 void WPDModul::cancelConverter() {
   if (auto c = converter()) c->cancel();
+  prompt_->cancel();
 }
+
+std::optional<std::string> WPDModul::QFWpdConverterDelegate_password(QFWpdConverter*) { return prompt_->askUtf8(); }
 
 void WPDModul::QFWpdConverterDelegate_converterStart(QFWpdConverter*) { converterStarted(); }
 

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QSet>
 #include <QTextDocument>
@@ -14,6 +15,8 @@
 #include "platform/revengekit/ConversionThreads.h"
 #include "platform/revengekit/RichTextGenerator.h"
 #include "support/import_recorder.h"
+#include "support/password_answerer.h"
+#include "support/pdf_fixture.h"
 #include "support/pdf_text.h"
 #include "support/temp_dir.h"
 #include "support/wordperfect_builder.h"
@@ -108,11 +111,44 @@ TEST_F(RichTextModulTest, EveryCorpusFileConvertsWithItsTextOrSaysItCannotBeRead
   }
 }
 
-TEST_F(RichTextModulTest, ProtectedWordPerfectEndsSayingSo) {
+TEST_F(RichTextModulTest, ProtectedWordPerfectAsksForItsPasswordOrEndsSayingSo) {
   const auto path = dir.write("locked.wp", testsupport::wp5Document({"hidden text"}, "key"));
-  Import run = importFile(QString::fromStdString(path.string()), out());
-  EXPECT_FALSE(run.delegate->success);
-  EXPECT_EQ(run.delegate->error, XVErrorText::passwordProtected());
+  struct Case {
+    const char* name;
+    QStringList answers;
+    bool success;
+    int prompts;
+  };
+  const Case cases[] = {
+      {"the password", {QStringLiteral("key")}, true, 1},
+      {"wrong three times", {QStringLiteral("a"), QStringLiteral("b"), QStringLiteral("c")}, false, 3},
+      {"cancelled", {}, false, 1},
+  };
+  for (const Case& c : cases) {
+    QFile::remove(out());
+    auto delegate = std::make_shared<RecordingDelegate>();
+    auto module = DocumentModul::documentModulFilePath(QString::fromStdString(path.string()));
+    ASSERT_TRUE(std::dynamic_pointer_cast<WPDModul>(module));
+    module->setDelegate(delegate);
+    module->setImportSourcePath(QString::fromStdString(path.string()));
+    module->setImportOutPath(out());
+    // The prompt runs on this (the GUI) thread: its events run while the import waits.
+    testsupport::PasswordAnswerer answerer(c.answers);
+    module->startImport();
+    EXPECT_TRUE(testsupport::pumpUntil([&] {
+      std::lock_guard lock(delegate->mutex);
+      return delegate->ends > 0;
+    }, 60s)) << c.name;
+    EXPECT_TRUE(revengekit::waitConversionThreadsIdle(10s));
+    EXPECT_EQ(answerer.prompts.load(), c.prompts) << c.name;
+    EXPECT_TRUE(answerer.onGuiThread.load()) << c.name;
+    EXPECT_EQ(delegate->success, c.success) << c.name;
+    if (c.success) {
+      EXPECT_TRUE(testsupport::pdfText(out()).contains(QStringLiteral("hidden text"))) << c.name;
+    } else {
+      EXPECT_EQ(delegate->error, XVErrorText::passwordProtected()) << c.name;
+    }
+  }
 }
 
 namespace {
