@@ -2,10 +2,9 @@
 // What the export workers share: one run at a time on a detached thread of its own, a cancel
 // flag read before each page, the error of the last run, and a wait for the run's end.
 //
-// `Derived` names itself through enable_shared_from_this and gives, both called with `mutex_`
-// held or on the run's thread:
-//   void clearResults();  // under `mutex_`, before a run starts
-//   void threadBody(const std::unique_ptr<Run>&, const std::shared_ptr<Delegate>&);
+// `Derived` derives from enable_shared_from_this<Derived> too and gives:
+//   void clearResults();  // called with `mutex_` held, before a run starts
+//   void threadBody(const std::unique_ptr<Run>&, const std::shared_ptr<Delegate>&);  // the run
 // `Run` has a `QString refusal` and a `bool noSource`.
 
 #include <QString>
