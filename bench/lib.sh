@@ -18,11 +18,16 @@ bench_build() {
   cmake --build "$build" -j4 --target "$@" >/dev/null
 }
 
-# qt_work: $work, a scratch folder removed at exit, which also holds the settings, cache and
-# data of the Qt programs run offscreen.
-qt_work() {
+# scratch_work: $work, a scratch folder removed at exit.
+scratch_work() {
   work=$(mktemp -d)
   trap 'rm -rf "$work"' EXIT
+}
+
+# qt_work: scratch_work, with the settings, cache and data of the Qt programs (run offscreen)
+# inside $work.
+qt_work() {
+  scratch_work
   export QT_QPA_PLATFORM=offscreen
   export XDG_CONFIG_HOME=$work/config XDG_CACHE_HOME=$work/cache XDG_DATA_HOME=$work/data
 }
