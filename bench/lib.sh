@@ -9,3 +9,25 @@ best_ns() {
   done
   echo "$best"
 }
+
+# bench_build GUI TARGET...: configures the Release tree $build (LECTERN_BUILD_GUI=GUI) and
+# builds TARGET... in it.
+bench_build() {
+  local gui=$1; shift
+  cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DLECTERN_BUILD_GUI="$gui" >/dev/null
+  cmake --build "$build" -j4 --target "$@" >/dev/null
+}
+
+# scratch_work: $work, a scratch folder removed at exit.
+scratch_work() {
+  work=$(mktemp -d)
+  trap 'rm -rf "$work"' EXIT
+}
+
+# qt_work: scratch_work, with the settings, cache and data of the Qt programs (run offscreen)
+# inside $work.
+qt_work() {
+  scratch_work
+  export QT_QPA_PLATFORM=offscreen
+  export XDG_CONFIG_HOME=$work/config XDG_CACHE_HOME=$work/cache XDG_DATA_HOME=$work/data
+}

@@ -1,13 +1,10 @@
 // Converts a DjVu file to PDF with the converter the application uses, on the calling thread.
 // `djvu_bench IN OUT` converts once and prints the number of pages written; `--repeat N IN OUT` prints the
 // best wall time of N conversions in nanoseconds.
-#include <chrono>
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
 #include <string>
 
-#include "platform/foundation/log.h"
+#include "bench/convert_main.h"
 #include "platform/djvukit/DjvuKit.h"
 
 namespace {
@@ -23,32 +20,4 @@ bool convertOnce(const std::string& src, const std::string& out, int* pages) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
-  foundation::setLogSink([](const foundation::LogRecord&) {});
-  int repeat = 0;
-  int first = 1;
-  if (argc > 2 && std::strcmp(argv[1], "--repeat") == 0) {
-    repeat = std::atoi(argv[2]);
-    first = 3;
-  }
-  if (argc - first != 2) {
-    std::fprintf(stderr, "usage: djvu_bench [--repeat N] IN OUT\n");
-    return 2;
-  }
-  const std::string in = argv[first], out = argv[first + 1];
-  if (repeat <= 0) {
-    int pages = 0;
-    if (!convertOnce(in, out, &pages)) return 1;
-    std::printf("%d\n", pages);
-    return 0;
-  }
-  long long best = -1;
-  for (int i = 0; i < repeat; ++i) {
-    const auto t0 = std::chrono::steady_clock::now();
-    if (!convertOnce(in, out, nullptr)) return 1;
-    const long long ns = std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now() - t0).count();
-    if (best < 0 || ns < best) best = ns;
-  }
-  std::printf("%lld\n", best);
-  return 0;
-}
+int main(int argc, char** argv) { return convertBenchMain(argc, argv, "djvu_bench", convertOnce); }

@@ -9,12 +9,10 @@ root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 . "$root/bench/lib.sh"
 build=$root/build/bench
 pdfs=$root/../shared/corpus/pdf
-cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DLECTERN_BUILD_GUI=OFF >/dev/null
-cmake --build "$build" --target djvu_bench >/dev/null
+bench_build OFF djvu_bench
 bin=$build/bench/djvu/djvu_bench
 runs=${RUNS:-5}
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+scratch_work
 
 pdftoppm -r 300 -mono "$pdfs/pdflatex-4-pages.pdf" "$work/bw"
 for p in "$work"/bw*.pbm; do cjb2 -dpi 300 "$p" "${p%.pbm}.djvu"; done

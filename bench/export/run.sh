@@ -8,13 +8,9 @@ set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 . "$root/bench/lib.sh"
 build=$root/build/bench
-cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DLECTERN_BUILD_GUI=ON >/dev/null
-cmake --build "$build" -j4 --target export_bench >/dev/null
+bench_build ON export_bench
 bin=$build/bench/export/export_bench
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-export QT_QPA_PLATFORM=offscreen
-export XDG_CONFIG_HOME=$work/config XDG_CACHE_HOME=$work/cache XDG_DATA_HOME=$work/data
+qt_work
 runs=${RUNS:-5}
 pdf=$work/doc.pdf
 "$bin" make "$pdf" 200

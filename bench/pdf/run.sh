@@ -7,14 +7,10 @@ set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 . "$root/bench/lib.sh"
 build=$root/build/bench
-cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DLECTERN_BUILD_GUI=ON >/dev/null
-cmake --build "$build" --target pdf_bench pdf_core_bench >/dev/null
+bench_build ON pdf_bench pdf_core_bench
 bin=$build/bench/pdf/pdf_bench
 core=$build/bench/pdf/pdf_core_bench
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-export QT_QPA_PLATFORM=offscreen
-export XDG_CONFIG_HOME=$work/config XDG_CACHE_HOME=$work/cache XDG_DATA_HOME=$work/data
+qt_work
 runs=${RUNS:-5}
 word=quokka
 pdf=$work/doc.pdf

@@ -8,12 +8,10 @@ root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 . "$root/bench/lib.sh"
 build=$root/build/bench
 corpus=${1:-$root/../shared/corpus/xps}
-cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DLECTERN_BUILD_GUI=OFF >/dev/null
-cmake --build "$build" --target xps_bench >/dev/null
+bench_build OFF xps_bench
 bin=$build/bench/xps/xps_bench
 runs=${RUNS:-10}
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+scratch_work
 
 total_in=0 total_whole=0 total_peer=0
 for f in "$corpus"/*.xps "$corpus"/*.oxps; do

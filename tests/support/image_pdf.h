@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "support/pdf_objects.h"
+
 namespace testsupport {
 
 struct PdfImage {
@@ -78,21 +80,7 @@ inline std::string imagePdf(const std::vector<PdfImagePage>& pages, const std::s
     kids += ref(objects.size()) + " ";
   }
   objects[1] = "<< /Type /Pages /Kids [" + kids + "] /Count " + std::to_string(pages.size()) + " >>";
-  std::string out = "%PDF-1.4\n";
-  std::vector<size_t> offsets;
-  for (size_t i = 0; i < objects.size(); ++i) {
-    offsets.push_back(out.size());
-    out += std::to_string(i + 1) + " 0 obj\n" + objects[i] + "\nendobj\n";
-  }
-  const size_t xref = out.size();
-  out += "xref\n0 " + std::to_string(objects.size() + 1) + "\n0000000000 65535 f \n";
-  for (size_t off : offsets) {
-    const std::string num = std::to_string(off);
-    out += std::string(10 - num.size(), '0') + num + " 00000 n \n";
-  }
-  out += "trailer\n<< /Size " + std::to_string(objects.size() + 1) + " /Root 1 0 R >>\nstartxref\n" + std::to_string(xref) +
-         "\n%%EOF\n";
-  return out;
+  return testsupport::pdfFromObjects(objects);
 }
 
 // One RGB pixel a colour: 8-bit samples.

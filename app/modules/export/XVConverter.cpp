@@ -53,9 +53,7 @@ QString XVConverter::singlePath(const QString& extension) const {
   return QStringLiteral("%1/%2.%3").arg(outDirector_, outFileName_, extension);
 }
 
-QString XVConverter::imagePath(qint64 index) const {
-  return QStringLiteral("%1/%2_%3.%4").arg(outDirector_, outFileName_, QString::number(index + 1), format_.extension());
-}
+QString XVConverter::imagePath(qint64 index) const { return numberedPath(index, format_.extension()); }
 
 QStringList XVConverter::outputFiles() const {
   switch (converter_->type()) {
@@ -78,14 +76,8 @@ QStringList XVConverter::existingOutputFiles() const {
 }
 
 QString XVConverter::refusal() const {
-  if (!document_) return XVErrorText::exportDocumentUnreadable();
-  if (startPage_ < 0 || startPage_ > endPage_ || endPage_ >= document_->pageCount())
-    return XVErrorText::exportRangeOutsideDocument();
-  if (outFileName_.isEmpty() || outFileName_.contains(QLatin1Char('/')) || outFileName_ == QLatin1String(".") ||
-      outFileName_ == QLatin1String(".."))
-    return XVErrorText::exportWriteFailed(outFileName_, QStringLiteral("not a file name"));
-  if (!QFileInfo(outDirector_).isDir())
-    return XVErrorText::exportWriteFailed(outDirector_, QStringLiteral("no such folder"));
+  const QString why = settingsRefusal();
+  if (!why.isEmpty()) return why;
   for (const QString& f : outputFiles()) {
     if (!QFileInfo::exists(f)) continue;
     const QString name = QFileInfo(f).fileName();
@@ -99,11 +91,7 @@ QString XVConverter::refusal() const {
 
 void XVConverter::startConvert() {
   if (converter_->converting()) return;
-  {
-    std::lock_guard lock(mutex_);
-    urlArray_.clear();
-    errorInfo_.clear();
-  }
+  clearResults();
   if (converter_->type() == XVPDFConverter::PdfFile) converter_->setSavePath(singlePath(format_.extension()));
   const QString why = refusal();
   if (why.isEmpty()) {
@@ -117,33 +105,10 @@ void XVConverter::stopConvert() { converter_->cancel(); }
 
 bool XVConverter::waitUntilEnded(std::chrono::milliseconds timeout) const { return converter_->waitUntilEnded(timeout); }
 
-QString XVConverter::errorInfo() const {
-  std::lock_guard lock(mutex_);
-  return errorInfo_;
-}
-
-QList<QUrl> XVConverter::urlArray() const {
-  std::lock_guard lock(mutex_);
-  return urlArray_;
-}
-
-void XVConverter::fail(const QString& why) {
-  std::lock_guard lock(mutex_);
-  if (errorInfo_.isEmpty()) errorInfo_ = why;
-}
-
-void XVConverter::addUrl(const QString& path) {
-  std::lock_guard lock(mutex_);
-  urlArray_.append(QUrl::fromLocalFile(path));
-}
-
-quint64 XVConverter::XVPDFConverterSource_pageCount(XVPDFConverter*) {
-  return endPage_ < startPage_ ? 0 : static_cast<quint64>(endPage_ + 1 - startPage_);
-}
+quint64 XVConverter::XVPDFConverterSource_pageCount(XVPDFConverter*) { return rangePageCount(); }
 
 pdfkit::PDFPage* XVConverter::XVPDFConverterSource_pageAtIndex(quint64 index, XVPDFConverter*) {
-  if (!document_) return nullptr;
-  return document_->pageAtIndex(static_cast<int>(startPage_ + static_cast<qint64>(index)));
+  return rangePageAtIndex(index);
 }
 
 void XVConverter::XVPDFConverterDelegate_Start(XVPDFConverter*) {

@@ -8,15 +8,16 @@
 #include <QUrl>
 
 #include <memory>
-#include <mutex>
 
 #include "core/Format.h"
 #include "modules/export/ConverterInterface.h"
+#include "modules/export/XVExportJob.h"
 #include "modules/export/XVPDFConverter.h"
 
 class XVImageSave;
 
 class XVConverter : public ConverterInterface,
+                    public XVExportJob,
                     public XVPDFConverterSource,
                     public XVPDFConverterDelegate,
                     public std::enable_shared_from_this<XVConverter> {
@@ -38,11 +39,10 @@ class XVConverter : public ConverterInterface,
   void startConvert() override;
   void stopConvert() override;
   bool waitUntilEnded(std::chrono::milliseconds timeout) const override;
-  QString errorInfo() const override;
+  QString errorInfo() const override { return firstError(); }
 
   Format format() const { return format_; }
   std::shared_ptr<XVPDFConverter> converter() const { return converter_; }
-  QList<QUrl> urlArray() const;
   // The files this export writes, in order.
   QStringList outputFiles() const;
 
@@ -61,21 +61,8 @@ class XVConverter : public ConverterInterface,
   QString refusal() const;
   void saveImages();
   bool saveTextFile(const QString& text);
-  void fail(const QString& why);
-  void addUrl(const QString& path);
 
   Format format_;
   std::shared_ptr<XVPDFConverter> converter_;
   std::weak_ptr<ConverterProgressDelegate> delegate_;
-  pdfkit::PDFDocument* document_ = nullptr;
-  QString outDirector_;
-  QString outFileName_;
-  QString outFilePath_;
-  qint64 startPage_ = 0;
-  qint64 endPage_ = 0;
-  bool replaceExisting_ = false;
-
-  mutable std::mutex mutex_;  // guards the fields below
-  QList<QUrl> urlArray_;
-  QString errorInfo_;
 };

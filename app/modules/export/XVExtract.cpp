@@ -23,9 +23,7 @@ void XVExtract::setExtractStartPage(qint64 startPage, qint64 endpage) {
   endPage_ = endpage;
 }
 
-QString XVExtract::imagePath(qint64 index) const {
-  return QStringLiteral("%1/%2_%3.%4").arg(outDirector_, outFileName_, QString::number(index + 1), format_.extension());
-}
+QString XVExtract::imagePath(qint64 index) const { return numberedPath(index, format_.extension()); }
 
 QStringList XVExtract::existingOutputFiles() const {
   // How many images a run gives is known only once it has run: every file of the run's
@@ -41,24 +39,11 @@ QStringList XVExtract::existingOutputFiles() const {
   return existing;
 }
 
-QString XVExtract::refusal() const {
-  if (!document_) return XVErrorText::exportDocumentUnreadable();
-  if (startPage_ < 0 || startPage_ > endPage_ || endPage_ >= document_->pageCount())
-    return XVErrorText::exportRangeOutsideDocument();
-  if (outFileName_.isEmpty() || outFileName_.contains(QLatin1Char('/')) || outFileName_ == QLatin1String(".") ||
-      outFileName_ == QLatin1String(".."))
-    return XVErrorText::exportWriteFailed(outFileName_, QStringLiteral("not a file name"));
-  if (!QFileInfo(outDirector_).isDir()) return XVErrorText::exportWriteFailed(outDirector_, QStringLiteral("no such folder"));
-  return QString();
-}
+QString XVExtract::refusal() const { return settingsRefusal(); }
 
 void XVExtract::startExtract() {
   if (extractImage_->extracting()) return;
-  {
-    std::lock_guard lock(mutex_);
-    urlArray_.clear();
-    errorInfo_.clear();
-  }
+  clearResults();
   pageIndex_ = 0;
   const QString why = refusal();
   if (why.isEmpty()) {
@@ -72,30 +57,12 @@ void XVExtract::stopExtract() { extractImage_->cancel(); }
 
 bool XVExtract::waitUntilEnded(std::chrono::milliseconds timeout) const { return extractImage_->waitUntilEnded(timeout); }
 
-QString XVExtract::errorInfo() const {
-  std::lock_guard lock(mutex_);
-  return errorInfo_;
-}
-
-QList<QUrl> XVExtract::urlArray() const {
-  std::lock_guard lock(mutex_);
-  return urlArray_;
-}
-
-void XVExtract::fail(const QString& why) {
-  std::lock_guard lock(mutex_);
-  if (errorInfo_.isEmpty()) errorInfo_ = why;
-}
-
 QString XVExtract::XVPDFExtractImageSource_documentPath(XVPDFExtractImage*) { return outFilePath_; }
 
-quint64 XVExtract::XVPDFExtractImageSource_pageCount(XVPDFExtractImage*) {
-  return endPage_ < startPage_ ? 0 : static_cast<quint64>(endPage_ + 1 - startPage_);
-}
+quint64 XVExtract::XVPDFExtractImageSource_pageCount(XVPDFExtractImage*) { return rangePageCount(); }
 
 pdfkit::PDFPage* XVExtract::XVPDFExtractImageSource_pageAtIndex(quint64 index, XVPDFExtractImage*) {
-  if (!document_) return nullptr;
-  return document_->pageAtIndex(static_cast<int>(startPage_ + static_cast<qint64>(index)));
+  return rangePageAtIndex(index);
 }
 
 void XVExtract::XVPDFExtractImageDelegate_Start(XVPDFExtractImage*) {
@@ -115,8 +82,7 @@ void XVExtract::saveImages() {
     if (exportfile::sameFile(path, outFilePath_) || (document_ && exportfile::sameFile(path, document_->documentPath()))) {
       fail(XVErrorText::exportReplacesDocument(name));
     } else if (saver->saveAtPath(format_.formatName(), path, &why)) {
-      std::lock_guard lock(mutex_);
-      urlArray_.append(QUrl::fromLocalFile(path));
+      addUrl(path);
       ++pageIndex_;
       continue;
     } else {

@@ -8,13 +8,14 @@
 #include <QUrl>
 
 #include <memory>
-#include <mutex>
 
 #include "core/Format.h"
 #include "modules/export/ExtractInterface.h"
+#include "modules/export/XVExportJob.h"
 #include "modules/export/XVPDFExtractImage.h"
 
 class XVExtract : public ExtractInterface,
+                  public XVExportJob,
                   public XVPDFExtractImageSource,
                   public XVPDFExtractImageDelegate,
                   public std::enable_shared_from_this<XVExtract> {
@@ -32,11 +33,10 @@ class XVExtract : public ExtractInterface,
   void startExtract() override;
   void stopExtract() override;
   bool waitUntilEnded(std::chrono::milliseconds timeout) const override;
-  QString errorInfo() const override;
+  QString errorInfo() const override { return firstError(); }
 
   Format format() const { return format_; }
   std::shared_ptr<XVPDFExtractImage> extractImage() const { return extractImage_; }
-  QList<QUrl> urlArray() const;
 
   // The worker's source and delegate.
   QString XVPDFExtractImageSource_documentPath(XVPDFExtractImage* worker) override;
@@ -52,21 +52,9 @@ class XVExtract : public ExtractInterface,
   // Why the run may not start; empty when it may.
   QString refusal() const;
   void saveImages();
-  void fail(const QString& why);
 
   Format format_;
   std::shared_ptr<XVPDFExtractImage> extractImage_;
   std::weak_ptr<ExtractProgressDelegate> delegate_;
-  pdfkit::PDFDocument* document_ = nullptr;
-  QString outDirector_;
-  QString outFileName_;
-  QString outFilePath_;
-  qint64 startPage_ = 0;
-  qint64 endPage_ = 0;
-  bool replaceExisting_ = false;
   qint64 pageIndex_ = 0;  // images saved in this run; touched on the worker's thread only
-
-  mutable std::mutex mutex_;  // guards the fields below
-  QList<QUrl> urlArray_;
-  QString errorInfo_;
 };

@@ -8,18 +8,13 @@
 #include <unistd.h>
 
 #include <map>
-#include <system_error>
-#include <thread>
 
 #include "core/XVErrorTexts.h"
 #include "modules/export/ExportFile.h"
 #include "modules/export/PdfPageCopy.h"
-#include "platform/foundation/log.h"
 #include "platform/pdfkit/PDFDocument.h"
 
 namespace {
-
-QString fdPath(int fd) { return QStringLiteral("/proc/self/fd/%1").arg(fd); }
 
 // The page over a white ground, opaque.
 QImage onWhite(QImage image) {
@@ -35,7 +30,7 @@ QImage onWhite(QImage image) {
 
 }  // namespace
 
-XVPDFConverter::Run::~Run() {
+xvpdfconverter::Run::~Run() {
   for (int fd : fds) ::close(fd);
 }
 
@@ -46,13 +41,7 @@ std::shared_ptr<XVPDFConverter> XVPDFConverter::pdfConverterWithType(int type) {
 XVPDFConverter::~XVPDFConverter() = default;
 
 void XVPDFConverter::start() {
-  {
-    std::lock_guard lock(mutex_);
-    if (running_) return;
-    running_ = true;
-  }
-  converting_ = true;
-  cancelled_ = false;
+  if (!claim()) return;
   auto run = std::make_unique<Run>();
   if (auto source = source_.lock()) {
     const quint64 n = source->XVPDFConverterSource_pageCount(this);
@@ -86,68 +75,9 @@ void XVPDFConverter::start() {
   begin(std::move(run));
 }
 
-void XVPDFConverter::startRefusing(const QString& reason) {
-  {
-    std::lock_guard lock(mutex_);
-    if (running_) return;
-    running_ = true;
-  }
-  converting_ = true;
-  cancelled_ = false;
-  auto run = std::make_unique<Run>();
-  run->refusal = reason.isEmpty() ? XVErrorText::conversionFailed() : reason;
-  begin(std::move(run));
-}
-
-void XVPDFConverter::begin(std::unique_ptr<Run> run) {
-  {
-    std::lock_guard lock(mutex_);
-    errorInfo_.clear();
-    imageCache_.clear();
-    text_ = QString();
-  }
-  auto self = shared_from_this();
-  auto body = [self](std::unique_ptr<Run> run) {
-    {
-      auto delegate = self->delegate_.lock();
-      // The source is held for the run too: it is the caller's converter, which must outlive
-      // the reports it hears.
-      auto source = self->source_.lock();
-      self->converterThreed(run, delegate);
-      self->converting_ = false;
-      run.reset();
-    }
-    std::lock_guard lock(self->mutex_);
-    self->running_ = false;
-    self->endedCondition_.notify_all();
-  };
-  auto shared = std::make_shared<std::unique_ptr<Run>>(std::move(run));
-  try {
-    std::thread([body, shared]() mutable { body(std::move(*shared)); }).detach();
-  } catch (const std::system_error&) {
-    // No thread to be had: the run still reports its start and its one end, from here.
-    auto refused = std::make_unique<Run>();
-    refused->refusal = XVErrorText::conversionFailed();
-    body(std::move(refused));
-  }
-}
-
-void XVPDFConverter::cancel() { cancelled_ = true; }
-
-bool XVPDFConverter::waitUntilEnded(std::chrono::milliseconds timeout) const {
-  std::unique_lock lock(mutex_);
-  return endedCondition_.wait_for(lock, timeout, [this] { return !running_; });
-}
-
-QString XVPDFConverter::errorInfo() const {
-  std::lock_guard lock(mutex_);
-  return errorInfo_;
-}
-
-void XVPDFConverter::setError(const QString& why) {
-  foundation::log(foundation::LogLevel::Error, "export", why.toStdString());
-  std::lock_guard lock(mutex_);
-  errorInfo_ = why;
+void XVPDFConverter::clearResults() {
+  imageCache_.clear();
+  text_ = QString();
 }
 
 quint64 XVPDFConverter::imageCacheCount() const {
@@ -185,14 +115,7 @@ void XVPDFConverter::converterThreed(const std::unique_ptr<Run>& run,
     if (delegate) delegate->XVPDFConverterDelegate_End(success, this);
   };
   if (delegate) delegate->XVPDFConverterDelegate_Start(this);
-  if (run->noSource) {
-    setError(XVErrorText::conversionFailed());
-    return end(false);
-  }
-  if (!run->refusal.isEmpty()) {
-    setError(run->refusal);
-    return end(false);
-  }
+  if (refused(*run)) return end(false);
 
   // The worker's own documents of the same files.
   std::vector<std::unique_ptr<pdfkit::PDFDocument>> documents;
@@ -256,8 +179,7 @@ void XVPDFConverter::converterThreed(const std::unique_ptr<Run>& run,
         }
       }
     }
-    const float p = static_cast<float>(i + 1) * 100.0f / static_cast<float>(n);
-    if (delegate) delegate->XVPDFConverterDelegate_Progress(static_cast<double>(p), this);
+    if (delegate) delegate->XVPDFConverterDelegate_Progress(progressAfter(i, n), this);
   }
   if (type_ == PdfFile) {
     const QString name = QFileInfo(savePath_).fileName();

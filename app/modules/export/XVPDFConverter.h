@@ -11,12 +11,10 @@
 #include <QList>
 #include <QString>
 
-#include <atomic>
-#include <chrono>
-#include <condition_variable>
 #include <memory>
-#include <mutex>
 #include <vector>
+
+#include "modules/export/XVExportWorker.h"
 
 namespace pdfkit {
 class PDFPage;
@@ -42,7 +40,27 @@ class XVPDFConverterDelegate {
   virtual void XVPDFConverterDelegate_End(bool success, XVPDFConverter* converter) = 0;
 };
 
-class XVPDFConverter : public std::enable_shared_from_this<XVPDFConverter> {
+namespace xvpdfconverter {
+struct PagePlan {
+  int file = -1;      // index into the run's files; -1 for a missing page
+  int index = 0;      // the page's index in its file
+  int rotation = 0;   // the user's rotation on top of the file's /Rotate
+};
+struct Run {
+  std::vector<int> fds;  // the files, held open from start() until the thread is done
+  std::vector<PagePlan> pages;
+  QString refusal;
+  bool noSource = false;
+  ~Run();
+};
+}  // namespace xvpdfconverter
+
+class XVPDFConverter
+    : public XVExportWorker<XVPDFConverter, xvpdfconverter::Run, XVPDFConverterSource, XVPDFConverterDelegate>,
+      public std::enable_shared_from_this<XVPDFConverter> {
+  using Worker = XVExportWorker<XVPDFConverter, xvpdfconverter::Run, XVPDFConverterSource, XVPDFConverterDelegate>;
+  friend Worker;
+
  public:
   enum Type : int { PageImages = 0, PdfFile = 1, PageText = 2 };
 
@@ -55,8 +73,6 @@ class XVPDFConverter : public std::enable_shared_from_this<XVPDFConverter> {
 
   static std::shared_ptr<XVPDFConverter> pdfConverterWithType(int type);
   ~XVPDFConverter();
-  XVPDFConverter(const XVPDFConverter&) = delete;
-  XVPDFConverter& operator=(const XVPDFConverter&) = delete;
 
   int type() const { return type_; }
   void setConverterSource(std::weak_ptr<XVPDFConverterSource> source) { source_ = std::move(source); }
@@ -68,19 +84,10 @@ class XVPDFConverter : public std::enable_shared_from_this<XVPDFConverter> {
   void setReplaceExisting(bool replace) { replaceExisting_ = replace; }
 
   // Starts a run on a new thread and returns at once; does nothing while a run is going.
+  // startRefusing(), cancel(), waitUntilEnded() and errorInfo() come with the worker.
   void start();
-  // Starts a run that reports its start and then ends with NO and `reason`, reading no page.
-  void startRefusing(const QString& reason);
-  // Ends the running run with NO before its next page; also when it comes before the thread
-  // has begun.
-  void cancel();
   // YES from start() until the thread has sent its end.
-  bool converting() const { return converting_.load(); }
-  // Waits until the current run (if any) has sent its end and let go of its source and
-  // delegate; answers NO on timeout.
-  bool waitUntilEnded(std::chrono::milliseconds timeout) const;
-  // Why the last run failed (empty after a success or a cancel).
-  QString errorInfo() const;
+  bool converting() const { return busy_.load(); }
 
   // Page images not yet taken (type 0).
   quint64 imageCacheCount() const;
@@ -93,37 +100,21 @@ class XVPDFConverter : public std::enable_shared_from_this<XVPDFConverter> {
   QString text() const;
 
  private:
-  struct PagePlan {
-    int file = -1;      // index into the run's files; -1 for a missing page
-    int index = 0;      // the page's index in its file
-    int rotation = 0;   // the user's rotation on top of the file's /Rotate
-  };
-  struct Run {
-    std::vector<int> fds;  // the files, held open from start() until the thread is done
-    std::vector<PagePlan> pages;
-    QString refusal;
-    bool noSource = false;
-    ~Run();
-  };
+  using PagePlan = xvpdfconverter::PagePlan;
+  using Run = xvpdfconverter::Run;
 
-  explicit XVPDFConverter(int type) : type_(type) {}
-  void begin(std::unique_ptr<Run> run);
+  explicit XVPDFConverter(int type) : Worker("export"), type_(type) {}
+  void clearResults();
+  void threadBody(const std::unique_ptr<Run>& run, const std::shared_ptr<XVPDFConverterDelegate>& delegate) {
+    converterThreed(run, delegate);
+  }
   void converterThreed(const std::unique_ptr<Run>& run, const std::shared_ptr<XVPDFConverterDelegate>& delegate);
-  void setError(const QString& why);
 
   const int type_;
-  std::weak_ptr<XVPDFConverterSource> source_;
-  std::weak_ptr<XVPDFConverterDelegate> delegate_;
   QString savePath_;
   bool replaceExisting_ = false;
 
-  std::atomic<bool> converting_{false};
-  std::atomic<bool> cancelled_{false};
-
-  mutable std::mutex mutex_;  // guards the fields below
-  mutable std::condition_variable endedCondition_;
-  bool running_ = false;  // a thread holds this run
-  QString errorInfo_;
+  // Guarded by mutex_.
   QList<PageImage> imageCache_;
   QString text_;
 };

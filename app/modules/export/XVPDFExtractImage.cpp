@@ -9,22 +9,12 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include <system_error>
-#include <thread>
-
 #include "core/XVBaseFunction.h"
 #include "core/XVErrorTexts.h"
-#include "platform/foundation/log.h"
 #include "platform/markupkit/markupkit.h"
 #include "platform/pdfkit/PDFDocument.h"
 
-namespace {
-
-QString fdPath(int fd) { return QStringLiteral("/proc/self/fd/%1").arg(fd); }
-
-}  // namespace
-
-XVPDFExtractImage::Run::~Run() {
+xvpdfextractimage::Run::~Run() {
   if (fd >= 0) ::close(fd);
 }
 
@@ -35,13 +25,7 @@ std::shared_ptr<XVPDFExtractImage> XVPDFExtractImage::pdfExtractImage() {
 XVPDFExtractImage::~XVPDFExtractImage() = default;
 
 void XVPDFExtractImage::start() {
-  {
-    std::lock_guard lock(mutex_);
-    if (running_) return;
-    running_ = true;
-  }
-  extracting_ = true;
-  cancelled_ = false;
+  if (!claim()) return;
   auto run = std::make_unique<Run>();
   if (auto source = source_.lock()) {
     const QString path = source->XVPDFExtractImageSource_documentPath(this);
@@ -61,68 +45,6 @@ void XVPDFExtractImage::start() {
     run->noSource = true;
   }
   begin(std::move(run));
-}
-
-void XVPDFExtractImage::startRefusing(const QString& reason) {
-  {
-    std::lock_guard lock(mutex_);
-    if (running_) return;
-    running_ = true;
-  }
-  extracting_ = true;
-  cancelled_ = false;
-  auto run = std::make_unique<Run>();
-  run->refusal = reason.isEmpty() ? XVErrorText::conversionFailed() : reason;
-  begin(std::move(run));
-}
-
-void XVPDFExtractImage::begin(std::unique_ptr<Run> run) {
-  {
-    std::lock_guard lock(mutex_);
-    errorInfo_.clear();
-    imageCache_.clear();
-  }
-  auto self = shared_from_this();
-  auto body = [self](std::unique_ptr<Run> run) {
-    {
-      auto delegate = self->delegate_.lock();
-      // The source is held for the run too: it is the caller's extractor, which must outlive
-      // the reports it hears.
-      auto source = self->source_.lock();
-      self->extractThreed(run, delegate);
-      self->extracting_ = false;
-      run.reset();
-    }
-    std::lock_guard lock(self->mutex_);
-    self->running_ = false;
-    self->endedCondition_.notify_all();
-  };
-  auto shared = std::make_shared<std::unique_ptr<Run>>(std::move(run));
-  try {
-    std::thread([body, shared]() mutable { body(std::move(*shared)); }).detach();
-  } catch (const std::system_error&) {
-    auto refused = std::make_unique<Run>();
-    refused->refusal = XVErrorText::conversionFailed();
-    body(std::move(refused));
-  }
-}
-
-void XVPDFExtractImage::cancel() { cancelled_ = true; }
-
-bool XVPDFExtractImage::waitUntilEnded(std::chrono::milliseconds timeout) const {
-  std::unique_lock lock(mutex_);
-  return endedCondition_.wait_for(lock, timeout, [this] { return !running_; });
-}
-
-QString XVPDFExtractImage::errorInfo() const {
-  std::lock_guard lock(mutex_);
-  return errorInfo_;
-}
-
-void XVPDFExtractImage::setError(const QString& why) {
-  foundation::log(foundation::LogLevel::Error, "extract", why.toStdString());
-  std::lock_guard lock(mutex_);
-  errorInfo_ = why;
 }
 
 quint64 XVPDFExtractImage::imageCacheCount() const {
@@ -189,14 +111,7 @@ void XVPDFExtractImage::extractThreed(const std::unique_ptr<Run>& run,
     if (delegate) delegate->XVPDFExtractImageDelegate_End(success, this);
   };
   if (delegate) delegate->XVPDFExtractImageDelegate_Start(this);
-  if (run->noSource) {
-    setError(XVErrorText::conversionFailed());
-    return end(false);
-  }
-  if (!run->refusal.isEmpty()) {
-    setError(run->refusal);
-    return end(false);
-  }
+  if (refused(*run)) return end(false);
   const QString file = fdPath(run->fd);
   // A document of the same file for the whole run: it checks that the file is a PDF, gives the
   // page count, and keeps Poppler's process-wide settings in place while MarkupKit uses them.
@@ -222,8 +137,7 @@ void XVPDFExtractImage::extractThreed(const std::unique_ptr<Run>& run,
     if (cancelled_.load()) return end(false);
     const int index = run->pages[static_cast<size_t>(i)];
     if (index >= 0 && index < pageCount && !extractPage(file, index)) return end(false);
-    const float p = static_cast<float>(i + 1) * 100.0f / static_cast<float>(n);
-    if (delegate) delegate->XVPDFExtractImageDelegate_ExtractProgress(static_cast<double>(p), this);
+    if (delegate) delegate->XVPDFExtractImageDelegate_ExtractProgress(progressAfter(i, n), this);
   }
   end(true);
 }

@@ -12,12 +12,10 @@
 #include <QList>
 #include <QString>
 
-#include <atomic>
-#include <chrono>
-#include <condition_variable>
 #include <memory>
-#include <mutex>
 #include <vector>
+
+#include "modules/export/XVExportWorker.h"
 
 namespace pdfkit {
 class PDFPage;
@@ -44,28 +42,36 @@ class XVPDFExtractImageDelegate {
   virtual void XVPDFExtractImageDelegate_End(bool success, XVPDFExtractImage* worker) = 0;
 };
 
-class XVPDFExtractImage : public std::enable_shared_from_this<XVPDFExtractImage> {
+namespace xvpdfextractimage {
+struct Run {
+  int fd = -1;              // the file, held open from start() until the thread is done
+  std::vector<int> pages;   // each page's index in the file; -1 for a missing page
+  QString refusal;
+  bool noSource = false;
+  ~Run();
+};
+}  // namespace xvpdfextractimage
+
+class XVPDFExtractImage
+    : public XVExportWorker<XVPDFExtractImage, xvpdfextractimage::Run, XVPDFExtractImageSource,
+                            XVPDFExtractImageDelegate>,
+      public std::enable_shared_from_this<XVPDFExtractImage> {
+  using Worker =
+      XVExportWorker<XVPDFExtractImage, xvpdfextractimage::Run, XVPDFExtractImageSource, XVPDFExtractImageDelegate>;
+  friend Worker;
+
  public:
   static std::shared_ptr<XVPDFExtractImage> pdfExtractImage();
   ~XVPDFExtractImage();
-  XVPDFExtractImage(const XVPDFExtractImage&) = delete;
-  XVPDFExtractImage& operator=(const XVPDFExtractImage&) = delete;
 
   void setExtractSource(std::weak_ptr<XVPDFExtractImageSource> source) { source_ = std::move(source); }
   void setDelegate(std::weak_ptr<XVPDFExtractImageDelegate> delegate) { delegate_ = std::move(delegate); }
 
   // Starts a run on a new thread and returns at once; does nothing while a run is going.
+  // startRefusing(), cancel(), waitUntilEnded() and errorInfo() come with the worker.
   void start();
-  // Starts a run that reports its start and then ends with NO and `reason`, reading no page.
-  void startRefusing(const QString& reason);
-  // Ends the running run with NO before its next page; also when it comes before the thread
-  // has begun.
-  void cancel();
   // YES from start() until the thread has sent its end.
-  bool extracting() const { return extracting_.load(); }
-  bool waitUntilEnded(std::chrono::milliseconds timeout) const;
-  // Why the last run failed (empty after a success or a cancel).
-  QString errorInfo() const;
+  bool extracting() const { return busy_.load(); }
 
   // Images read and not yet taken, in the order of their pages and numbers.
   quint64 imageCacheCount() const;
@@ -78,31 +84,18 @@ class XVPDFExtractImage : public std::enable_shared_from_this<XVPDFExtractImage>
   QString outPathFile() const;
 
  private:
-  struct Run {
-    int fd = -1;              // the file, held open from start() until the thread is done
-    std::vector<int> pages;   // each page's index in the file; -1 for a missing page
-    QString refusal;
-    bool noSource = false;
-    ~Run();
-  };
+  using Run = xvpdfextractimage::Run;
 
-  XVPDFExtractImage() = default;
-  void begin(std::unique_ptr<Run> run);
+  XVPDFExtractImage() : Worker("extract") {}
+  void clearResults() { imageCache_.clear(); }
+  void threadBody(const std::unique_ptr<Run>& run, const std::shared_ptr<XVPDFExtractImageDelegate>& delegate) {
+    extractThreed(run, delegate);
+  }
   void extractThreed(const std::unique_ptr<Run>& run, const std::shared_ptr<XVPDFExtractImageDelegate>& delegate);
   // Reads the page's images into the cache; NO (with the reason set) when the run must stop.
   bool extractPage(const QString& file, int index);
-  void setError(const QString& why);
 
-  std::weak_ptr<XVPDFExtractImageSource> source_;
-  std::weak_ptr<XVPDFExtractImageDelegate> delegate_;
-
-  std::atomic<bool> extracting_{false};
-  std::atomic<bool> cancelled_{false};
-
-  mutable std::mutex mutex_;  // guards the fields below
-  mutable std::condition_variable endedCondition_;
-  bool running_ = false;
-  QString errorInfo_;
+  // Guarded by mutex_.
   QList<QImage> imageCache_;
   QString outPath_;
 };

@@ -1,7 +1,5 @@
 // Fuzz target: a file as a DjVu document through the whole conversion. A success leaves a PDF
 // of the announced pages, each reported once; a failure says why and leaves nothing.
-#include <unistd.h>
-
 #include <QString>
 
 #include <cstdint>
@@ -14,33 +12,14 @@
 #include "platform/djvukit/DjvuKit.h"
 #include "platform/foundation/log.h"
 #include "platform/pdfkit/PDFDocument.h"
-
-namespace {
-const std::filesystem::path& scratch() {
-  static const std::filesystem::path dir = [] {
-    std::string tmpl = (std::filesystem::temp_directory_path() / "djvukit-fuzz-XXXXXX").string();
-    if (::mkdtemp(tmpl.data()) == nullptr) std::abort();
-    return std::filesystem::path(tmpl);
-  }();
-  // Registered once dir is made, so that it runs before dir is destroyed.
-  static const bool cleanup = (std::atexit([] { std::filesystem::remove_all(dir); }), true);
-  (void)cleanup;
-  return dir;
-}
-}  // namespace
+#include "support/fuzz_input.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   static bool quiet = (foundation::setLogSink([](const foundation::LogRecord&) {}), true);
   (void)quiet;
-  const auto src = scratch() / "input.djvu";
-  const auto out = scratch() / "out.pdf";
+  const auto src = testsupport::writeFuzzInput("input.djvu", data, size);
+  const auto out = testsupport::fuzzScratch() / "out.pdf";
   std::filesystem::remove(out);
-  {
-    FILE* f = std::fopen(src.c_str(), "wb");
-    if (!f) std::abort();
-    if (size) std::fwrite(data, 1, size, f);
-    std::fclose(f);
-  }
   int32_t count = -1, done = 0;
   djvukit::ConversionCallbacks callbacks;
   callbacks.pageCount = [&](int32_t n) { count = n; };

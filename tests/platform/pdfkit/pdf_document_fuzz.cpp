@@ -1,7 +1,5 @@
 // Reads arbitrary bytes as a PDF: open, then per page its size, rotation, label and text, a
 // selection, and a find of a word taken from the text.
-#include <unistd.h>
-
 #include <QString>
 #include <QVariant>
 #include <poppler-qt6.h>
@@ -11,23 +9,14 @@
 
 #include "platform/foundation/log.h"
 #include "platform/pdfkit/PDFDocument.h"
+#include "support/fuzz_input.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static bool quiet = (foundation::setLogSink([](const foundation::LogRecord&) {}),
                        Poppler::setDebugErrorFunction([](const QString&, const QVariant&) {}, QVariant()), true);
   (void)quiet;
-  char path[] = "/tmp/pdf-fuzz-XXXXXX";
-  const int fd = ::mkstemp(path);
-  if (fd < 0) std::abort();
-  size_t done = 0;
-  while (done < size) {
-    const ssize_t n = ::write(fd, data + done, size - done);
-    if (n <= 0) std::abort();
-    done += static_cast<size_t>(n);
-  }
-  ::close(fd);
-  auto doc = pdfkit::PDFDocument::initWithURL(QString::fromLatin1(path));
-  ::unlink(path);
+  const auto path = testsupport::writeFuzzInput("input.pdf", data, size);
+  auto doc = pdfkit::PDFDocument::initWithURL(QString::fromStdString(path.string()));
   if (!doc) return 0;
   constexpr int kPages = 8;  // enough to reach every road; keeps one input fast
   QString word;

@@ -10,7 +10,6 @@
 #include <atomic>
 #include <filesystem>
 #include <future>
-#include <mutex>
 #include <thread>
 
 #include "core/ProductInfo.h"
@@ -19,6 +18,7 @@
 #include "platform/foundation/dispatcher.h"
 #include "platform/pdfkit/PDFDocument.h"
 #include "support/djvu_fixture.h"
+#include "support/import_recorder.h"
 #include "support/password_answerer.h"
 #include "support/pdf_fixture.h"
 #include "support/pdf_text.h"
@@ -34,32 +34,7 @@ namespace {
 
 QString q(const fs::path& p) { return QString::fromStdString(p.string()); }
 
-struct Recorder : ImportProgressDelegate {
-  std::mutex mutex;
-  int starts = 0;
-  int ends = 0;
-  bool success = false;
-  QString error;
-  std::vector<double> progress;
-  void ImportProgressDelegate_start(ImportInterface*) override {
-    std::lock_guard l(mutex);
-    ++starts;
-  }
-  void ImportProgressDelegate_Progress(double p, ImportInterface*) override {
-    std::lock_guard l(mutex);
-    progress.push_back(p);
-  }
-  void ImportProgressDelegate_end(bool ok, ImportInterface*, const QString& e) override {
-    std::lock_guard l(mutex);
-    ++ends;
-    success = ok;
-    error = e;
-  }
-  int endCount() {
-    std::lock_guard l(mutex);
-    return ends;
-  }
-};
+using Recorder = testsupport::ImportRecorder;
 
 int pdfPages(const fs::path& p) {
   auto doc = pdfkit::PDFDocument::initWithURL(q(p));

@@ -7,8 +7,6 @@
 #include <QTextDocument>
 
 #include <chrono>
-#include <condition_variable>
-#include <mutex>
 
 #include "core/XVErrorTexts.h"
 #include "modules/works/RichTextModuls.h"
@@ -16,6 +14,7 @@
 #include "modules/works/WPSModul.h"
 #include "platform/revengekit/ConversionThreads.h"
 #include "platform/revengekit/RichTextGenerator.h"
+#include "support/import_recorder.h"
 #include "support/password_answerer.h"
 #include "support/pdf_fixture.h"
 #include "support/pdf_text.h"
@@ -26,35 +25,7 @@ namespace {
 
 using namespace std::chrono_literals;
 
-class RecordingDelegate : public ImportProgressDelegate {
- public:
-  std::mutex mutex;
-  std::condition_variable cv;
-  int starts = 0, ends = 0;
-  std::vector<double> progress;
-  bool success = false;
-  QString errorInfo;
-
-  void ImportProgressDelegate_start(ImportInterface*) override {
-    std::lock_guard lock(mutex);
-    ++starts;
-  }
-  void ImportProgressDelegate_Progress(double percent, ImportInterface*) override {
-    std::lock_guard lock(mutex);
-    progress.push_back(percent);
-  }
-  void ImportProgressDelegate_end(bool ok, ImportInterface*, const QString& error) override {
-    std::lock_guard lock(mutex);
-    ++ends;
-    success = ok;
-    errorInfo = error;
-    cv.notify_all();
-  }
-  bool waitEnd() {
-    std::unique_lock lock(mutex);
-    return cv.wait_for(lock, 60s, [&] { return ends > 0; });
-  }
-};
+using RecordingDelegate = testsupport::ImportRecorder;
 
 struct Import {
   std::shared_ptr<ImportInterface> module;
@@ -118,13 +89,13 @@ TEST_F(RichTextModulTest, EveryCorpusFileConvertsWithItsTextOrSaysItCannotBeRead
     if (file.endsWith(QLatin1String(".xlr"))) {
       // libwps does not read this version: a clear error, and no output left behind.
       EXPECT_FALSE(run.delegate->success);
-      EXPECT_EQ(run.delegate->errorInfo, XVErrorText::formatVersionNotSupported());
-      EXPECT_EQ(XVErrorText::cannotBeOpened(QFileInfo(file).fileName(), run.delegate->errorInfo),
+      EXPECT_EQ(run.delegate->error, XVErrorText::formatVersionNotSupported());
+      EXPECT_EQ(XVErrorText::cannotBeOpened(QFileInfo(file).fileName(), run.delegate->error),
                 QStringLiteral("testWORKSSpreadsheet7.0.xlr cannot be opened. This version of the file format is not supported."));
       EXPECT_FALSE(QFileInfo::exists(out()));
       continue;
     }
-    ASSERT_TRUE(run.delegate->success) << run.delegate->errorInfo.toStdString();
+    ASSERT_TRUE(run.delegate->success) << run.delegate->error.toStdString();
     EXPECT_EQ(run.delegate->starts, 1);
     ASSERT_NE(run.module->DocumentModulPDFDocument(), nullptr);
     const QStringList pdfWords = testsupport::wordsOf(testsupport::pdfText(out()));
@@ -175,7 +146,7 @@ TEST_F(RichTextModulTest, ProtectedWordPerfectAsksForItsPasswordOrEndsSayingSo) 
     if (c.success) {
       EXPECT_TRUE(testsupport::pdfText(out()).contains(QStringLiteral("hidden text"))) << c.name;
     } else {
-      EXPECT_EQ(delegate->errorInfo, XVErrorText::passwordProtected()) << c.name;
+      EXPECT_EQ(delegate->error, XVErrorText::passwordProtected()) << c.name;
     }
   }
 }
@@ -253,7 +224,7 @@ TEST_F(RichTextModulTest, EndCodeExportObjectAndPrintDecideTheEnd) {
     EXPECT_EQ(delegate->starts, 1);
     EXPECT_EQ(delegate->progress, std::vector<double>{37.5});
     EXPECT_EQ(delegate->success, c.success);
-    EXPECT_EQ(delegate->errorInfo, c.error);
+    EXPECT_EQ(delegate->error, c.error);
     EXPECT_EQ(module->type(), 1);
     ASSERT_TRUE(module->format());
     EXPECT_EQ(module->format()->filePath(), QStringLiteral("/docs/doc.wps"));

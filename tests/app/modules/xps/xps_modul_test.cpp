@@ -4,11 +4,10 @@
 
 #include <QFile>
 
-#include <mutex>
-
 #include "core/XVErrorTexts.h"
 #include "core/XVNotifications.h"
 #include "support/pdf_fixture.h"
+#include "support/import_recorder.h"
 #include "support/temp_dir.h"
 #include "support/xps_builder.h"
 
@@ -18,32 +17,7 @@ namespace {
 
 QString q(const std::filesystem::path& p) { return QString::fromStdString(p.string()); }
 
-struct Recorder : ImportProgressDelegate {
-  std::mutex mutex;
-  int starts = 0;
-  int ends = 0;
-  bool success = false;
-  QString error;
-  std::vector<double> progress;
-  void ImportProgressDelegate_start(ImportInterface*) override {
-    std::lock_guard l(mutex);
-    ++starts;
-  }
-  void ImportProgressDelegate_Progress(double p, ImportInterface*) override {
-    std::lock_guard l(mutex);
-    progress.push_back(p);
-  }
-  void ImportProgressDelegate_end(bool ok, ImportInterface*, const QString& e) override {
-    std::lock_guard l(mutex);
-    ++ends;
-    success = ok;
-    error = e;
-  }
-  int endCount() {
-    std::lock_guard l(mutex);
-    return ends;
-  }
-};
+using Recorder = testsupport::ImportRecorder;
 
 // Stands in the Visio slot, to see which files the XPS module declines.
 class StandIn : public PDFModul {};
