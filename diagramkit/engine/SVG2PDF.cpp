@@ -17,6 +17,7 @@
 #include "diagramkit/engine/PageFile.h"
 #include "diagramkit/engine/PageSimplify.h"
 #include "diagramkit/engine/RenderThread.h"
+#include "diagramkit/engine/VSDXRenderer.h"
 #include "platform/foundation/dispatcher.h"
 #include "platform/foundation/log.h"
 #include "platform/foundation/notification_center.h"
@@ -159,7 +160,12 @@ void SVG2PDF::createPDF() {
   int loaded = -1;
   if (!workFolder_.empty()) {
     try {
-      loaded = loadVSDFile();
+      if (diagramkit::usesOwnVSDXRenderer(srcFile_)) {
+        pageIndex_ = 0;
+        loaded = diagramkit::loadVSDXFile(srcFile_, workFolder_, caller_, pageCount_);
+      } else {
+        loaded = loadVSDFile();
+      }
     } catch (const std::exception& e) {
       logLine(foundation::LogLevel::Error, std::string("ERROR: ") + e.what());
     }

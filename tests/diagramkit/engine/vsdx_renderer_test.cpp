@@ -1,0 +1,323 @@
+#include <gtest/gtest.h>
+
+#include <clocale>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "diagramkit/engine/PageFile.h"
+#include "diagramkit/engine/TextMeasurer.h"
+#include "diagramkit/engine/VSDXPackage.h"
+#include "diagramkit/engine/VSDXRenderer.h"
+#include "engine_test_support.h"
+#include "support/temp_dir.h"
+#include "support/visio_builder.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using diagramkit::TextSize;
+using Parts = std::vector<std::pair<std::string, std::string>>;
+
+// Every character `charWidth` points wide, every line 12 points high.
+class FakeMeasurer : public diagramkit::TextMeasurer {
+ public:
+  explicit FakeMeasurer(double charWidth = 10) : charWidth_(charWidth) {}
+  TextSize measure(std::string_view text, const std::string& fontName, double pointSize) override {
+    lastFont = fontName;
+    lastSize = pointSize;
+    double chars = 0, lines = 1;
+    for (char c : text) {
+      if (c == '\n') ++lines;
+      else if ((static_cast<unsigned char>(c) & 0xC0) != 0x80) ++chars;
+    }
+    return {chars * charWidth_, lines * 12};
+  }
+  std::string lastFont;
+  double lastSize = -1;
+
+ private:
+  double charWidth_;
+};
+
+const char* kNs =
+    "xmlns=\"http://schemas.microsoft.com/office/visio/2012/main\" "
+    "xmlns:r=\"http://schemas.openxmlformats.org/officeDocument/2006/relationships\"";
+
+std::string cell(const std::string& n, const std::string& v) { return "<Cell N=\"" + n + "\" V=\"" + v + "\"/>"; }
+
+// The builder's box shape: PinX 2, PinY 3, Width 2, Height 1, LocPin (1, 0.5).
+std::string boxCells() {
+  return cell("PinX", "2") + cell("PinY", "3") + cell("Width", "2") + cell("Height", "1") + cell("LocPinX", "1") +
+         cell("LocPinY", "0.5");
+}
+
+std::string moveTo(double x, double y) {
+  return "<Section N=\"Geometry\" IX=\"0\"><Row T=\"MoveTo\" IX=\"1\">" + cell("X", testsupport::visioNumber(x)) +
+         cell("Y", testsupport::visioNumber(y)) + "</Row></Section>";
+}
+
+// A one-page package (8.5 x 11 inches) whose first page holds `shapes`, with extra parts.
+Parts package(const std::string& shapes, const Parts& extra = {}) {
+  Parts parts = testsupport::vsdxParts({testsupport::VisioPage{}});
+  for (auto& [name, content] : parts) {
+    if (name == "visio/pages/page1.xml") {
+      content = std::string("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<PageContents ") + kNs + "><Shapes>" +
+                shapes + "</Shapes></PageContents>";
+    }
+  }
+  parts.insert(parts.end(), extra.begin(), extra.end());
+  return parts;
+}
+
+struct Rendered {
+  std::string svg;
+  std::vector<std::string> lines;
+  std::vector<double> heights;
+};
+
+Rendered render(const Parts& parts, diagramkit::TextMeasurer& measurer) {
+  testsupport::TempDir dir;
+  const fs::path file = dir / "drawing.vsdx";
+  EXPECT_TRUE(testsupport::writeZip(file, parts));
+  auto pkg = diagramkit::VSDXPackage::open(file);
+  if (!pkg) {
+    ADD_FAILURE() << "package does not open";
+    return {};
+  }
+  diagramkit::VSDXRenderer renderer(*pkg, measurer);
+  if (!renderer.loadPages()) {
+    ADD_FAILURE() << "no pages";
+    return {};
+  }
+  Rendered r;
+  r.svg = renderer.renderPage(0);
+  r.lines = renderer.textArry();
+  r.heights = renderer.heightArry();
+  return r;
+}
+
+Rendered render(const std::string& shapes, const Parts& extra = {}) {
+  FakeMeasurer m;
+  return render(package(shapes, extra), m);
+}
+
+std::string shape(const std::string& body) { return "<Shape ID=\"1\" Type=\"Shape\">" + body + "</Shape>"; }
+
+TEST(VSDXRenderer, PageSizeAndGeometryThroughTheShapeTransform) {
+  const std::string geometry =
+      "<Section N=\"Geometry\" IX=\"0\">" + cell("NoFill", "1") + "<Row T=\"MoveTo\" IX=\"1\">" + cell("X", "0") +
+      cell("Y", "0") + "</Row><Row T=\"LineTo\" IX=\"2\">" + cell("X", "2") + cell("Y", "1") +
+      "</Row><Row T=\"RelLineTo\" IX=\"3\">" + cell("X", "0.5") + cell("Y", "1") + "</Row></Section>";
+  const Rendered r = render(shape(boxCells() + geometry));
+  EXPECT_EQ(r.svg.rfind("<svg:svg version=\"1.1\" xmlns:svg=\"http://www.w3.org/2000/svg\" "
+                        "xmlns:xlink=\"http://www.w3.org/1999/xlink\" width=\"612.0000\" height=\"792.0000\"  >\n",
+                        0),
+            0u)
+      << r.svg;
+  EXPECT_NE(r.svg.find("<svg:path d=\" \nM72.0000,612.0000\nL216.000000,540.000000\nL144.000000,540.000000\" \n"
+                       "style=\"stroke-width: 0.7500; stroke: #000000; stroke-dasharray:  solid; "
+                       "stroke-linecap: round; stroke-linejoin: round; fill: none; \"/>\n"),
+            std::string::npos)
+      << r.svg;
+  EXPECT_EQ(r.svg.substr(r.svg.size() - 11), "</svg:svg>\n");
+
+  // Line cells are read but change nothing.
+  const Rendered weighted = render(shape(boxCells() + cell("LineWeight", "0.5") + cell("LineColor", "#ff0000") + geometry));
+  EXPECT_EQ(weighted.svg, r.svg);
+}
+
+TEST(VSDXRenderer, NestedShapesGoThroughTheirOwnTransformFirst) {
+  // The parent turns a quarter; the child sits one inch along its x axis.
+  const std::string child = shape(cell("PinX", "1") + cell("PinY", "0") + moveTo(0, 0));
+  const std::string parent = shape(cell("PinX", "4") + cell("PinY", "5") + cell("Angle", "1.5707963267948966") +
+                                   "<Shapes>" + child + "</Shapes>" + moveTo(0, 0));
+  const Rendered r = render(parent);
+  EXPECT_NE(r.svg.find("\nM288.0000,360.0000"), std::string::npos) << r.svg;  // child, rotated into the parent
+  EXPECT_NE(r.svg.find("\nM288.0000,432.0000"), std::string::npos) << r.svg;  // parent's own, after the child
+}
+
+TEST(VSDXRenderer, TextIsWrappedByMeasuredWidth) {
+  struct Case {
+    const char* name;
+    std::string width;       // shape width in inches; the wrap width is width x 78 points
+    std::string extraCells;
+    std::string xmlText;
+    double charWidth;
+    std::vector<std::string> lines;
+  };
+  const std::vector<Case> cases = {
+      {"two lines that fit become one", "2", "", "A\nB\n", 10, {"AB"}},
+      {"ampersand and semicolon stay one line", "0.1", "", "Tom &amp; Jerry;", 10, {"Tom & Jerry;"}},
+      {"wrapped at three characters", "0.45", "", "abcdefghij", 10, {"abc", "def", "ghi", "j"}},
+      {"never less than one character", "0.05", "", "abc", 10, {"a", "b", "c"}},
+      {"no room and no measured width", "0.5", cell("LeftMargin", "1"), "abc", 0, {"a", "b", "c"}},
+      {"characters are never split", "0.2", "", "\xC3\xA9\xC3\xA9\xE2\x82\xAC", 10,
+       {"\xC3\xA9", "\xC3\xA9", "\xE2\x82\xAC"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    FakeMeasurer m(c.charWidth);
+    const std::string body = cell("PinX", "2") + cell("PinY", "3") + cell("Width", c.width) + cell("Height", "1") +
+                             c.extraCells + "<Text>" + c.xmlText + "</Text>";
+    const Rendered r = render(package(shape(body)), m);
+    EXPECT_EQ(r.lines, c.lines);
+    EXPECT_EQ(r.heights.size(), c.lines.size());
+  }
+}
+
+TEST(VSDXRenderer, TextPlacementFontAndEscaping) {
+  const std::string character = "<Section N=\"Character\"><Row IX=\"0\">" + cell("Style", "3") +
+                                cell("Size", "0.1666666666666667") + "</Row></Section>";
+  // Without text-block cells the text sits in the shape's box.
+  {
+    const Rendered r = render(shape(boxCells() + "<Text>a &lt;b&gt; &amp; \"c\"</Text>"));
+    // Centre (2, 8) in y-down inches; no font yet, so one line sits at the middle plus 12/80.
+    EXPECT_NE(r.svg.find("<svg:text x=\"72.0000\" y=\"586.8000\">\n<svg:tspan font-family=\"SimSun\" "
+                         "font-size=\"10.0000\" fill=\"#000000\" fill-opacity=\"1.0000\" stroke-opacity=\"1.0000\" >\n"
+                         "a &lt;b&gt; &amp; &quot;c&quot;\n</svg:tspan>\n</svg:text>\n"),
+              std::string::npos)
+        << r.svg;
+    // The page file holding it parses.
+    testsupport::TempDir dir;
+    ASSERT_TRUE(diagramkit::writePageFile(dir / "0.svg", r.svg));
+    std::string error;
+    const auto page = diagramkit::readPageFile(dir / "0.svg", &error);
+    ASSERT_TRUE(page.has_value()) << error;
+    EXPECT_EQ(page->width, 612.0);
+  }
+  // A text block of its own, a margin, a character size and style, and a turned shape.
+  {
+    FakeMeasurer m;
+    const std::string block = cell("TxtPinX", "1") + cell("TxtPinY", "0.5") + cell("TxtWidth", "1") +
+                              cell("TxtHeight", "0.5") + cell("TxtLocPinX", "0.5") + cell("TxtLocPinY", "0.25") +
+                              cell("LeftMargin", "0.25");
+    const Rendered r = render(package(shape(boxCells() + cell("Angle", "0.5235987755982988") + block + character +
+                                            "<Text>Hi</Text>")),
+                              m);
+    EXPECT_EQ(m.lastFont, "SimSun");
+    EXPECT_NEAR(m.lastSize, 12.0, 1e-4);
+    EXPECT_NE(r.svg.find("<svg:text x=\"126.0000\" y=\"574.8000\" transform=\"rotate(-30.0000, 144.0000, 586.8000)\">"),
+              std::string::npos)
+        << r.svg;
+    EXPECT_NE(r.svg.find("font-style=\"italic\" font-weight=\"bold\" font-size=\"12.000000\" "), std::string::npos)
+        << r.svg;
+  }
+}
+
+TEST(VSDXRenderer, ImagesAreDataInsideThePackageOnly) {
+  const std::string jpeg = std::string("\xFF\xD8\xFF\xE0", 4) + "jfif";
+  const std::string rels =
+      "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<Relationships "
+      "xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">"
+      "<Relationship Id=\"rId1\" Type=\"image\" Target=\"../media/image1.JPG\"/>"
+      "<Relationship Id=\"rId2\" Type=\"image\" Target=\"../../../../etc/hostname\"/>"
+      "<Relationship Id=\"rId3\" Type=\"image\" Target=\"../media/missing.png\"/>"
+      "<Relationship Id=\"rId4\" Type=\"image\" Target=\"file:///etc/hostname\"/>"
+      "</Relationships>";
+  const Parts extra = {{"visio/pages/_rels/page1.xml.rels", rels}, {"visio/media/image1.JPG", jpeg}};
+  auto imageShape = [](const std::string& id) {
+    return shape(boxCells() + cell("ImgOffsetX", "0") + cell("ImgOffsetY", "0") + cell("ImgWidth", "2") +
+                 cell("ImgHeight", "1") + "<ForeignData ForeignType=\"Bitmap\"><Rel r:id=\"" + id + "\"/></ForeignData>");
+  };
+  const Rendered r = render(imageShape("rId1") + imageShape("rId2") + imageShape("rId3") + imageShape("rId4") +
+                                imageShape("rId9"),
+                            extra);
+  EXPECT_NE(r.svg.find("<svg:g>\n<svg:image x=\"72.0000\" y=\"540.0000\" width=\"144.0000\" height=\"72.0000\" "
+                       "transform=\" translate(72.0000,36.0000) scale(1,1) translate(-72.0000,-36.0000) \" "
+                       "xlink:href=\"data:image/jpeg;base64," +
+                       diagramkit::base64(jpeg) + "\" />\n</svg:g>\n"),
+            std::string::npos)
+      << r.svg;
+  // Outside the package, a scheme, a missing part and a missing relationship: no data.
+  EXPECT_NE(r.svg.find("href=\"data:image/png;base64,\""), std::string::npos) << r.svg;
+  std::size_t empty = 0;
+  for (std::size_t at = 0; (at = r.svg.find("base64,\"", at)) != std::string::npos; ++at) ++empty;
+  EXPECT_EQ(empty, 4u) << r.svg;
+}
+
+TEST(VSDXRenderer, PartTargetsBase64AndMimeTypes) {
+  const std::vector<std::pair<std::string, std::optional<std::string>>> targets = {
+      {"../media/a.png", "visio/media/a.png"},
+      {"/visio/media/a.png", "visio/media/a.png"},
+      {"media/./b.png", "visio/pages/media/b.png"},
+      {"../../a.png", "a.png"},
+      {"../../../a.png", std::nullopt},
+      {"/../a.png", std::nullopt},
+      {"http://example.com/a.png", std::nullopt},
+      {"file:///etc/passwd", std::nullopt},
+      {"..\\..\\a.png", std::nullopt},
+      {"", std::nullopt},
+  };
+  for (const auto& [target, part] : targets) {
+    EXPECT_EQ(diagramkit::resolvePartTarget("visio/pages/page1.xml", target), part) << target;
+  }
+  const std::vector<std::pair<std::string, std::string>> codes = {
+      {"", ""}, {"f", "Zg=="}, {"fo", "Zm8="}, {"foo", "Zm9v"}, {"\xFF\xFE\xFD\xFC", "//79/A=="}};
+  for (const auto& [in, out] : codes) EXPECT_EQ(diagramkit::base64(in), out);
+  const std::vector<std::pair<std::string, std::string>> types = {{"visio/media/a.jpg", "image/jpeg"},
+                                                                  {"a.JPEG", "image/jpeg"},
+                                                                  {"a.png", "image/png"},
+                                                                  {"a.svg", "image/svg+xml"},
+                                                                  {"a.tif", "image/tiff"},
+                                                                  {"dir.x/noext", "application/octet-stream"}};
+  for (const auto& [name, type] : types) EXPECT_EQ(diagramkit::imageMimeType(name), type) << name;
+}
+
+TEST(VSDXRenderer, NumbersDoNotFollowTheLocale) {
+  const char* previous = std::setlocale(LC_NUMERIC, nullptr);
+  const std::string saved = previous != nullptr ? previous : "C";
+  bool comma = false;
+  for (const char* name : {"de_DE.UTF-8", "de_DE.utf8", "fr_FR.UTF-8", "fr_FR.utf8"}) {
+    if (std::setlocale(LC_NUMERIC, name) != nullptr) {
+      comma = true;
+      break;
+    }
+  }
+  if (!comma) GTEST_SKIP() << "no locale with a decimal comma is installed";
+  const Rendered r = render(shape(boxCells() + moveTo(0.25, 0)));
+  std::setlocale(LC_NUMERIC, saved.c_str());
+  EXPECT_NE(r.svg.find("\nM90.0000,612.0000"), std::string::npos) << r.svg;
+}
+
+TEST(VSDXRenderer, PangoMeasuresText) {
+  const auto m = diagramkit::makePangoTextMeasurer();
+  const TextSize one = m->measure("W", "Sans", 12);
+  const TextSize two = m->measure("WW", "Sans", 12);
+  EXPECT_GT(one.width, 0);
+  EXPECT_GT(two.width, one.width * 1.5);
+  EXPECT_GT(m->measure("W\nW", "Sans", 12).height, one.height * 1.5);
+  EXPECT_GT(m->measure("W", "Sans", 24).width, one.width * 1.5);
+  EXPECT_GT(m->measure("W", "", 0).width, 0);  // the default font
+  EXPECT_EQ(m->measure("W", "Sans", 0).width, 0);
+}
+
+TEST(VSDXRenderer, TheFixedNameConvertsThroughTheOwnRenderer) {
+  testsupport::TempDir dir;
+  // The text would break the page file unescaped; libvisio would not draw the nested text.
+  Parts parts = package(shape(boxCells() + "<Text>Tom &amp; Jerry</Text>"));
+  const fs::path src = dir / "fixed-diagram.vsdx";
+  ASSERT_TRUE(testsupport::writeZip(src, parts));
+  const enginetest::Conversion conv = enginetest::convert(src, dir / "out.pdf");
+  ASSERT_EQ(conv.events.size(), 3u);
+  EXPECT_EQ(conv.events[0].name, VSD_ALL_PAGE_NOTI);
+  EXPECT_EQ(conv.events[0].number, 1);
+  EXPECT_EQ(conv.events[1].number, 1);
+  const auto pdf = enginetest::readPdf(dir / "out.pdf");
+  ASSERT_TRUE(pdf.has_value());
+  ASSERT_EQ(pdf->size(), 1u);
+  EXPECT_NEAR((*pdf)[0].width, 612, 0.5);
+  EXPECT_NEAR((*pdf)[0].height, 792, 0.5);
+  EXPECT_NE((*pdf)[0].text.find("Tom & Jerry"), std::string::npos) << (*pdf)[0].text;
+
+  // Without a pages part only the end is posted.
+  const fs::path broken = dir / "b" / "fixed-diagram.vsdx";
+  fs::create_directories(broken.parent_path());
+  ASSERT_TRUE(testsupport::writeZip(broken, {{"visio/document.xml", "<VisioDocument/>"}}));
+  const enginetest::Conversion failed = enginetest::convert(broken, dir / "b" / "out.pdf");
+  ASSERT_EQ(failed.events.size(), 1u);
+  EXPECT_EQ(failed.events[0].name, END_VSD_FILE_NOTI);
+  EXPECT_FALSE(fs::exists(dir / "b" / "out.pdf"));
+}
+
+}  // namespace
