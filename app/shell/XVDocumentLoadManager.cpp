@@ -300,6 +300,8 @@ void XVDocumentLoadManager::loadConverterFile(const std::shared_ptr<XVLoadItem>&
     logLine(foundation::LogLevel::Info, QStringLiteral("removing a leftover output at %1").arg(item->savePath()));
     removeOutput(item->savePath());
   }
+  // The cache folder may have been removed while the application runs.
+  XVBaseFunction::CheckDirectory(QFileInfo(item->savePath()).absolutePath());
   module->setDelegate(weak_from_this());
   module->setImportSourcePath(item->filePath());
   module->setImportOutPath(item->savePath());

@@ -432,6 +432,17 @@ TEST_F(LoadManager, StaleCacheEntryIsConvertedAgain) {
   EXPECT_EQ(lab.count(&Lab::conversions), 3);
   // The index on disk agrees.
   EXPECT_EQ(XVFileCacheLib(cacheDir).cacheFilePathByID(keyOf(a)), outputOf(a));
+
+  // The whole cache folder removed while running: a new document still converts into it.
+  ASSERT_TRUE(QDir(cacheDir).removeRecursively());
+  const QString b = file("b.pdf", "%PDF fresh");
+  req->clear();
+  manager->loadDocumentByFilePath(b, req);
+  ASSERT_TRUE(idle());
+  const auto ends = req->ends();
+  ASSERT_EQ(ends.size(), 1u);
+  EXPECT_TRUE(ends[0].error.isNull());
+  EXPECT_TRUE(QFileInfo::exists(outputOf(b)));
 }
 
 TEST_F(LoadManager, RequestsWithoutKeyOrModuleEndWithAnError) {
