@@ -1,6 +1,7 @@
 #include "core/ProductInfo.h"
 
 #include "core/LecternConfig.h"
+#include "core/XVBaseFunction.h"
 
 QString ProductInfo::AppName() { return QStringLiteral("Velmar Lectern"); }
 QString ProductInfo::Version() { return QStringLiteral("3.1.0"); }
@@ -31,11 +32,10 @@ QList<Format> formatsNamed(std::initializer_list<const char*> names) {
   return out;
 }
 
-bool extensionIn(const QString& extension, std::initializer_list<const char*> list) {
-  for (const char* e : list) {
-    if (extension.compare(QLatin1String(e), Qt::CaseInsensitive) == 0) return true;
-  }
-  return false;
+bool extensionIn(const QString& extension, const QStringList& list) { return XVBaseFunction::stringInArray(extension, list); }
+
+QStringList richTextExtensions() {
+  return ProductInfo::WPSSupportImportFilesExtension() + ProductInfo::WPDSupportImportFilesExtension();
 }
 
 }  // namespace
@@ -43,18 +43,17 @@ bool extensionIn(const QString& extension, std::initializer_list<const char*> li
 QList<Format> ProductInfo::SupportSaveFormats() { return formatsNamed({"PDF", "TEXT", "PNG", "JPEG", "BMP", "GIF", "TIFF"}); }
 
 QList<Format> ProductInfo::SupportSaveFormats(const QString& sourceExtension) {
-  if (extensionIn(sourceExtension, {"wps", "wks", "xlr", "wdb", "wk1", "wk2", "wk3", "wk4", "wk5", "wq1", "wq2", "wtf", "wpd",
-                                    "wp", "wp4", "wp5", "wp6", "wp7"}))
+  if (extensionIn(sourceExtension, richTextExtensions()))
     return formatsNamed({"PDF", "RTFD", "TEXT", "PNG", "JPEG", "BMP", "GIF", "TIFF"});
-  if (extensionIn(sourceExtension, {"pdf"})) return formatsNamed({"TEXT", "PNG", "JPEG", "BMP", "GIF", "TIFF"});
+  if (extensionIn(sourceExtension, PDFSupportImportFilesExtension())) return formatsNamed({"TEXT", "PNG", "JPEG", "BMP", "GIF", "TIFF"});
   return SupportSaveFormats();
 }
 
 QList<Format> ProductInfo::SupportExtractFormats() { return formatsNamed({"PNG", "JPEG", "BMP", "GIF", "TIFF"}); }
 
 bool ProductInfo::ImportHasProgress(const QString& sourceExtension) {
-  return !extensionIn(sourceExtension, {"wpd", "wp", "wp4", "wp5", "wp6", "wp7", "wps", "wks", "xlr", "wdb", "wk1", "wk2", "wk3",
-                                        "wk4", "wk5", "wq1", "wq2", "wtf", "pdf", "vsd", "vsdx", "vdx", "vst", "vss", "vtx", "vsx"});
+  return !extensionIn(sourceExtension,
+                      richTextExtensions() + PDFSupportImportFilesExtension() + VisioSupportImportFilesExtension());
 }
 
 QUrl ProductInfo::ProductInfoWebPageUrlString() { return QUrl(QStringLiteral(LECTERN_PRODUCT_URL)); }

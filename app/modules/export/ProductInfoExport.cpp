@@ -1,6 +1,7 @@
 // The catalogue's converter and extractor factories, beside the classes they make.
 
 #include "core/ProductInfo.h"
+#include "core/XVBaseFunction.h"
 #include "modules/export/RTFDConverter.h"
 #include "modules/export/XVConverter.h"
 #include "modules/export/XVExtract.h"
@@ -8,9 +9,8 @@
 std::shared_ptr<ConverterInterface> ProductInfo::converterInterface(const Format& format, const QString& converterFormat) {
   // RTFD is made again from the source file, by the kit that reads it.
   if (format.formatName() == QLatin1String("RTFD")) {
-    for (const char* e : {"wpd", "wp", "wp4", "wp5", "wp6", "wp7"}) {
-      if (converterFormat.compare(QLatin1String(e), Qt::CaseInsensitive) == 0) return WVConverter::converterWithFormat(format);
-    }
+    if (XVBaseFunction::stringInArray(converterFormat, WPDSupportImportFilesExtension()))
+      return WVConverter::converterWithFormat(format);
     return WPVConverter::converterWithFormat(format);
   }
   return XVConverter::converterWithFormat(format);

@@ -1,7 +1,6 @@
 #include "modules/import/DVImport.h"
 
 #include <QFile>
-#include <QFileInfo>
 
 #include <filesystem>
 #include <map>
@@ -248,7 +247,7 @@ void DVImport::startDjvu() {
 void DVImport::startVisio() {
   registerNotifications();
   const QString source = sourcePath();
-  if (QFileInfo(source).suffix().toLower() == QLatin1String("vsdx")) {
+  if (XVBaseFunction::extensionEquals(XVBaseFunction::extensionOfPath(source), QStringLiteral("vsdx"))) {
     // Its result is not used: the converter reads the source itself.
     if (preProcessVSDX(nativePath(source)).empty())
       logLine(foundation::LogLevel::Warning, QStringLiteral("%1 was not pre-processed").arg(source));

@@ -1,11 +1,11 @@
 #include "modules/visio/VisioModul.h"
 
 #include <QFile>
-#include <QFileInfo>
 
 #include <filesystem>
 #include <map>
 
+#include "core/XVBaseFunction.h"
 #include "core/XVErrorTexts.h"
 #include "diagramkit/engine/PreProcessVSDX.h"
 #include "diagramkit/engine/SVG2PDF.h"
@@ -111,7 +111,7 @@ void VisioModul::VSDTOPDF() {
   progress_ = 0;
   state_ = kStateStarted;
   const QString source = sourcePath();
-  if (QFileInfo(source).suffix().toLower() == QLatin1String("vsdx")) {
+  if (XVBaseFunction::extensionEquals(XVBaseFunction::extensionOfPath(source), QStringLiteral("vsdx"))) {
     // Its result is not used: the converter reads the source itself.
     const std::filesystem::path repacked = preProcessVSDX(nativePath(source));
     if (repacked.empty()) logLine(foundation::LogLevel::Warning, QStringLiteral("%1 was not pre-processed").arg(source));

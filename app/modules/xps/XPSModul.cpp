@@ -13,7 +13,7 @@ XPSModul::~XPSModul() {
 
 void XPSModul::registerModul() {
   DocumentModul::registerModuleClass(Kind::XPS, [](const QString& path) -> std::shared_ptr<ImportInterface> {
-    if (XVBaseFunction::extensionOfPath(path).compare(QLatin1String("vsx"), Qt::CaseInsensitive) == 0 &&
+    if (XVBaseFunction::extensionEquals(XVBaseFunction::extensionOfPath(path), QStringLiteral("vsx")) &&
         !xpskit::isXpsPackage(path.toStdString()))
       return nullptr;
     return std::make_shared<XPSModul>(path);
