@@ -3,7 +3,6 @@
 #include <QFile>
 
 #include <filesystem>
-#include <map>
 #include <system_error>
 
 #include "core/ProductInfo.h"
@@ -11,6 +10,7 @@
 #include "core/XVErrorTexts.h"
 #include "diagramkit/engine/PreProcessVSDX.h"
 #include "diagramkit/engine/SVG2PDF.h"
+#include "modules/visio/VisioRetired.h"
 #include "modules/works/RichTextModul.h"
 #include "platform/foundation/dispatcher.h"
 #include "platform/foundation/log.h"
@@ -22,42 +22,6 @@ namespace fs = std::filesystem;
 fs::path nativePath(const QString& path) { return fs::path(QFile::encodeName(path).toStdString()); }
 
 void logLine(foundation::LogLevel level, const QString& line) { foundation::log(level, "dvimport", line.toStdString()); }
-
-// Tags of importers that went while their Visio converter still ran: each is kept until that
-// converter's end, so its address is not reused by a later importer the converter would reach.
-struct RetiredTags {
-  struct Entry {
-    std::shared_ptr<const char> tag;
-    foundation::ObserverToken endToken;
-  };
-  std::mutex mutex;
-  std::map<const void*, std::shared_ptr<Entry>> byTag;
-
-  static RetiredTags& shared() {
-    static auto* tags = new RetiredTags();
-    return *tags;
-  }
-
-  void retire(std::shared_ptr<const char> tag) {
-    auto entry = std::make_shared<Entry>();
-    const void* key = tag.get();
-    entry->tag = std::move(tag);
-    std::lock_guard lock(mutex);
-    entry->endToken = foundation::NotificationCenter::defaultCenter().addObserver(
-        END_VSD_FILE_NOTI, key, [key](const foundation::Notification&) {
-          // Dropped outside the notification that is being delivered to it.
-          foundation::Dispatcher::postMain([key] {
-            std::shared_ptr<Entry> gone;
-            std::lock_guard lock(RetiredTags::shared().mutex);
-            auto it = RetiredTags::shared().byTag.find(key);
-            if (it == RetiredTags::shared().byTag.end()) return;
-            gone = std::move(it->second);
-            RetiredTags::shared().byTag.erase(it);
-          });
-        });
-    byTag[key] = std::move(entry);
-  }
-};
 
 }  // namespace
 
@@ -75,7 +39,7 @@ DVImport::~DVImport() {
     fileToken_.reset();
   }
   prompt_->cancel();
-  if (visioRunning_.load()) RetiredTags::shared().retire(tag_);
+  if (visioRunning_.load()) keepUntilVisioEnd(tag_);
 }
 
 DVImport::Road DVImport::roadForPath(const QString& path) {

@@ -3,12 +3,12 @@
 #include <QFile>
 
 #include <filesystem>
-#include <map>
 
 #include "core/XVBaseFunction.h"
 #include "core/XVErrorTexts.h"
 #include "diagramkit/engine/PreProcessVSDX.h"
 #include "diagramkit/engine/SVG2PDF.h"
+#include "modules/visio/VisioRetired.h"
 #include "platform/foundation/dispatcher.h"
 #include "platform/foundation/log.h"
 
@@ -17,46 +17,6 @@ namespace {
 void logLine(foundation::LogLevel level, const QString& line) { foundation::log(level, "visiomodul", line.toStdString()); }
 
 std::filesystem::path nativePath(const QString& path) { return std::filesystem::path(QFile::encodeName(path).toStdString()); }
-
-// Converters whose module went before their end: each keeps its tag (so no later module can
-// hear it) and its converter until its end notification.
-struct Orphans {
-  struct Orphan {
-    std::shared_ptr<const char> tag;
-    std::shared_ptr<SVG2PDF> converter;
-    foundation::ObserverToken endToken;
-  };
-  std::mutex mutex;
-  std::map<const void*, std::shared_ptr<Orphan>> byTag;
-
-  static Orphans& shared() {
-    static auto* o = new Orphans();
-    return *o;
-  }
-
-  void adopt(std::shared_ptr<const char> tag, std::shared_ptr<SVG2PDF> converter) {
-    auto orphan = std::make_shared<Orphan>();
-    const void* key = tag.get();
-    orphan->tag = std::move(tag);
-    orphan->converter = std::move(converter);
-    std::lock_guard lock(mutex);
-    orphan->endToken = foundation::NotificationCenter::defaultCenter().addObserver(
-        END_VSD_FILE_NOTI, key, [key](const foundation::Notification&) {
-          // Released outside the notification: the converter is still posting it.
-          foundation::Dispatcher::postMain([key] {
-            std::shared_ptr<Orphan> gone;
-            {
-              std::lock_guard lock(Orphans::shared().mutex);
-              auto it = Orphans::shared().byTag.find(key);
-              if (it == Orphans::shared().byTag.end()) return;
-              gone = std::move(it->second);
-              Orphans::shared().byTag.erase(it);
-            }
-          });
-        });
-    byTag[key] = std::move(orphan);
-  }
-};
 
 }  // namespace
 
@@ -71,7 +31,7 @@ VisioModul::~VisioModul() {
     std::lock_guard lock(mutex_);
     running = std::move(converter_);
   }
-  if (running) Orphans::shared().adopt(tag_, std::move(running));
+  if (running) keepUntilVisioEnd(tag_, std::move(running));
 }
 
 void VisioModul::registerModul() {
