@@ -116,9 +116,8 @@ bool extractEntry(zip_t* za, zip_uint64_t index, const fs::path& target, std::st
 }
 
 
-}  // namespace
-
-bool unzipInto(const fs::path& archive, const fs::path& into, std::string* error, std::vector<std::string>* refused) {
+// Opens a package for reading; on failure says why under `error`.
+zip_t* openForReading(const fs::path& archive, std::string* error) {
   int code = 0;
   zip_t* za = zip_open(archive.c_str(), ZIP_RDONLY, &code);
   if (za == nullptr) {
@@ -126,8 +125,15 @@ bool unzipInto(const fs::path& archive, const fs::path& into, std::string* error
     zip_error_init_with_code(&e, code);
     setError(error, archive.string() + ": " + zip_error_strerror(&e));
     zip_error_fini(&e);
-    return false;
   }
+  return za;
+}
+
+}  // namespace
+
+bool unzipInto(const fs::path& archive, const fs::path& into, std::string* error, std::vector<std::string>* refused) {
+  zip_t* za = openForReading(archive, error);
+  if (za == nullptr) return false;
   const zip_int64_t count = zip_get_num_entries(za, 0);
   std::vector<std::string> parts;
   for (zip_int64_t i = 0; i < count; ++i) {
@@ -161,15 +167,8 @@ bool unzipInto(const fs::path& archive, const fs::path& into, std::string* error
 }
 
 std::unique_ptr<ZipPackage> ZipPackage::open(const fs::path& archive, std::string* error) {
-  int code = 0;
-  zip_t* za = zip_open(archive.c_str(), ZIP_RDONLY, &code);
-  if (za == nullptr) {
-    zip_error_t e;
-    zip_error_init_with_code(&e, code);
-    setError(error, archive.string() + ": " + zip_error_strerror(&e));
-    zip_error_fini(&e);
-    return nullptr;
-  }
+  zip_t* za = openForReading(archive, error);
+  if (za == nullptr) return nullptr;
   std::unique_ptr<ZipPackage> p(new ZipPackage());
   p->za_ = za;
   const zip_int64_t count = zip_get_num_entries(za, 0);
