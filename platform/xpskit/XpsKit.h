@@ -61,7 +61,9 @@ class QFXpsDocument {
  public:
   // The opened document, or nullptr (with the reason in `error`) when the file is not an XPS
   // package that can be read. A package whose zip entries carry data descriptors is re-packed
-  // into a private temporary file first; one that cannot be re-packed is read as it is.
+  // into a private temporary file first; one that cannot be re-packed is read as it is. One with
+  // markup libgxps cannot read safely is read from a private copy where it is made safe
+  // (XpsMarkup.h).
   static std::shared_ptr<QFXpsDocument> documentWithPath(const std::string& path, std::string* error = nullptr);
   ~QFXpsDocument();
   QFXpsDocument(const QFXpsDocument&) = delete;
