@@ -4,7 +4,9 @@
 // unknown-error texts (which one is fixed per module). The failure alert and the failed tab
 // name the file with its reason, or say that it is corrupted when there is no reason.
 
+#include <QList>
 #include <QString>
+#include <QStringList>
 
 namespace XVErrorText {
 
@@ -59,6 +61,22 @@ inline QString exportReplacesDocument(const QString& fileName) {
 inline QString exportFileExists(const QString& fileName) { return QStringLiteral("\"%1\" already exists.").arg(fileName); }
 inline QString exportWriteFailed(const QString& fileName, const QString& why) {
   return QStringLiteral("\"%1\" cannot be written: %2").arg(fileName, why);
+}
+// "page 3", "pages 2 and 5", "pages 2, 5, 7, 9, 11 and 4 more" (1-based page numbers).
+inline QString pageList(const QList<int>& pages) {
+  constexpr int kNamed = 5;
+  if (pages.size() == 1) return QStringLiteral("page %1").arg(pages[0]);
+  QStringList named;
+  for (int i = 0; i < pages.size() && i < kNamed; ++i) named << QString::number(pages[i]);
+  if (pages.size() > kNamed) return QStringLiteral("pages %1 and %2 more").arg(named.join(QStringLiteral(", "))).arg(pages.size() - kNamed);
+  const QString last = named.takeLast();
+  return QStringLiteral("pages %1 and %2").arg(named.join(QStringLiteral(", ")), last);
+}
+inline QString exportPagesNotDrawn(const QList<int>& pages) {
+  QString list = pageList(pages);
+  list[0] = list[0].toUpper();
+  return pages.size() == 1 ? QStringLiteral("%1 cannot be drawn as an image.").arg(list)
+                           : QStringLiteral("%1 cannot be drawn as images.").arg(list);
 }
 }  // namespace XVErrorText
 

@@ -7,6 +7,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <cmath>
 #include <map>
 
 #include "core/XVErrorTexts.h"
@@ -26,6 +27,13 @@ QImage onWhite(QImage image) {
   painter.drawImage(0, 0, image);
   painter.end();
   return flat;
+}
+
+// Whether `image` is the whole page of `points` drawn at `scale`. Poppler answers a 1 x 1
+// image for a page of no area and for one too large to allocate.
+bool drawnWhole(const QImage& image, const QSizeF& points, double scale) {
+  if (image.isNull() || points.width() <= 0 || points.height() <= 0) return false;
+  return std::abs(image.width() - points.width() * scale) <= 1.0 && std::abs(image.height() - points.height() * scale) <= 1.0;
 }
 
 }  // namespace
@@ -148,6 +156,7 @@ void XVPDFConverter::converterThreed(const std::unique_ptr<Run>& run,
     }
   }
 
+  QList<int> notDrawn;  // 1-based numbers of the pages that gave no image
   const quint64 n = run->pages.size();
   for (quint64 i = 0; i < n; ++i) {
     // A cancelled PDF leaves no file: `pending` removes its temporary file.
@@ -172,7 +181,10 @@ void XVPDFConverter::converterThreed(const std::unique_ptr<Run>& run,
         if (pdfkit::PDFPage* page = documents[static_cast<size_t>(plan.file)]->pageAtIndex(plan.index)) {
           page->setRotation(page->fileRotation() + plan.rotation);
           QImage image = onWhite(page->render(1.0));
-          if (!image.isNull()) {
+          if (!drawnWhole(image, page->displaySize(), 1.0)) {
+            // The other pages are still written; the run ends with NO naming this one.
+            notDrawn.append(plan.index + 1);
+          } else {
             std::lock_guard lock(mutex_);
             imageCache_.append(PageImage{i, std::move(image)});
           }
@@ -194,6 +206,10 @@ void XVPDFConverter::converterThreed(const std::unique_ptr<Run>& run,
                                                                   : XVErrorText::exportWriteFailed(name, pending->error()));
       return end(false);
     }
+  }
+  if (!notDrawn.isEmpty()) {
+    setError(XVErrorText::exportPagesNotDrawn(notDrawn));
+    return end(false);
   }
   end(true);
 }

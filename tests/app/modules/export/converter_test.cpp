@@ -184,6 +184,36 @@ TEST_F(ConverterTest, AFailedWriteEndsWithNoAndReportsOnlyTheFilesWritten) {
   EXPECT_TRUE(c->errorInfo().contains("Report_2.png")) << c->errorInfo().toStdString();
 }
 
+TEST_F(ConverterTest, PagesThatDrawNoImageEndWithNoAndAreNamed) {
+  // A page of no area, and one far too large to draw.
+  RawPage empty, huge, text1, text3;
+  empty.mediaBox = "10 10 10 10";
+  huge.mediaBox = "0 0 200000 200000";
+  text1.text = "1";
+  text3.text = "3";
+  struct Case {
+    const char* format;
+    std::vector<RawPage> pages;
+    QStringList written;
+    QString error;
+  };
+  const Case cases[] = {
+      {"PNG", {empty}, {}, "Page 1 cannot be drawn as an image."},
+      {"JPEG", {text1, empty, text3, huge}, {"Report_1.jpg", "Report_3.jpg"}, "Pages 2 and 4 cannot be drawn as images."},
+  };
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.format);
+    for (const QString& f : files()) QFile::remove(out() + "/" + f);
+    openRaw(rawPdf(k.pages));
+    recorder = std::make_shared<ConverterRecorder>();
+    auto c = converter(k.format, 0, static_cast<qint64>(k.pages.size()) - 1);
+    EXPECT_FALSE(run(c));
+    EXPECT_EQ(c->errorInfo(), k.error);
+    EXPECT_EQ(files(), k.written);
+    EXPECT_EQ(recorder->reports.urls, urls(k.written));
+  }
+}
+
 TEST_F(ConverterTest, RefusedStartsEndWithNoAndLeaveEveryFileAsItWas) {
   openPages({{{"1"}}, {{"2"}}});
   QFile::copy(q(dir / "doc.pdf"), out() + "/Existing.pdf");
