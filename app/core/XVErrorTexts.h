@@ -5,6 +5,7 @@
 // name the file with its reason, or say that it is corrupted when there is no reason.
 
 #include <QList>
+#include <QSize>
 #include <QString>
 #include <QStringList>
 
@@ -84,6 +85,26 @@ inline QString exportPagesNotDrawn(const QList<int>& pages) {
 namespace XVErrorText {
 inline QString extractWorkFolderFailed(const QString& folder) {
   return QStringLiteral("The work folder \"%1\" cannot be written.").arg(folder);
+}
+// Images of the extracted pages that could not be written: `tooLarge` images on
+// `tooLargePages` (the largest of `largest` pixels) and `broken` images whose data cannot be
+// decoded, on `brokenPages`.
+inline QString extractImagesSkipped(int tooLarge, const QList<int>& tooLargePages, const QSize& largest, int broken,
+                                    const QList<int>& brokenPages) {
+  QStringList parts;
+  const QString size = QStringLiteral("%1 x %2 pixels").arg(largest.width()).arg(largest.height());
+  if (tooLarge == 1) {
+    parts << QStringLiteral("An image on %1 is too large to extract (%2).").arg(pageList(tooLargePages), size);
+  } else if (tooLarge > 1) {
+    parts << QStringLiteral("%1 images on %2 are too large to extract (the largest %3).")
+                 .arg(QString::number(tooLarge), pageList(tooLargePages), size);
+  }
+  if (broken == 1) {
+    parts << QStringLiteral("An image on %1 cannot be decoded.").arg(pageList(brokenPages));
+  } else if (broken > 1) {
+    parts << QStringLiteral("%1 images on %2 cannot be decoded.").arg(QString::number(broken), pageList(brokenPages));
+  }
+  return parts.join(QLatin1Char(' '));
 }
 inline QString exportWarningMessage() { return QStringLiteral("Warning"); }
 inline QString invalidPageRange() { return QStringLiteral("Error: Invalid Page Range!"); }
