@@ -46,6 +46,8 @@ std::shared_ptr<XVPDFConverter> XVPDFConverter::pdfConverterWithType(int type) {
   return std::shared_ptr<XVPDFConverter>(new XVPDFConverter(type));
 }
 
+XVPDFConverter::XVPDFConverter(int type) : Worker("export"), type_(type) {}
+
 XVPDFConverter::~XVPDFConverter() = default;
 
 void XVPDFConverter::start() {
@@ -115,6 +117,22 @@ QString XVPDFConverter::textDeleteCache() {
 QString XVPDFConverter::text() const {
   std::lock_guard lock(mutex_);
   return text_;
+}
+
+pdfkit::PDFDocument* XVPDFConverter::pdfDocumentNeedCreate() {
+  std::lock_guard lock(mutex_);
+  if (!spare_) spare_ = std::make_unique<pdfkit::PDFDocument>();
+  return spare_.get();
+}
+
+std::unique_ptr<pdfkit::PDFDocument> XVPDFConverter::pdfDocumentDeleteCache() {
+  std::lock_guard lock(mutex_);
+  return std::move(spare_);
+}
+
+pdfkit::PDFDocument* XVPDFConverter::pdfDocument() const {
+  std::lock_guard lock(mutex_);
+  return spare_.get();
 }
 
 void XVPDFConverter::converterThreed(const std::unique_ptr<Run>& run,

@@ -135,6 +135,47 @@ TEST_F(ConverterTest, PdfKeepsPagesBoxesRotationAndText) {
   EXPECT_EQ(files(), QStringList({"Report.pdf"}));  // no temporary file left
 }
 
+TEST_F(ConverterTest, AWholeDocumentIsSavedOutsideARunWithItsRotations) {
+  openRaw(rawPdf({{"Alpha", std::nullopt, std::nullopt, std::nullopt}, {"Beta", std::nullopt, std::nullopt, 90}}));
+  document->pageAtIndex(0)->setRotation(180);
+  dir.write("out/Existing.pdf", "old");
+  const pdfkit::PDFDocument empty;
+  struct Case {
+    const char* what;
+    const pdfkit::PDFDocument* doc;
+    QString folder, name;
+    bool replace;
+    std::vector<int> rotations;  // of the written file's pages; empty when none is written
+    QString error;
+  };
+  const Case cases[] = {
+      {"the open document", document.get(), out(), "Whole", false, {180, 90}, QString()},
+      {"an empty document", &empty, out(), "Empty", false, {}, QString()},
+      {"an existing file without consent", document.get(), out(), "Existing", false, {}, XVErrorText::exportFileExists("Existing.pdf")},
+      {"an existing file with consent", document.get(), out(), "Existing", true, {180, 90}, QString()},
+      {"the document itself", document.get(), q(dir.path()), "doc", true, {}, XVErrorText::exportReplacesDocument("doc.pdf")},
+  };
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.what);
+    auto c = converter("PDF", 0, 0, k.name);
+    c->setOutDirector(k.folder);
+    c->setReplaceExisting(k.replace);
+    const QString path = k.folder + "/" + k.name + ".pdf";
+    const bool ok = c->savePdfDocumentfile(*k.doc);
+    EXPECT_EQ(ok, k.error.isEmpty());
+    EXPECT_EQ(c->errorInfo(), k.error);
+    EXPECT_EQ(c->urlArray(), ok ? QList<QUrl>{QUrl::fromLocalFile(path)} : QList<QUrl>{});
+    if (!ok) continue;
+    auto facts = inspectPdf(path.toStdString());
+    ASSERT_TRUE(facts);
+    std::vector<int> rotations;
+    for (const PageFacts& f : *facts) rotations.push_back(f.rotate);
+    EXPECT_EQ(rotations, k.rotations);
+  }
+  EXPECT_EQ(testsupport::readFile(dir / "doc.pdf").substr(0, 5), "%PDF-");
+  EXPECT_EQ(files(), QStringList({"Empty.pdf", "Existing.pdf", "Whole.pdf"}));
+}
+
 TEST_F(ConverterTest, RotatedPagesNeverComeOutSideways) {
   // The black square is at the top left of the unturned page; a quarter turn clockwise takes
   // it to the top right, a half turn to the bottom right.
