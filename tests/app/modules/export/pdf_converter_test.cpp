@@ -148,6 +148,22 @@ TEST_F(PDFConverterTest, PageImagesKeepTheirIndexAndTheUsersRotationAsTakenAtSta
   EXPECT_TRUE(w->imageDeleteCacheAtIndex(0).isNull());
 }
 
+TEST(PdfConverterSpareDocument, MadeOnFirstUseHandedOverOnce) {
+  auto w = XVPDFConverter::pdfConverterWithType(XVPDFConverter::PdfFile);
+  EXPECT_EQ(w->pdfDocument(), nullptr);
+  EXPECT_EQ(w->pdfDocumentDeleteCache(), nullptr);
+  pdfkit::PDFDocument* made = w->pdfDocumentNeedCreate();
+  ASSERT_NE(made, nullptr);
+  EXPECT_EQ(made->pageCount(), 0);
+  EXPECT_EQ(w->pdfDocumentNeedCreate(), made);
+  EXPECT_EQ(w->pdfDocument(), made);
+  std::unique_ptr<pdfkit::PDFDocument> taken = w->pdfDocumentDeleteCache();
+  EXPECT_EQ(taken.get(), made);
+  EXPECT_EQ(w->pdfDocument(), nullptr);
+  EXPECT_EQ(w->pdfDocumentDeleteCache(), nullptr);
+  EXPECT_NE(w->pdfDocumentNeedCreate(), nullptr);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
