@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QLocale>
 #include <QMessageBox>
 #include <QRegularExpression>
 #include <QThread>
@@ -220,14 +221,13 @@ void WinmailModul::setPreviewInfo(std::shared_ptr<XVPreviewInfo> info) {
 // ---- import -------------------------------------------------------------------------------
 
 bool WinmailModul::acceptsStart(QString* reason) {
-  std::lock_guard lock(mutex_);
-  if (running_) {
-    logLine(foundation::LogLevel::Warning, QStringLiteral("%1 is still being parsed; a second start is refused").arg(sourcePath()));
-    *reason = XVErrorText::alreadyOpening();
-    return false;
+  {
+    std::lock_guard lock(mutex_);
+    if (!std::exchange(running_, true)) return true;
   }
-  running_ = true;
-  return true;
+  logLine(foundation::LogLevel::Warning, QStringLiteral("%1 is still being parsed; a second start is refused").arg(sourcePath()));
+  *reason = XVErrorText::alreadyOpening();
+  return false;
 }
 
 void WinmailModul::doStartImport() {
