@@ -35,6 +35,8 @@ inline QString notADocument() { return QStringLiteral("Files of this type are no
 inline QString fileMissing() { return QStringLiteral("The file does not exist."); }
 inline QString notARegularFile() { return QStringLiteral("It is not a regular file."); }
 inline QString fileUnreadable() { return QStringLiteral("The file cannot be read."); }
+inline QString nothingReadable() { return QStringLiteral("No message text and no attachment could be read from it."); }
+inline QString alreadyOpening() { return QStringLiteral("It is already being opened."); }
 
 // Yes when `errorInfo` says nothing a user could act on.
 inline bool isUnexplained(const QString& errorInfo) {
@@ -116,4 +118,11 @@ inline QString exportFormatUnavailable(const QString& formatName) {
   return QStringLiteral("Saving as %1 is not available for this document.").arg(formatName);
 }
 inline QString exportFailedMessage() { return QStringLiteral("The export did not finish."); }
+}  // namespace XVErrorText
+
+// The message view.
+namespace XVErrorText {
+inline QString noApplicationToOpen(const QString& fileName) {
+  return QStringLiteral("Has no application to open the file \"%1\".").arg(fileName);
+}
 }  // namespace XVErrorText
