@@ -15,7 +15,6 @@
 #include <string>
 #include <vector>
 
-#include "platform/revengekit/RichTextPrinter.h"
 #include "platform/wpdkit/QFWpdConverter.h"
 #include "support/wordperfect_builder.h"
 
@@ -30,13 +29,7 @@ class Waiter : public QFWpdConverterDelegate {
   QString out;
   void QFWpdConverterDelegate_converterEnd(int32_t code, std::shared_ptr<QFExportObject> e, QFWpdConverter*) override {
     if (code == QFConverterEndSucceeded && e) {
-      const QVariantMap dic = e->myDic();
-      const float left = dic.value(QLatin1String(NSLeftMarginDocumentAttribute)).toFloat();
-      const auto printed = revengekit::printRichText(
-          *e->storage(), dic.value(QLatin1String(NSPaperSizeDocumentAttribute)).toSizeF(),
-          QMarginsF(left, dic.value(QLatin1String(NSTopMarginDocumentAttribute)).toFloat(), left,
-                    dic.value(QLatin1String(NSBottomMarginDocumentAttribute)).toFloat()),
-          out);
+      const auto printed = e->print(out);
       pages = printed.ok ? printed.pages : 0;
     }
     std::lock_guard lock(mutex);
