@@ -327,13 +327,12 @@ void RichTextGenerator::openAnyTable(const librevenge::RVNGPropertyList& propLis
     // A sheet's columns take the width their content needs (the printer shrinks a sheet that
     // does not fit the page).
   } else if (total > 0 && static_cast<int>(widths.size()) == columns) {
+    // Shares, not fixed lengths: the layout takes a fixed length as pixels of the screen, not
+    // as points of the page. A table wider than its room is narrowed to it.
     QList<QTextLength> constraints;
-    for (double w : widths) {
-      if (total <= available) constraints.append(QTextLength(QTextLength::FixedLength, std::max(0.0, w)));
-      else constraints.append(QTextLength(QTextLength::PercentageLength, 100.0 * std::max(0.0, w) / total));
-    }
+    for (double w : widths) constraints.append(QTextLength(QTextLength::PercentageLength, 100.0 * std::max(0.0, w) / total));
     tf.setColumnWidthConstraints(constraints);
-    if (total > available) tf.setWidth(QTextLength(QTextLength::PercentageLength, 100));
+    tf.setWidth(QTextLength(QTextLength::PercentageLength, 100.0 * std::min(1.0, total / available)));
   } else {
     tf.setWidth(QTextLength(QTextLength::PercentageLength, 100));
   }

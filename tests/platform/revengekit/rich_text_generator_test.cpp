@@ -478,3 +478,36 @@ TEST(RichTextGenerator, SheetColumnsAreThoseThatShowSomething) {
     EXPECT_EQ(doc->toPlainText().trimmed(), c.text);
   }
 }
+
+TEST(RichTextGenerator, TextTableColumnsTakeTheWidthsTheDocumentGives) {
+  // Column widths in inches, and where the text of each column starts on the page: the left
+  // margin, the columns before it, the border and the padding.
+  struct Case {
+    std::vector<double> widths;
+    std::vector<double> starts;
+  };
+  for (const Case& c : {Case{{1.0, 2.0, 1.0}, {72, 144, 288}}, Case{{4.0, 4.0}, {72, 72 + 234}}}) {
+    RichTextGenerator g;
+    RVNGPropertyList table;
+    RVNGPropertyListVector columns;
+    for (double w : c.widths) {
+      RVNGPropertyList column;
+      column.insert("style:column-width", w);
+      columns.append(column);
+    }
+    table.insert("librevenge:table-columns", columns);
+    g.openTable(table);
+    g.openTableRow({});
+    for (size_t i = 0; i < c.widths.size(); ++i) {
+      g.openTableCell({});
+      paragraph(g, ("column" + std::to_string(i)).c_str());
+      g.closeTableCell();
+    }
+    g.closeTableRow();
+    g.closeTable();
+    testsupport::TempDir dir;
+    const auto layout = printed(g, dir);
+    ASSERT_EQ(layout.words.size(), c.starts.size());
+    for (size_t i = 0; i < c.starts.size(); ++i) EXPECT_NEAR(layout.words[i].box.left(), c.starts[i] + 1.5, 1.0) << i;
+  }
+}
