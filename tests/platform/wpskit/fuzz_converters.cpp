@@ -90,7 +90,7 @@ void convert(const QString& path) {
 
 // fontconfig keeps what it finds for a character it had not seen before (the print looks up
 // fonts) for the life of the process: not a leak of a run.
-extern "C" const char* __lsan_default_suppressions() { return "leak:libfontconfig.so\n"; }
+extern "C" __attribute__((visibility("default"), used)) const char* __lsan_default_suppressions() { return "leak:libfontconfig.so\n"; }
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   static int argc = 1;
