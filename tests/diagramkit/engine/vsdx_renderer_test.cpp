@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <clocale>
+#include <cstdio>
 #include <optional>
 #include <string>
 #include <vector>
@@ -267,17 +268,19 @@ TEST(VSDXRenderer, PartTargetsBase64AndMimeTypes) {
 TEST(VSDXRenderer, NumbersDoNotFollowTheLocale) {
   const char* previous = std::setlocale(LC_NUMERIC, nullptr);
   const std::string saved = previous != nullptr ? previous : "C";
-  bool comma = false;
-  for (const char* name : {"de_DE.UTF-8", "de_DE.utf8", "fr_FR.UTF-8", "fr_FR.utf8"}) {
-    if (std::setlocale(LC_NUMERIC, name) != nullptr) {
-      comma = true;
-      break;
-    }
-  }
-  if (!comma) GTEST_SKIP() << "no locale with a decimal comma is installed";
-  const Rendered r = render(shape(boxCells() + moveTo(0.25, 0)));
+  // scripts/install-deps generates de_DE.UTF-8.
+  ASSERT_NE(std::setlocale(LC_NUMERIC, "de_DE.UTF-8"), nullptr) << "no de_DE.UTF-8 locale: run scripts/install-deps";
+  char probe[16];
+  std::snprintf(probe, sizeof probe, "%.2f", 0.25);
+  const std::string decimal = probe;
+  // Read and written: a cell of 0.25 read as 0 or written with a comma both change the path.
+  const Rendered r = render(shape(boxCells() + moveTo(0.25, 0) +
+                                  "<Section N=\"Geometry\" IX=\"1\"><Row T=\"LineTo\" IX=\"1\">" + cell("X", "0.5") +
+                                  cell("Y", "0.25") + "</Row></Section>"));
   std::setlocale(LC_NUMERIC, saved.c_str());
+  EXPECT_EQ(decimal, "0,25");
   EXPECT_NE(r.svg.find("\nM90.0000,612.0000"), std::string::npos) << r.svg;
+  EXPECT_NE(r.svg.find("\nL108.000000,594.000000"), std::string::npos) << r.svg;
 }
 
 TEST(VSDXRenderer, PangoMeasuresText) {
