@@ -751,13 +751,17 @@ const std::string& VSDXRenderer::pageImage(const std::string& part) {
   defsStr_ += part.empty() ? "application/octet-stream" : imageMimeType(part);
   defsStr_ += ";base64,";
   if (!part.empty()) {
-    if (const std::optional<std::string> bytes = package_.read(part, imageBytesLeft_)) {
+    const std::size_t limit = std::min(imageBytesLeft_, kMaxPageImageBytes);
+    if (const std::optional<std::string> bytes = package_.read(part, limit)) {
       appendBase64(defsStr_, *bytes);
       imageBytesLeft_ -= bytes->size();
     } else {
       foundation::log(foundation::LogLevel::Warning, kLog,
-                      "image " + part + " left out: missing, unreadable or over the " +
-                          std::to_string(imageBytesLeft_) + " bytes left for the drawing's images");
+                      "image " + part + " left out: missing, unreadable or larger than " + std::to_string(limit) +
+                          " bytes (" +
+                          (limit == imageBytesLeft_ ? "what is left for the drawing's images"
+                                                    : "the largest image a page can carry") +
+                          ")");
     }
   }
   defsStr_ += "\" />\n";

@@ -416,7 +416,37 @@ TEST(VSDXRenderer, ImagesBeyondTheDrawingsShareAreLeftOut) {
   }
   ASSERT_EQ(leftOut.size(), 3u);
   EXPECT_NE(leftOut[0].find("image visio/media/b.png left out"), std::string::npos) << leftOut[0];
-  EXPECT_NE(leftOut[0].find("4 bytes left"), std::string::npos) << leftOut[0];
+  EXPECT_NE(leftOut[0].find("larger than 4 bytes (what is left for the drawing's images)"), std::string::npos)
+      << leftOut[0];
+}
+
+TEST(VSDXRenderer, AnImageTooLargeForAPageIsLeftOutAndThePageConverts) {
+  const std::string rels =
+      "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<Relationships "
+      "xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">"
+      "<Relationship Id=\"rId1\" Type=\"image\" Target=\"../media/largest.png\"/>"
+      "<Relationship Id=\"rId2\" Type=\"image\" Target=\"../media/larger.png\"/></Relationships>";
+  auto imageShape = [](const std::string& id) {
+    return shape(boxCells() + cell("ImgWidth", "1") + cell("ImgHeight", "1") +
+                 "<ForeignData ForeignType=\"Bitmap\"><Rel r:id=\"" + id + "\"/></ForeignData>");
+  };
+  testsupport::TempDir dir;
+  const fs::path src = dir / "fixed-diagram.vsdx";
+  ASSERT_TRUE(testsupport::writeZip(
+      src, package(imageShape("rId1") + imageShape("rId2") + "<Shape ID=\"9\">" + boxCells() + "<Text>Kestrel</Text></Shape>",
+                   {{"visio/pages/_rels/page1.xml.rels", rels},
+                    {"visio/media/largest.png", std::string(diagramkit::kMaxPageImageBytes, '\0')},
+                    {"visio/media/larger.png", std::string(diagramkit::kMaxPageImageBytes + 1, '\0')}})));
+  const foundation::ScopedLogCapture log;
+  const enginetest::Conversion conv = enginetest::convert(src, dir / "out.pdf");
+  ASSERT_EQ(conv.events.size(), 3u);
+  EXPECT_EQ(conv.events[1].number, 1);
+  const auto pdf = enginetest::readPdf(dir / "out.pdf");
+  ASSERT_TRUE(pdf.has_value());
+  EXPECT_NE((*pdf)[0].text.find("Kestrel"), std::string::npos);
+  EXPECT_TRUE(log.contains("image visio/media/larger.png left out"));
+  EXPECT_TRUE(log.contains("(the largest image a page can carry)"));
+  EXPECT_FALSE(log.contains("largest.png"));
 }
 
 TEST(VSDXRenderer, PartTargetsBase64AndMimeTypes) {

@@ -72,6 +72,9 @@ void appendBase64(std::string& out, std::string_view data);
 // The image data one drawing's page files may carry, counted once for each page an image is
 // on; an image beyond it is left out with a log line.
 inline constexpr std::size_t kMaxImageBytes = std::size_t{64} << 20;
+// The largest image a page carries: librsvg reads no attribute over 10,000,000 characters, so
+// a longer data URI would fail the whole page. A larger image is left out with a log line.
+inline constexpr std::size_t kMaxPageImageBytes = 7'499'904;
 
 class VSDXRenderer {
  public:
