@@ -610,11 +610,28 @@ void VSDXRenderer::breakParagraph(std::string_view paragraph, bool wrap) {
       const std::size_t middle = fitting + (over - fitting) / 2;
       (fits(middle) ? fitting : over) = middle;
     }
-    const std::size_t take = std::max<std::size_t>(fitting, 1);
-    TextSize size;
-    for (const auto& [n, measured] : probes) {
-      if (n == take) size = measured;
+    std::size_t take = std::max<std::size_t>(fitting, 1);
+    // A line inside the paragraph ends after a word: the blanks after it stay on it, unseen;
+    // a word longer than the line is broken where the line is full.
+    if (take < rest) {
+      auto blank = [&](std::size_t n) {
+        const char c = paragraph[starts[at + n]];
+        return c == ' ' || c == '\t';
+      };
+      if (blank(take)) {
+        while (take < rest && blank(take)) ++take;
+      } else {
+        std::size_t end = take;
+        while (end > 1 && !blank(end - 1)) --end;
+        if (end > 1) take = end;
+      }
     }
+    TextSize size;
+    bool measured = false;
+    for (const auto& [n, probe] : probes) {
+      if (n == take) size = probe, measured = true;
+    }
+    if (!measured) size = measure(piece(take));
     textArry_.emplace_back(piece(take));
     heightArry_.push_back(size.height);
     ascents.push_back(size.baseline);
