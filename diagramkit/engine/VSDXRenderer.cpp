@@ -99,6 +99,46 @@ std::string xmlEscape(std::string_view s) {
   return out;
 }
 
+// Text as well-formed UTF-8 of characters XML can hold: a byte that starts no valid sequence
+// becomes U+FFFD, characters XML cannot hold (controls but tab, line feed and carriage return;
+// U+FFFE, U+FFFF) are dropped.
+std::string xmlCharacters(std::string_view s) {
+  std::string out;
+  out.reserve(s.size());
+  for (std::size_t i = 0; i < s.size();) {
+    const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(s[k]); };
+    const unsigned char b = byte(i);
+    std::size_t length = 0;
+    char32_t c = 0;
+    if (b < 0x80) {
+      length = 1, c = b;
+    } else if (b >= 0xC2 && b <= 0xDF) {
+      length = 2, c = b & 0x1F;
+    } else if (b >= 0xE0 && b <= 0xEF) {
+      length = 3, c = b & 0x0F;
+    } else if (b >= 0xF0 && b <= 0xF4) {
+      length = 4, c = b & 0x07;
+    }
+    bool valid = length > 0 && i + length <= s.size();
+    for (std::size_t k = 1; valid && k < length; ++k) {
+      valid = (byte(i + k) & 0xC0) == 0x80;
+      c = c << 6 | (byte(i + k) & 0x3F);
+    }
+    // No overlong forms, surrogates or values past U+10FFFF.
+    valid = valid && !(length == 3 && c < 0x800) && !(length == 4 && (c < 0x10000 || c > 0x10FFFF)) &&
+            !(c >= 0xD800 && c <= 0xDFFF);
+    if (!valid) {
+      out += "\xEF\xBF\xBD";
+      ++i;
+      continue;
+    }
+    const bool allowed = (c >= 0x20 || c == '\t' || c == '\n' || c == '\r') && c != 0xFFFE && c != 0xFFFF;
+    if (allowed) out.append(s, i, length);
+    i += length;
+  }
+  return out;
+}
+
 // ---- XML, elements matched by local name ----
 
 struct DocFree {
@@ -356,7 +396,7 @@ void VSDXRenderer::processShape(const xmlNode* shape) {
         processGeometry(child);
       }
     } else if (named(child, "Text")) {
-      processText(textContent(child));
+      processText(xmlCharacters(textContent(child)));
     }
   }
   xFormStack_.pop_back();
@@ -562,9 +602,9 @@ void VSDXRenderer::breakParagraph(std::string_view paragraph, bool wrap) {
     textArry_.emplace_back(paragraph);
     return;
   }
-  // Lines take as many characters as fit, at least one. Each line is found from a guess by
-  // the paragraph's mean character width, moved in growing steps until the bounds are known
-  // and then halved, so the paragraph is measured a few times over, never once per line.
+  // A line takes the longest piece that fits, at least one character. It is found from a guess
+  // by the paragraph's mean character width, moved in growing steps until the bounds are known
+  // and then halved: each character is measured a few times, not once for every line before it.
   double perLine = 1;
   if (const double whole = measure(paragraph).width; whole > 0 && available > 0) {
     perLine = std::floor(static_cast<double>(count) * available / whole);

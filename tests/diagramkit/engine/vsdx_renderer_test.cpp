@@ -229,6 +229,23 @@ TEST(VSDXRenderer, LinesTakeTheLongestPieceThatFitsWithFewMeasurements) {
   EXPECT_LT(uniform.measured, 20u * 4000) << "characters measured";
 }
 
+TEST(VSDXRenderer, TextIsWrittenAsCharactersXmlHolds) {
+  // A damaged declaration leaves the parser reading the text's bytes as they are.
+  Parts parts = package(shape(boxCells() + "<Text>a\xC3" "b\xFF\xF0\x9F\x98\x80\xED\xA0\x80\x01\xEF\xBF\xBEz</Text>"));
+  for (auto& [name, content] : parts) {
+    if (name == "visio/pages/page1.xml") content.replace(content.find("version="), 8, "version\xBE");
+  }
+  FakeMeasurer m;
+  const Rendered r = render(parts, m);
+  const std::string replaced = "\xEF\xBF\xBD";
+  EXPECT_EQ(r.lines, std::vector<std::string>{"a" + replaced + "b" + replaced + "\xF0\x9F\x98\x80" + replaced + replaced +
+                                              replaced + "z"});
+  testsupport::TempDir dir;
+  ASSERT_TRUE(diagramkit::writePageFile(dir / "0.svg", r.svg));
+  std::string error;
+  EXPECT_TRUE(diagramkit::readPageFile(dir / "0.svg", &error).has_value()) << error;
+}
+
 TEST(VSDXRenderer, TextPlacementFontAndEscaping) {
   const std::string character = "<Section N=\"Character\"><Row IX=\"0\">" + cell("Style", "3") +
                                 cell("Size", "0.1666666666666667") + "</Row></Section>";
