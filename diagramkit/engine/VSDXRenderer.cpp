@@ -343,17 +343,21 @@ std::string VSDXRenderer::renderPage(int index) {
 void VSDXRenderer::processPage(const xmlNode* page) {
   for (const xmlNode* sheet : elementChildren(page)) {
     if (!named(sheet, "PageSheet")) continue;
+    // Each size once, from the sheet's last cell of it: an attribute written twice breaks the page.
+    bool width = false, height = false;
     for (const xmlNode* cell : elementChildren(sheet)) {
       if (!named(cell, "Cell")) continue;
       const std::string n = attr(cell, "N");
       if (n == "PageWidth") {
         m_pageWidth = cellFloat(attr(cell, "V"));
-        bodyStr_ += "width=\"" + f4(m_pageWidth * 72) + "\" ";
+        width = true;
       } else if (n == "PageHeight") {
         m_pageHeight = cellFloat(attr(cell, "V"));
-        bodyStr_ += "height=\"" + f4(m_pageHeight * 72) + "\" ";
+        height = true;
       }
     }
+    if (width) bodyStr_ += "width=\"" + f4(m_pageWidth * 72) + "\" ";
+    if (height) bodyStr_ += "height=\"" + f4(m_pageHeight * 72) + "\" ";
     break;
   }
 }

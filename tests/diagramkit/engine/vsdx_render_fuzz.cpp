@@ -5,6 +5,7 @@
 // the renderer's file name ends once, leaves no work folder and writes an output exactly when
 // it is a readable PDF of the announced page count.
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <memory>
@@ -61,7 +62,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       for (int i = 0; i < renderer.pageCount(); ++i) {
         if (!diagramkit::writePageFile(page, renderer.renderPage(i))) std::abort();
         std::string error;
-        if (!diagramkit::readPageFile(page, &error)) std::abort();
+        if (!diagramkit::readPageFile(page, &error)) {
+          std::fprintf(stderr, "page %d does not read back: %s\n", i, error.c_str());
+          std::abort();
+        }
       }
     }
   }

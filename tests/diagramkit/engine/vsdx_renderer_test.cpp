@@ -136,6 +136,29 @@ TEST(VSDXRenderer, PageSizeAndGeometryThroughTheShapeTransform) {
   EXPECT_EQ(weighted.svg, r.svg);
 }
 
+TEST(VSDXRenderer, EachPageSizeIsWrittenOnceFromItsLastCell) {
+  Parts parts = package(shape(boxCells()));
+  for (auto& [name, content] : parts) {
+    if (name != "visio/pages/pages.xml") continue;
+    const std::size_t at = content.find("<PageSheet>") + std::string("<PageSheet>").size();
+    content.erase(at, content.find("</PageSheet>") - at);
+    content.insert(at, cell("PageHeight", "2") + cell("PageWidth", "3") + cell("PageHeight", "4") + cell("PageWidth", "5"));
+  }
+  FakeMeasurer m;
+  const Rendered r = render(parts, m);
+  EXPECT_EQ(r.svg.rfind("<svg:svg version=\"1.1\" xmlns:svg=\"http://www.w3.org/2000/svg\" "
+                        "xmlns:xlink=\"http://www.w3.org/1999/xlink\" width=\"360.0000\" height=\"288.0000\"  >\n",
+                        0),
+            0u)
+      << r.svg;
+  testsupport::TempDir dir;
+  ASSERT_TRUE(diagramkit::writePageFile(dir / "0.svg", r.svg));
+  std::string error;
+  const auto page = diagramkit::readPageFile(dir / "0.svg", &error);
+  ASSERT_TRUE(page.has_value()) << error;
+  EXPECT_EQ(page->height, 288.0);
+}
+
 TEST(VSDXRenderer, NestedShapesGoThroughTheirOwnTransformFirst) {
   // The parent turns a quarter; the child sits one inch along its x axis.
   const std::string child = shape(cell("PinX", "1") + cell("PinY", "0") + moveTo(0, 0));
