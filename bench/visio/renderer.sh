@@ -4,7 +4,7 @@
 #  - text: one narrow shape (0.5 in) holding 1,000 / 2,000 / 4,000 / 8,000 characters; best
 #    wall time of $RUNS whole conversions to PDF, in process. "growth" is the time over the
 #    time of half the characters: 2 or less is linear.
-#  - images: one image part drawn by 5 shapes, 7 MB (the largest a page carries is 7.5 MB) and
+#  - images: one image part drawn by 5 shapes, 7 MB (the most a page carries) and
 #    40 MB (left out with a log line); peak resident memory of the whole conversion and the
 #    size of the page files, against vsd2xhtml's peak and its XHTML output. vsd2xhtml is given
 #    $PEER_SECONDS (default 60) per package.

@@ -315,6 +315,7 @@ std::string VSDXRenderer::renderPage(int index) {
   textStr_.clear();
   defsStr_.clear();
   pageImages_.clear();
+  pageImageBytesLeft_ = kMaxPageImageBytes;
   if (index < 0 || index >= pageCount()) return {};
   bodyStr_ += "<svg:svg version=\"1.1\" ";
   bodyStr_ += "xmlns:svg=\"" + std::string(kSvgNamespace) + "\" ";
@@ -812,17 +813,15 @@ const std::string& VSDXRenderer::pageImage(const std::string& part) {
   defsStr_ += part.empty() ? "application/octet-stream" : imageMimeType(part);
   defsStr_ += ";base64,";
   if (!part.empty()) {
-    const std::size_t limit = std::min(imageBytesLeft_, kMaxPageImageBytes);
+    const std::size_t limit = std::min(imageBytesLeft_, pageImageBytesLeft_);
     if (const std::optional<std::string> bytes = package_.read(part, limit)) {
       appendBase64(defsStr_, *bytes);
       imageBytesLeft_ -= bytes->size();
+      pageImageBytesLeft_ -= bytes->size();
     } else {
       foundation::log(foundation::LogLevel::Warning, kLog,
-                      "image " + part + " left out: missing, unreadable or larger than " + std::to_string(limit) +
-                          " bytes (" +
-                          (limit == imageBytesLeft_ ? "what is left for the drawing's images"
-                                                    : "the largest image a page can carry") +
-                          ")");
+                      "image " + part + " left out: missing, unreadable or larger than the " + std::to_string(limit) +
+                          " bytes left for the " + (limit == pageImageBytesLeft_ ? "page's" : "drawing's") + " images");
     }
   }
   defsStr_ += "\" />\n";

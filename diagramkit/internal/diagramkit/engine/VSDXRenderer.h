@@ -72,9 +72,10 @@ void appendBase64(std::string& out, std::string_view data);
 // The image data one drawing's page files may carry, counted once for each page an image is
 // on; an image beyond it is left out with a log line.
 inline constexpr std::size_t kMaxImageBytes = std::size_t{64} << 20;
-// The largest image a page carries: librsvg reads no attribute over 10,000,000 characters, so
-// a longer data URI would fail the whole page. A larger image is left out with a log line.
-inline constexpr std::size_t kMaxPageImageBytes = 7'499'904;
+// The image data one page carries: librsvg reads no page over 10,000,000 bytes, and the Base64
+// of 7,000,000 bytes leaves the rest of the page about 650 KB. An image beyond it is left out
+// with a log line.
+inline constexpr std::size_t kMaxPageImageBytes = 7'000'000;
 
 class VSDXRenderer {
  public:
@@ -128,7 +129,8 @@ class VSDXRenderer {
   std::string textStr_;
   std::string defsStr_;                            // the page's image definitions
   std::map<std::string, std::string> pageImages_;  // image part -> id of its definition
-  std::size_t imageBytesLeft_;
+  std::size_t imageBytesLeft_;      // of the drawing
+  std::size_t pageImageBytesLeft_ = 0;
   std::vector<XForm> xFormStack_;
   std::vector<XForm> textFormStack_;
   std::vector<TextBlockStyle> textBlockStyleStack_;
