@@ -9,11 +9,14 @@
 #include <map>
 #include <string>
 
+#include "platform/foundation/qpdf_log.h"
+
 namespace pdfkit::detail {
 
 std::string writeWithRotations(const std::string& source, const std::string& destination, const std::vector<int>& rotations) {
   try {
     QPDF pdf;
+    foundation::QpdfWarnings pdfWarnings(pdf, "reading " + source);
     if (source.empty()) {
       pdf.emptyPDF();
     } else {
@@ -30,6 +33,7 @@ std::string writeWithRotations(const std::string& source, const std::string& des
     writer.write();
 
     QPDF check;
+    foundation::QpdfWarnings checkWarnings(check, "reading back " + destination);
     check.processFile(destination.c_str());
     std::vector<QPDFPageObjectHelper> written = QPDFPageDocumentHelper(check).getAllPages();
     if (written.size() != rotations.size()) return "written file does not check";
@@ -48,10 +52,12 @@ std::string writeSheets(const std::string& source, const std::string& destinatio
                         const std::vector<PrintSheet>& sheets, const PrintPaper& paper, bool fit) {
   try {
     QPDF in;
+    foundation::QpdfWarnings inWarnings(in, "reading " + source);
     in.processFile(source.c_str());
     std::vector<QPDFPageObjectHelper> pages = QPDFPageDocumentHelper(in).getAllPages();
     if (pages.size() != rotations.size()) return "page count changed on disk";
     QPDF out;
+    foundation::QpdfWarnings outWarnings(out, "writing " + destination);
     out.emptyPDF();
     QPDFPageDocumentHelper outPages(out);
     std::map<int, QPDFObjectHandle> forms;  // one copy of each page drawn, however many sheets show it
@@ -90,6 +96,7 @@ std::string writeSheets(const std::string& source, const std::string& destinatio
     writer.write();
 
     QPDF check;
+    foundation::QpdfWarnings checkWarnings(check, "reading back " + destination);
     check.processFile(destination.c_str());
     if (QPDFPageDocumentHelper(check).getAllPages().size() != sheets.size()) return "written file does not check";
   } catch (const std::exception& e) {

@@ -10,10 +10,12 @@
 #include <atomic>
 #include <set>
 
+#include "platform/foundation/log.h"
 #include "platform/foundation/notification_center.h"
 #include "platform/pdfkit/PDFDocument.h"
 #include "platform/pdfkit/PageRenderQueue.h"
 #include "support/pdf_fixture.h"
+#include "support/stderr_capture.h"
 #include "support/temp_dir.h"
 
 using namespace pdfkit;
@@ -211,6 +213,47 @@ TEST_F(PDFDocumentTest, DamagedPagesAreNotWrittenWithoutTheirRotation) {
     EXPECT_FALSE(error.isEmpty());
     EXPECT_EQ(testsupport::readFile(dir / "damaged.pdf"), damaged);
     EXPECT_EQ(QDir(q(dir.path())).entryList(QDir::Files | QDir::Hidden).size(), 1);
+  }
+}
+
+TEST_F(PDFDocumentTest, QpdfWarningsOnADamagedFileGoToTheLogNotToStderr) {
+  // A file without its cross-reference table: qpdf rebuilds it (with warnings) and writes it.
+  ASSERT_TRUE(testsupport::writeNumberedPdf(path("whole.pdf"), 2));
+  std::string damaged = testsupport::readFile(dir / "whole.pdf");
+  const size_t xref = damaged.rfind("\nxref\n"), trailer = damaged.rfind("trailer");
+  ASSERT_TRUE(xref != std::string::npos && trailer != std::string::npos && xref < trailer);
+  damaged.erase(xref + 1, trailer - xref - 1);
+  const struct {
+    const char* road;
+    std::function<bool(PDFDocument&)> write;
+  } roads[] = {
+      {"write-back", [&](PDFDocument& d) { return d.writeToFile(path("damaged.pdf")); }},
+      {"print", [&](PDFDocument& d) {
+         return d.writePrintToFile(path("print.pdf"), {0, 1}, QSizeF(595, 842), QRectF(18, 18, 559, 806), true);
+       }},
+  };
+  for (const auto& r : roads) {
+    SCOPED_TRACE(r.road);
+    dir.write("damaged.pdf", damaged);
+    auto doc = PDFDocument::initWithURL(path("damaged.pdf"));
+    ASSERT_TRUE(doc);
+    ASSERT_EQ(doc->pageCount(), 2);
+    doc->pageAtIndex(1)->setRotation(90);
+    foundation::ScopedLogCapture log;
+    bool written = false;
+    std::string stderrText;
+    {
+      testsupport::StderrCapture err;
+      ASSERT_TRUE(err.active());
+      written = r.write(*doc);
+      stderrText = err.text();
+    }
+    EXPECT_TRUE(written);
+    EXPECT_EQ(stderrText, "");
+    const auto records = log.records();
+    EXPECT_TRUE(std::any_of(records.begin(), records.end(), [](const foundation::LogRecord& l) {
+      return l.category == "qpdf" && l.level == foundation::LogLevel::Warning && l.message.find("damaged") != std::string::npos;
+    }));
   }
 }
 
