@@ -13,6 +13,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 
@@ -31,6 +32,17 @@ Poppler::Page::Rotation popplerRotation(int degrees) {
     case 270: return Poppler::Page::Rotate270;
     default: return Poppler::Page::Rotate0;
   }
+}
+
+// The page's /Rotate as Poppler shows it.
+int shownRotation(Poppler::Page& page) {
+  switch (page.orientation()) {
+    case Poppler::Page::Landscape: return 90;
+    case Poppler::Page::UpsideDown: return 180;
+    case Poppler::Page::Seascape: return 270;
+    case Poppler::Page::Portrait: break;
+  }
+  return 0;
 }
 }  // namespace
 
@@ -168,6 +180,7 @@ std::unique_ptr<PDFDocument> PDFDocument::initWithURL(const QString& path, OpenF
   doc->poppler_ = std::move(poppler);
   doc->infos_.resize(static_cast<size_t>(n));
   doc->userRotation_ = std::make_unique<std::atomic<int>[]>(static_cast<size_t>(n));
+  doc->writtenUserRotation_.assign(static_cast<size_t>(n), 0);
   doc->pages_.reserve(static_cast<size_t>(n));
   for (int i = 0; i < n; ++i) {
     doc->userRotation_[i].store(0);
@@ -198,12 +211,7 @@ const PDFDocument::PageInfo& PDFDocument::info(int index) const {
     i.known = true;
     if (auto p = poppler_->page(index)) {
       i.size = p->pageSizeF();
-      switch (p->orientation()) {
-        case Poppler::Page::Landscape: i.fileRotation = 90; break;
-        case Poppler::Page::UpsideDown: i.fileRotation = 180; break;
-        case Poppler::Page::Seascape: i.fileRotation = 270; break;
-        case Poppler::Page::Portrait: i.fileRotation = 0; break;
-      }
+      i.fileRotation = shownRotation(*p);
     }
   }
   return i;
@@ -387,22 +395,27 @@ void PDFDocument::beginFindString(const QString& text, int options) {
 namespace {
 
 // Reads a written file back as it will be shown: "" when Poppler finds every page with the
-// rotation asked for, else why not (qpdf and Poppler may read a damaged page differently).
-std::string checkRotationsAsShown(const std::string& file, const std::vector<int>& rotations) {
+// rotation asked for (a kept page as it shows in `source`), else why not (qpdf and Poppler may
+// read a damaged page differently).
+std::string checkRotationsAsShown(const std::string& file, const std::vector<int>& rotations, const std::string& source) {
   auto doc = Poppler::Document::load(QString::fromLocal8Bit(file.c_str()));
   if (!doc || doc->isLocked()) return "written file does not open";
   if (doc->numPages() != static_cast<int>(rotations.size())) return "written file has another page count";
+  std::unique_ptr<Poppler::Document> before;
+  if (std::find(rotations.begin(), rotations.end(), detail::kKeepRotation) != rotations.end()) {
+    before = Poppler::Document::load(QString::fromLocal8Bit(source.c_str()));
+    if (!before || before->isLocked() || before->numPages() != doc->numPages()) return "the file written onto does not open";
+  }
   for (int i = 0; i < doc->numPages(); ++i) {
     auto page = doc->page(i);
     if (!page) return "written page " + std::to_string(i + 1) + " does not open";
-    int shown = 0;
-    switch (page->orientation()) {
-      case Poppler::Page::Landscape: shown = 90; break;
-      case Poppler::Page::UpsideDown: shown = 180; break;
-      case Poppler::Page::Seascape: shown = 270; break;
-      case Poppler::Page::Portrait: shown = 0; break;
+    int wanted = rotations[static_cast<size_t>(i)];
+    if (wanted == detail::kKeepRotation) {
+      auto was = before->page(i);
+      if (!was) return "page " + std::to_string(i + 1) + " of the file written onto does not open";
+      wanted = shownRotation(*was);
     }
-    if (shown != normalizedRotation(rotations[static_cast<size_t>(i)]))
+    if (shownRotation(*page) != normalizedRotation(wanted))
       return "written file does not keep the rotation of page " + std::to_string(i + 1);
   }
   return std::string();
@@ -416,15 +429,44 @@ bool PDFDocument::writeToFile(const QString& path, const QString& contentFile, Q
   std::vector<int> rotations;
   rotations.reserve(pages_.size());
   for (const auto& page : pages_) rotations.push_back(page->rotation());
-  const std::string content = contentFile.toLocal8Bit().toStdString();
+  return writeRotations(path, contentFile, rotations, error);
+}
+
+bool PDFDocument::writeRotations(const QString& path, const QString& source, const std::vector<int>& rotations,
+                                 QString* error) const {
+  const std::string content = source.toLocal8Bit().toStdString();
   return writeAtomically(
       path,
       [&](const std::string& tmpName) {
         std::string why = detail::writeWithRotations(content, tmpName, rotations);
-        if (why.empty()) why = checkRotationsAsShown(tmpName, rotations);
+        if (why.empty()) why = checkRotationsAsShown(tmpName, rotations, content);
         return why;
       },
       error);
+}
+
+bool PDFDocument::writeRotationChangesToFile(const QString& path, QString* error) {
+  std::vector<int> user(pages_.size());
+  for (size_t i = 0; i < pages_.size(); ++i) user[i] = userRotation(static_cast<int>(i));
+  const auto record = [&] { writtenUserRotation_ = user; };
+  if (!QFileInfo::exists(path)) {
+    // Nothing to write onto: the whole document as shown.
+    if (!writeToFile(path, error)) return false;
+    record();
+    return true;
+  }
+  std::vector<int> rotations(pages_.size(), detail::kKeepRotation);
+  bool changed = false;
+  for (size_t i = 0; i < pages_.size(); ++i) {
+    if (user[i] == writtenUserRotation_[i]) continue;
+    rotations[i] = pages_[i]->rotation();
+    changed = true;
+  }
+  if (!changed) return true;
+  // Read again now: another document of the same file may have written its own pages since.
+  if (!writeRotations(path, path, rotations, error)) return false;
+  record();
+  return true;
 }
 
 bool PDFDocument::writePrintToFile(const QString& path, const QList<int>& pages, const QSizeF& paper, const QRectF& area,

@@ -152,6 +152,12 @@ class PDFDocument {
   // The same, with the pages read from `contentFile`, a copy of the document's file (the same
   // pages), in place of the document's own content.
   bool writeToFile(const QString& path, const QString& contentFile, QString* error = nullptr) const;
+  // Writes back the rotations this document changed: pages whose rotation differs from what they
+  // had when it was opened (or last written back here) take their shown rotation; every other
+  // page stays as `path` holds it when this runs, so changes another document of the same file
+  // wrote there are kept. With no file at `path`, the whole document is written as shown.
+  // Nothing is written when no page changed. On failure `path` is left as it was.
+  bool writeRotationChangesToFile(const QString& path, QString* error = nullptr);
   // Writes a print of the document to `path` as writeToFile does: sheet n shows page
   // pages[n] as shown, unchanged (vectors and text), centred in `area` of a `paper`-sized sheet
   // (points, top-left origin); `fit` scales it to fill the area. A page in `turned` is laid on
@@ -195,6 +201,9 @@ class PDFDocument {
   };
 
   const PageInfo& info(int index) const;  // requires mutex_
+  // writeToFile() with page i of `source` turned to rotations[i] (detail::kKeepRotation: as it is).
+  bool writeRotations(const QString& path, const QString& source, const std::vector<int>& rotations,
+                      QString* error) const;
   // Runs `write` (a temporary file name to a failure reason, "" for success) and moves the
   // checked, flushed result onto `path`.
   bool writeAtomically(const QString& path, const std::function<std::string(const std::string&)>& write,
@@ -207,6 +216,7 @@ class PDFDocument {
   std::vector<std::unique_ptr<PDFPage>> pages_;
   mutable std::vector<PageInfo> infos_;
   std::unique_ptr<std::atomic<int>[]> userRotation_;
+  std::vector<int> writtenUserRotation_;  // the user's rotations as last written back (0 at open)
   mutable std::recursive_mutex mutex_;  // guards poppler_ and infos_
 
   std::shared_ptr<FindState> find_;

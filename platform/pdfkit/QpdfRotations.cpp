@@ -27,7 +27,7 @@ std::string writeWithRotations(const std::string& source, const std::string& des
     for (size_t i = 0; i < pages.size(); ++i) {
       // A page object qpdf cannot read would be written as an empty page.
       if (!pages[i].getObjectHandle().isDictionary()) return "page " + std::to_string(i + 1) + " cannot be read";
-      pages[i].rotatePage(rotations[i], false);
+      if (rotations[i] != kKeepRotation) pages[i].rotatePage(rotations[i], false);
     }
     QPDFWriter writer(pdf, destination.c_str());
     writer.write();
@@ -38,6 +38,7 @@ std::string writeWithRotations(const std::string& source, const std::string& des
     std::vector<QPDFPageObjectHelper> written = QPDFPageDocumentHelper(check).getAllPages();
     if (written.size() != rotations.size()) return "written file does not check";
     for (size_t i = 0; i < written.size(); ++i) {
+      if (rotations[i] == kKeepRotation) continue;
       QPDFObjectHandle rotate = written[i].getAttribute("/Rotate", false);
       const int degrees = rotate.isInteger() ? ((rotate.getIntValueAsInt() % 360) + 360) % 360 : 0;
       if (degrees != ((rotations[i] % 360) + 360) % 360) return "written file does not keep the rotation of page " + std::to_string(i + 1);

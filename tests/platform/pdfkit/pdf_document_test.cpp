@@ -156,6 +156,44 @@ TEST_F(PDFDocumentTest, WriteToFileKeepsRotationsAndIsAtomic) {
   EXPECT_EQ(QFile::permissions(path("out.pdf")), before);
 }
 
+TEST_F(PDFDocumentTest, WritingBackChangesKeepsOtherPagesAsTheFileHasThem) {
+  ASSERT_TRUE(testsupport::writeNumberedPdf(path("src.pdf"), 3));
+  ASSERT_TRUE(QFile::copy(path("src.pdf"), path("out.pdf")));
+  auto a = PDFDocument::initWithURL(path("src.pdf"));
+  auto b = PDFDocument::initWithURL(path("src.pdf"));
+  auto onDisk = [&] {
+    std::vector<int> r;
+    auto doc = PDFDocument::initWithURL(path("out.pdf"));
+    for (int i = 0; doc && i < doc->pageCount(); ++i) r.push_back(doc->pageAtIndex(i)->rotation());
+    return r;
+  };
+  const struct {
+    const char* step;
+    PDFDocument* doc;
+    int page, rotation;
+    std::vector<int> written;
+  } steps[] = {
+      {"a turns its first page", a.get(), 0, 90, {90, 0, 0}},
+      {"b turns its second page, a's turn stays", b.get(), 1, 180, {90, 180, 0}},
+      {"a turns its first page back", a.get(), 0, 0, {0, 180, 0}},
+      {"b turns the page a turned: the last writer's", b.get(), 0, 270, {270, 180, 0}},
+  };
+  for (const auto& s : steps) {
+    SCOPED_TRACE(s.step);
+    s.doc->pageAtIndex(s.page)->setRotation(s.rotation);
+    ASSERT_TRUE(s.doc->writeRotationChangesToFile(path("out.pdf")));
+    EXPECT_EQ(onDisk(), s.written);
+  }
+  // Nothing changed since a's last write: the file is not written again.
+  const std::string before = testsupport::readFile(dir / "out.pdf");
+  ASSERT_TRUE(a->writeRotationChangesToFile(path("out.pdf")));
+  EXPECT_EQ(testsupport::readFile(dir / "out.pdf"), before);
+  // No file to write onto: the whole document as a shows it.
+  ASSERT_TRUE(QFile::remove(path("out.pdf")));
+  ASSERT_TRUE(a->writeRotationChangesToFile(path("out.pdf")));
+  EXPECT_EQ(onDisk(), (std::vector<int>{0, 0, 0}));
+}
+
 TEST_F(PDFDocumentTest, FailedWriteKeepsTheOldFile) {
   ASSERT_TRUE(testsupport::writeNumberedPdf(path("src.pdf"), 2));
   auto doc = PDFDocument::initWithURL(path("src.pdf"));
