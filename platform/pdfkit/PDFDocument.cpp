@@ -15,6 +15,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <optional>
 #include <cstdio>
 
 #include "platform/foundation/dispatcher.h"
@@ -264,20 +265,33 @@ QString oneLine(QString s) {
 QList<PageMatch> PDFDocument::searchPage(Poppler::Document& doc, int index, const QString& text, int options) {
   auto page = doc.page(index);
   if (!page || text.isEmpty()) return {};
+  const QString needle = text.normalized(QString::NormalizationForm_KC);
+  if (needle.isEmpty()) return {};
   // The page's words joined as its text reads: a blank after a word followed by a space, a
-  // line break at the end of a line. Every character of a word keeps its box.
+  // line break at the end of a line. Each character remembers the word and the character of
+  // the word it came from (none for the separators), so that only matches read their boxes.
   const auto words = page->textList();
+  struct From {
+    int word;  // -1: a separator
+    int character;
+  };
   QString all;
-  QList<QRectF> boxes;  // per character of `all`; null for the separators
+  std::vector<From> from;
   for (size_t i = 0; i < words.size(); ++i) {
     const Poppler::TextBox& w = *words[i];
-    // Compatibility forms (ligatures, full-width letters) as their plain letters.
     const QString t = w.text();
+    const int word = static_cast<int>(i);
     for (int c = 0; c < t.size(); ++c) {
-      const QString plain = QString(t[c]).normalized(QString::NormalizationForm_KC);
-      const QRectF box = w.charBoundingBox(c);
-      for (qsizetype k = 0; k < plain.size(); ++k) boxes.append(box.isValid() ? box : w.boundingBox());
+      const QChar ch = t[c];
+      if (ch.unicode() < 0x80 || ch.decompositionTag() == QChar::NoDecomposition) {
+        all += ch;  // its own plain form
+        from.push_back({word, c});
+        continue;
+      }
+      // Compatibility forms (ligatures, full-width letters) as their plain letters.
+      const QString plain = QString(ch).normalized(QString::NormalizationForm_KC);
       all += plain;
+      for (qsizetype k = 0; k < plain.size(); ++k) from.push_back({word, c});
     }
     if (i + 1 == words.size()) break;
     QChar separator;
@@ -287,20 +301,25 @@ QList<PageMatch> PDFDocument::searchPage(Poppler::Document& doc, int index, cons
       separator = QLatin1Char('\n');
     if (!separator.isNull()) {
       all += separator;
-      boxes.append(QRectF());
+      from.push_back({-1, 0});
     }
   }
   const Qt::CaseSensitivity cs = (options & CaseInsensitiveSearch) ? Qt::CaseInsensitive : Qt::CaseSensitive;
-  const QString needle = text.normalized(QString::NormalizationForm_KC);
   QList<PageMatch> out;
-  if (needle.isEmpty()) return out;
   for (qsizetype at = all.indexOf(needle, 0, cs); at >= 0; at = all.indexOf(needle, at + needle.size(), cs)) {
+    // Every character's box; a character without one of its own takes its word's.
     QRectF bounds;
-    for (qsizetype c = at; c < at + needle.size(); ++c)
-      if (!boxes[c].isNull()) bounds = bounds.isNull() ? boxes[c] : bounds.united(boxes[c]);
-    const qsizetype from = std::max<qsizetype>(0, at - kContextLength);
+    for (qsizetype c = at; c < at + needle.size(); ++c) {
+      const From f = from[static_cast<size_t>(c)];
+      if (f.word < 0) continue;
+      const Poppler::TextBox& w = *words[static_cast<size_t>(f.word)];
+      QRectF box = w.charBoundingBox(f.character);
+      if (!box.isValid()) box = w.boundingBox();
+      if (!box.isNull()) bounds = bounds.isNull() ? box : bounds.united(box);
+    }
+    const qsizetype before = std::max<qsizetype>(0, at - kContextLength);
     const qsizetype end = at + needle.size();
-    out.append(PageMatch{bounds, all.mid(at, needle.size()), oneLine(all.mid(from, at - from)),
+    out.append(PageMatch{bounds, all.mid(at, needle.size()), oneLine(all.mid(before, at - before)),
                          oneLine(all.mid(end, kContextLength))});
   }
   return out;
@@ -343,6 +362,67 @@ void PDFDocument::joinFinishedFinds() {
   });
 }
 
+int PDFDocument::findThreadCount(int pages) {
+  const int cores = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+  const int needed = (std::max(pages, 1) + kFindPagesPerThread - 1) / kFindPagesPerThread;
+  return std::clamp(std::min(needed, cores), 1, kFindThreads);
+}
+
+// One asynchronous find: its workers take the pages in turn, each on its own Poppler document,
+// and whoever finishes a page reports every page searched up to the first one still open, so
+// that matches reach the delegate in page order.
+struct PDFDocument::FindRun {
+  explicit FindRun(int count) : pages(static_cast<size_t>(count)) {}
+  std::atomic<int> nextPage{0};
+  std::mutex mutex;  // guards what follows
+  std::vector<std::optional<QList<PageMatch>>> pages;  // a page's matches once it was searched
+  int reported = 0;  // pages reported, from the first
+  int workers = 0;   // still running
+  bool ended = false;
+};
+
+void PDFDocument::reportFind(const std::shared_ptr<FindState>& state, std::uint64_t gen, FindRun& run) {
+  // Called with run.mutex held: the main queue receives the reports in page order.
+  QList<std::pair<int, QList<PageMatch>>> batch;
+  const int count = static_cast<int>(run.pages.size());
+  for (; run.reported < count && run.pages[static_cast<size_t>(run.reported)]; ++run.reported) {
+    QList<PageMatch>& matches = *run.pages[static_cast<size_t>(run.reported)];
+    if (!matches.isEmpty()) batch.append({run.reported, std::move(matches)});
+    matches = QList<PageMatch>();
+  }
+  if (state->generation.load() != gen) return;
+  if (!batch.isEmpty()) {
+    foundation::Dispatcher::postMain([state, gen, batch = std::move(batch)] {
+      PDFDocumentDelegate* delegate = nullptr;
+      PDFDocument* owner = nullptr;
+      {
+        std::lock_guard lock(state->mutex);
+        if (state->generation.load() != gen || !state->owner) return;
+        owner = state->owner;
+        delegate = state->delegate;
+      }
+      for (const auto& [i, matches] : batch) {
+        for (const PageMatch& m : matches) {
+          if (!delegate || state->generation.load() != gen) return;
+          delegate->didMatchString(PDFSelection(owner->pageAtIndex(i), m.bounds, m.string, m.before, m.after));
+        }
+      }
+    });
+  }
+  if (run.reported < count || run.ended) return;
+  run.ended = true;
+  foundation::Dispatcher::postMain([state, gen] {
+    PDFDocument* owner = nullptr;
+    {
+      std::lock_guard lock(state->mutex);
+      if (state->generation.load() != gen || !state->owner) return;
+      owner = state->owner;
+    }
+    state->finding = false;
+    foundation::NotificationCenter::defaultCenter().post(PDFDocumentDidEndFindNotification, owner);
+  });
+}
+
 void PDFDocument::beginFindString(const QString& text, int options) {
   cancelFindString();
   joinFinishedFinds();
@@ -350,46 +430,36 @@ void PDFDocument::beginFindString(const QString& text, int options) {
   find_->finding = true;
   auto state = find_;
   const QString path = contentPath();
-  const int count = pageCount();
-  auto done = std::make_shared<std::atomic<bool>>(false);
-  std::thread thread([state, gen, path, count, text, options, done] {
-    struct MarkDone {
-      std::atomic<bool>& flag;
-      ~MarkDone() { flag = true; }
-    } mark{*done};
-    auto doc = count > 0 && !text.isEmpty() ? loadPoppler(path) : nullptr;
-    for (int i = 0; doc && i < count; ++i) {
-      if (state->generation.load() != gen) return;
-      QList<PageMatch> matches = searchPage(*doc, i, text, options);
-      if (matches.isEmpty()) continue;
-      foundation::Dispatcher::postMain([state, gen, i, matches] {
-        PDFDocumentDelegate* delegate = nullptr;
-        PDFDocument* owner = nullptr;
-        {
-          std::lock_guard lock(state->mutex);
-          if (state->generation.load() != gen || !state->owner) return;
-          owner = state->owner;
-          delegate = state->delegate;
-        }
-        for (const PageMatch& m : matches) {
-          if (!delegate || state->generation.load() != gen) return;
-          delegate->didMatchString(PDFSelection(owner->pageAtIndex(i), m.bounds, m.string, m.before, m.after));
-        }
-      });
-    }
-    if (state->generation.load() != gen) return;
-    foundation::Dispatcher::postMain([state, gen] {
-      PDFDocument* owner = nullptr;
-      {
-        std::lock_guard lock(state->mutex);
-        if (state->generation.load() != gen || !state->owner) return;
-        owner = state->owner;
+  const int count = text.isEmpty() ? 0 : pageCount();
+  auto run = std::make_shared<FindRun>(count);
+  const int threads = findThreadCount(count);
+  run->workers = threads;
+  for (int t = 0; t < threads; ++t) {
+    auto done = std::make_shared<std::atomic<bool>>(false);
+    std::thread thread([state, gen, path, count, text, options, run, done] {
+      struct MarkDone {
+        std::atomic<bool>& flag;
+        ~MarkDone() { flag = true; }
+      } mark{*done};
+      // Poppler documents are not shared between threads: each worker opens its own.
+      auto doc = count > 0 ? loadPoppler(path) : nullptr;
+      while (doc && state->generation.load() == gen) {
+        const int i = run->nextPage++;
+        if (i >= count) break;
+        QList<PageMatch> matches = searchPage(*doc, i, text, options);
+        std::lock_guard lock(run->mutex);
+        run->pages[static_cast<size_t>(i)] = std::move(matches);
+        reportFind(state, gen, *run);
       }
-      state->finding = false;
-      foundation::NotificationCenter::defaultCenter().post(PDFDocumentDidEndFindNotification, owner);
+      std::lock_guard lock(run->mutex);
+      if (--run->workers > 0) return;
+      // The last one out: pages no worker could open the document for count as searched.
+      for (auto& page : run->pages)
+        if (!page) page.emplace();
+      reportFind(state, gen, *run);
     });
-  });
-  findThreads_.push_back(FindThread{std::move(thread), std::move(done)});
+    findThreads_.push_back(FindThread{std::move(thread), std::move(done)});
+  }
 }
 
 namespace {

@@ -14,6 +14,7 @@
 #include <QString>
 
 #include <atomic>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -167,8 +168,9 @@ class PDFDocument {
 
   // Finds every occurrence of `text` (synchronously, on the calling thread).
   QList<PDFSelection> findString(const QString& text, int options = CaseInsensitiveSearch) const;
-  // Starts an asynchronous find; cancels a running one. Matches go to the delegate; the end
-  // is posted as PDFDocumentDidEndFindNotification.
+  // Starts an asynchronous find; cancels a running one. Matches go to the delegate in page order
+  // (as the pages are searched, several at a time); the end is posted as
+  // PDFDocumentDidEndFindNotification.
   void beginFindString(const QString& text, int options = CaseInsensitiveSearch);
   bool isFinding() const;
   // Stops the running find; its later results are dropped and it posts no end.
@@ -187,6 +189,11 @@ class PDFDocument {
   static QList<PageMatch> searchPage(Poppler::Document& doc, int index, const QString& text, int options);
   // Characters of context kept on each side of a match.
   static constexpr int kContextLength = 80;
+  // An asynchronous find searches on up to kFindThreads threads (no more than the cores), one
+  // for every kFindPagesPerThread pages.
+  static constexpr int kFindThreads = 4;
+  static constexpr int kFindPagesPerThread = 8;
+  static int findThreadCount(int pages);
 
   // The user's rotation of page `index` (thread-safe); renderers read it.
   int userRotation(int index) const;
@@ -194,6 +201,7 @@ class PDFDocument {
  private:
   friend class PDFPage;
   struct FindState;
+  struct FindRun;
   struct PageInfo {
     bool known = false;
     int fileRotation = 0;
@@ -209,6 +217,7 @@ class PDFDocument {
   bool writeAtomically(const QString& path, const std::function<std::string(const std::string&)>& write,
                        QString* error) const;
   void joinFinishedFinds();
+  static void reportFind(const std::shared_ptr<FindState>& state, std::uint64_t gen, FindRun& run);
 
   QString path_;
   int fd_ = -1;  // the opened file, held for contentPath()

@@ -456,6 +456,46 @@ TEST_F(PDFDocumentTest, AsyncFindDeliversMatchesThenOneEnd) {
   EXPECT_EQ(pages, (std::set<int>{0, 9, 19, 29}));
 }
 
+TEST_F(PDFDocumentTest, FindsRunningAtOnceReportWhatTheSynchronousFindDoesInPageOrder) {
+  // Pages of unequal weight, so that later pages are searched before earlier ones.
+  std::vector<testsupport::PdfPageContent> pages(48);
+  for (int i = 0; i < 48; ++i) {
+    const int lines = i % 12 == 0 ? 38 : 2;
+    for (int l = 0; l < lines; ++l)
+      pages[static_cast<size_t>(i)].lines
+          << QStringLiteral("line %1 on page %2 holds a needle, then NEEDLES and a haystack").arg(l + 1).arg(i + 1);
+  }
+  ASSERT_TRUE(testsupport::writePdf(path("a.pdf"), pages));
+  std::vector<std::unique_ptr<PDFDocument>> docs;
+  for (int d = 0; d < 3; ++d) docs.push_back(PDFDocument::initWithURL(path("a.pdf")));
+  const QList<PDFSelection> expected = docs[0]->findString("needle");
+  ASSERT_EQ(expected.size(), 2 * (4 * 38 + 44 * 2));
+  for (int round = 0; round < 3; ++round) {
+    SCOPED_TRACE(round);
+    std::vector<MatchCollector> collectors(docs.size());
+    int ends = 0;
+    auto token = foundation::NotificationCenter::defaultCenter().addObserver(
+        PDFDocumentDidEndFindNotification, [&](const foundation::Notification&) { ++ends; });
+    for (size_t d = 0; d < docs.size(); ++d) {
+      docs[d]->setDelegate(&collectors[d]);
+      docs[d]->beginFindString("needle");
+    }
+    ASSERT_TRUE(pumpUntil([&] { return ends == static_cast<int>(docs.size()); }));
+    for (size_t d = 0; d < docs.size(); ++d) {
+      const QList<PDFSelection>& got = collectors[d].matches;
+      ASSERT_EQ(got.size(), expected.size()) << "document " << d;
+      for (qsizetype k = 0; k < got.size(); ++k) {
+        ASSERT_EQ(got[k].page()->index(), expected[k].page()->index()) << "document " << d << " match " << k;
+        EXPECT_EQ(got[k].page()->document(), docs[d].get());
+        EXPECT_EQ(got[k].bounds(), expected[k].bounds());
+        EXPECT_EQ(got[k].string(), expected[k].string());
+        EXPECT_EQ(got[k].contextBefore(), expected[k].contextBefore());
+        EXPECT_EQ(got[k].contextAfter(), expected[k].contextAfter());
+      }
+    }
+  }
+}
+
 TEST_F(PDFDocumentTest, CancelledFindDropsLateResultsAndPostsNoEnd) {
   ASSERT_TRUE(testsupport::writeNumberedPdf(path("a.pdf"), 40, "needle", {0, 39}));
   auto doc = PDFDocument::initWithURL(path("a.pdf"));
