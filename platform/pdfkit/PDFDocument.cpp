@@ -15,8 +15,8 @@
 
 #include <algorithm>
 #include <cmath>
-#include <optional>
 #include <cstdio>
+#include <optional>
 
 #include "platform/foundation/dispatcher.h"
 #include "platform/foundation/log.h"
