@@ -47,6 +47,17 @@ bool isOn(const QString& lineStyle) { return !lineStyle.isEmpty() && lineStyle !
 
 constexpr double kMaxPaper = 14400.0;  // 200 inches
 
+// Draws a picture as SVG and keeps the size of its page, in points.
+class SizedSvgGenerator : public librevenge::RVNGSVGDrawingGenerator {
+ public:
+  using RVNGSVGDrawingGenerator::RVNGSVGDrawingGenerator;
+  void startPage(const librevenge::RVNGPropertyList& propList) override {
+    if (size.isEmpty()) size = QSizeF(lengthInPoints(propList, "svg:width", 0.0), lengthInPoints(propList, "svg:height", 0.0));
+    RVNGSVGDrawingGenerator::startPage(propList);
+  }
+  QSizeF size;
+};
+
 }  // namespace
 
 double lengthInPoints(const librevenge::RVNGPropertyList& props, const char* name, double fallback) {
@@ -75,7 +86,10 @@ RichTextGenerator::RichTextGenerator() : document_(std::make_unique<QTextDocumen
   // printer keeps a sheet's columns as wide as their longest words where they fit the page).
   QTextOption option = document_->defaultTextOption();
   option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+  // Where a paragraph sets no tab stops, they stand every half inch, as in the word processors.
+  option.setTabStopDistance(36.0);
   document_->setDefaultTextOption(option);
+  document_->setIndentWidth(30.0);  // of a list level
   cursor_ = QTextCursor(document_.get());
 }
 
@@ -607,14 +621,15 @@ void RichTextGenerator::insertBinaryObject(const librevenge::RVNGPropertyList& p
     librevenge::RVNGStringStream stream(reinterpret_cast<const unsigned char*>(bytes.constData()),
                                         static_cast<unsigned>(bytes.size()));
     librevenge::RVNGStringVector pages;
-    librevenge::RVNGSVGDrawingGenerator generator(pages, "");
+    SizedSvgGenerator generator(pages, "");
     if (libwpg::WPGraphics::parse(&stream, &generator) && !pages.empty()) {
       QByteArray markup("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n");
       markup += pages[0].cstr();
       svg = std::make_unique<QSvgRenderer>(markup);
       if (!svg->isValid()) svg.reset();
     }
-    if (svg && size.isEmpty()) size = svg->defaultSize().toSizeF();
+    // The picture's own page size: the renderer's default size is in pixels of 90 per inch.
+    if (svg && size.isEmpty()) size = generator.size;
   } else {
     image = QImage::fromData(bytes);
     if (!image.isNull() && size.isEmpty()) {
