@@ -7,6 +7,7 @@
 #include <QFile>
 #include <QMenu>
 #include <QMimeData>
+#include <QRegularExpression>
 #include <QWheelEvent>
 #include <QMessageBox>
 #include <QSignalSpy>
@@ -14,6 +15,8 @@
 #include <QTimer>
 #include <QToolBar>
 
+#include <functional>
+#include <map>
 #include <thread>
 
 #include <sys/socket.h>
@@ -431,6 +434,120 @@ TEST_F(MainWindow, TheDesktopsUsualKeysReachTheirCommands) {
   EXPECT_TRUE(tabs().isEmpty());
   QCoreApplication::processEvents();
   EXPECT_FALSE(A.closeTab->isEnabled());
+}
+
+// For gtest's messages.
+void PrintTo(const QKeySequence& key, std::ostream* os) { *os << key.toString(QKeySequence::PortableText).toStdString(); }
+
+namespace {
+
+// The rows of the README's keys table: the keys cell and the command cell.
+std::vector<std::pair<QString, QString>> readmeKeyRows() {
+  std::vector<std::pair<QString, QString>> rows;
+  QFile readme(QStringLiteral(LECTERN_SOURCE_DIR "/README.md"));
+  if (!readme.open(QIODevice::ReadOnly | QIODevice::Text)) return rows;
+  bool inKeys = false;
+  for (const QString& line : QString::fromUtf8(readme.readAll()).split(u'\n')) {
+    if (line.startsWith(QLatin1String("## "))) inKeys = line == QLatin1String("## Keys");
+    if (!inKeys || !line.startsWith(QLatin1String("| ")) || line.startsWith(QLatin1String("| key |"))) continue;
+    const QStringList cells = line.split(u'|');
+    if (cells.size() >= 3) rows.emplace_back(cells[1].trimmed(), cells[2].trimmed());
+  }
+  return rows;
+}
+
+// The keys of a keys cell in order ("Ctrl+W, middle click on a tab" gives Ctrl+W); mouse
+// gestures and notes in brackets ("Esc (bookmark manager)") are not keys.
+QList<QKeySequence> keysOfCell(QString cell) {
+  cell.remove(QRegularExpression(QStringLiteral(R"( \(.*\))")));
+  QList<QKeySequence> keys;
+  for (const QString& group : cell.split(QLatin1String(", "))) {
+    for (QString item : group.split(QLatin1String(" / "))) {
+      if (item.contains(QLatin1String("click")) || item.contains(QLatin1String("wheel"))) continue;
+      item.replace(QLatin1String("PgDn"), QLatin1String("PgDown"));
+      keys << QKeySequence::fromString(item.trimmed(), QKeySequence::PortableText);
+    }
+  }
+  return keys;
+}
+
+}  // namespace
+
+TEST_F(MainWindow, EveryKeyOfTheReadmeIsSetWithoutADesktopTheme) {
+  using Command = XVBrowserCommands::Command;
+  XVBrowserControl* browser = delegate->browserControl();
+  auto actionNamed = [this](const QString& text) -> QAction* {
+    for (QAction* a : delegate->window()->findChildren<QAction*>())
+      if (a->text() == text) return a;
+    return nullptr;
+  };
+  using Check = std::function<void(const QKeySequence&)>;
+  auto command = [browser](Command c) -> Check {
+    return [browser, c](const QKeySequence& key) {
+      EXPECT_EQ(XVBrowserCommands::keyFor(c), key);
+      EXPECT_TRUE(browser->commands().action(c)->shortcuts().contains(key));
+    };
+  };
+  auto action = [](QAction* a) -> Check {
+    return [a](const QKeySequence& key) {
+      ASSERT_TRUE(a);
+      EXPECT_TRUE(a->shortcuts().contains(key)) << a->text().toStdString();
+    };
+  };
+  // The manager is a window of its own: the key closes it.
+  const Check closesManager = [browser](const QKeySequence& key) {
+    browser->clickMenuEditBookmarks();
+    QWidget* manager = browser->bookmarkControl();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(manager));
+    QTest::keyClick(manager, key[0].key(), key[0].keyboardModifiers());
+    EXPECT_FALSE(manager->isVisible());
+  };
+  const std::map<QString, std::vector<Check>> checks = {
+      {"open documents", {action(actionNamed("Open..."))}},
+      {"close the tab", {command(Command::CloseTab)}},
+      {"previous / next tab", {command(Command::PreviousTab), command(Command::NextTab)}},
+      {"previous / next page", {command(Command::PreviousPage), command(Command::NextPage)}},
+      {"first / last page", {command(Command::FirstPage), command(Command::LastPage)}},
+      {"zoom in / out / actual size, zoom",
+       {command(Command::ZoomIn), command(Command::ZoomOut), command(Command::ZoomOriginal)}},
+      {"fit width", {command(Command::ZoomStretch)}},
+      {"rotate the page left / right", {command(Command::RotateLeft), command(Command::RotateRight)}},
+      {"rotate all pages left / right", {command(Command::RotateAllLeft), command(Command::RotateAllRight)}},
+      {"show or hide the thumbnails", {command(Command::ShowThumbnails)}},
+      {"full screen, leave full screen", {action(delegate->menuFullScreen()), action(actionNamed("Leave Full Screen"))}},
+      {"find", {command(Command::Find)}},
+      {"print", {command(Command::Print)}},
+      {"save as", {command(Command::SaveAs)}},
+      {"close the manager", {closesManager}},
+      {"quit", {action(delegate->menuQuit())}},
+  };
+  const auto rows = readmeKeyRows();
+  ASSERT_FALSE(rows.empty());
+  for (const auto& [keys, what] : rows) {
+    SCOPED_TRACE(keys.toStdString());
+    const auto found = checks.find(what);
+    ASSERT_NE(found, checks.end()) << "no check for the README's row " << what.toStdString();
+    const QList<QKeySequence> sequences = keysOfCell(keys);
+    ASSERT_EQ(static_cast<size_t>(sequences.size()), found->second.size());
+    for (qsizetype i = 0; i < sequences.size(); ++i) {
+      ASSERT_EQ(sequences[i].count(), 1);
+      ASSERT_NE(sequences[i][0].key(), Qt::Key_unknown);
+      found->second[static_cast<size_t>(i)](sequences[i]);
+    }
+  }
+
+  // Save As by its key, on a shown document.
+  QWidget* w = delegate->window();
+  w->activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(w));
+  int saves = 0;
+  browser->setExternalCommand(XVBrowserControl::ExternalCommand::SaveAs, [&saves](XVBrowserControl*) { ++saves; });
+  delegate->openFiles({"/d/a.pdf"});
+  ASSERT_TRUE(settle());
+  loader->finish("/d/a.pdf", std::make_shared<FakeDocumentModul>(true, 4));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return browser->toolbarEnabled(); }, 2000));
+  QTest::keyClick(w, Qt::Key_S, Qt::ControlModifier | Qt::ShiftModifier);
+  EXPECT_EQ(saves, 1);
 }
 
 TEST_F(MainWindow, AFileOpenedRightAfterTheLastTabClosedKeepsTheBrowser) {
