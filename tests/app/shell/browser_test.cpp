@@ -13,6 +13,7 @@
 #include <QTest>
 
 #include <any>
+#include <atomic>
 #include <thread>
 
 #include "app/shell/browser_fakes.h"
@@ -22,7 +23,13 @@
 #include "shell/XVBookmarkLib.h"
 #include "shell/XVControls.h"
 #include "core/XVNotifications.h"
+#include "modules/pdf/PDFModul.h"
+#include "platform/foundation/log.h"
+#include "shell/XVDocumentLoadManager.h"
 #include "shell/XVRecentDocuments.h"
+#include "support/pdf_fixture.h"
+#include "support/stderr_capture.h"
+#include "support/temp_dir.h"
 
 using testsupport::FakeDocumentModul;
 using testsupport::FakeLoader;
@@ -791,4 +798,41 @@ TEST_F(Browser, LayoutButtonsShowTheCurrentDocumentsLayout) {
   a->calls.clear();
   browser->commands().actions().oneOrTwoPage->trigger();
   EXPECT_EQ(a->calls, std::vector<std::string>{"setshowOneOrTwoPageIsOne:1"});
+}
+
+TEST(BrowserLog, AReleaseBuildPrintsNoDebugLinesAndThePasswordFailureOnce) {
+  if (foundation::printsDebugLines()) GTEST_SKIP() << "a debug build prints its debug lines";
+  testsupport::guiApp();
+  PDFModul::registerModul();
+  testsupport::TempDir dir;
+  const QString document = QString::fromStdString((dir / "doc.pdf").string());
+  ASSERT_TRUE(testsupport::writeNumberedPdf(document, 3, "needle", {0, 2}));
+  const QString locked = QStringLiteral(LECTERN_CORPUS_DIR "/pdf/libreoffice-writer-password.pdf");
+  if (!QFile::exists(locked)) GTEST_SKIP() << "corpus not present";
+  std::atomic<int> searches{0};
+  const foundation::ObserverToken searched = foundation::NotificationCenter::defaultCenter().addObserver(
+      SearchForThunbnailNotification, [&searches](const foundation::Notification&) { ++searches; });
+
+  std::string printed;
+  {
+    auto manager = XVDocumentLoadManager::initWithCacheLibPath(QString::fromStdString((dir / "cache").string()));
+    XVBrowserControl browser;
+    browser.setDocumentLoader(manager);
+    browser.resize(1000, 700);
+    browser.show();
+    testsupport::StderrCapture err;
+    browser.openFiles({locked});
+    ASSERT_TRUE(testsupport::pumpUntil([&] { return browser.failureAlert() != nullptr; }));
+    browser.openFiles({document});
+    ASSERT_TRUE(testsupport::pumpUntil([&] { return browser.toolbarEnabled(); }));
+    browser.searchField()->setText("needle");
+    browser.searchEndAction();
+    ASSERT_TRUE(testsupport::pumpUntil([&] { return searches > 0; }));
+    EXPECT_TRUE(manager->stopLoading(std::chrono::seconds(10)));
+    printed = err.text();
+    delete browser.failureAlert();
+  }
+  EXPECT_EQ(printed.find("[debug]"), std::string::npos) << printed;
+  const QStringList lines = QString::fromStdString(printed).split(u'\n');
+  EXPECT_EQ(lines.filter(QStringLiteral("password"), Qt::CaseInsensitive).size(), 1) << printed;
 }
