@@ -23,6 +23,7 @@
 #include "platform/foundation/dispatcher.h"
 #include "platform/foundation/log.h"
 #include "platform/pdfkit/PDFDocument.h"
+#include "platform/pdfkit/PDFView.h"
 #include "shell/XVBookmarkLib.h"
 #include "shell/XVControls.h"
 #include "shell/XVRecentDocuments.h"
@@ -96,6 +97,7 @@ XVBrowserControl::XVBrowserControl(QWidget* parent) : QWidget(parent) {
   commands_ = new XVBrowserCommands(this);
   connect(commands_, &XVBrowserCommands::commandTriggered, this, &XVBrowserControl::runCommand);
   connect(commands_->searchField(), &QLineEdit::editingFinished, this, &XVBrowserControl::searchEndAction);
+  connect(commands_->searchField(), &LTTextFiled::escapePressed, this, &XVBrowserControl::focusDocumentView);
   setupAddBookmarkSheet();
   setToolbarEnable(false);
   qApp->installEventFilter(this);
@@ -334,6 +336,26 @@ void XVBrowserControl::showModuleView(const XVOpenDocument& document) {
   view->setParent(documentView_);
   documentView_->layout()->addWidget(view);
   view->show();
+  // The shown document takes the keys (arrows, Page Down), not whatever the focus fell to
+  // when the last view went: the search field or nothing.
+  focusDocumentView();
+}
+
+void XVBrowserControl::focusDocumentView() {
+  const auto document = currentDocument();
+  QWidget* view = document && document->loadState() == LoadState::Shown ? document->module()->documentView() : nullptr;
+  if (!view || view->parentWidget() != documentView_) return;
+  QWidget* target = view->findChild<pdfkit::PDFView*>();
+  if (!target && (view->focusPolicy() & Qt::ClickFocus)) target = view;
+  if (!target) {
+    for (QWidget* w : view->findChildren<QWidget*>()) {
+      if ((w->focusPolicy() & Qt::ClickFocus) && w->isVisibleTo(view)) {
+        target = w;
+        break;
+      }
+    }
+  }
+  if (target) target->setFocus(Qt::OtherFocusReason);
 }
 
 // --- title, toolbar and menu --------------------------------------------------------------

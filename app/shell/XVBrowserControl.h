@@ -105,6 +105,9 @@ class XVBrowserControl : public QWidget, public XVTabDelegate, public XVBookmark
   // restores the toolbar.
   void openPanelDidEnd(bool accepted, const QStringList& paths);
 
+  // Gives the keyboard focus to the current tab's shown document (its page view).
+  void focusDocumentView();
+
   // The current tab's page document while it is shown (never a message, loading or failed tab).
   DocumentModul* currentDocumentModul() const;
   // The same, when its module has the capability.

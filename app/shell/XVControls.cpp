@@ -124,6 +124,28 @@ void XVTextField::resizeEvent(QResizeEvent* event) {
 
 LTTextFiled::LTTextFiled(QWidget* parent) : QLineEdit(parent) {}
 
+bool LTTextFiled::event(QEvent* event) {
+  if (event->type() == QEvent::ShortcutOverride) {
+    auto* key = static_cast<QKeyEvent*>(event);
+    if (key->matches(QKeySequence::MoveToStartOfDocument) || key->matches(QKeySequence::MoveToEndOfDocument) ||
+        key->keyCombination() == QKeyCombination(Qt::CTRL, Qt::Key_Home) ||
+        key->keyCombination() == QKeyCombination(Qt::CTRL, Qt::Key_End)) {
+      event->ignore();  // left to the window's shortcuts
+      return true;
+    }
+  }
+  return QLineEdit::event(event);
+}
+
+void LTTextFiled::keyPressEvent(QKeyEvent* event) {
+  if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
+    emit escapePressed();
+    event->accept();
+    return;
+  }
+  QLineEdit::keyPressEvent(event);
+}
+
 // ---------------------------------------------------------------------------------------
 
 XVOutlineView::XVOutlineView(QWidget* parent) : QTreeView(parent) {}

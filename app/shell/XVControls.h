@@ -60,12 +60,21 @@ class XVTextField : public QLabel {
   QString realString_;
 };
 
-// The toolbar's text field. Cut, copy, paste and select-all are the line edit's own keys,
-// which it takes before the window's shortcuts while it has the focus.
+// The toolbar's text field. Cut, copy, paste, select-all and the word moves are the line
+// edit's own keys, which it takes before the window's shortcuts while it has the focus; the
+// document's first and last page (Ctrl+Home, Ctrl+End) are not: Home and End do that in one
+// line. Esc, when no window shortcut takes it, says the user is done with the field.
 class LTTextFiled : public QLineEdit {
   Q_OBJECT
  public:
   explicit LTTextFiled(QWidget* parent = nullptr);
+
+ signals:
+  void escapePressed();
+
+ protected:
+  bool event(QEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
 };
 
 class XVOutlineView;

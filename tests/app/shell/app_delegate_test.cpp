@@ -550,6 +550,78 @@ TEST_F(MainWindow, EveryKeyOfTheReadmeIsSetWithoutADesktopTheme) {
   EXPECT_EQ(saves, 1);
 }
 
+TEST_F(MainWindow, WindowKeysReachThePageWhereverTheFocusIs) {
+  QWidget* w = delegate->window();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(w));
+  XVBrowserControl* browser = delegate->browserControl();
+  delegate->openFiles({"/d/a.pdf", "/d/b.pdf"});
+  ASSERT_TRUE(settle());
+  auto a = std::make_shared<FakeDocumentModul>(true, 4);
+  auto b = std::make_shared<FakeDocumentModul>(true, 4);
+  loader->finish("/d/b.pdf", b);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return browser->toolbarEnabled(); }, 2000));
+  auto clickTab = [&](const QString& path) {
+    XVTabItem* item = browser->xvTab()->itemByFilePath(path);
+    QTest::mouseClick(item, Qt::LeftButton, {}, QPoint(item->width() / 2, item->height() / 2));
+    QCoreApplication::processEvents();
+  };
+  // As in a session, the focus is in the search field when the other tab is clicked.
+  browser->searchField()->setFocus();
+  clickTab("/d/a.pdf");
+  loader->finish("/d/a.pdf", a);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return browser->toolbarEnabled(); }, 2000));
+  // A real key press, to whatever has the focus (the window when nothing has).
+  auto press = [&](Qt::Key k, Qt::KeyboardModifiers m) {
+    QWidget* focus = QApplication::focusWidget();
+    QTest::keyClick(focus ? focus : w, k, m);
+    QCoreApplication::processEvents();
+  };
+  struct Case {
+    const char* where;
+    std::function<void()> focus;
+    Qt::Key key;
+    Qt::KeyboardModifiers modifiers;
+    std::shared_ptr<FakeDocumentModul> module;
+    std::string call;
+  } cases[] = {
+      {"a load that ended on the current tab", [] {}, Qt::Key_W, Qt::NoModifier, a, "setAutoResize:1"},
+      {"a click on a shown tab",
+       [&] {
+         browser->searchField()->setFocus();
+         clickTab("/d/b.pdf");
+       },
+       Qt::Key_W, Qt::NoModifier, b, "setAutoResize:1"},
+      {"a click on the other tab",
+       [&] {
+         browser->searchField()->setFocus();
+         clickTab("/d/a.pdf");
+       },
+       Qt::Key_Left, Qt::ControlModifier, a, "rotateCurPageleft"},
+      {"a click on the current tab", [&] { clickTab("/d/a.pdf"); }, Qt::Key_Home, Qt::ControlModifier, a, "goFirstPage"},
+      {"the search field", [&] { browser->searchField()->setFocus(); }, Qt::Key_Home, Qt::ControlModifier, a, "goFirstPage"},
+      {"Esc in the search field",
+       [&] {
+         browser->searchField()->setFocus();
+         press(Qt::Key_Escape, Qt::NoModifier);
+       },
+       Qt::Key_W, Qt::NoModifier, a, "setAutoResize:1"},
+  };
+  for (const Case& c : cases) {
+    c.focus();
+    a->calls.clear();
+    b->calls.clear();
+    press(c.key, c.modifiers);
+    EXPECT_EQ(std::count(c.module->calls.begin(), c.module->calls.end(), c.call), 1) << c.where;
+  }
+  // Typing in the search field stays typing.
+  browser->searchField()->setFocus();
+  browser->searchField()->clear();
+  a->calls.clear();
+  press(Qt::Key_W, Qt::NoModifier);
+  EXPECT_EQ(browser->searchField()->text(), "w");
+  EXPECT_EQ(std::count(a->calls.begin(), a->calls.end(), "setAutoResize:1"), 0);
+}
+
 TEST_F(MainWindow, AFileOpenedRightAfterTheLastTabClosedKeepsTheBrowser) {
   delegate->openFiles({"/d/a.pdf"});
   ASSERT_TRUE(settle());
