@@ -19,11 +19,13 @@
 #include <QStandardPaths>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <mutex>
 
 #include "core/ProductInfo.h"
 #include "core/XVErrorTexts.h"
 #include "modules/export/ConverterInterface.h"
+#include "modules/export/ExportFile.h"
 #include "modules/export/ExportToSave.h"
 #include "modules/export/ExtractInterface.h"
 #include "platform/pdfkit/PDFDocument.h"
@@ -204,6 +206,16 @@ bool XVBrowserExport::validate(ExportToSave* dialog) {
   if (!prepareWorker(dialog)) return false;
 
   const QStringList existing = saveConverter_ ? saveConverter_->existingOutputFiles() : extract_->existingOutputFiles();
+  // The document's own files are refused before any question: no answer lets them be replaced.
+  pdfkit::PDFDocument* document = module->DocumentModulPDFDocument();
+  const QStringList own = {module->sourcePath(), module->outPath(), document->documentPath(), document->contentPath()};
+  for (const QString& file : existing) {
+    if (std::any_of(own.begin(), own.end(), [&](const QString& o) { return !o.isEmpty() && exportfile::sameFile(file, o); })) {
+      dropWorker();
+      showAlert(XVErrorText::exportReplacesDocument(QFileInfo(file).fileName()));
+      return false;
+    }
+  }
   if (existing.isEmpty()) return true;
   // One question for the run; the dialog stays open until it is answered.
   auto* question = new QMessageBox(QMessageBox::Question, QStringLiteral("Replace"), replaceQuestion(existing, exportPath_),

@@ -308,6 +308,31 @@ TEST_F(BrowserExport, OneQuestionBeforeReplacingFiles) {
   EXPECT_EQ(shown, 1);
 }
 
+TEST_F(BrowserExport, TheDocumentItselfIsRefusedBeforeAnyQuestion) {
+  open({{{solid(255, 0, 0)}}});
+  const QString source = module->sourcePath();
+  const QByteArray before = [&] {
+    QFile f(source);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+  }();
+  ExportToSave* d = openDialog(false);
+  ASSERT_TRUE(d);
+  choose(d, "PDF");
+  d->txtFolder()->setText(QFileInfo(source).absolutePath());
+  d->txtSaveName()->setText(QFileInfo(source).completeBaseName());
+  d->okButton()->click();
+  ASSERT_TRUE(flow->alert());
+  EXPECT_NE(flow->alert()->icon(), QMessageBox::Question) << flow->alert()->text().toStdString();
+  EXPECT_EQ(alertText(), XVErrorText::exportReplacesDocument(QFileInfo(source).fileName()));
+  flow->alert()->close();
+  EXPECT_TRUE(d->isVisible()) << "another name or folder can still be chosen";
+  EXPECT_FALSE(flow->running());
+  QFile after(source);
+  ASSERT_TRUE(after.open(QIODevice::ReadOnly));
+  EXPECT_EQ(after.readAll(), before);
+  d->reject();
+}
+
 TEST_F(BrowserExport, CancelStopsTheRunAndClosesTheProgress) {
   std::vector<PdfImagePage> pages(300, PdfImagePage{{solid(255, 0, 0)}});
   open(pages);
