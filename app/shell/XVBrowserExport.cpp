@@ -23,11 +23,13 @@
 #include <mutex>
 
 #include "core/ProductInfo.h"
+#include "core/XVNotifications.h"
 #include "core/XVErrorTexts.h"
 #include "modules/export/ConverterInterface.h"
 #include "modules/export/ExportFile.h"
 #include "modules/export/ExportToSave.h"
 #include "modules/export/ExtractInterface.h"
+#include "platform/foundation/notification_center.h"
 #include "platform/pdfkit/PDFDocument.h"
 #include "shell/XVBrowserControl.h"
 
@@ -296,7 +298,13 @@ void XVBrowserExport::dropWorker() {
   extract_.reset();
 }
 
+void XVBrowserExport::postToolEnable(bool enable) {
+  foundation::NotificationCenter::defaultCenter().post(XV_DOCUMENT_NEEDTOOLENABLE_NOTIFICATION, nullptr,
+                                                        {{XVToolEnableUserInfoKey, enable}});
+}
+
 void XVBrowserExport::showExportProgressWindow() {
+  postToolEnable(false);
   if (!windowExportProgress_) {
     auto* dialog = new ProgressDialog(browser_->window());
     dialog->setWindowModality(Qt::WindowModal);
@@ -325,6 +333,7 @@ void XVBrowserExport::showExportProgressWindow() {
 
 void XVBrowserExport::closeExportProgressWindow() {
   if (windowExportProgress_) windowExportProgress_->hide();
+  postToolEnable(true);
 }
 
 void XVBrowserExport::exportStarted() {}
@@ -350,11 +359,17 @@ void XVBrowserExport::exportEnded(bool success, const QList<QUrl>& urls) {
   dropWorker();
   closeExportProgressWindow();
   if (success && extracting && urls.isEmpty()) {
-    showAlert(XVErrorText::noImagesToExtract(), XVErrorText::noImagesButton());
+    showEndAlert(XVErrorText::noImagesToExtract(), XVErrorText::noImagesButton());
   } else if (!success && !why.isEmpty()) {
-    showAlert(why);
+    showEndAlert(why);
   }
   if (!urls.isEmpty() && folderShower_) folderShower_(exportPath_, urls);
+}
+
+void XVBrowserExport::showEndAlert(const QString& informative, const QString& button) {
+  postToolEnable(false);
+  showAlert(informative, button);
+  connect(alert_, &QDialog::finished, this, [] { postToolEnable(true); });
 }
 
 void XVBrowserExport::showAlert(const QString& informative, const QString& button) {
