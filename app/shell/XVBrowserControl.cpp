@@ -321,10 +321,12 @@ void XVBrowserControl::showImportView(const QString& path, bool failed) {
   if (failed) {
     processImport_->hide();
     const auto document = documents_.find(path);
-    importMessage_->setText(QFAlert().initAlertWithTitle(path, document ? document->failureInfo() : QString()).informativeText());
+    XVSetWrappedText(importMessage_,
+                     QFAlert().initAlertWithTitle(path, document ? document->failureInfo() : QString()).informativeText(),
+                     XVAlertMaxWidth(this));
   } else {
     processImport_->show();
-    importMessage_->setText(QStringLiteral("Opening %1").arg(name));
+    XVSetWrappedText(importMessage_, QStringLiteral("Opening %1").arg(name), XVAlertMaxWidth(this));
   }
   viewImport_->show();
 }
@@ -423,20 +425,22 @@ void XVBrowserControl::showAlert(const QString& path, const QString& errorInfo) 
 
 void XVBrowserControl::reportFailure(const QString& text) {
   if (failureAlert_) {
-    QStringList lines = failureAlert_->informativeText().split(u'\n');
-    if (!lines.contains(text)) {
-      lines << text;
-      failureAlert_->setInformativeText(lines.join(u'\n'));
+    if (!failureLines_.contains(text)) {
+      failureLines_ << text;
+      failureAlert_->setInformativeText(failureLines_.join(u'\n'));
+      XVFitAlertToText(failureAlert_);
     }
     return;
   }
   const QFAlert alert = QFAlert().initAlertWithTitle(QString());
   auto* box = new QMessageBox(QMessageBox::Warning, alert.messageText(), alert.messageText(), QMessageBox::NoButton, window());
+  failureLines_ = QStringList{text};
   box->setInformativeText(text);
   box->addButton(alert.buttons().value(0, XVErrorText::corruptFileButton()), QMessageBox::AcceptRole);
   box->setWindowModality(Qt::WindowModal);
   box->setAttribute(Qt::WA_DeleteOnClose);
   box->setObjectName(QStringLiteral("corruptFileAlert"));
+  XVFitAlertToText(box);
   failureAlert_ = box;
   // Gone from the screen, it takes no more lines.
   connect(box, &QDialog::finished, this, [this, box] {

@@ -198,6 +198,7 @@ class XVBrowserControl : public QWidget, public XVTabDelegate, public XVBookmark
   QString addBookmarkPath_;  // the tab the open sheet names a bookmark for
   XVBookmarkControl* bookmarkControl_ = nullptr;
   QPointer<QMessageBox> failureAlert_;
+  QStringList failureLines_;  // what failureAlert_ says, one failure a line
   int wheelZoomRest_ = 0;  // wheel turn not yet zoomed by, in eighths of a degree
   QString name_;
   bool toolbarEnabled_ = false;

@@ -32,6 +32,7 @@
 #include "platform/foundation/notification_center.h"
 #include "platform/pdfkit/PDFDocument.h"
 #include "shell/XVBrowserControl.h"
+#include "shell/XVControls.h"
 
 namespace {
 
@@ -227,6 +228,7 @@ bool XVBrowserExport::validate(ExportToSave* dialog) {
   QPushButton* replace = question->addButton(QStringLiteral("Replace"), QMessageBox::AcceptRole);
   question->addButton(QMessageBox::Cancel);
   question->setDefaultButton(QMessageBox::Cancel);
+  XVFitAlertToText(question);
   connect(question, &QMessageBox::finished, this, [this, question, replace, dialog = QPointer<ExportToSave>(dialog)] {
     if (question->clickedButton() == replace && dialog && (saveConverter_ || extract_)) {
       if (saveConverter_) saveConverter_->setReplaceExisting(true);
@@ -384,6 +386,7 @@ void XVBrowserExport::showAlert(const QString& informative, const QString& butto
   }
   box->setWindowModality(Qt::WindowModal);
   box->setAttribute(Qt::WA_DeleteOnClose);
+  XVFitAlertToText(box);
   alert_ = box;
   box->open();
 }

@@ -249,6 +249,29 @@ TEST_F(Browser, AFailedFileIsNamedOnceAndShowsAStoppedView) {
                                       "picture.png cannot be opened. Files of this type are not supported."});
 }
 
+TEST_F(Browser, ALongFileNameStaysInsideTheWindowAndItsAlert) {
+  const QString name = QString(150, u'n') + QStringLiteral(".pdf");
+  const QString said = name + QStringLiteral(" cannot be opened. It is protected by a password.");
+  browser->openFiles({"/d/" + name});
+  finish("/d/" + name, std::make_shared<FakeDocumentModul>(false), "It is protected by a password.");
+  testsupport::pumpFor(std::chrono::milliseconds(20));
+  QLabel* message = browser->importMessage();
+  EXPECT_EQ(message->text().remove(QChar(0x200B)), said);
+  // What the label needs, not what the layout squeezed it to.
+  EXPECT_LE(message->minimumSizeHint().width(), browser->documentView()->width());
+  EXPECT_LE(message->sizeHint().width(), browser->documentView()->width());
+  EXPECT_GE(message->heightForWidth(message->width()), 2 * QFontMetrics(message->font()).lineSpacing()) << "wrapped";
+  ASSERT_EQ(alerts().size(), 1);
+  QMessageBox* alert = alerts()[0];
+  EXPECT_EQ(alert->informativeText().remove(QChar(0x200B)), said);
+  EXPECT_LE(alert->findChild<QLabel*>("qt_msgbox_informativelabel")->width(), XVAlertMaxWidth(alert) + 8);
+  // A second failure joins the alert, once, however its line was broken.
+  browser->openFiles({"/d/" + name + "2"});
+  finish("/d/" + name + "2", std::make_shared<FakeDocumentModul>(false));
+  browser->showAlert("/d/" + name, "It is protected by a password.");
+  EXPECT_EQ(alert->informativeText().remove(QChar(0x200B)).split(u'\n').size(), 2);
+}
+
 TEST_F(Browser, ErrorNotificationNamesItsFileAndSkipsFilesStillLoading) {
   browser->openFiles({"/d/shown.pdf"});
   finish("/d/shown.pdf", std::make_shared<FakeDocumentModul>());
