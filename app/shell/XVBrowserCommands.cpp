@@ -143,7 +143,12 @@ QList<QKeySequence> XVBrowserCommands::shortcutsFor(Command command) {
     case Command::PreviousPage: return withStandardKeys(keyFor(command), QKeySequence::Back);
     case Command::NextPage: return withStandardKeys(keyFor(command), QKeySequence::Forward);
     case Command::LastPage: return withStandardKeys(keyFor(command), QKeySequence::MoveToEndOfDocument);
-    case Command::ZoomIn: return withStandardKeys(keyFor(command), QKeySequence::ZoomIn);
+    case Command::ZoomIn: {
+      // Ctrl+= too: the plus key without Shift on many keyboards.
+      QList<QKeySequence> keys = withStandardKeys(keyFor(command), QKeySequence::ZoomIn);
+      if (const QKeySequence equal(Qt::CTRL | Qt::Key_Equal); !keys.contains(equal)) keys << equal;
+      return keys;
+    }
     case Command::ZoomOut: return withStandardKeys(keyFor(command), QKeySequence::ZoomOut);
     case Command::Find: return withStandardKeys(keyFor(command), QKeySequence::Find);
     case Command::Print: return withStandardKeys(keyFor(command), QKeySequence::Print);

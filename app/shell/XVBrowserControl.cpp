@@ -239,7 +239,8 @@ void XVBrowserControl::loadDidEnd(std::shared_ptr<ImportInterface> module, const
   if (!document) return;
   const bool isCurrent = currentDocument() == document;
   if (document->loadState() == LoadState::Failed) {
-    if (!errorInfo.isEmpty()) foundation::log(foundation::LogLevel::Warning, "browser", errorInfo.toStdString());
+    if (!errorInfo.isEmpty())
+      foundation::log(foundation::LogLevel::Warning, "browser", path.toStdString() + ": " + errorInfo.toStdString());
     if (isCurrent) {
       clearDocumentArea();
       showImportView(path, true);

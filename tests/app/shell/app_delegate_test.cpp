@@ -400,6 +400,10 @@ TEST_F(MainWindow, TheDesktopsUsualKeysReachTheirCommands) {
   wheel(120, Qt::NoModifier);
   EXPECT_EQ(called("setZoomIn"), 2);
   EXPECT_EQ(called("setZoomOut"), 1);
+  // Zoom in by the plus key with or without Shift.
+  key(Qt::Key_Plus, Qt::ControlModifier);
+  key(Qt::Key_Equal, Qt::ControlModifier);
+  EXPECT_EQ(called("setZoomIn"), 4);
 
   // Tabs: Ctrl+PgUp and Ctrl+PgDn go round, Ctrl+W and a middle click close.
   key(Qt::Key_PageDown, Qt::ControlModifier);

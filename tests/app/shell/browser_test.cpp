@@ -823,13 +823,15 @@ TEST_F(Browser, LayoutButtonsShowTheCurrentDocumentsLayout) {
   EXPECT_EQ(a->calls, std::vector<std::string>{"setshowOneOrTwoPageIsOne:1"});
 }
 
-TEST(BrowserLog, AReleaseBuildPrintsNoDebugLinesAndThePasswordFailureOnce) {
+TEST(BrowserLog, AReleaseBuildPrintsNoDebugLinesAndEachFailureOnceWithItsFile) {
   if (foundation::printsDebugLines()) GTEST_SKIP() << "a debug build prints its debug lines";
   testsupport::guiApp();
   PDFModul::registerModul();
   testsupport::TempDir dir;
   const QString document = QString::fromStdString((dir / "doc.pdf").string());
   ASSERT_TRUE(testsupport::writeNumberedPdf(document, 3, "needle", {0, 2}));
+  const QString junk = QString::fromStdString((dir / "junk.pdf").string());
+  dir.write("junk.pdf", "%PDF-1.4 not a document");
   const QString locked = QStringLiteral(LECTERN_CORPUS_DIR "/pdf/libreoffice-writer-password.pdf");
   if (!QFile::exists(locked)) GTEST_SKIP() << "corpus not present";
   std::atomic<int> searches{0};
@@ -846,6 +848,8 @@ TEST(BrowserLog, AReleaseBuildPrintsNoDebugLinesAndThePasswordFailureOnce) {
     testsupport::StderrCapture err;
     browser.openFiles({locked});
     ASSERT_TRUE(testsupport::pumpUntil([&] { return browser.failureAlert() != nullptr; }));
+    browser.openFiles({junk});
+    ASSERT_TRUE(testsupport::pumpUntil([&] { return browser.failureAlert()->informativeText().contains("junk.pdf"); }));
     browser.openFiles({document});
     ASSERT_TRUE(testsupport::pumpUntil([&] { return browser.toolbarEnabled(); }));
     browser.searchField()->setText("needle");
@@ -858,4 +862,6 @@ TEST(BrowserLog, AReleaseBuildPrintsNoDebugLinesAndThePasswordFailureOnce) {
   EXPECT_EQ(printed.find("[debug]"), std::string::npos) << printed;
   const QStringList lines = QString::fromStdString(printed).split(u'\n');
   EXPECT_EQ(lines.filter(QStringLiteral("password"), Qt::CaseInsensitive).size(), 1) << printed;
+  // A failure's line names its file.
+  EXPECT_EQ(lines.filter(junk + QStringLiteral(": ")).size(), 1) << printed;
 }
