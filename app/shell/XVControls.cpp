@@ -205,8 +205,7 @@ LTTextFiled::LTTextFiled(QWidget* parent) : QLineEdit(parent) {}
 bool LTTextFiled::event(QEvent* event) {
   if (event->type() == QEvent::ShortcutOverride) {
     auto* key = static_cast<QKeyEvent*>(event);
-    if (key->matches(QKeySequence::MoveToStartOfDocument) || key->matches(QKeySequence::MoveToEndOfDocument) ||
-        key->keyCombination() == QKeyCombination(Qt::CTRL, Qt::Key_Home) ||
+    if (key->keyCombination() == QKeyCombination(Qt::CTRL, Qt::Key_Home) ||
         key->keyCombination() == QKeyCombination(Qt::CTRL, Qt::Key_End)) {
       event->ignore();  // left to the window's shortcuts
       return true;
