@@ -13,6 +13,10 @@
 #include <QTextTable>
 #include <QThread>
 
+#include <fcntl.h>
+#include <stdio.h>
+#include <sys/stat.h>
+
 #include "core/ProductInfo.h"
 #include "core/XVErrorTexts.h"
 #include "export_test_util.h"
@@ -628,6 +632,108 @@ TEST(RTFTextDocument, RtfFromOtherWritersBecomesRichText) {
     auto d = rtf::RTFTextDocument::fromData(c.rtf);
     ASSERT_TRUE(d);
     c.check(*d);
+  }
+}
+
+}  // namespace
+
+namespace {
+
+mode_t modeOf(const QString& path) {
+  struct stat st {};
+  return ::stat(QFile::encodeName(path).constData(), &st) == 0 ? st.st_mode & 07777 : 0;
+}
+
+QStringList entries(const QString& folder) {
+  return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name);
+}
+
+TEST_F(RtfdTest, APackageHasTheModesTheUmaskGivesNewFiles) {
+  QTextDocument text;
+  QTextCursor cursor(&text);
+  cursor.insertText("words ");
+  addPicture(text, cursor, "pic", squares(4, 4), 4, 4);
+  for (mode_t mask : {mode_t(022), mode_t(077), mode_t(002)}) {
+    SCOPED_TRACE("umask " + QString::number(mask, 8).toStdString());
+    const QString package = out() + "/modes.rtfd";
+    const mode_t before = ::umask(mask);
+    QString why;
+    const bool written = RTFDConverter::saveRtfdFile(text, package, true, &why);
+    ::umask(before);
+    ASSERT_TRUE(written) << why.toStdString();
+    EXPECT_EQ(modeOf(package), 0777 & ~mask);
+    EXPECT_EQ(modeOf(package + "/TXT.rtf"), 0666 & ~mask);
+    EXPECT_EQ(modeOf(package + "/image1.png"), 0666 & ~mask);
+  }
+}
+
+// A file system without RENAME_NOREPLACE (NFS): renameat2 with it fails with EINVAL. `before`
+// runs first, as another program would between the check and the rename.
+struct NoNoReplace {
+  static inline std::function<void(const char* to)> before;
+  static inline int refused = 0;
+  static int rename(const char* from, const char* to, unsigned int flags) {
+    if (flags & RENAME_NOREPLACE) {
+      ++refused;
+      if (before) before(to);
+      errno = EINVAL;
+      return -1;
+    }
+    return ::renameat2(AT_FDCWD, from, AT_FDCWD, to, flags);
+  }
+  NoNoReplace() {
+    before = nullptr;
+    refused = 0;
+    RTFDConverter::setRenameForTesting(&NoNoReplace::rename);
+  }
+  ~NoNoReplace() { RTFDConverter::setRenameForTesting(nullptr); }
+};
+
+TEST_F(RtfdTest, WithoutNoReplaceRenamesAPackageStillNeverReplacesAnother) {
+  QTextDocument text;
+  text.setPlainText("new words");
+  const QString package = out() + "/letter.rtfd";
+  struct Case {
+    const char* name;
+    std::function<void()> existing;         // what stands under the name before the save
+    std::function<void(const char*)> race;  // what takes the name during the save
+    bool replace;
+    bool written;
+  } cases[] = {
+      {"a new name", [] {}, nullptr, false, true},
+      {"a package already there", [&] { ASSERT_TRUE(RTFDConverter::saveRtfdFile(QTextDocument("old"), package, false, nullptr)); },
+       nullptr, false, false},
+      {"an empty folder already there", [&] { ASSERT_TRUE(QDir().mkdir(package)); }, nullptr, false, false},
+      {"a package made while this one is written", [] {},
+       [](const char* to) {
+         QDir().mkdir(QFile::decodeName(to));
+         QFile f(QFile::decodeName(to) + "/TXT.rtf");
+         ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+         f.write("{\\rtf1 theirs}");
+       },
+       false, false},
+      {"a package already there, replaced when told", [&] { ASSERT_TRUE(RTFDConverter::saveRtfdFile(QTextDocument("old"), package, false, nullptr)); },
+       nullptr, true, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    QDir(package).removeRecursively();
+    c.existing();
+    const QByteArray before = readAll(package + "/TXT.rtf");
+    NoNoReplace fs;
+    NoNoReplace::before = c.race;
+    QString why;
+    EXPECT_EQ(RTFDConverter::saveRtfdFile(text, package, c.replace, &why), c.written) << why.toStdString();
+    EXPECT_EQ(NoNoReplace::refused, 1) << "the no-replace rename is tried first";
+    const auto content = rtf::RTFReader::read(readAll(package + "/TXT.rtf"));
+    if (c.written) {
+      ASSERT_TRUE(content);
+      EXPECT_EQ(content->plainText(), "new words");
+    } else {
+      EXPECT_EQ(why, "it already exists");
+      EXPECT_EQ(readAll(package + "/TXT.rtf"), c.race ? QByteArray("{\\rtf1 theirs}") : before);
+    }
+    EXPECT_EQ(entries(out()), QStringList{"letter.rtfd"}) << "nothing is left beside the package";
   }
 }
 
