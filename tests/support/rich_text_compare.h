@@ -66,6 +66,14 @@ class Comparer {
     out_ << where << ": " << what << " " << x << " vs " << y;
   }
 
+  void text(const std::string& where, const QString& x, const QString& y) {
+    if (failed() || x == y) return;
+    qsizetype at = 0;
+    while (at < x.size() && at < y.size() && x[at] == y[at]) ++at;
+    out_ << where << ": text differs at " << at << ": U+" << std::hex << (at < x.size() ? x[at].unicode() : 0) << " vs U+"
+         << (at < y.size() ? y[at].unicode() : 0) << std::dec << " (lengths " << x.size() << ", " << y.size() << ")";
+  }
+
   QString family(const QTextDocument& d, const QTextCharFormat& f) const {
     const QString first = f.fontFamilies().toStringList().value(0);
     if (!first.isEmpty()) return first;
@@ -168,8 +176,8 @@ class Comparer {
     }
     same(where, "runs", rx.size(), ry.size());
     for (size_t i = 0; i < std::min(rx.size(), ry.size()); ++i) {
-      const std::string w = where + " run " + std::to_string(i) + " '" + str(rx[i].text) + "'";
-      same(w, "text", str(rx[i].text), str(ry[i].text));
+      const std::string w = where + " run " + std::to_string(i) + " '" + str(rx[i].text.left(40)) + "'";
+      text(w, rx[i].text, ry[i].text);
       same(w, "format", rx[i].key, ry[i].key);
       same(w, "picture", rx[i].image.isValid(), ry[i].image.isValid());
       if (!rx[i].image.isValid() || !ry[i].image.isValid()) continue;

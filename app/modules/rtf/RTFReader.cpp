@@ -252,9 +252,13 @@ class Parser {
     put(RTFReader::decodeCodePage(bytes, pendingCodePage_));
   }
 
-  void put(const QString& text) {
-    if (text.isEmpty()) return;
+  void put(const QString& in) {
     State& s = state();
+    // Control characters other than the tab show nothing; a level's text holds its number's
+    // place as one.
+    QString text = in;
+    if (s.dest != Dest::LevelText && !content_.isHtml) text.removeIf([](QChar c) { return (c.unicode() < 0x20 && c != u'\t') || c.unicode() == 0x7F; });
+    if (text.isEmpty()) return;
     switch (s.dest) {
       case Dest::FontTable: {
         fontName_ += text;

@@ -43,6 +43,7 @@ TEST(RTFReader, TextThroughGroupsEscapesAndCodePages) {
       {"special characters", "{\\rtf1 \\endash\\~\\tab x\\line y}", QString(QChar(0x2013)) + QChar(0xA0) + "\tx" + QChar(0x2028) + "y"},
       {"a parameter that overflows", "{\\rtf1\\fs99999999999999 big}", "big"},
       {"unclosed groups", "{\\rtf1 open {\\b more", "open more"},
+      {"control characters show nothing", "{\\rtf1\\uc0 a\\'01b\\'0d\\u10 c\\'7f\\tab d}", "abc\td"},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(readOrFail(c.rtf).plainText(), c.text) << c.name;
