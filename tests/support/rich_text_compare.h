@@ -181,9 +181,13 @@ class Comparer {
       same(w, "format", rx[i].key, ry[i].key);
       same(w, "picture", rx[i].image.isValid(), ry[i].image.isValid());
       if (!rx[i].image.isValid() || !ry[i].image.isValid()) continue;
-      near(w, "picture width", rx[i].image.width(), ry[i].image.width(), o_.length);
-      near(w, "picture height", rx[i].image.height(), ry[i].image.height(), o_.length);
-      if (o_.pictures && !failed() && picture(a_, rx[i].image) != picture(b_, ry[i].image)) out_ << w << ": picture pixels differ";
+      // A picture without a size shows at its pixels' size.
+      const QImage px = picture(a_, rx[i].image), py = picture(b_, ry[i].image);
+      auto width = [](const QTextImageFormat& f, const QImage& i) { return f.width() > 0 ? f.width() : i.width(); };
+      auto height = [](const QTextImageFormat& f, const QImage& i) { return f.height() > 0 ? f.height() : i.height(); };
+      near(w, "picture width", width(rx[i].image, px), width(ry[i].image, py), o_.length);
+      near(w, "picture height", height(rx[i].image, px), height(ry[i].image, py), o_.length);
+      if (o_.pictures && !failed() && px != py) out_ << w << ": picture pixels differ";
     }
   }
 

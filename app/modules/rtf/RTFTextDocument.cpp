@@ -166,6 +166,7 @@ class Builder {
     format.setCellSpacing(0);
     format.setBorderCollapse(true);
     format.setBorder(0);
+    format.setAlignment(Qt::AlignLeft);
     if (table.rows.isEmpty()) return format;
     const RowDefinition& row = table.rows.first().definition;
     format.setCellPadding(points(row.padding >= 0 ? row.padding : row.gap));
@@ -281,6 +282,7 @@ class Builder {
   }
 
   void paragraph(const Paragraph& p) {
+    const int index = index_++;
     const int depth = static_cast<int>(p.cells.size());
     const bool empty = p.runs.isEmpty() && p.listText.isEmpty();
     int same = 0;
@@ -291,8 +293,7 @@ class Builder {
       openTable(p.cells[d].table);
       enterCell(open_.back(), p.cells[d], false);
     }
-    const bool breaksTable = breakingTable_.contains(index_);
-    ++index_;
+    const bool breaksTable = breakingTable_.contains(index);
 
     const ListLevel* level = shownLevel(p.format);
     QTextBlockFormat bf = blockFormat(p.format, level);
@@ -369,7 +370,7 @@ class Builder {
   const PictureSource& pictures_;
   QTextCursor cursor_;
   bool fresh_ = true;  // the cursor's block is empty and not yet any paragraph's
-  int index_ = 0;      // of the paragraph being built
+  int index_ = 0;      // of the next paragraph
   std::vector<Open> open_;
   QMap<QPair<int, int>, QTextList*> lists_;
   QMap<int, QList<CellPlace>> placements_;

@@ -617,6 +617,16 @@ TEST(RTFTextDocument, RtfFromOtherWritersBecomesRichText) {
          for (auto it = t->cellAt(0, 0).begin(); !it.atEnd(); ++it) texts << it.currentBlock().text();
          EXPECT_EQ(texts, (QStringList{"a", "b"}));
        }},
+      {"a table keeps its page break after an empty cell merged into another",
+       "{\\rtf1\\trowd\\clmgf\\cellx1000\\clmrg\\cellx2000\\pard\\intbl a\\cell\\pard\\intbl\\cell\\row\\pard\\par"
+       "\\trowd\\cellx1000\\pard\\intbl\\pagebb b\\cell\\row}",
+       [](QTextDocument& d) {
+         const QList<QTextFrame*> tables = d.rootFrame()->childFrames();
+         ASSERT_EQ(tables.size(), 2);
+         auto* second = qobject_cast<QTextTable*>(tables[1]);
+         EXPECT_TRUE(second->format().pageBreakPolicy() & QTextFormat::PageBreak_AlwaysBefore);
+         EXPECT_FALSE(second->cellAt(0, 0).firstCursorPosition().blockFormat().pageBreakPolicy() & QTextFormat::PageBreak_AlwaysBefore);
+       }},
       {"rows far wider than the cells they bring are not padded out",
        "{\\rtf1\\trowd" + QByteArray("\\cellx1").repeated(1000) + QByteArray("\\pard\\intbl x\\cell\\row").repeated(400) + "}",
        [](QTextDocument& d) {
