@@ -257,7 +257,8 @@ class Parser {
     // Control characters other than the tab show nothing; a level's text holds its number's
     // place as one.
     QString text = in;
-    if (s.dest != Dest::LevelText && !content_.isHtml) text.removeIf([](QChar c) { return (c.unicode() < 0x20 && c != u'\t') || c.unicode() == 0x7F; });
+    if (s.dest != Dest::LevelText && !content_.isHtml)
+      text.removeIf([](QChar c) { return (c.unicode() < 0x20 && c != u'\t') || c.unicode() == 0x7F; });
     if (text.isEmpty()) return;
     switch (s.dest) {
       case Dest::FontTable: {
@@ -311,11 +312,11 @@ class Parser {
   void finishDestination(Dest dest) {
     switch (dest) {
       case Dest::LevelText: {
-        // A ';' ends the text; its first character is the length of what follows.
+        // A ';' ends the text; its first character is the length of what follows, a byte.
         QString text = std::exchange(levelText_, QString());
         if (text.endsWith(QLatin1Char(';'))) text.chop(1);
         if (text.isEmpty()) return;
-        level_.text = text.mid(1, text.at(0).unicode());
+        level_.text = text.mid(1, std::min<int>(text.at(0).unicode(), 255));
         return;
       }
       case Dest::ListLevel:

@@ -193,8 +193,8 @@ class Builder {
         left = cell.edge;
       }
       // Columns as wide as their content are no constraint.
-      if (std::any_of(widths.begin(), widths.end(), [](const QTextLength& l) { return l.type() != QTextLength::VariableLength; }))
-        format.setColumnWidthConstraints(widths);
+      const auto sized = [](const QTextLength& l) { return l.type() != QTextLength::VariableLength; };
+      if (std::any_of(widths.begin(), widths.end(), sized)) format.setColumnWidthConstraints(widths);
       break;
     }
     return format;

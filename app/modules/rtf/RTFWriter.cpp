@@ -161,7 +161,8 @@ class Writer {
         out += "{\\leveltext\\'" + QByteArray::number(std::min(length, 255), 16).rightJustified(2, '0') +
                RTFWriter::escape(prefix) + "\\'" + QByteArray::number(level, 16).rightJustified(2, '0') +
                RTFWriter::escape(after) + ";}";
-        out += "{\\levelnumbers\\'" + QByteArray::number(std::min<qsizetype>(prefix.size() + 1, 255), 16).rightJustified(2, '0') + ";}";
+        const qsizetype place = std::min<qsizetype>(prefix.size() + 1, 255);
+        out += "{\\levelnumbers\\'" + QByteArray::number(place, 16).rightJustified(2, '0') + ";}";
       }
       out += "\\fi-" + number(kListHangTwips) + "\\li" + number(twips((level + 1) * document_.indentWidth())) + '}';
     }

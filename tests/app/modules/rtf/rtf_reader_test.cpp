@@ -208,6 +208,12 @@ TEST(RTFReader, ListsTablesAndPictures) {
          ASSERT_TRUE(letter);
          EXPECT_EQ(letter->numberFormat, 4);
          EXPECT_EQ(letter->text, QString("(") + QChar(1) + ")");
+         const Content long_ = readOrFail("{\\rtf1{\\*\\listtable{\\list{\\listlevel{\\leveltext\\u300 " + QByteArray(400, 'x') +
+                                          ";}}\\listid1}}{\\*\\listoverridetable{\\listoverride\\listid1\\ls1}}\\ls1 a\\par}");
+         rtf::ParagraphFormat first;
+         first.list = 1;
+         ASSERT_TRUE(long_.listLevel(first));
+         EXPECT_EQ(long_.listLevel(first)->text.size(), 255) << "a level's text has a byte's length";
          rtf::ParagraphFormat unknown;
          unknown.list = 4;
          EXPECT_FALSE(c.listLevel(unknown));
