@@ -28,6 +28,14 @@ constexpr qsizetype kSpareCells = 4096;
 
 double points(int twips) { return twips / 20.0; }
 
+// Widths: twips up to 200 inches, fiftieths of a percent up to the whole.
+QTextLength length(qint64 twips) {
+  return QTextLength(QTextLength::FixedLength, std::clamp<qint64>(twips, 0, 288000) / 20.0);
+}
+QTextLength share(int fiftieths) {
+  return QTextLength(QTextLength::PercentageLength, std::clamp(fiftieths, 0, 5000) / 50.0);
+}
+
 class Builder {
  public:
   Builder(QTextDocument& document, const Content& content, const PictureSource& pictures)
@@ -178,18 +186,18 @@ class Builder {
       format.setBorder(points(b.widthTwips));
       if (auto c = colour(b.colour)) format.setBorderBrush(*c);
     }
-    if (row.widthUnit == 2 && row.width > 0) format.setWidth(QTextLength(QTextLength::PercentageLength, row.width / 50.0));
-    if (row.widthUnit == 3 && row.width > 0) format.setWidth(QTextLength(QTextLength::FixedLength, points(row.width)));
+    if (row.widthUnit == 2 && row.width > 0) format.setWidth(share(row.width));
+    if (row.widthUnit == 3 && row.width > 0) format.setWidth(length(row.width));
     // Column widths from the first row that defines every column.
     for (const TableRow& r : table.rows) {
       if (r.definition.cells.size() != g.columns) continue;
       QList<QTextLength> widths;
       int left = 0;
       for (const CellDefinition& cell : r.definition.cells) {
-        if (cell.widthUnit == 3) widths.append(QTextLength(QTextLength::FixedLength, points(cell.width)));
-        else if (cell.widthUnit == 2) widths.append(QTextLength(QTextLength::PercentageLength, cell.width / 50.0));
+        if (cell.widthUnit == 3) widths.append(length(cell.width));
+        else if (cell.widthUnit == 2) widths.append(share(cell.width));
         else if (cell.widthUnit == 1) widths.append(QTextLength());
-        else widths.append(QTextLength(QTextLength::FixedLength, points(std::max(0, cell.edge - left))));
+        else widths.append(length(qint64(cell.edge) - left));
         left = cell.edge;
       }
       // Columns as wide as their content are no constraint.

@@ -627,6 +627,17 @@ TEST(RTFTextDocument, RtfFromOtherWritersBecomesRichText) {
          EXPECT_TRUE(second->format().pageBreakPolicy() & QTextFormat::PageBreak_AlwaysBefore);
          EXPECT_FALSE(second->cellAt(0, 0).firstCursorPosition().blockFormat().pageBreakPolicy() & QTextFormat::PageBreak_AlwaysBefore);
        }},
+      {"widths beyond any page stay within 200 inches and the whole width",
+       "{\\rtf1\\trowd\\trftsWidth2\\trwWidth999999\\clftsWidth3\\clwWidth2147483647\\cellx1000\\clftsWidth2\\clwWidth7000"
+       "\\cellx2000\\cellx2147483647\\pard\\intbl a\\cell b\\cell c\\cell\\row}",
+       [](QTextDocument& d) {
+         auto* t = qobject_cast<QTextTable*>(d.rootFrame()->childFrames().value(0));
+         ASSERT_TRUE(t);
+         EXPECT_EQ(t->format().width(), QTextLength(QTextLength::PercentageLength, 100));
+         EXPECT_EQ(t->format().columnWidthConstraints(),
+                   (QList<QTextLength>{QTextLength(QTextLength::FixedLength, 14400), QTextLength(QTextLength::PercentageLength, 100),
+                                       QTextLength(QTextLength::FixedLength, 14400)}));
+       }},
       {"rows far wider than the cells they bring are not padded out",
        "{\\rtf1\\trowd" + QByteArray("\\cellx1").repeated(1000) + QByteArray("\\pard\\intbl x\\cell\\row").repeated(400) + "}",
        [](QTextDocument& d) {
