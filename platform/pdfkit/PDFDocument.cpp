@@ -26,6 +26,19 @@
 namespace pdfkit {
 
 namespace {
+
+// Poppler's own messages (file syntax, a wrong password) are details for developers: the
+// caller reports the outcome. Set before any document is read; a program may replace it.
+void popplerMessageToLog(const QString& message, const QVariant&) {
+  foundation::log(foundation::LogLevel::Debug, "poppler", message.toStdString());
+}
+const bool kPopplerMessagesRouted = (Poppler::setDebugErrorFunction(&popplerMessageToLog, QVariant()), true);
+
+void setRenderHints(Poppler::Document& doc) {
+  doc.setRenderHint(Poppler::Document::Antialiasing, true);
+  doc.setRenderHint(Poppler::Document::TextAntialiasing, true);
+}
+
 Poppler::Page::Rotation popplerRotation(int degrees) {
   switch (normalizedRotation(degrees)) {
     case 90: return Poppler::Page::Rotate90;
@@ -157,22 +170,21 @@ std::unique_ptr<Poppler::Document> PDFDocument::loadPoppler(const QString& path)
   if (path.isEmpty()) return nullptr;
   auto doc = Poppler::Document::load(path);
   if (!doc || doc->isLocked()) return nullptr;
-  doc->setRenderHint(Poppler::Document::Antialiasing, true);
-  doc->setRenderHint(Poppler::Document::TextAntialiasing, true);
+  setRenderHints(*doc);
   return doc;
 }
 
 std::unique_ptr<PDFDocument> PDFDocument::initWithURL(const QString& path, OpenFailure* why) {
+  (void)kPopplerMessagesRouted;
   if (why) *why = OpenFailure::None;
-  auto poppler = loadPoppler(path);
-  if (!poppler) {
-    if (why) {
-      // Poppler reads an encrypted file's structure without its password, then stays locked.
-      const auto probe = path.isEmpty() ? nullptr : Poppler::Document::load(path);
-      *why = probe && probe->isLocked() ? OpenFailure::Locked : OpenFailure::Unreadable;
-    }
+  // Read once: Poppler reads an encrypted file's structure without its password, then stays
+  // locked.
+  auto poppler = path.isEmpty() ? nullptr : Poppler::Document::load(path);
+  if (!poppler || poppler->isLocked()) {
+    if (why) *why = poppler ? OpenFailure::Locked : OpenFailure::Unreadable;
     return nullptr;
   }
+  setRenderHints(*poppler);
   auto doc = std::make_unique<PDFDocument>();
   doc->path_ = QFileInfo(path).absoluteFilePath();
   // Held open so that workers read this content, whatever later happens to the path.

@@ -19,11 +19,7 @@ class StderrCapture {
     if (saved_ >= 0 && file_) ::dup2(::fileno(file_), 2);
   }
   ~StderrCapture() {
-    flushAll();
-    if (saved_ >= 0) {
-      ::dup2(saved_, 2);
-      ::close(saved_);
-    }
+    restore();
     if (file_) std::fclose(file_);
   }
   StderrCapture(const StderrCapture&) = delete;
@@ -31,6 +27,15 @@ class StderrCapture {
 
   // Whether fd 2 was taken over.
   bool active() const { return saved_ >= 0 && file_ != nullptr; }
+
+  // Puts stderr back; text() still answers what was captured.
+  void restore() {
+    if (saved_ < 0) return;
+    flushAll();
+    ::dup2(saved_, 2);
+    ::close(saved_);
+    saved_ = -1;
+  }
 
   // What was written so far.
   std::string text() const {

@@ -84,6 +84,39 @@ TEST_F(PDFDocumentTest, UnreadableFilesGiveNoDocumentAndEmptyDocumentHasNoPages)
   EXPECT_TRUE(none.findString("x").isEmpty());
 }
 
+namespace {
+QStringList qtMessages;
+void keepQtMessage(QtMsgType, const QMessageLogContext&, const QString& message) { qtMessages << message; }
+}  // namespace
+
+TEST_F(PDFDocumentTest, ALockedFileSaysSoAndPopplersMessagesGoToTheLogOnce) {
+  const QString locked = QStringLiteral(LECTERN_CORPUS_DIR "/pdf/libreoffice-writer-password.pdf");
+  if (!QFile::exists(locked)) GTEST_SKIP() << "corpus not present";
+  dir.write("junk.pdf", "%PDF-1.4 this is not a pdf");
+  const struct {
+    QString path;
+    PDFDocument::OpenFailure why;
+  } cases[] = {{locked, PDFDocument::OpenFailure::Locked}, {path("junk.pdf"), PDFDocument::OpenFailure::Unreadable}};
+  for (const auto& c : cases) {
+    qtMessages.clear();
+    const QtMessageHandler previous = qInstallMessageHandler(&keepQtMessage);
+    foundation::ScopedLogCapture log;
+    PDFDocument::OpenFailure why = PDFDocument::OpenFailure::None;
+    EXPECT_FALSE(PDFDocument::initWithURL(c.path, &why));
+    qInstallMessageHandler(previous);
+    EXPECT_EQ(why, c.why) << c.path.toStdString();
+    EXPECT_TRUE(qtMessages.isEmpty()) << qtMessages.join(u'\n').toStdString();
+    if (c.why == PDFDocument::OpenFailure::Locked) {
+      const auto records = log.records();
+      const auto said = std::count_if(records.begin(), records.end(), [](const foundation::LogRecord& r) {
+        return r.category == "poppler" && r.message.find("Incorrect password") != std::string::npos;
+      });
+      // The file is read once.
+      EXPECT_EQ(said, 1);
+    }
+  }
+}
+
 TEST_F(PDFDocumentTest, RenderFollowsScaleAndRotation) {
   ASSERT_TRUE(testsupport::writePdf(path("a.pdf"), {{{"Hello"}, false}}));
   auto doc = PDFDocument::initWithURL(path("a.pdf"));
