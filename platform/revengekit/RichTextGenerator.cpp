@@ -172,11 +172,30 @@ void RichTextGenerator::beginBlock(const librevenge::RVNGPropertyList& propList)
   const QTextCharFormat cf = currentFormat();
   if (blockFresh_) {
     cursor_.setBlockFormat(bf);
-    cursor_.setBlockCharFormat(cf);
+    cursor_.setBlockCharFormat(withCellProperties(cf));
   } else {
     cursor_.insertBlock(bf, cf);
   }
   blockFresh_ = false;
+}
+
+QTextCharFormat RichTextGenerator::withCellProperties(const QTextCharFormat& format) const {
+  // The first block of a table cell holds the cell's format (its span, its background) as its
+  // character format: the cell keeps those, the paragraph's letters are set over them.
+  const QTextTable* table = cursor_.currentTable();
+  if (!table) return format;
+  const QTextTableCell cell = table->cellAt(cursor_);
+  if (!cell.isValid() || cell.firstPosition() != cursor_.block().position()) return format;
+  QTextCharFormat mark = format;
+  mark.clearBackground();
+  const QTextCharFormat own = cell.format();
+  const auto properties = own.properties();
+  for (auto it = properties.cbegin(); it != properties.cend(); ++it) {
+    const int id = it.key();
+    if (id == QTextFormat::BackgroundBrush || (id >= QTextFormat::TableCellRowSpan && id <= QTextFormat::TableCellRightBorderBrush))
+      mark.setProperty(id, it.value());
+  }
+  return mark;
 }
 
 void RichTextGenerator::openParagraph(const librevenge::RVNGPropertyList& propList) { beginBlock(propList); }

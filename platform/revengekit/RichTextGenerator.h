@@ -180,6 +180,7 @@ class RichTextGenerator : public librevenge::RVNGTextInterface, public libreveng
 
   // The format text takes where it stands.
   QTextCharFormat currentFormat() const;
+  QTextCharFormat withCellProperties(const QTextCharFormat& format) const;
   bool ignoring() const { return abandoned_ || hidden_ > 0 || !document_; }
   // Starts the block a paragraph or list element writes into.
   void beginBlock(const librevenge::RVNGPropertyList& propList);

@@ -100,17 +100,22 @@ QImage drawnArea(const QString& pdf, const QRectF& area, int pixelsPerPoint) {
   return QImage(base + QStringLiteral(".png")).convertToFormat(QImage::Format_RGB32);
 }
 
-// Where the first page of a PDF shows blue (what the test pictures are filled with), in
-// points: the page drawn at two pixels a point.
-QRectF blueBox(const QString& pdf) {
+// Where the first page of a PDF shows pixels that `match`, in points: the page drawn at two
+// pixels a point.
+QRectF paintedBox(const QString& pdf, const std::function<bool(QRgb)>& match) {
   const QImage page = drawnArea(pdf, QRectF(0, 0, 612, 792), 2);
   QRect box;
   for (int y = 0; y < page.height(); ++y) {
     const auto* line = reinterpret_cast<const QRgb*>(page.constScanLine(y));
     for (int x = 0; x < page.width(); ++x)
-      if (qBlue(line[x]) > 100 && qRed(line[x]) < 60 && qGreen(line[x]) < 60) box |= QRect(x, y, 1, 1);
+      if (match(line[x])) box |= QRect(x, y, 1, 1);
   }
   return QRectF(box.x() / 2.0, box.y() / 2.0, box.width() / 2.0, box.height() / 2.0);
+}
+
+// Where a PDF shows blue, what the test pictures are filled with.
+QRectF blueBox(const QString& pdf) {
+  return paintedBox(pdf, [](QRgb c) { return qBlue(c) > 100 && qRed(c) < 60 && qGreen(c) < 60; });
 }
 
 QByteArray pngOf(const QImage& image) {
@@ -601,6 +606,71 @@ TEST(RichTextGenerator, TextTableColumnsTakeTheWidthsTheDocumentGives) {
     const auto layout = printed(g, dir);
     ASSERT_EQ(layout.words.size(), c.starts.size());
     for (size_t i = 0; i < c.starts.size(); ++i) EXPECT_NEAR(layout.words[i].box.left(), c.starts[i] + 2.0, 1.0) << i;
+  }
+}
+
+TEST(RichTextGenerator, AMergedColouredCellKeepsItsSpanAndColour) {
+  // Three columns of two inches; the first cell is red and may span columns or rows. The text
+  // of a cell starts 2 points into it.
+  struct Case {
+    const char* what;
+    int columnSpan, rowSpan;
+    std::vector<std::vector<const char*>> rows;  // null: a covered cell
+    QRectF red;                                  // left, width; top and bottom from the words
+    const char* besideRed;                       // the first word right of the red cell
+  };
+  const std::vector<Case> cases = {
+      {"one cell", 1, 1, {{"merged", "right", "far"}, {"one", "two", "three"}}, QRectF(72, 0, 144, 0), "right"},
+      {"two columns", 2, 1, {{"merged", "right"}, {"one", "two", "three"}}, QRectF(72, 0, 288, 0), "right"},
+      {"two rows", 1, 2, {{"merged", "right", "far"}, {nullptr, "below", "last"}}, QRectF(72, 0, 144, 0), "right"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    RichTextGenerator g;
+    RVNGPropertyList table;
+    RVNGPropertyListVector columns;
+    for (int i = 0; i < 3; ++i) {
+      RVNGPropertyList column;
+      column.insert("style:column-width", 2.0);
+      columns.append(column);
+    }
+    table.insert("librevenge:table-columns", columns);
+    g.openTable(table);
+    for (size_t r = 0; r < c.rows.size(); ++r) {
+      g.openTableRow({});
+      for (size_t i = 0; i < c.rows[r].size(); ++i) {
+        if (!c.rows[r][i]) {
+          g.insertCoveredTableCell({});
+          continue;
+        }
+        RVNGPropertyList cell;
+        if (r == 0 && i == 0) {
+          cell.insert("fo:background-color", "#ff0000");
+          cell.insert("table:number-columns-spanned", c.columnSpan);
+          cell.insert("table:number-rows-spanned", c.rowSpan);
+        }
+        g.openTableCell(cell);
+        paragraph(g, c.rows[r][i]);
+        g.closeTableCell();
+      }
+      g.closeTableRow();
+    }
+    g.closeTable();
+    testsupport::TempDir dir;
+    const auto layout = printed(g, dir);
+    const QRectF red = paintedBox(QString::fromStdString((dir / "out.pdf").string()),
+                                  [](QRgb p) { return qRed(p) > 200 && qGreen(p) < 60 && qBlue(p) < 60; });
+    const auto *merged = findWord(layout, QStringLiteral("merged")), *beside = findWord(layout, QString::fromLatin1(c.besideRed));
+    ASSERT_TRUE(merged && beside);
+    EXPECT_NEAR(red.left(), c.red.left(), 1.0);
+    EXPECT_NEAR(red.width(), c.red.width(), 1.5);
+    EXPECT_TRUE(red.contains(merged->box.center()));
+    EXPECT_NEAR(beside->box.left(), red.right() + 2.0, 1.0);
+    // A cell spanning rows is as tall as they are: it reaches below the second row's words.
+    const auto* second = findWord(layout, QString::fromLatin1(c.rows[1].back()));
+    ASSERT_NE(second, nullptr);
+    if (c.rowSpan > 1) EXPECT_GT(red.bottom(), second->box.bottom());
+    else EXPECT_LT(red.bottom(), second->box.top());
   }
 }
 
