@@ -4,11 +4,10 @@
 #include <QFileInfo>
 
 #include <filesystem>
-#include <system_error>
-#include <thread>
 
 #include "platform/foundation/log.h"
 #include "platform/foundation/notification_center.h"
+#include "platform/foundation/worker_threads.h"
 #include "core/XVBaseFunction.h"
 #include "core/XVErrorTexts.h"
 #include "core/XVGuarded.h"
@@ -134,13 +133,11 @@ void XVDocumentLoadManager::loadDocumentByFilePath(const QString& filePath,
     }
     ++workers_;
   }
-  try {
-    std::thread([self = shared_from_this(), filePath, delegate] {
-      XVGuardedRun(kCategory, QStringLiteral("loading %1").arg(filePath), [&] { self->loadThreed(filePath, delegate); });
-      self->workerDone();
-    }).detach();
-  } catch (const std::system_error& e) {
-    logLine(foundation::LogLevel::Error, QStringLiteral("cannot start a load thread: %1").arg(QString::fromUtf8(e.what())));
+  const bool started = foundation::WorkerThreads::start("load", [self = shared_from_this(), filePath, delegate] {
+    XVGuardedRun(kCategory, QStringLiteral("loading %1").arg(filePath), [&] { self->loadThreed(filePath, delegate); });
+    self->workerDone();
+  }) != nullptr;
+  if (!started) {
     workerDone();
     XVLoadItem item;
     item.setFilePath(filePath);

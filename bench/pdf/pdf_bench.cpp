@@ -15,6 +15,7 @@
 #include "modules/view/DocumentViewController.h"
 #include "platform/foundation/dispatcher.h"
 #include "platform/foundation/notification_center.h"
+#include "platform/foundation/worker_threads.h"
 #include "platform/pdfkit/PDFDocument.h"
 #include "support/pdf_fixture.h"
 
@@ -85,7 +86,7 @@ int main(int argc, char** argv) {
   qputenv("QT_QPA_PLATFORM", "offscreen");
   QApplication app(argc, argv);
   if (args.size() >= 5 && args[1] == "make") return make(args[2], args[3].toInt(), args[4]);
-  if (args.size() >= 3 && args[1] == "thumbs") return thumbs(args[2]);
+  if (args.size() >= 3 && args[1] == "thumbs") return foundation::WorkerThreads::endProcess(thumbs(args[2]));
   std::fprintf(stderr, "usage: pdf_bench make|thumbs ...\n");
   return 2;
 }
