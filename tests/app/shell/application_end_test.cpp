@@ -1,6 +1,7 @@
 // The application's end while conversions of every kind still run, in child processes (the
 // quit driver): whatever runs at the quit, and whether or not it ends within the quit wait, the
-// process exits with its status, never by a signal, with its settings written.
+// process exits with its status, never by a signal, with its settings written; what was being
+// written into the cache is swept at the next start.
 
 #include <gtest/gtest.h>
 
@@ -19,6 +20,7 @@
 
 #include "core/XVBaseFunction.h"
 #include "gui_test_app.h"
+#include "shell/XVFileCacheLib.h"
 #include "support/djvu_fixture.h"
 #include "support/pdf_fixture.h"
 #include "support/temp_dir.h"
@@ -147,6 +149,14 @@ TEST_F(ApplicationEnd, QuitWhileConversionsRunEndsWithItsStatus) {
                                QSettings::IniFormat);
       EXPECT_EQ(settings.value(QStringLiteral("quitDriver/begun")).toInt(), static_cast<int>(files_.size()));
     }
+  }
+  // What the conversions cut short were writing into the cache goes at the next start.
+  const fs::path home = work_->path() / "home-0-0";
+  ASSERT_EQ(runDriver({"0"}, home, 120s).status, 0);
+  for (const auto& entry : fs::recursive_directory_iterator(home / "data")) {
+    if (entry.path().parent_path().filename() != "cache") continue;
+    EXPECT_FALSE(XVFileCacheLib::isTemporaryName(QString::fromStdString(entry.path().filename().string())))
+        << entry.path();
   }
 }
 

@@ -6,13 +6,23 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <chrono>
+#include <string>
 #include <thread>
 #include <vector>
 
 #include "platform/foundation/log.h"
 #include "support/temp_dir.h"
+
+extern char** environ;
 
 namespace {
 QString q(const std::filesystem::path& p) { return QString::fromStdString(p.string()); }
@@ -165,4 +175,74 @@ TEST(XVFileCacheLib, ConcurrentAdditionsAllReachTheIndex) {
   for (auto& th : threads) th.join();
   EXPECT_EQ(cache->cacheFileCount(), 200);
   EXPECT_EQ(XVFileCacheLib(lib).cacheFileCount(), 200);
+}
+
+TEST(XVFileCacheLib, OpeningTheFolderAloneSweepsTheTemporaryFilesOfInterruptedWriters) {
+  testsupport::TempDir dir;
+  const std::string k = key(7).toStdString();
+  struct Case {
+    std::string name;
+    bool swept;
+  };
+  const Case cases[] = {
+      {k + ".part-Ab12Cd", true},     // a kit's PDF being written
+      {k + ".part", true},            // a PDF being copied in
+      {k + ".Xy34Zw", true},          // a result being saved
+      {"." + k + ".Qr56St", true},    // a drawing's PDF being written
+      {"lib_config.Mn78Op", true},    // the index being saved
+      {k, false},                     // a result
+      {"lib_config.bad", false},      // an index set aside
+      {"notes.part-Ab12Cd", false},   // not ours
+      {"0123.part-Ab12Cd", false},    // not a content key
+  };
+  for (const Case& c : cases) dir.write("cache/" + c.name, "bytes");
+  dir.write("cache/" + key(8).toStdString() + ".part-dir/inside", "bytes");  // folders are left alone
+  XVFileCacheLib cache(q(dir / "cache"));
+  for (const Case& c : cases) EXPECT_EQ(!std::filesystem::exists(dir / "cache" / c.name), c.swept) << c.name;
+  EXPECT_TRUE(std::filesystem::exists(dir / "cache" / (key(8).toStdString() + ".part-dir/inside")));
+}
+
+TEST(XVFileCacheLib, TemporaryFilesStayWhileAnotherUserHoldsTheFolderAndGoOnceItEnds) {
+  testsupport::TempDir dir;
+  const QString lib = q(dir / "cache");
+  const auto part = dir / "cache" / (key(1).toStdString() + ".part-Ab12Cd");
+  {
+    // Another cache object in this process, converting into the folder.
+    XVFileCacheLib first(lib);
+    dir.write("cache/" + part.filename().string(), "being written");
+    XVFileCacheLib second(lib);
+    EXPECT_TRUE(std::filesystem::exists(part));
+  }
+  // Another process (a second launch, a tool) holding the folder, then killed.
+  dir.write("cache/" + part.filename().string(), "being written");
+  const std::string lockPath = (dir / "cache/lib_lock").string();
+  std::vector<std::string> args = {"flock", "--shared", "--close", lockPath, "sleep", "60"};
+  std::vector<char*> argv;
+  for (auto& a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  posix_spawnattr_t attr;
+  posix_spawnattr_init(&attr);
+  posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETPGROUP);  // a group of its own, killed whole
+  posix_spawnattr_setpgroup(&attr, 0);
+  pid_t holder = -1;
+  const int spawned = ::posix_spawnp(&holder, "flock", nullptr, &attr, argv.data(), environ);
+  posix_spawnattr_destroy(&attr);
+  ASSERT_EQ(spawned, 0);
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  // Until the other process holds the lock.
+  for (;;) {
+    const int fd = ::open(lockPath.c_str(), O_RDONLY | O_CLOEXEC);
+    const bool held = fd >= 0 && ::flock(fd, LOCK_EX | LOCK_NB) != 0;
+    if (fd >= 0) ::close(fd);
+    if (held) break;
+    ASSERT_LT(std::chrono::steady_clock::now(), deadline);
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  XVFileCacheLib(lib).cacheFileCount();
+  EXPECT_TRUE(std::filesystem::exists(part));
+  ::kill(-holder, SIGKILL);
+  int status = 0;
+  ::waitpid(holder, &status, 0);
+  XVFileCacheLib(lib).cacheFileCount();
+  EXPECT_FALSE(std::filesystem::exists(part));
 }
