@@ -111,10 +111,10 @@ XVDocumentLoadManager::XVDocumentLoadManager(std::shared_ptr<XVFileCacheLib> cac
     : cacheLib_(std::move(cacheLib)), conversionLimit_(defaultConversionLimit()) {}
 
 int XVDocumentLoadManager::defaultConversionLimit() {
-  const int cores = std::max(1, static_cast<int>(std::thread::hardware_concurrency()));
+  const int places = std::max(1, static_cast<int>(std::thread::hardware_concurrency()) / 2);
   const qint64 available = availableMemory();
-  if (available < 0) return cores;
-  return static_cast<int>(std::clamp<qint64>(available / kConversionMemory, 1, cores));
+  if (available < 0) return places;
+  return static_cast<int>(std::clamp<qint64>(available / kConversionMemory, 1, places));
 }
 
 int XVDocumentLoadManager::conversionLimit() const {

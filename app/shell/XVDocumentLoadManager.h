@@ -97,8 +97,9 @@ class XVDocumentLoadManager : public XVDocumentLoader,
   // all of them ended.
   bool stopLoading(std::chrono::milliseconds timeout);
 
-  // How many conversions may run at once: the cores, fewer when the memory available holds
-  // fewer conversions of kConversionMemory each; at least one.
+  // How many conversions may run at once: half the cores (a conversion keeps about two busy:
+  // its own thread and its decoder's or renderer's, and the tabs keep theirs), fewer when the
+  // memory available holds fewer conversions of kConversionMemory each; at least one.
   static int defaultConversionLimit();
   static constexpr qint64 kConversionMemory = qint64(256) << 20;
   int conversionLimit() const;
