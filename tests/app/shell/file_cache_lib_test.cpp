@@ -8,21 +8,17 @@
 
 #include <fcntl.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "platform/foundation/log.h"
 #include "support/temp_dir.h"
-
-extern char** environ;
 
 namespace {
 QString q(const std::filesystem::path& p) { return QString::fromStdString(p.string()); }
@@ -213,36 +209,36 @@ TEST(XVFileCacheLib, TemporaryFilesStayWhileAnotherUserHoldsTheFolderAndGoOnceIt
     XVFileCacheLib second(lib);
     EXPECT_TRUE(std::filesystem::exists(part));
   }
-  // Another process (a second launch, a tool) holding the folder, then killed.
+  // Another process (a second launch, a tool) holding the folder, then killed. The child only
+  // takes the lock, says so and waits: nothing it does needs more than a forked thread can do.
   dir.write("cache/" + part.filename().string(), "being written");
   const std::string lockPath = (dir / "cache/lib_lock").string();
-  std::vector<std::string> args = {"flock", "--shared", "--close", lockPath, "sleep", "60"};
-  std::vector<char*> argv;
-  for (auto& a : args) argv.push_back(a.data());
-  argv.push_back(nullptr);
-  posix_spawnattr_t attr;
-  posix_spawnattr_init(&attr);
-  posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETPGROUP);  // a group of its own, killed whole
-  posix_spawnattr_setpgroup(&attr, 0);
-  pid_t holder = -1;
-  const int spawned = ::posix_spawnp(&holder, "flock", nullptr, &attr, argv.data(), environ);
-  posix_spawnattr_destroy(&attr);
-  ASSERT_EQ(spawned, 0);
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-  // Until the other process holds the lock.
-  for (;;) {
-    const int fd = ::open(lockPath.c_str(), O_RDONLY | O_CLOEXEC);
-    const bool held = fd >= 0 && ::flock(fd, LOCK_EX | LOCK_NB) != 0;
-    if (fd >= 0) ::close(fd);
-    if (held) break;
-    ASSERT_LT(std::chrono::steady_clock::now(), deadline);
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  int ready[2];
+  ASSERT_EQ(::pipe(ready), 0);
+  const pid_t holder = ::fork();
+  ASSERT_GE(holder, 0);
+  if (holder == 0) {
+    ::close(ready[0]);
+    const int fd = ::open(lockPath.c_str(), O_RDWR);
+    const char held = fd >= 0 && ::flock(fd, LOCK_SH) == 0 ? 'y' : 'n';
+    if (::write(ready[1], &held, 1) != 1) ::_exit(1);
+    for (;;) ::pause();
   }
+  ::close(ready[1]);
+  char held = 0;
+  const bool told = ::read(ready[0], &held, 1) == 1;
+  ::close(ready[0]);
+  const auto killHolder = [holder] {
+    ::kill(holder, SIGKILL);
+    int status = 0;
+    ::waitpid(holder, &status, 0);
+  };
+  if (!told || held != 'y') killHolder();
+  ASSERT_TRUE(told);
+  ASSERT_EQ(held, 'y');
   XVFileCacheLib(lib).cacheFileCount();
   EXPECT_TRUE(std::filesystem::exists(part));
-  ::kill(-holder, SIGKILL);
-  int status = 0;
-  ::waitpid(holder, &status, 0);
+  killHolder();
   XVFileCacheLib(lib).cacheFileCount();
   EXPECT_FALSE(std::filesystem::exists(part));
 }
