@@ -32,7 +32,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (auto& property : QFMAPIAttrObject::mapiAttrObjectsFromData(record.data, nullptr)) {
       if (property.nameType() != 0x1009) continue;
       for (const auto& value : property.values()) {
-        if (value.binaryData()) decodeStream(value.binaryData()->data(), value.binaryData()->size());
+        if (!value.binaryData()) continue;
+        const QFData& stream = value.binaryData()->bytes();
+        decodeStream(stream.data(), stream.size());
       }
     }
   }

@@ -16,7 +16,7 @@ std::vector<QFMAPIAttrObject> decode(const std::string& block, std::uint64_t fla
                                                    std::make_shared<QFModifyFlag>(flag));
 }
 
-std::string text(const QFMAPIValue& v) { return std::string(v.binaryData()->begin(), v.binaryData()->end()); }
+std::string text(const QFMAPIValue& v) { return std::string(v.binaryData()->bytes().begin(), v.binaryData()->bytes().end()); }
 
 }  // namespace
 
