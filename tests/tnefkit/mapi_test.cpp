@@ -1,10 +1,12 @@
 #include <gtest/gtest.h>
 
 #include "platform/foundation/log.h"
+#include "support/temp_dir.h"
 #include "support/tnef_writer.h"
 #include "tnefkit/QFMAPIAttrObject.h"
 #include "tnefkit/QFModifyFlag.h"
 #include "tnefkit/TnefKit.h"
+#include "tnefkit/payload.h"
 
 using namespace testsupport;
 using namespace std::string_literals;
@@ -185,4 +187,71 @@ TEST(MapiDecoder, DebugNamesAndDescriptions) {
   decode(MapiBlock().property(0x1003, 0x0E07).raw(le32(1) + le32(4)).bytes(), 0x02);
   EXPECT_TRUE(log.contains("!!MULTI_VALUE_FLAG seen (0xe07 0x03)"));
   EXPECT_TRUE(log.contains("(MAPI) QFMAPINameTypeMESSAGE_FLAGS [type: MAPI integer (signed 32 bits)] [num_values = 1]"));
+}
+
+TEST(MapiDecoder, ABlockReadFromItsFileDecodesAsInMemory) {
+  const std::string large(3 * tnefkit::Payload::kHeldInMemory + 1, 'L');
+  const std::string cases[] = {
+      MapiBlock()
+          .property(0x0003, 0x8002).stringNames({u"ab", u"name"}).raw(le32(9))
+          .property(0x1003, 0x0001).raw(le32(2) + le32(10) + le32(20))
+          .property(0x1002, 0x0002).raw(le32(2) + le32(1) + le32(2))
+          .property(0x0048, 0x0003).raw(std::string(16, '\x05'))
+          .unicode(0x3707, std::u16string(2000, u'\u00e9'))
+          .binary(0x3701, large)
+          .string8(0x1000, large)
+          .property(0x1102, 0x0004).counted({"small", large, ""})
+          .binary(0x1013, "<p>html</p>")
+          .bytes(),
+      // Cut short inside a large value, then after a whole one.
+      MapiBlock().long32(0x0E07, 1).binary(0x3701, large).bytes().substr(0, 2000),
+      MapiBlock().binary(0x3701, large).long32(0x0E07, 1).bytesWithCount(5),
+      MapiBlock().long32(0x0E07, 1).property(0x000A, 0x0E08).binary(0x1013, large).bytes(),
+  };
+  TempDir dir;
+  for (std::size_t i = 0; i < std::size(cases); ++i) {
+    SCOPED_TRACE(i);
+    const std::string& block = cases[i];
+    std::vector<QFMAPIAttrObject> inMemory, fromFile;
+    std::vector<std::string> memoryLog, fileLog;
+    {
+      foundation::ScopedLogCapture log;
+      inMemory = decode(block);
+      for (const auto& r : log.records()) memoryLog.push_back(r.message);
+    }
+    // The block lies behind other bytes, and is followed by more, as in a container.
+    auto handle = QFFileHandle::fileHandleForReadingAtPath(dir.write("b" + std::to_string(i), "xyz" + block + "tail"));
+    ASSERT_TRUE(handle);
+    handle->seekToFileOffset(3);
+    QFMAPIFileCursor in(*handle, block.size());
+    {
+      foundation::ScopedLogCapture log;
+      fromFile = QFMAPIAttrObject::mapiAttrObjectsFromCursor(in, std::make_shared<QFModifyFlag>(0x80));
+      for (const auto& r : log.records()) fileLog.push_back(r.message);
+    }
+    EXPECT_TRUE(in.finish());
+    EXPECT_EQ(in.sum(), byteSum(block));
+    EXPECT_EQ(handle->offsetInFile(), 3 + block.size());
+    EXPECT_EQ(fileLog, memoryLog);
+    ASSERT_EQ(fromFile.size(), inMemory.size());
+    for (std::size_t p = 0; p < fromFile.size(); ++p) {
+      EXPECT_EQ(fromFile[p].description(), inMemory[p].description()) << p;
+      EXPECT_EQ(fromFile[p].names(), inMemory[p].names()) << p;
+      ASSERT_EQ(fromFile[p].values().size(), inMemory[p].values().size()) << p;
+      for (std::size_t v = 0; v < fromFile[p].values().size(); ++v) {
+        const auto& a = fromFile[p].values()[v];
+        const auto& b = inMemory[p].values()[v];
+        ASSERT_EQ(a.binaryData().has_value(), b.binaryData().has_value());
+        if (a.binaryData()) {
+          EXPECT_TRUE(a.binaryData()->bytes() == b.binaryData()->bytes()) << p << " " << v;
+        }
+      }
+    }
+  }
+  // A file that ends before the block does is told apart from a block that ends early.
+  const std::string block = MapiBlock().binary(0x3701, large).bytes();
+  auto handle = QFFileHandle::fileHandleForReadingAtPath(dir.write("short", block));
+  QFMAPIFileCursor in(*handle, block.size() + 10);
+  EXPECT_EQ(QFMAPIAttrObject::mapiAttrObjectsFromCursor(in, nullptr).size(), 1u);
+  EXPECT_FALSE(in.finish());
 }
