@@ -154,7 +154,7 @@ tnefkit::Payload QFMAPIFileCursor::take(std::uint64_t n) {
 }
 
 std::uint64_t QFMAPIFileCursor::heldSize(std::uint64_t n) const {
-  return n <= tnefkit::Payload::kHeldInMemory ? n : sizeof(tnefkit::Payload);
+  return n <= tnefkit::Payload::kHeldInMemory ? n : tnefkit::Payload::inFileCost();
 }
 
 bool QFMAPIFileCursor::finish() {

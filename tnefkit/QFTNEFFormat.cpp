@@ -156,15 +156,15 @@ std::int64_t QFTNEFFormat::readRecords(QFFileHandle& handle, const std::shared_p
       results.attachments.push_back(current);
     }
     if (budget.exhausted()) break;
-    if (header->level == QFTNEFLevelAttachment && id == QFTNEFAttributeAttachment) {
+    if (header->level == QFTNEFLevelAttachment && id == QFTNEFAttributeAttachment && current) {
       // The MAPI decoder charges its own.
       std::vector<QFMAPIAttrObject> properties;
       const bool whole = decodeBlock(*header, [&](QFMAPIAttrObject& property) {
-        if (!current || !budget.charge(tnefkit::appendCost(properties))) return false;
+        if (!budget.charge(tnefkit::appendCost(properties))) return false;
         properties.push_back(std::move(property));
         return true;
       });
-      if (current && !properties.empty()) current->addMAPIAttriObject(std::move(properties));
+      if (!properties.empty()) current->addMAPIAttriObject(std::move(properties));
       if (!whole) break;
     } else if (header->level == QFTNEFLevelMessage && id == QFTNEFAttributeMAPIProperties) {
       // Each property is looked at as it is decoded; only bodies are kept.

@@ -129,6 +129,8 @@ Payload Payload::inFile(std::shared_ptr<const SourceFile> file, std::uint64_t of
   return p;
 }
 
+std::uint64_t Payload::inFileCost() { return sizeof(Payload) + sizeof(Loaded) + 2 * kAllocationOverhead; }
+
 bool Payload::read(const SliceSink& sink, std::string* why) const {
   if (!file_) return memory_.empty() || sink(memory_);
   auto fail = [&](const char* reason) {

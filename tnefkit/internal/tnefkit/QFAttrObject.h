@@ -92,7 +92,7 @@ class QFAttrObject {
   // Moves the data out of the record, as it is kept.
   tnefkit::Payload takeObjBuffer() { return std::move(objBuffer_); }
   // What the record holds in memory.
-  std::uint64_t heldSize() const { return objBuffer_.isInFile() ? sizeof(tnefkit::Payload) : objBuffer_.size(); }
+  std::uint64_t heldSize() const { return objBuffer_.isInFile() ? tnefkit::Payload::inFileCost() : objBuffer_.size(); }
   const std::shared_ptr<QFModifyFlag>& modifyFlag() const { return modifyFlag_; }
 
   // Whether the 16-bit byte sum of `data` equals `expected`.

@@ -72,6 +72,9 @@ class Payload {
   static Payload inFile(std::shared_ptr<const SourceFile> file, std::uint64_t offset, std::uint64_t length,
                         std::uint64_t digest);
 
+  // What a payload left in the file holds in memory, whatever its size.
+  static std::uint64_t inFileCost();
+
   std::uint64_t size() const { return file_ ? length_ : memory_.size(); }
   bool empty() const { return size() == 0; }
   bool isInFile() const { return file_ != nullptr; }
