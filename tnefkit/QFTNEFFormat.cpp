@@ -164,10 +164,12 @@ std::int64_t QFTNEFFormat::readRecords(QFFileHandle& handle, const std::shared_p
         properties.push_back(std::move(property));
         return true;
       });
-      if (!properties.empty()) current->addMAPIAttriObject(std::move(properties));
+      // A record cut short (the file shrank under the parse) adds nothing.
       if (!whole) break;
+      if (!properties.empty()) current->addMAPIAttriObject(std::move(properties));
     } else if (header->level == QFTNEFLevelMessage && id == QFTNEFAttributeMAPIProperties) {
       // Each property is looked at as it is decoded; only bodies are kept.
+      const std::size_t bodiesBefore = results.bodies.size();
       const bool whole = decodeBlock(*header, [&](QFMAPIAttrObject& property) {
         const std::int32_t type = property.nameType() == QFMAPINameTypeBODY_HTML       ? QFMessageBodyTypeHTML
                                   : property.nameType() == QFMAPINameTypeRTF_COMPRESSED ? QFMessageBodyTypeRTF
@@ -184,7 +186,10 @@ std::int64_t QFTNEFFormat::readRecords(QFFileHandle& handle, const std::shared_p
         results.bodies.push_back(QFMessageBody::withBlocks(type, std::move(blocks), flag));
         return true;
       });
-      if (!whole) break;
+      if (!whole) {
+        results.bodies.resize(bodiesBefore);
+        break;
+      }
     } else {
       auto record = QFAttrObject::readData(*header, handle, flag);
       if (!record) break;

@@ -4,7 +4,9 @@
 #include <unistd.h>
 
 #include <fstream>
+#include <future>
 
+#include "platform/foundation/dispatcher.h"
 #include "platform/foundation/log.h"
 #include "support/temp_dir.h"
 #include "support/tnef_writer.h"
@@ -266,5 +268,64 @@ TEST(TnefSource, AContainerChangedAfterTheParseGivesNoFileButOneReplacedOrRemove
     if (k.written[4] == '0') {
       EXPECT_TRUE(run.parser->attachments()[1]->fileData().empty());
     }
+  }
+}
+
+TEST(TnefSource, ARecordCutShortByTheFileShrinkingUnderTheParseAddsNothing) {
+  const std::string large = pattern(300000, 7);
+  struct Case {
+    const char* name;
+    std::string bytes;
+    std::string cutInside;  // the file ends in the middle of these bytes
+    std::size_t bodies;
+    std::string filename;
+  } cases[] = {
+      {"an attachment's MAPI block",
+       TnefWriter()
+           .message(0x800C, "plain", 2)
+           .attachment(0x9002, std::string(14, '\0'))
+           .attachment(0x8010, "a.txt"s + '\0', 1)
+           .attachment(0x9005, MapiBlock().string8(0x3707, "long.bin").binary(0x3701, large).bytes())
+           .bytes(),
+       large, 1, "a"},
+      {"the message's MAPI block",
+       TnefWriter()
+           .message(0x800C, "plain", 2)
+           .attachment(0x9002, std::string(14, '\0'))
+           .attachment(0x8010, "a.txt"s + '\0', 1)
+           .message(0x9003, MapiBlock().binary(0x1013, "<p>x</p>").binary(0x1009, large).bytes())
+           .bytes(),
+       large, 1, "a"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempDir dir;
+    const auto path = dir.write("m.dat", c.bytes);
+    // The workers are held until the file has shrunk, so the parse starts only then, with
+    // the size the file had when it was opened.
+    std::promise<void> release;
+    std::shared_future<void> gate = release.get_future().share();
+    for (int i = 0; i < 64; ++i) foundation::Dispatcher::postBackground([gate] { gate.wait(); });
+    foundation::ScopedLogCapture log;
+    auto parser = QFTNEFFormat::initWithURL(path);
+    std::int64_t result = 99;
+    bool done = false;
+    const bool started = parser->startParserWithBlock([&](std::uint64_t flag, std::int64_t code) {
+      if (flag == std::uint64_t(QFParserFlagComplete)) {
+        result = code;
+        done = true;
+      }
+    });
+    std::filesystem::resize_file(path, c.bytes.find(c.cutInside) + c.cutInside.size() / 2);
+    release.set_value();
+    ASSERT_TRUE(started);
+    ASSERT_TRUE(foundation::Dispatcher::runMainUntil([&] { return done; }, std::chrono::seconds(60)));
+    EXPECT_EQ(result, QFParserResultCodeSuccess);
+    EXPECT_TRUE(log.contains("truncated attribute record"));
+    ASSERT_EQ(parser->messageBodys().size(), c.bodies);
+    EXPECT_EQ(parser->messageBodys()[0]->textBody(), "plain");
+    ASSERT_EQ(parser->attachments().size(), 1u);
+    EXPECT_EQ(parser->attachments()[0]->filename(), c.filename);
+    EXPECT_FALSE(parser->attachments()[0]->hasFileData());
   }
 }
