@@ -316,7 +316,7 @@ std::vector<QFMAPIAttrObject> QFMAPIAttrObject::mapiAttrObjectsFromCursor(QFMAPI
 }
 
 void QFMAPIAttrObject::decodeProperties(QFMAPICursor& in, const std::shared_ptr<QFModifyFlag>& flag,
-                                        const PropertySink& sink) {
+                                        const PropertySink& sink, const NameFilter& wanted) {
   if (!in.has(4)) return;
   const std::uint64_t count = in.readUint32();
   const bool debug = flag && flag->debugOn();
@@ -403,10 +403,15 @@ void QFMAPIAttrObject::decodeProperties(QFMAPICursor& in, const std::shared_ptr<
     } else if (isCounted(type)) {
       if (!in.has(4)) { truncated(); break; }
       const std::uint64_t values = in.readUint32();
+      const bool read = debug || !wanted || wanted(property.nameType());
       for (std::uint64_t v = 0; ok && v < values; ++v) {
         if (!in.has(4)) { ok = false; break; }
         const std::uint64_t length = in.readUint32();
         if (!in.has(length)) { ok = false; break; }
+        if (!read) {
+          in.skip(std::min(padTo4Byte(length), in.remaining()));
+          continue;
+        }
         const std::uint64_t held = type == kUnicode ? length / 2 * 3 : in.heldSize(length);
         if (!afford(tnefkit::appendCost(property.values()) + held + tnefkit::kAllocationOverhead)) break;
         property.addValue(QFMAPIValue::readCounted(type, length, in));

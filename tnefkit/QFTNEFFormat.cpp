@@ -133,9 +133,10 @@ std::int64_t QFTNEFFormat::readRecords(QFFileHandle& handle, const std::shared_p
   std::shared_ptr<QFAttachment> current;
   std::int64_t lastPercent = -1;
   // A MAPI block is decoded as it is read from the file; its large values stay there.
-  auto decodeBlock = [&](const QFRecordHeader& header, const QFMAPIAttrObject::PropertySink& sink) {
+  auto decodeBlock = [&](const QFRecordHeader& header, const QFMAPIAttrObject::PropertySink& sink,
+                         const QFMAPIAttrObject::NameFilter& wanted = nullptr) {
     QFMAPIFileCursor in(handle, header.length);
-    QFMAPIAttrObject::decodeProperties(in, flag, sink);
+    QFMAPIAttrObject::decodeProperties(in, flag, sink, wanted);
     if (in.finish() && QFAttrObject::readChecksum(handle, in.sum())) return true;
     tnefkit::logError("ERROR: truncated attribute record, input file may be corrupted");
     return false;
@@ -168,12 +169,16 @@ std::int64_t QFTNEFFormat::readRecords(QFFileHandle& handle, const std::shared_p
       if (!whole) break;
       if (!properties.empty()) current->addMAPIAttriObject(std::move(properties));
     } else if (header->level == QFTNEFLevelMessage && id == QFTNEFAttributeMAPIProperties) {
-      // Each property is looked at as it is decoded; only bodies are kept.
+      // Each property is looked at as it is decoded; only bodies are kept, and the values of
+      // the other properties are not even read.
+      const auto bodyType = [](std::int32_t nameType) {
+        return nameType == QFMAPINameTypeBODY_HTML ? QFMessageBodyTypeHTML
+               : nameType == QFMAPINameTypeRTF_COMPRESSED ? QFMessageBodyTypeRTF
+                                                          : -1;
+      };
       const std::size_t bodiesBefore = results.bodies.size();
       const bool whole = decodeBlock(*header, [&](QFMAPIAttrObject& property) {
-        const std::int32_t type = property.nameType() == QFMAPINameTypeBODY_HTML       ? QFMessageBodyTypeHTML
-                                  : property.nameType() == QFMAPINameTypeRTF_COMPRESSED ? QFMessageBodyTypeRTF
-                                                                                        : -1;
+        const std::int32_t type = bodyType(property.nameType());
         if (type < 0) {
           if (flag->debugOn()) tnefkit::logDebug("Other type mapi object.");
           return true;
@@ -185,7 +190,7 @@ std::int64_t QFTNEFFormat::readRecords(QFFileHandle& handle, const std::shared_p
         if (!budget.charge(sharedObjectCost(results.bodies) + blocks.size() * sizeof(tnefkit::Payload))) return false;
         results.bodies.push_back(QFMessageBody::withBlocks(type, std::move(blocks), flag));
         return true;
-      });
+      }, [&](std::int32_t nameType) { return bodyType(nameType) >= 0; });
       if (!whole) {
         results.bodies.resize(bodiesBefore);
         break;

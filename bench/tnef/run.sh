@@ -3,7 +3,8 @@
 # same run, writing every attachment (and for the last container its RTF body too):
 #   about 200 MiB with 1,000 attachments;
 #   one attachment of 150 MiB;
-#   one attachment of 150 MiB in the MAPI block, and a compressed-RTF body of 32 MiB.
+#   one attachment of 150 MiB in the MAPI block, a compressed-RTF body of 32 MiB and 32 MiB
+#   of UTF-16 text that no body is made of.
 # Prints for each the best wall time of both and the ratio (target <= 1.0), and the peak
 # resident size of both (target: TnefKit <= 32 MiB).
 set -euo pipefail
@@ -63,5 +64,5 @@ count=${COUNT:-1000}
 row "$(($(stat -c %s "$work/many.dat") >> 20)) MiB, $count attachments" "$work/many.dat" "$count"
 "$bin" generate "$work/one.dat" 1 $((150 << 20))
 row "150 MiB, one attachment" "$work/one.dat" 1
-"$bin" generate-mapi "$work/mapi.dat" $((150 << 20)) $((32 << 20))
-row "150 MiB in the MAPI block, 32 MiB RTF body" "$work/mapi.dat" 2 --bodies
+"$bin" generate-mapi "$work/mapi.dat" $((150 << 20)) $((32 << 20)) $((32 << 20))
+row "150 MiB in MAPI, 32 MiB RTF body, 32 MiB text" "$work/mapi.dat" 2 --bodies

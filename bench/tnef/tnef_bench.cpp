@@ -1,9 +1,10 @@
 // Benchmark driver.
 //   tnef_bench generate FILE COUNT BYTES   writes a container with COUNT attachments of BYTES each
 //                                          in their data records
-//   tnef_bench generate-mapi FILE BYTES RTF
+//   tnef_bench generate-mapi FILE BYTES RTF TEXT
 //                                          writes a container with one attachment of BYTES in its
-//                                          MAPI block and a compressed-RTF body of RTF bytes
+//                                          MAPI block, a compressed-RTF body of RTF bytes and a
+//                                          UTF-16 text of TEXT bytes that no body is made of
 //   tnef_bench unpack FILE FOLDER [--bodies]
 //                                          parses FILE and writes every attachment (and with
 //                                          --bodies every body) into FOLDER
@@ -86,14 +87,17 @@ int generate(const char* path, int count, std::uint64_t bytes) {
   return out ? 0 : 1;
 }
 
-int generateMapi(const char* path, std::uint64_t bytes, std::uint64_t rtfBytes) {
+int generateMapi(const char* path, std::uint64_t bytes, std::uint64_t rtfBytes, std::uint64_t textBytes) {
   std::ofstream out(path, std::ios::binary);
   out << head();
   std::string text = "{\\rtf1\\ansi\\deff0 ";
   for (std::uint64_t n = 0; text.size() + 16 < rtfBytes; ++n) text += "word " + std::to_string(n % 100000) + " ";
   text += "}";
   TnefWriter body(0, 0);
-  body.message(0x9003, MapiBlock().binary(0x1009, lzfuLiterals(text)).bytes());
+  body.message(0x9003, MapiBlock()
+                           .unicode(0x1000, std::u16string(static_cast<std::size_t>(textBytes / 2), u'\u00e9'))
+                           .binary(0x1009, lzfuLiterals(text))
+                           .bytes());
   out << body.bytes().substr(6);
   TnefWriter start(0, 0);
   start.attachment(0x9002, std::string(14, '\0')).attachment(0x8010, "BIG.BIN\0", 1);
@@ -221,8 +225,9 @@ int unpack(const char* path, const std::filesystem::path& folder, bool bodies) {
 int main(int argc, char** argv) {
   std::string mode = argc > 1 ? argv[1] : "";
   if (mode == "generate" && argc == 5) return generate(argv[2], std::atoi(argv[3]), std::strtoull(argv[4], nullptr, 10));
-  if (mode == "generate-mapi" && argc == 5) {
-    return generateMapi(argv[2], std::strtoull(argv[3], nullptr, 10), std::strtoull(argv[4], nullptr, 10));
+  if (mode == "generate-mapi" && argc == 6) {
+    return generateMapi(argv[2], std::strtoull(argv[3], nullptr, 10), std::strtoull(argv[4], nullptr, 10),
+                        std::strtoull(argv[5], nullptr, 10));
   }
   if (mode == "unpack" && (argc == 4 || (argc == 5 && std::string(argv[4]) == "--bodies"))) {
     return unpack(argv[2], argv[3], argc == 5);
@@ -231,7 +236,7 @@ int main(int argc, char** argv) {
   if (mode == "parse" && argc == 3) return parseOnly(argv[2]);
   if (mode == "hostile" && argc == 5) return hostile(argv[2], std::strtoull(argv[3], nullptr, 10), argv[4]);
   std::fprintf(stderr,
-               "usage: tnef_bench generate FILE COUNT BYTES | generate-mapi FILE BYTES RTF | unpack FILE FOLDER "
+               "usage: tnef_bench generate FILE COUNT BYTES | generate-mapi FILE BYTES RTF TEXT | unpack FILE FOLDER "
                "[--bodies] | peak COMMAND... | parse FILE | hostile FILE MIB KIND\n");
   return 2;
 }

@@ -6,6 +6,7 @@
 #include "tnefkit/QFMAPIAttrObject.h"
 #include "tnefkit/QFModifyFlag.h"
 #include "tnefkit/TnefKit.h"
+#include "tnefkit/parse_budget.h"
 #include "tnefkit/payload.h"
 
 using namespace testsupport;
@@ -254,4 +255,55 @@ TEST(MapiDecoder, ABlockReadFromItsFileDecodesAsInMemory) {
   QFMAPIFileCursor in(*handle, block.size() + 10);
   EXPECT_EQ(QFMAPIAttrObject::mapiAttrObjectsFromCursor(in, nullptr).size(), 1u);
   EXPECT_FALSE(in.finish());
+}
+
+TEST(MapiDecoder, CountedValuesOfPropertiesNotWantedAreSteppedOverUnread) {
+  // An odd-sized text, so its padding is stepped over too; a multi-valued one; then values
+  // that are wanted or not counted.
+  const std::string block = MapiBlock()
+                                .unicode(0x1000, std::u16string(5001, u'\u00e9'))
+                                .property(0x101F, 0x0E1D).counted({utf16le(u"ab") + le16(0), utf16le(u"c") + le16(0)})
+                                .binary(0x1009, "rtf")
+                                .long32(0x0E07, 7)
+                                .bytes();
+  struct Run {
+    std::vector<QFMAPIAttrObject> properties;
+    std::uint64_t charged = 0;
+  };
+  const auto run = [&](std::uint64_t flag, const QFMAPIAttrObject::NameFilter& wanted) {
+    Run r;
+    tnefkit::ParseBudget budget(1u << 30);
+    tnefkit::ParseBudget::Scope scope(budget);
+    const QFData data(block.begin(), block.end());
+    QFMAPIMemoryCursor in(data);
+    QFMAPIAttrObject::decodeProperties(
+        in, std::make_shared<QFModifyFlag>(flag),
+        [&](QFMAPIAttrObject& p) {
+          r.properties.push_back(std::move(p));
+          return true;
+        },
+        wanted);
+    EXPECT_EQ(in.remaining(), 0u);
+    r.charged = budget.spent();
+    return r;
+  };
+  const auto onlyRtf = [](std::int32_t nameType) { return nameType == 0x1009; };
+  const Run filtered = run(0x80, onlyRtf);
+  ASSERT_EQ(filtered.properties.size(), 4u);
+  EXPECT_TRUE(filtered.properties[0].values().empty());
+  EXPECT_TRUE(filtered.properties[1].values().empty());
+  ASSERT_EQ(filtered.properties[2].values().size(), 1u);
+  EXPECT_EQ(text(filtered.properties[2].values()[0]), "rtf");
+  ASSERT_EQ(filtered.properties[3].values().size(), 1u);
+  EXPECT_EQ(filtered.properties[3].values()[0].dataWord(0), 7u);
+  // The text was neither converted nor charged.
+  EXPECT_LT(filtered.charged, 1000u);
+  // With diagnostics on, or with no filter, every value is read, as the description shows.
+  for (const Run& all : {run(0x80 | 0x02, onlyRtf), run(0x80, nullptr)}) {
+    ASSERT_EQ(all.properties.size(), 4u);
+    ASSERT_EQ(all.properties[0].values().size(), 1u);
+    EXPECT_EQ(text(all.properties[0].values()[0]).size(), 2 * 5001u);
+    EXPECT_EQ(all.properties[1].values().size(), 2u);
+    EXPECT_GT(all.charged, 5001u * 3 / 2);
+  }
 }

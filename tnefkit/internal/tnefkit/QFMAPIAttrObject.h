@@ -127,10 +127,13 @@ class QFMAPIAttrObject {
   static std::vector<QFMAPIAttrObject> mapiAttrObjectsFromCursor(QFMAPICursor& block,
                                                                  const std::shared_ptr<QFModifyFlag>& modifyFlag);
   // The same, handing each property to `sink` as it is decoded instead of keeping a list;
-  // `sink` answering false stops the decoding.
+  // `sink` answering false stops the decoding. Given `wanted`, the counted values of a
+  // property whose name type it refuses are stepped over unread (unless diagnostics are on),
+  // so that a large text nobody keeps is never converted.
   using PropertySink = std::function<bool(QFMAPIAttrObject& property)>;
+  using NameFilter = std::function<bool(std::int32_t nameType)>;
   static void decodeProperties(QFMAPICursor& block, const std::shared_ptr<QFModifyFlag>& modifyFlag,
-                               const PropertySink& sink);
+                               const PropertySink& sink, const NameFilter& wanted = nullptr);
   static std::uint64_t padTo4Byte(std::uint64_t n) { return (n + 3) & ~std::uint64_t(3); }
 
   std::int32_t nameType() const { return nameType_; }
