@@ -65,4 +65,4 @@ row "$(($(stat -c %s "$work/many.dat") >> 20)) MiB, $count attachments" "$work/m
 "$bin" generate "$work/one.dat" 1 $((150 << 20))
 row "150 MiB, one attachment" "$work/one.dat" 1
 "$bin" generate-mapi "$work/mapi.dat" $((150 << 20)) $((32 << 20)) $((32 << 20))
-row "150 MiB in MAPI, 32 MiB RTF body, 32 MiB text" "$work/mapi.dat" 2 --bodies
+row "150 MiB in MAPI, 32 MiB RTF, 32 MiB text" "$work/mapi.dat" 2 --bodies
