@@ -10,6 +10,7 @@
 #include "tnefkit/QFTNEFIds.h"
 #include "tnefkit/file_writer.h"
 #include "tnefkit/mime_table.h"
+#include "tnefkit/payload.h"
 #include "tnefkit/tnef_log.h"
 
 using tnefkit::format;
@@ -38,6 +39,12 @@ QFData withoutTerminator(QFData bytes) {
   return bytes;
 }
 
+QFData withoutTerminator(const tnefkit::Payload& text) { return withoutTerminator(text.bytes()); }
+
+std::shared_ptr<const tnefkit::Payload> kept(tnefkit::Payload data) {
+  return std::make_shared<const tnefkit::Payload>(std::move(data));
+}
+
 std::string lowered(std::string_view s) {
   std::string out(s);
   for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
@@ -50,7 +57,7 @@ QFAttachment::QFAttachment(std::shared_ptr<QFModifyFlag> modifyFlag) : flag_(std
 void QFAttachment::addAttrObject(QFAttrObject record) {
   switch (record.nameType()) {
     case QFTNEFAttributeAttachmentData:
-      fileData_ = record.takeObjBuffer();
+      fileData_ = kept(record.takeObjBuffer());
       hasFileData_ = true;
       break;
     case QFTNEFAttributeAttachmentFileName:
@@ -90,7 +97,7 @@ void QFAttachment::addMAPIAttriObject(std::vector<QFMAPIAttrObject> properties) 
     const bool unicode = first.dataType() == kUnicodeType;
     switch (property.nameType()) {
       case QFMAPINameTypeATTACH_DATA_OBJ: {
-        fileData_ = first.takeBinaryData();
+        fileData_ = kept(first.takeBinaryData());
         hasFileData_ = true;
         break;
       }
@@ -154,12 +161,24 @@ bool QFAttachment::writeToFile(const std::filesystem::path& url, std::filesystem
     tnefkit::logWarning(format("Warning: file extension(%s) not match (%s)", current.c_str(), ext->c_str()));
     path.replace_extension(*ext);
   }
-  if (fileData_.empty()) tnefkit::logError(format("File data size is zero for attachment: %s", filename().c_str()));
-  const QFBytes chunk(fileData_);
-  auto written = tnefkit::writeNewFile(path, std::span<const QFBytes>(&chunk, fileData_.empty() ? 0 : 1),
-                                       tnefkit::OnExisting::Number);
+  const bool empty = !fileData_ || fileData_->empty();
+  if (empty) tnefkit::logError(format("File data size is zero for attachment: %s", filename().c_str()));
+  auto written = tnefkit::writeNewFile(
+      path,
+      [&](const tnefkit::SliceSink& sink) {
+        std::string why;
+        if (empty || fileData_->read(sink, &why)) return true;
+        if (!why.empty()) tnefkit::logError(format("Could not write file(%s): %s", path.c_str(), why.c_str()));
+        return false;
+      },
+      tnefkit::OnExisting::Number);
   if (written && writtenPath) *writtenPath = *written;
-  return written.has_value() && !fileData_.empty();
+  return written.has_value() && !empty;
+}
+
+const QFData& QFAttachment::fileData() const {
+  static const QFData none;
+  return fileData_ ? fileData_->bytes() : none;
 }
 
 std::string QFAttachment::description() const {
@@ -167,6 +186,9 @@ std::string QFAttachment::description() const {
   if (auto m = mimeType()) s += "Attachment mime type: " + *m + "\n";
   if (auto c = contentID()) s += "Attachment content ID: " + *c + "\n";
   if (modifyDate_) s += "Attachment modify date: " + modifyDate_->description() + "\n";
-  if (hasFileData_) s += format("Attachment content data: <%lu bytes>\n", static_cast<unsigned long>(fileData_.size()));
+  if (hasFileData_) {
+    s += format("Attachment content data: <%lu bytes>\n",
+                static_cast<unsigned long>(fileData_ ? fileData_->size() : 0));
+  }
   return s;
 }

@@ -137,39 +137,76 @@ std::optional<QFAttrObject> QFAttrObject::initWithFileHandle(QFFileHandle* handl
     tnefkit::logError("Must be a filehandle for parser");
     return std::nullopt;
   }
+  auto header = readHeader(*handle);
+  if (!header) return std::nullopt;
+  return readData(*header, *handle, std::move(modifyFlag));
+}
+
+std::optional<QFRecordHeader> QFAttrObject::readHeader(QFFileHandle& handle) {
   std::uint8_t level = 0;
-  handle->readBytes(&level, 1);
+  handle.readBytes(&level, 1);
   if (level != QFTNEFLevelMessage && level != QFTNEFLevelAttachment) {
     tnefkit::logError("Error object type or can't find tnef object.");
     return std::nullopt;
   }
   std::uint8_t head[8];
-  if (handle->readBytes(head, 8) != 8) {
+  if (handle.readBytes(head, 8) != 8) {
     tnefkit::logError("ERROR: truncated attribute record, input file may be corrupted");
     return std::nullopt;
   }
   const std::uint32_t attribute = uint32Value(head);
-  const std::uint64_t length = uint32Value(head + 4);
+  QFRecordHeader header{level, static_cast<std::int32_t>(attribute >> 16), static_cast<std::int32_t>(attribute & 0xFFFF),
+                        uint32Value(head + 4)};
   // The data and the checksum word must both fit in what remains.
-  if (length + 2 > handle->bytesRemaining()) {
+  if (header.length + 2 > handle.bytesRemaining()) {
     tnefkit::logError("ERROR: truncated attribute record, input file may be corrupted");
     return std::nullopt;
   }
-  QFData data = handle->readDataOfLength(length);
-  std::uint8_t sum[2];
-  if (data.size() != length || handle->readBytes(sum, 2) != 2) {
+  return header;
+}
+
+std::optional<QFAttrObject> QFAttrObject::readData(const QFRecordHeader& header, QFFileHandle& handle,
+                                                   std::shared_ptr<QFModifyFlag> modifyFlag) {
+  auto truncated = [] {
     tnefkit::logError("ERROR: truncated attribute record, input file may be corrupted");
     return std::nullopt;
+  };
+  tnefkit::Payload data;
+  std::uint16_t sum = 0;
+  if (header.length <= tnefkit::Payload::kHeldInMemory) {
+    QFData bytes = handle.readDataOfLength(header.length);
+    if (bytes.size() != header.length) return truncated();
+    sum = tnefkit::byteSum(bytes);
+    data = std::move(bytes);
+  } else {
+    // Larger data stays in the file: read once here for its checksum and digest.
+    const std::uint64_t offset = handle.offsetInFile();
+    tnefkit::Digest digest;
+    const std::uint64_t read = handle.consume(header.length, [&](QFBytes slice) {
+      sum = tnefkit::byteSum(slice, sum);
+      digest.add(slice);
+    });
+    if (read != header.length) return truncated();
+    data = tnefkit::Payload::inFile(handle.file(), offset, header.length, digest.value());
   }
-  QFAttrObject record(level, static_cast<std::int32_t>(attribute >> 16), static_cast<std::int32_t>(attribute & 0xFFFF),
-                      std::move(data), std::move(modifyFlag));
-  // The length already bounds the record, so a wrong checksum costs only trust in its data:
-  // keep the record and let the parse go on.
-  if (!record.checksum(uint16Value(sum), record.objBuffer_)) {
-    tnefkit::logError("ERROR: invalid checksum, input file may be corrupted");
-  }
+  QFAttrObject record(header.level, header.dataType, header.nameType, QFData(), std::move(modifyFlag));
+  record.objBuffer_ = std::move(data);
+  if (!readChecksum(handle, sum, &record)) return truncated();
   if (record.modifyFlag_ && record.modifyFlag_->debugOn()) tnefkit::logDebug(record.description());
   return record;
+}
+
+bool QFAttrObject::readChecksum(QFFileHandle& handle, std::uint16_t sum, const QFAttrObject* record) {
+  std::uint8_t word[2];
+  if (handle.readBytes(word, 2) != 2) return false;
+  // The length already bounds the record, so a wrong checksum costs only trust in its data:
+  // keep the record and let the parse go on.
+  const std::uint16_t expected = uint16Value(word);
+  if (expected != sum) {
+    if (record && record->modifyFlag_ && record->modifyFlag_->debugOn()) record->checksum(expected, record->objBuffer());
+    tnefkit::logError("ERROR: invalid checksum, input file may be corrupted");
+  }
+  return true;
 }
 
 bool QFAttrObject::checksum(std::uint16_t expected, QFBytes data) const {
@@ -238,11 +275,12 @@ namespace {
 // costs no more to describe than a small one.
 constexpr std::size_t kDescribedBytes = 256;
 
-std::string elided(QFBytes data, std::size_t shown) {
-  return shown < data.size() ? format(" ... (%lu bytes)", static_cast<unsigned long>(data.size())) : "";
+// `total`: the size of the data of which `shown` bytes were described.
+std::string elided(std::uint64_t total, std::size_t shown) {
+  return shown < total ? format(" ... (%lu bytes)", static_cast<unsigned long>(total)) : "";
 }
 
-std::string hexBytes(QFBytes data) {
+std::string hexBytes(QFBytes data, std::uint64_t total) {
   static const char digits[] = "0123456789abcdef";
   const std::size_t n = std::min(data.size(), kDescribedBytes);
   std::string s = "<";
@@ -251,7 +289,7 @@ std::string hexBytes(QFBytes data) {
     s += digits[data[i] >> 4];
     s += digits[data[i] & 0xF];
   }
-  return s + elided(data, n) + ">";
+  return s + elided(total, n) + ">";
 }
 }  // namespace
 
@@ -259,7 +297,10 @@ std::string QFAttrObject::description() const {
   std::string s = format("(%s) %s [type: %s] [length: %lu] =\n\t", objectType_ == 2 ? "Attachment" : "Message",
                          tnefNameTypeName(nameType_).c_str(), tnefDataTypeName(dataType_).c_str(),
                          static_cast<unsigned long>(objBuffer_.size()));
-  QFBytes data(objBuffer_);
+  // Data left in the file is described by its first bytes, as large data is in memory.
+  const QFData prefix = objBuffer_.isInFile() ? objBuffer_.prefix(kDescribedBytes + 4) : QFData();
+  const QFBytes data = objBuffer_.isInFile() ? QFBytes(prefix) : QFBytes(objBuffer_.bytes());
+  const std::uint64_t total = objBuffer_.size();
   switch (dataType_) {
     case 0: {
       auto t = QFTriple::initWithData(data.first(std::min(data.size(), kDescribedBytes)), modifyFlag_);
@@ -271,7 +312,7 @@ std::string QFAttrObject::description() const {
       std::size_t n = 0;
       while (n < limit && data[n] != 0) ++n;
       s.append(data.begin(), data.begin() + static_cast<std::ptrdiff_t>(n));
-      return n == limit ? s + elided(data, n) : s;
+      return n == limit ? s + elided(total, n) : s;
     }
     case 3: {
       auto d = QFDate::initWithData(data);
@@ -280,15 +321,15 @@ std::string QFAttrObject::description() const {
     case 4:
       if (data.size() < 2) return s + "Not enough data for data type short.";
       s += format("%d\n", static_cast<std::int16_t>(uint16Value(data.data())));
-      if (data.size() > 2) s += "[extra data: " + hexBytes(data.subspan(2)) + "]";
+      if (data.size() > 2) s += "[extra data: " + hexBytes(data.subspan(2), total - 2) + "]";
       return s;
     case 5:
       if (data.size() < 4) return s + "Not enough data for data type long.";
       s += format("%d\n", static_cast<std::int32_t>(uint32Value(data.data())));
-      if (data.size() > 4) s += "[extra data: " + hexBytes(data.subspan(4)) + "]";
+      if (data.size() > 4) s += "[extra data: " + hexBytes(data.subspan(4), total - 4) + "]";
       return s;
     case 6:
-      return s + hexBytes(data);
+      return s + hexBytes(data, total);
     case 7:
     case 8: {
       std::size_t width = dataType_ == 7 ? 2 : 4;
@@ -299,7 +340,7 @@ std::string QFAttrObject::description() const {
         bool twentieth = (i / width + 1) % 20 == 0;
         s += format(twentieth ? "%ld\t\n" : "%ld\t", v);
       }
-      return s + elided(data, limit);
+      return s + elided(total, limit);
     }
     default:
       return s + "<unknown type>";

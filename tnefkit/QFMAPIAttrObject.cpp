@@ -30,22 +30,149 @@ std::uint64_t fixedSlot(std::int32_t type) {
 
 bool isCounted(std::int32_t type) { return type == kObject || type == kString8 || type == kUnicode || type == kBinary; }
 
-// The payload a value decoded from the start of `buffer` adds to the model.
-std::uint64_t payloadCost(std::int32_t type, QFBytes buffer) {
-  std::uint64_t cost = 0;
-  if (isCounted(type) && buffer.size() >= 4) {
-    const std::uint64_t length = std::min<std::uint64_t>(uint32Value(buffer.data()), buffer.size() - 4);
-    cost += (type == kUnicode ? length / 2 * 3 : length) + tnefkit::kAllocationOverhead;
+// UTF-16LE text to UTF-8, fed slice by slice: up to the first NUL unit, surrogate pairs
+// combined, lone surrogates as U+FFFD, an odd last byte ignored.
+class Utf16ToUtf8 {
+ public:
+  explicit Utf16ToUtf8(std::string& out) : out_(out) {}
+  void add(QFBytes bytes) {
+    for (std::uint8_t b : bytes) {
+      if (ended_) return;
+      if (!haveLow_) {
+        low_ = b;
+        haveLow_ = true;
+        continue;
+      }
+      haveLow_ = false;
+      unit(std::uint32_t(low_) | std::uint32_t(b) << 8);
+    }
   }
-  return cost;
-}
+  void finish() {
+    if (high_) foundation::appendUtf8(out_, 0xFFFD);
+    high_ = 0;
+  }
+
+ private:
+  void unit(std::uint32_t u) {
+    if (high_) {
+      const std::uint32_t high = high_;
+      high_ = 0;
+      if (u >= 0xDC00 && u <= 0xDFFF) {
+        foundation::appendUtf8(out_, 0x10000 + ((high - 0xD800) << 10) + (u - 0xDC00));
+        return;
+      }
+      foundation::appendUtf8(out_, 0xFFFD);
+    }
+    if (u == 0) {
+      ended_ = true;
+    } else if (u >= 0xD800 && u <= 0xDBFF) {
+      high_ = u;
+    } else {
+      foundation::appendUtf8(out_, (u >= 0xDC00 && u <= 0xDFFF) ? 0xFFFD : u);
+    }
+  }
+
+  std::string& out_;
+  std::uint8_t low_ = 0;
+  bool haveLow_ = false;
+  std::uint32_t high_ = 0;
+  bool ended_ = false;
+};
 
 }  // namespace
+
+// ---- cursors
+
+std::uint32_t QFMAPICursor::readUint32() {
+  std::uint8_t b[4];
+  read(b, 4);
+  return uint32Value(b);
+}
+
+std::uint16_t QFMAPICursor::readUint16() {
+  std::uint8_t b[2];
+  read(b, 2);
+  return uint16Value(b);
+}
+
+void QFMAPICursor::skip(std::uint64_t n) {
+  consume(n, [](QFBytes) {});
+}
+
+void QFMAPIMemoryCursor::read(void* out, std::size_t n) {
+  std::memcpy(out, block_.data() + pos_, n);
+  pos_ += n;
+}
+
+void QFMAPIMemoryCursor::consume(std::uint64_t n, const std::function<void(QFBytes)>& sink) {
+  sink(block_.subspan(static_cast<std::size_t>(pos_), static_cast<std::size_t>(n)));
+  pos_ += n;
+}
+
+tnefkit::Payload QFMAPIMemoryCursor::take(std::uint64_t n) {
+  const std::uint8_t* p = block_.data() + pos_;
+  pos_ += n;
+  return QFData(p, p + n);
+}
+
+void QFMAPIFileCursor::read(void* out, std::size_t n) {
+  const std::size_t got = failed_ ? 0 : handle_.readBytes(out, n);
+  sum_ = tnefkit::byteSum(QFBytes(static_cast<const std::uint8_t*>(out), got), sum_);
+  if (got < n) {
+    std::memset(static_cast<std::uint8_t*>(out) + got, 0, n - got);
+    failed_ = true;
+    left_ = 0;
+    return;
+  }
+  left_ -= n;
+}
+
+void QFMAPIFileCursor::consume(std::uint64_t n, const std::function<void(QFBytes)>& sink) {
+  const std::uint64_t got = failed_ ? 0 : handle_.consume(n, [&](QFBytes slice) {
+    sum_ = tnefkit::byteSum(slice, sum_);
+    sink(slice);
+  });
+  if (got < n) {
+    failed_ = true;
+    left_ = 0;
+    return;
+  }
+  left_ -= n;
+}
+
+tnefkit::Payload QFMAPIFileCursor::take(std::uint64_t n) {
+  if (n <= tnefkit::Payload::kHeldInMemory) {
+    QFData bytes(static_cast<std::size_t>(n));
+    read(bytes.data(), bytes.size());
+    return bytes;
+  }
+  const std::uint64_t offset = handle_.offsetInFile();
+  tnefkit::Digest digest;
+  consume(n, [&](QFBytes slice) { digest.add(slice); });
+  if (failed_) return QFData();
+  return tnefkit::Payload::inFile(handle_.file(), offset, n, digest.value());
+}
+
+std::uint64_t QFMAPIFileCursor::heldSize(std::uint64_t n) const {
+  return n <= tnefkit::Payload::kHeldInMemory ? n : tnefkit::Payload::inFileCost();
+}
+
+bool QFMAPIFileCursor::finish() {
+  skip(left_);
+  return !failed_;
+}
 
 // ---- QFMAPIValue
 
 std::optional<QFMAPIValue> QFMAPIValue::initWithDataType(std::int32_t dataType, QFBytes buffer,
                                                          std::uint64_t* consumed) {
+  QFMAPIMemoryCursor in(buffer);
+  auto value = initWithDataType(dataType, in);
+  if (value && consumed) *consumed = in.position();
+  return value;
+}
+
+std::optional<QFMAPIValue> QFMAPIValue::initWithDataType(std::int32_t dataType, QFMAPICursor& in) {
   if (dataType == kUnspecified || dataType == kNull || dataType == kError) {
     tnefkit::logError("Invalid attribute, input file may be corrupted");
     return std::nullopt;
@@ -53,43 +180,52 @@ std::optional<QFMAPIValue> QFMAPIValue::initWithDataType(std::int32_t dataType, 
   QFMAPIValue v;
   v.dataType_ = dataType;
   if (std::uint64_t slot = fixedSlot(dataType)) {
-    if (buffer.size() < slot) return std::nullopt;
+    if (!in.has(slot)) return std::nullopt;
+    std::uint8_t bytes[16];
+    in.read(bytes, static_cast<std::size_t>(slot));
     if (dataType == kClsid) {
-      v.guid_ = QFGUID::initWithData(buffer);
+      v.guid_ = QFGUID::initWithData(QFBytes(bytes, 16));
       v.lengthOfData_ = 16;
     } else if (dataType == kShort) {
-      v.data_[0] = uint16Value(buffer.data());
+      v.data_[0] = uint16Value(bytes);
       v.lengthOfData_ = 2;
     } else {
-      v.data_[0] = uint32Value(buffer.data());
-      if (slot == 8) v.data_[1] = uint32Value(buffer.data() + 4);
+      v.data_[0] = uint32Value(bytes);
+      if (slot == 8) v.data_[1] = uint32Value(bytes + 4);
       v.lengthOfData_ = slot;
     }
-    if (consumed) *consumed = slot;
     return v;
   }
   if (!isCounted(dataType)) {
     tnefkit::logError("Undefined attribute, input file may be corrupted\n");
     return std::nullopt;
   }
-  if (buffer.size() < 4) return std::nullopt;
-  const std::uint64_t length = uint32Value(buffer.data());
-  if (length > buffer.size() - 4) return std::nullopt;
-  const std::uint8_t* bytes = buffer.data() + 4;
+  if (!in.has(4)) return std::nullopt;
+  const std::uint64_t length = in.readUint32();
+  if (!in.has(length)) return std::nullopt;
+  return readCounted(dataType, length, in);
+}
+
+QFMAPIValue QFMAPIValue::readCounted(std::int32_t dataType, std::uint64_t length, QFMAPICursor& in) {
+  QFMAPIValue v;
+  v.dataType_ = dataType;
   v.lengthOfData_ = length;
   if (dataType == kUnicode) {
-    std::string text = stringFromUnicode(bytes, length);
-    v.binaryData_ = QFData(text.begin(), text.end());
+    std::string text;
+    Utf16ToUtf8 converter(text);
+    in.consume(length, [&](QFBytes slice) { converter.add(slice); });
+    converter.finish();
+    v.binaryData_ = tnefkit::Payload(QFData(text.begin(), text.end()));
   } else {
-    v.binaryData_ = QFData(bytes, bytes + length);
+    v.binaryData_ = in.take(length);
   }
   // The padding after the last value of a block may be missing.
-  if (consumed) *consumed = std::min<std::uint64_t>(4 + QFMAPIAttrObject::padTo4Byte(length), buffer.size());
+  in.skip(std::min(QFMAPIAttrObject::padTo4Byte(length) - length, in.remaining()));
   return v;
 }
 
-QFData QFMAPIValue::takeBinaryData() {
-  QFData out = binaryData_ ? std::move(*binaryData_) : QFData();
+tnefkit::Payload QFMAPIValue::takeBinaryData() {
+  tnefkit::Payload out = binaryData_ ? std::move(*binaryData_) : tnefkit::Payload();
   binaryData_.reset();
   return out;
 }
@@ -98,19 +234,9 @@ std::string QFMAPIValue::stringFromUnicode(const std::uint8_t* buffer, std::uint
   std::string out;
   if (length < 2) return out;
   out.reserve(static_cast<std::size_t>(length / 2 * 3));
-  for (std::uint64_t i = 0; i + 1 < length; i += 2) {
-    std::uint32_t unit = uint16Value(buffer + i);
-    if (unit == 0) break;
-    if (unit >= 0xD800 && unit <= 0xDBFF && i + 3 < length) {
-      std::uint32_t low = uint16Value(buffer + i + 2);
-      if (low >= 0xDC00 && low <= 0xDFFF) {
-        foundation::appendUtf8(out, 0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00));
-        i += 2;
-        continue;
-      }
-    }
-    foundation::appendUtf8(out, (unit >= 0xD800 && unit <= 0xDFFF) ? 0xFFFD : unit);
-  }
+  Utf16ToUtf8 converter(out);
+  converter.add(QFBytes(buffer, static_cast<std::size_t>(length)));
+  converter.finish();
   return out;
 }
 
@@ -161,7 +287,7 @@ std::string QFMAPIValue::description() const {
     case kString8:
     case kUnicode:
       if (!binaryData_) return s + "data content: NULL";
-      return s + "data content: " + std::string(binaryData_->begin(), binaryData_->end());
+      return s + "data content: " + std::string(binaryData_->bytes().begin(), binaryData_->bytes().end());
     case kClsid: return s + "data content: " + (guid_ ? guid_->description() : "NULL");
     default: return s + "<unknown type>";
   }
@@ -171,16 +297,29 @@ std::string QFMAPIValue::description() const {
 
 std::vector<QFMAPIAttrObject> QFMAPIAttrObject::mapiAttrObjectsFromData(QFBytes block,
                                                                         const std::shared_ptr<QFModifyFlag>& flag) {
+  QFMAPIMemoryCursor in(block);
+  return mapiAttrObjectsFromCursor(in, flag);
+}
+
+std::vector<QFMAPIAttrObject> QFMAPIAttrObject::mapiAttrObjectsFromCursor(QFMAPICursor& block,
+                                                                          const std::shared_ptr<QFModifyFlag>& flag) {
   std::vector<QFMAPIAttrObject> list;
-  const std::uint64_t size = block.size();
-  const std::uint64_t count = readUint32(block);
   // The count is only a claim: reserve for a usual block, and let the list grow with what
   // is actually decoded.
-  list.reserve(static_cast<std::size_t>(std::min<std::uint64_t>({count, size / 4, 256})));
-  std::uint64_t pos = 4;
+  list.reserve(static_cast<std::size_t>(std::min<std::uint64_t>(block.remaining() / 8, 256)));
+  decodeProperties(block, flag, [&](QFMAPIAttrObject& property) {
+    if (!tnefkit::chargeModel(tnefkit::appendCost(list))) return false;
+    list.push_back(std::move(property));
+    return true;
+  });
+  return list;
+}
+
+void QFMAPIAttrObject::decodeProperties(QFMAPICursor& in, const std::shared_ptr<QFModifyFlag>& flag,
+                                        const PropertySink& sink, const NameFilter& wanted) {
+  if (!in.has(4)) return;
+  const std::uint64_t count = in.readUint32();
   const bool debug = flag && flag->debugOn();
-  auto has = [&](std::uint64_t n) { return pos <= size && n <= size - pos; };
-  auto at = [&]() { return block.subspan(static_cast<std::size_t>(std::min(pos, size))); };
   auto truncated = [&] { tnefkit::logError("MAPI property block ends early, input file may be corrupted"); };
 
   // Stops the block, keeping what came before, once the parse's budget is spent.
@@ -191,11 +330,9 @@ std::vector<QFMAPIAttrObject> QFMAPIAttrObject::mapiAttrObjectsFromData(QFBytes 
   };
 
   for (std::uint64_t index = 0; index < count; ++index) {
-    if (!has(4)) { truncated(); break; }
-    if (!afford(tnefkit::appendCost(list))) break;
-    std::int32_t type = uint16Value(block.data() + pos);
-    const std::int32_t id = uint16Value(block.data() + pos + 2);
-    pos += 4;
+    if (!in.has(4)) { truncated(); break; }
+    std::int32_t type = in.readUint16();
+    const std::int32_t id = in.readUint16();
     const bool multi = (type & QFMAPIMultiValueFlag) != 0;
     if (multi) {
       type -= QFMAPIMultiValueFlag;
@@ -203,30 +340,32 @@ std::vector<QFMAPIAttrObject> QFMAPIAttrObject::mapiAttrObjectsFromData(QFBytes 
     }
     QFMAPIAttrObject property(type, id);
     if (id & QFMAPINamedPropertyFlag) {
-      if (!has(20)) { truncated(); break; }
-      property.setGUID(*QFGUID::initWithData(at()));
-      pos += 16;
-      const std::uint64_t nameCount = uint32Value(block.data() + pos);
-      pos += 4;
+      if (!in.has(20)) { truncated(); break; }
+      std::uint8_t guid[16];
+      in.read(guid, 16);
+      property.setGUID(*QFGUID::initWithData(QFBytes(guid, 16)));
+      const std::uint64_t nameCount = in.readUint32();
       bool ok = true;
       if (nameCount == 0) {
-        if (!has(4)) ok = false;
-        else {
-          property.setMAPINameType(static_cast<std::int32_t>(uint32Value(block.data() + pos)));
-          pos += 4;
-        }
+        if (!in.has(4)) ok = false;
+        else property.setMAPINameType(static_cast<std::int32_t>(in.readUint32()));
       }
       for (std::uint64_t n = 0; ok && n < nameCount; ++n) {
-        if (!has(4)) { ok = false; break; }
-        const std::uint64_t length = uint32Value(block.data() + pos);
-        pos += 4;
-        if (!has(length)) { ok = false; break; }
+        if (!in.has(4)) { ok = false; break; }
+        const std::uint64_t length = in.readUint32();
+        if (!in.has(length)) { ok = false; break; }
         if (!afford(tnefkit::appendCost(property.names()) + length + tnefkit::kAllocationOverhead)) break;
         // One byte per UTF-16 unit, zero-filled to the stored length.
         QFData name(static_cast<std::size_t>(length), 0);
-        for (std::uint64_t u = 0; u < length / 2; ++u) name[u] = block[pos + 2 * u];
+        std::size_t at = 0;
+        in.consume(length, [&](QFBytes slice) {
+          for (std::uint8_t b : slice) {
+            if (at % 2 == 0 && at + 1 < length) name[at / 2] = b;
+            ++at;
+          }
+        });
         property.addName(std::move(name));
-        pos += std::min(padTo4Byte(length), size - pos);
+        in.skip(std::min(padTo4Byte(length) - length, in.remaining()));
       }
       if (spent) break;
       if (!ok) { truncated(); break; }
@@ -239,47 +378,43 @@ std::vector<QFMAPIAttrObject> QFMAPIAttrObject::mapiAttrObjectsFromData(QFBytes 
     } else if (type == kLong || type == kSysTime) {
       std::uint64_t values = 1;
       if (multi) {
-        if (!has(4)) { truncated(); break; }
-        values = uint32Value(block.data() + pos);
-        pos += 4;
+        if (!in.has(4)) { truncated(); break; }
+        values = in.readUint32();
       }
       for (std::uint64_t v = 0; ok && v < values; ++v) {
         if (!afford(tnefkit::appendCost(property.values()))) break;
-        std::uint64_t used = 0;
-        auto value = QFMAPIValue::initWithDataType(type, at(), &used);
-        if (!value || !has(used)) { ok = false; break; }
+        auto value = QFMAPIValue::initWithDataType(type, in);
+        if (!value) { ok = false; break; }
         property.addValue(std::move(*value));
-        pos += used;
       }
     } else if (std::uint64_t slot = fixedSlot(type)) {
       if (multi) {
         // Multi-valued forms of these types are not decoded; their values are stepped over.
         tnefkit::logError(format("Error MAPI data for type: %s", QFMAPIValue::mapiDataTypeName(type).c_str()));
-        if (!has(4)) { truncated(); break; }
-        const std::uint64_t values = uint32Value(block.data() + pos);
-        pos += 4;
-        if (values > (size - pos) / slot) ok = false;
-        else pos += values * slot;
+        if (!in.has(4)) { truncated(); break; }
+        const std::uint64_t values = in.readUint32();
+        if (values > in.remaining() / slot) ok = false;
+        else in.skip(values * slot);
       } else if (afford(tnefkit::appendCost(property.values()))) {
-        std::uint64_t used = 0;
-        auto value = QFMAPIValue::initWithDataType(type, at(), &used);
+        auto value = QFMAPIValue::initWithDataType(type, in);
         if (!value) ok = false;
-        else {
-          property.addValue(std::move(*value));
-          pos += used;
-        }
+        else property.addValue(std::move(*value));
       }
     } else if (isCounted(type)) {
-      if (!has(4)) { truncated(); break; }
-      const std::uint64_t values = uint32Value(block.data() + pos);
-      pos += 4;
+      if (!in.has(4)) { truncated(); break; }
+      const std::uint64_t values = in.readUint32();
+      const bool read = debug || !wanted || wanted(property.nameType());
       for (std::uint64_t v = 0; ok && v < values; ++v) {
-        if (!afford(tnefkit::appendCost(property.values()) + payloadCost(type, at()))) break;
-        std::uint64_t used = 0;
-        auto value = QFMAPIValue::initWithDataType(type, at(), &used);
-        if (!value) { ok = false; break; }
-        property.addValue(std::move(*value));
-        pos += used;
+        if (!in.has(4)) { ok = false; break; }
+        const std::uint64_t length = in.readUint32();
+        if (!in.has(length)) { ok = false; break; }
+        if (!read) {
+          in.skip(std::min(padTo4Byte(length), in.remaining()));
+          continue;
+        }
+        const std::uint64_t held = type == kUnicode ? length / 2 * 3 : in.heldSize(length);
+        if (!afford(tnefkit::appendCost(property.values()) + held + tnefkit::kAllocationOverhead)) break;
+        property.addValue(QFMAPIValue::readCounted(type, length, in));
       }
     } else {
       tnefkit::logError("Undefined attribute, input file may be corrupted");
@@ -288,9 +423,8 @@ std::vector<QFMAPIAttrObject> QFMAPIAttrObject::mapiAttrObjectsFromData(QFBytes 
     if (spent) break;
     if (!ok) { truncated(); break; }
     if (debug) tnefkit::logDebug(property.description());
-    list.push_back(std::move(property));
+    if (!sink(property)) break;
   }
-  return list;
 }
 
 std::string QFMAPIAttrObject::description() const {

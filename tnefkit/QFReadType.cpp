@@ -38,24 +38,19 @@ std::unique_ptr<QFFileHandle> QFFileHandle::fileHandleForReadingAtPath(const std
     return nullptr;
   }
   ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
-  return std::unique_ptr<QFFileHandle>(new QFFileHandle(fd, static_cast<std::uint64_t>(st.st_size)));
+  auto file = std::make_shared<const tnefkit::SourceFile>(fd, path);
+  return std::unique_ptr<QFFileHandle>(new QFFileHandle(std::move(file), static_cast<std::uint64_t>(st.st_size)));
 }
 
-QFFileHandle::QFFileHandle(int fd, std::uint64_t size)
-    : fd_(fd), size_(size), buf_(new std::uint8_t[kBufferSize]) {}
+QFFileHandle::QFFileHandle(std::shared_ptr<const tnefkit::SourceFile> file, std::uint64_t size)
+    : file_(std::move(file)), size_(size), buf_(new std::uint8_t[kBufferSize]) {}
 
-QFFileHandle::~QFFileHandle() { ::close(fd_); }
+QFFileHandle::~QFFileHandle() = default;
 
 bool QFFileHandle::fill() {
   bufStart_ = offset_;
-  bufLen_ = 0;
-  for (;;) {
-    ssize_t n = ::pread(fd_, buf_.get(), kBufferSize, static_cast<off_t>(offset_));
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    bufLen_ = static_cast<std::size_t>(n);
-    return true;
-  }
+  bufLen_ = file_->readAt(buf_.get(), kBufferSize, offset_);
+  return bufLen_ > 0;
 }
 
 std::size_t QFFileHandle::readBytes(void* out, std::size_t length) {
@@ -73,14 +68,28 @@ std::size_t QFFileHandle::readBytes(void* out, std::size_t length) {
     std::size_t want = length - done;
     if (want >= kBufferSize) {
       // Large reads go straight into the destination.
-      ssize_t n = ::pread(fd_, dst + done, want, static_cast<off_t>(offset_));
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) break;
-      done += static_cast<std::size_t>(n);
-      offset_ += static_cast<std::uint64_t>(n);
+      const std::size_t n = file_->readAt(dst + done, want, offset_);
+      if (n == 0) break;
+      done += n;
+      offset_ += n;
       continue;
     }
     if (!fill()) break;
+  }
+  return done;
+}
+
+std::uint64_t QFFileHandle::consume(std::uint64_t length, const std::function<void(QFBytes)>& sink) {
+  std::uint64_t done = 0;
+  while (done < length) {
+    if (offset_ < bufStart_ || offset_ >= bufStart_ + bufLen_) {
+      if (!fill()) break;
+    }
+    const auto at = static_cast<std::size_t>(offset_ - bufStart_);
+    const auto n = static_cast<std::size_t>(std::min<std::uint64_t>(length - done, bufLen_ - at));
+    sink(QFBytes(buf_.get() + at, n));
+    done += n;
+    offset_ += n;
   }
   return done;
 }

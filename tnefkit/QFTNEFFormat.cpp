@@ -9,6 +9,7 @@
 #include "tnefkit/QFModifyFlag.h"
 #include "tnefkit/QFTNEFIds.h"
 #include "tnefkit/parse_budget.h"
+#include "tnefkit/payload.h"
 #include "tnefkit/tnef_log.h"
 
 using tnefkit::format;
@@ -131,6 +132,15 @@ std::int64_t QFTNEFFormat::readRecords(QFFileHandle& handle, const std::shared_p
   tnefkit::ParseBudget::Scope scope(budget);
   std::shared_ptr<QFAttachment> current;
   std::int64_t lastPercent = -1;
+  // A MAPI block is decoded as it is read from the file; its large values stay there.
+  auto decodeBlock = [&](const QFRecordHeader& header, const QFMAPIAttrObject::PropertySink& sink,
+                         const QFMAPIAttrObject::NameFilter& wanted = nullptr) {
+    QFMAPIFileCursor in(handle, header.length);
+    QFMAPIAttrObject::decodeProperties(in, flag, sink, wanted);
+    if (in.finish() && QFAttrObject::readChecksum(handle, in.sum())) return true;
+    tnefkit::logError("ERROR: truncated attribute record, input file may be corrupted");
+    return false;
+  };
   for (;;) {
     // One callback per new percentage, so that a stream of tiny records cannot flood the
     // main queue.
@@ -139,50 +149,75 @@ std::int64_t QFTNEFFormat::readRecords(QFFileHandle& handle, const std::shared_p
       post(block, QFParserFlagProgress, percent);
       lastPercent = percent;
     }
-    auto record = QFAttrObject::initWithFileHandle(&handle, flag);
-    if (!record) break;
-    const std::int32_t id = record->nameType();
+    auto header = QFAttrObject::readHeader(handle);
+    if (!header) break;
+    const std::int32_t id = header->nameType;
     if (id == QFTNEFAttributeAttachmentRenderingData && budget.charge(sharedObjectCost(results.attachments))) {
       current = std::make_shared<QFAttachment>(flag);
       results.attachments.push_back(current);
     }
     if (budget.exhausted()) break;
-    if (record->objectType() == QFTNEFLevelAttachment) {
-      // The data of most attachment records is kept; the MAPI decoder charges its own.
-      if (current && (id == QFTNEFAttributeAttachment || budget.charge(record->objBuffer().size() + tnefkit::kAllocationOverhead))) {
-        current->addAttrObject(std::move(*record));
-      }
-    } else if (record->objectType() == QFTNEFLevelMessage) {
-      if (id == QFTNEFAttributeBody) {
-        if (!budget.charge(sharedObjectCost(results.bodies) + sizeof(QFData) + record->objBuffer().size() +
-                           2 * tnefkit::kAllocationOverhead)) {
-          break;
+    if (header->level == QFTNEFLevelAttachment && id == QFTNEFAttributeAttachment && current) {
+      // The MAPI decoder charges its own.
+      std::vector<QFMAPIAttrObject> properties;
+      const bool whole = decodeBlock(*header, [&](QFMAPIAttrObject& property) {
+        if (!budget.charge(tnefkit::appendCost(properties))) return false;
+        properties.push_back(std::move(property));
+        return true;
+      });
+      // A record cut short (the file shrank under the parse) adds nothing.
+      if (!whole) break;
+      if (!properties.empty()) current->addMAPIAttriObject(std::move(properties));
+    } else if (header->level == QFTNEFLevelMessage && id == QFTNEFAttributeMAPIProperties) {
+      // Each property is looked at as it is decoded; only bodies are kept, and the values of
+      // the other properties are not even read.
+      const auto bodyType = [](std::int32_t nameType) {
+        return nameType == QFMAPINameTypeBODY_HTML ? QFMessageBodyTypeHTML
+               : nameType == QFMAPINameTypeRTF_COMPRESSED ? QFMessageBodyTypeRTF
+                                                          : -1;
+      };
+      const std::size_t bodiesBefore = results.bodies.size();
+      const bool whole = decodeBlock(*header, [&](QFMAPIAttrObject& property) {
+        const std::int32_t type = bodyType(property.nameType());
+        if (type < 0) {
+          if (flag->debugOn()) tnefkit::logDebug("Other type mapi object.");
+          return true;
         }
-        std::vector<QFData> blocks;
-        blocks.push_back(record->takeObjBuffer());
-        results.bodies.push_back(std::make_shared<QFMessageBody>(QFMessageBodyTypePlainText, std::move(blocks), flag));
-      } else if (id == QFTNEFAttributeMAPIProperties) {
-        for (QFMAPIAttrObject& property : QFMAPIAttrObject::mapiAttrObjectsFromData(record->objBuffer(), flag)) {
-          std::vector<QFData> blocks;
-          for (QFMAPIValue& value : property.values()) {
-            if (value.binaryData()) blocks.push_back(value.takeBinaryData());
-          }
-          const std::int32_t type = property.nameType() == QFMAPINameTypeBODY_HTML       ? QFMessageBodyTypeHTML
-                                    : property.nameType() == QFMAPINameTypeRTF_COMPRESSED ? QFMessageBodyTypeRTF
-                                                                                          : -1;
-          if (type < 0) {
-            if (flag->debugOn()) tnefkit::logDebug("Other type mapi object.");
-            continue;
-          }
-          if (!budget.charge(sharedObjectCost(results.bodies) + blocks.size() * sizeof(QFData))) break;
-          results.bodies.push_back(std::make_shared<QFMessageBody>(type, std::move(blocks), flag));
+        std::vector<tnefkit::Payload> blocks;
+        for (QFMAPIValue& value : property.values()) {
+          if (value.binaryData()) blocks.push_back(value.takeBinaryData());
         }
-      } else if (id == QFTNEFAttributeOEMCodepage && record->objBuffer().size() >= 4) {
-        flag->setOEMCodePage(readUint32(record->objBuffer()));
+        if (!budget.charge(sharedObjectCost(results.bodies) + blocks.size() * sizeof(tnefkit::Payload))) return false;
+        results.bodies.push_back(QFMessageBody::withBlocks(type, std::move(blocks), flag));
+        return true;
+      }, [&](std::int32_t nameType) { return bodyType(nameType) >= 0; });
+      if (!whole) {
+        results.bodies.resize(bodiesBefore);
+        break;
       }
     } else {
-      tnefkit::logError(format("Invalid lvl type on attribute: %d\n", record->objectType()));
-      return QFParserResultCodeFailed;
+      auto record = QFAttrObject::readData(*header, handle, flag);
+      if (!record) break;
+      if (record->objectType() == QFTNEFLevelAttachment) {
+        if (current && budget.charge(record->heldSize() + tnefkit::kAllocationOverhead)) {
+          current->addAttrObject(std::move(*record));
+        }
+      } else if (record->objectType() == QFTNEFLevelMessage) {
+        if (id == QFTNEFAttributeBody) {
+          if (!budget.charge(sharedObjectCost(results.bodies) + sizeof(tnefkit::Payload) + record->heldSize() +
+                             2 * tnefkit::kAllocationOverhead)) {
+            break;
+          }
+          std::vector<tnefkit::Payload> blocks;
+          blocks.push_back(record->takeObjBuffer());
+          results.bodies.push_back(QFMessageBody::withBlocks(QFMessageBodyTypePlainText, std::move(blocks), flag));
+        } else if (id == QFTNEFAttributeOEMCodepage && record->objBuffer().size() >= 4) {
+          flag->setOEMCodePage(readUint32(record->objBuffer()));
+        }
+      } else {
+        tnefkit::logError(format("Invalid lvl type on attribute: %d\n", record->objectType()));
+        return QFParserResultCodeFailed;
+      }
     }
     if (budget.exhausted() || !hasValidateDataLeft(handle)) break;
   }

@@ -134,6 +134,19 @@ std::string safeFileName(std::string_view name) {
 
 std::optional<std::filesystem::path> writeNewFile(const std::filesystem::path& path, std::span<const QFBytes> chunks,
                                                   OnExisting onExisting) {
+  return writeNewFile(
+      path,
+      [chunks](const SliceSink& sink) {
+        for (QFBytes chunk : chunks) {
+          if (!sink(chunk)) return false;
+        }
+        return true;
+      },
+      onExisting);
+}
+
+std::optional<std::filesystem::path> writeNewFile(const std::filesystem::path& path, const Producer& produce,
+                                                  OnExisting onExisting) {
   const std::filesystem::path folder = path.has_parent_path() ? path.parent_path() : std::filesystem::path(".");
   const std::string name = safeFileName(path.filename().string());
   Fd dir;
@@ -162,14 +175,17 @@ std::optional<std::filesystem::path> writeNewFile(const std::filesystem::path& p
     logError(format("Could not create file(%s): %s", (folder / name).c_str(), std::strerror(errno)));
     return std::nullopt;
   }
-  bool ok = ::fchmod(file.fd, 0644) == 0;
-  for (QFBytes chunk : chunks) ok = ok && writeAll(file.fd, chunk);
-  const int writeErrno = errno;
-  ok = (::close(file.fd) == 0) && ok;
+  int writeErrno = ::fchmod(file.fd, 0644) == 0 ? 0 : errno;
+  const bool produced = writeErrno == 0 && produce([&](QFBytes slice) {
+    if (writeAll(file.fd, slice)) return true;
+    writeErrno = errno ? errno : EIO;
+    return false;
+  });
+  if (::close(file.fd) != 0 && writeErrno == 0) writeErrno = errno;
   file.fd = -1;
-  if (!ok) {
+  if (!produced || writeErrno != 0) {
     ::unlinkat(dir.fd, temp.c_str(), 0);
-    logError(format("Could not write file(%s): %s", (folder / name).c_str(), std::strerror(writeErrno)));
+    if (writeErrno != 0) logError(format("Could not write file(%s): %s", (folder / name).c_str(), std::strerror(writeErrno)));
     return std::nullopt;
   }
 

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <ostream>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -58,6 +59,36 @@ class TnefWriter {
 
  private:
   std::string out_;
+};
+
+// One record written to a stream piece by piece, for data too large to build in memory: the
+// fixed part with the length given, the pieces as they come, then the checksum of what was
+// written (end() or the destructor).
+class RecordStream {
+ public:
+  RecordStream(std::ostream& out, std::uint8_t level, std::uint16_t type, std::uint16_t id, std::uint32_t length)
+      : out_(out) {
+    out_ << char(level) << le32(std::uint32_t(type) << 16 | id) << le32(length);
+  }
+  ~RecordStream() { end(); }
+  RecordStream(const RecordStream&) = delete;
+  RecordStream& operator=(const RecordStream&) = delete;
+
+  RecordStream& write(std::string_view piece) {
+    for (unsigned char c : piece) sum_ = static_cast<std::uint16_t>(sum_ + c);
+    out_ << piece;
+    return *this;
+  }
+  void end() {
+    if (ended_) return;
+    ended_ = true;
+    out_ << le16(sum_);
+  }
+
+ private:
+  std::ostream& out_;
+  std::uint16_t sum_ = 0;
+  bool ended_ = false;
 };
 
 // A MAPI property block: the property count, then the properties added.

@@ -36,6 +36,9 @@ TEST(TnefBudget, FloodsOfTinyRecordsStopAtTheLimitKeepingWhatCameFirst) {
   const int n = 12000;
   MapiBlock emptyValues;
   emptyValues.property(0x0102, 0x3000).counted(std::vector<std::string>(n, ""));
+  // The message's block reads the values of its bodies alone.
+  MapiBlock emptyBodyValues;
+  emptyBodyValues.property(0x0102, 0x1013).counted(std::vector<std::string>(n, ""));
   MapiBlock longs;
   for (int i = 0; i < n; ++i) longs.long32(0x0E21, static_cast<std::uint32_t>(i));
   MapiBlock emptyBodies;
@@ -48,7 +51,7 @@ TEST(TnefBudget, FloodsOfTinyRecordsStopAtTheLimitKeepingWhatCameFirst) {
   } cases[] = {
       {"attachment starts", repeated(recordsOf(TnefWriter(0, 0).attachment(0x9002, "")), n), 0, n},
       {"empty bodies", repeated(recordsOf(TnefWriter(0, 0).message(0x800C, "", 2)), n), n, 0},
-      {"empty values", recordsOf(TnefWriter(0, 0).message(0x9003, emptyValues.bytes())), 0, 0},
+      {"empty values", recordsOf(TnefWriter(0, 0).message(0x9003, emptyBodyValues.bytes())), 1, 0},
       {"small properties", recordsOf(TnefWriter(0, 0).message(0x9003, longs.bytes())), 0, 0},
       {"empty HTML bodies", recordsOf(TnefWriter(0, 0).message(0x9003, emptyBodies.bytes())), n, 0},
       {"values of an attachment",

@@ -1,4 +1,5 @@
-// Fuzz target: one MAPI property block, decoded with diagnostics on and handed to an attachment.
+// Fuzz target: one MAPI property block, decoded with diagnostics on and handed to an attachment;
+// decoded again as it is read from a file, which must give the same properties.
 #include <cstdint>
 #include <memory>
 
@@ -7,6 +8,7 @@
 #include "tnefkit/QFModifyFlag.h"
 #include "tnefkit/TnefKit.h"
 #include "tnefkit/fuzz_split.h"
+#include "support/fuzz_input.h"
 
 namespace {
 void decodeBlock(QFBytes block) {
@@ -19,6 +21,23 @@ void decodeBlock(QFBytes block) {
       if (value.lengthOfData() > size) __builtin_trap();
       const std::uint64_t most = value.dataType() == 31 ? value.lengthOfData() / 2 * 3 : value.lengthOfData();
       if (value.binaryData() && value.binaryData()->size() > most) __builtin_trap();
+    }
+  }
+  const auto path = testsupport::writeFuzzInput("block", block.data(), block.size());
+  auto handle = QFFileHandle::fileHandleForReadingAtPath(path);
+  if (!handle) __builtin_trap();
+  QFMAPIFileCursor in(*handle, size);
+  const auto fromFile = QFMAPIAttrObject::mapiAttrObjectsFromCursor(in, flag);
+  if (!in.finish() || fromFile.size() != list.size()) __builtin_trap();
+  for (std::size_t p = 0; p < list.size(); ++p) {
+    if (fromFile[p].description() != list[p].description() || fromFile[p].names() != list[p].names() ||
+        fromFile[p].values().size() != list[p].values().size()) {
+      __builtin_trap();
+    }
+    for (std::size_t v = 0; v < list[p].values().size(); ++v) {
+      const auto& a = fromFile[p].values()[v].binaryData();
+      const auto& b = list[p].values()[v].binaryData();
+      if (a.has_value() != b.has_value() || (a && a->bytes() != b->bytes())) __builtin_trap();
     }
   }
   QFAttachment attachment(flag);

@@ -1,4 +1,6 @@
-// Fuzz target: a compressed-RTF stream, and the same bytes as bare tokens.
+// Fuzz target: a compressed-RTF stream, and the same bytes as bare tokens, decoded whole and in
+// slices.
+#include <algorithm>
 #include <cstdint>
 
 #include "platform/foundation/log.h"
@@ -19,6 +21,13 @@ void decodeStream(const std::uint8_t* data, std::size_t size) {
   auto out = QFRTFParser::decompressRTFData(data, size, raw);
   // Every byte out needs input: at most 136 bytes per 17 bytes in.
   if (out.size() > raw || out.size() > (size / 17 + 1) * 136) __builtin_trap();
+  // Fed in slices, as a body is written from its file, the tokens decode the same.
+  const std::size_t step = size > 0 ? data[0] % 23 + 1 : 1;
+  QFRTFDecompressor sliced(size, raw);
+  QFData pieces;
+  for (std::size_t at = 0; at < size; at += step) sliced.add(QFBytes(data + at, std::min(step, size - at)), pieces);
+  sliced.finish();
+  if (pieces != out) __builtin_trap();
 }
 }  // namespace
 
@@ -32,7 +41,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (auto& property : QFMAPIAttrObject::mapiAttrObjectsFromData(record.data, nullptr)) {
       if (property.nameType() != 0x1009) continue;
       for (const auto& value : property.values()) {
-        if (value.binaryData()) decodeStream(value.binaryData()->data(), value.binaryData()->size());
+        if (!value.binaryData()) continue;
+        const QFData& stream = value.binaryData()->bytes();
+        decodeStream(stream.data(), stream.size());
       }
     }
   }

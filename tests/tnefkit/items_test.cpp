@@ -357,6 +357,45 @@ TEST(TextEncoding, ContainerCodePageThenUtf8ThenLocale) {
   EXPECT_FALSE(QFStringEncoding::decode(bytes("\xFF\xFE\x81"), 932).empty());
 }
 
+TEST(TextEncoding, TextDecodedInSlicesIsTheTextDecodedWhole) {
+  LocaleGuard locale("en_US");
+  struct Case {
+    const char* label;
+    std::uint32_t codePage;
+    std::string in;
+  } cases[] = {
+      {"double-byte", 932, "\x83\x65\x83\x58\x83\x67 abc \x83\x65"},
+      {"four-byte sequences beyond the BMP", 54936, "\x90\x30\x81\x30 a \x95\x32\x82\x36"},
+      {"a stateful encoding", 5054, "\x1B$B\x30\x21\x1B(Babc\x1B$B\x30\x22"},
+      {"UTF-8 of every length", 0, "d\xC3\xA9j\xE2\x82\xAC \xF0\x9F\x98\x80!"},
+      {"not UTF-8: the locale's encoding", 0, "caf\xE9 \xC3\xA9t\xC3\xA9"},
+      {"UTF-8 cut short at its end", 0, "ok \xE2\x82"},
+      {"an overlong sequence", 0, "\xE0\x80\x80x"},
+  };
+  for (const auto& c : cases) {
+    const std::string whole = QFStringEncoding::decode(bytes(c.in), c.codePage);
+    ASSERT_FALSE(whole.empty()) << c.label;
+    for (std::size_t step : {1, 2, 3}) {
+      const QFData in = bytes(c.in);
+      auto slices = [&](auto&& each) {
+        for (std::size_t at = 0; at < in.size(); at += step) each(QFBytes(in).subspan(at, std::min(step, in.size() - at)));
+      };
+      QFTextDecoder decoder(c.codePage);
+      if (decoder.needsCheck()) {
+        slices([&](QFBytes s) { decoder.check(s); });
+        decoder.endCheck();
+      }
+      std::string out;
+      slices([&](QFBytes s) { decoder.add(s, out); });
+      decoder.finish(out);
+      EXPECT_EQ(out, whole) << c.label << ", slices of " << step;
+    }
+  }
+  // More text than one conversion step holds, with a surrogate pair across the step's end.
+  EXPECT_EQ(QFStringEncoding::decode(bytes("a" + repeated("\x90\x30\x81\x30", 3000)), 54936),
+            "a" + repeated("\xF0\x90\x80\x80", 3000));
+}
+
 TEST(TextEncoding, NamesAndPlainTextUseTheContainerCodePage) {
   LocaleGuard locale("en_US");
   auto flag = std::make_shared<QFModifyFlag>(0x80);

@@ -1,10 +1,13 @@
 #include <gtest/gtest.h>
 
 #include "platform/foundation/log.h"
+#include "support/temp_dir.h"
 #include "support/tnef_writer.h"
 #include "tnefkit/QFMAPIAttrObject.h"
 #include "tnefkit/QFModifyFlag.h"
 #include "tnefkit/TnefKit.h"
+#include "tnefkit/parse_budget.h"
+#include "tnefkit/payload.h"
 
 using namespace testsupport;
 using namespace std::string_literals;
@@ -16,7 +19,7 @@ std::vector<QFMAPIAttrObject> decode(const std::string& block, std::uint64_t fla
                                                    std::make_shared<QFModifyFlag>(flag));
 }
 
-std::string text(const QFMAPIValue& v) { return std::string(v.binaryData()->begin(), v.binaryData()->end()); }
+std::string text(const QFMAPIValue& v) { return std::string(v.binaryData()->bytes().begin(), v.binaryData()->bytes().end()); }
 
 }  // namespace
 
@@ -185,4 +188,122 @@ TEST(MapiDecoder, DebugNamesAndDescriptions) {
   decode(MapiBlock().property(0x1003, 0x0E07).raw(le32(1) + le32(4)).bytes(), 0x02);
   EXPECT_TRUE(log.contains("!!MULTI_VALUE_FLAG seen (0xe07 0x03)"));
   EXPECT_TRUE(log.contains("(MAPI) QFMAPINameTypeMESSAGE_FLAGS [type: MAPI integer (signed 32 bits)] [num_values = 1]"));
+}
+
+TEST(MapiDecoder, ABlockReadFromItsFileDecodesAsInMemory) {
+  const std::string large(3 * tnefkit::Payload::kHeldInMemory + 1, 'L');
+  const std::string cases[] = {
+      MapiBlock()
+          .property(0x0003, 0x8002).stringNames({u"ab", u"name"}).raw(le32(9))
+          .property(0x1003, 0x0001).raw(le32(2) + le32(10) + le32(20))
+          .property(0x1002, 0x0002).raw(le32(2) + le32(1) + le32(2))
+          .property(0x0048, 0x0003).raw(std::string(16, '\x05'))
+          .unicode(0x3707, std::u16string(2000, u'\u00e9'))
+          .binary(0x3701, large)
+          .string8(0x1000, large)
+          .property(0x1102, 0x0004).counted({"small", large, ""})
+          .binary(0x1013, "<p>html</p>")
+          .bytes(),
+      // Cut short inside a large value, then after a whole one.
+      MapiBlock().long32(0x0E07, 1).binary(0x3701, large).bytes().substr(0, 2000),
+      MapiBlock().binary(0x3701, large).long32(0x0E07, 1).bytesWithCount(5),
+      MapiBlock().long32(0x0E07, 1).property(0x000A, 0x0E08).binary(0x1013, large).bytes(),
+  };
+  TempDir dir;
+  for (std::size_t i = 0; i < std::size(cases); ++i) {
+    SCOPED_TRACE(i);
+    const std::string& block = cases[i];
+    std::vector<QFMAPIAttrObject> inMemory, fromFile;
+    std::vector<std::string> memoryLog, fileLog;
+    {
+      foundation::ScopedLogCapture log;
+      inMemory = decode(block);
+      for (const auto& r : log.records()) memoryLog.push_back(r.message);
+    }
+    // The block lies behind other bytes, and is followed by more, as in a container.
+    auto handle = QFFileHandle::fileHandleForReadingAtPath(dir.write("b" + std::to_string(i), "xyz" + block + "tail"));
+    ASSERT_TRUE(handle);
+    handle->seekToFileOffset(3);
+    QFMAPIFileCursor in(*handle, block.size());
+    {
+      foundation::ScopedLogCapture log;
+      fromFile = QFMAPIAttrObject::mapiAttrObjectsFromCursor(in, std::make_shared<QFModifyFlag>(0x80));
+      for (const auto& r : log.records()) fileLog.push_back(r.message);
+    }
+    EXPECT_TRUE(in.finish());
+    EXPECT_EQ(in.sum(), byteSum(block));
+    EXPECT_EQ(handle->offsetInFile(), 3 + block.size());
+    EXPECT_EQ(fileLog, memoryLog);
+    ASSERT_EQ(fromFile.size(), inMemory.size());
+    for (std::size_t p = 0; p < fromFile.size(); ++p) {
+      EXPECT_EQ(fromFile[p].description(), inMemory[p].description()) << p;
+      EXPECT_EQ(fromFile[p].names(), inMemory[p].names()) << p;
+      ASSERT_EQ(fromFile[p].values().size(), inMemory[p].values().size()) << p;
+      for (std::size_t v = 0; v < fromFile[p].values().size(); ++v) {
+        const auto& a = fromFile[p].values()[v];
+        const auto& b = inMemory[p].values()[v];
+        ASSERT_EQ(a.binaryData().has_value(), b.binaryData().has_value());
+        if (a.binaryData()) {
+          EXPECT_TRUE(a.binaryData()->bytes() == b.binaryData()->bytes()) << p << " " << v;
+        }
+      }
+    }
+  }
+  // A file that ends before the block does is told apart from a block that ends early.
+  const std::string block = MapiBlock().binary(0x3701, large).bytes();
+  auto handle = QFFileHandle::fileHandleForReadingAtPath(dir.write("short", block));
+  QFMAPIFileCursor in(*handle, block.size() + 10);
+  EXPECT_EQ(QFMAPIAttrObject::mapiAttrObjectsFromCursor(in, nullptr).size(), 1u);
+  EXPECT_FALSE(in.finish());
+}
+
+TEST(MapiDecoder, CountedValuesOfPropertiesNotWantedAreSteppedOverUnread) {
+  // An odd-sized text, so its padding is stepped over too; a multi-valued one; then values
+  // that are wanted or not counted.
+  const std::string block = MapiBlock()
+                                .unicode(0x1000, std::u16string(5001, u'\u00e9'))
+                                .property(0x101F, 0x0E1D).counted({utf16le(u"ab") + le16(0), utf16le(u"c") + le16(0)})
+                                .binary(0x1009, "rtf")
+                                .long32(0x0E07, 7)
+                                .bytes();
+  struct Run {
+    std::vector<QFMAPIAttrObject> properties;
+    std::uint64_t charged = 0;
+  };
+  const auto run = [&](std::uint64_t flag, const QFMAPIAttrObject::NameFilter& wanted) {
+    Run r;
+    tnefkit::ParseBudget budget(1u << 30);
+    tnefkit::ParseBudget::Scope scope(budget);
+    const QFData data(block.begin(), block.end());
+    QFMAPIMemoryCursor in(data);
+    QFMAPIAttrObject::decodeProperties(
+        in, std::make_shared<QFModifyFlag>(flag),
+        [&](QFMAPIAttrObject& p) {
+          r.properties.push_back(std::move(p));
+          return true;
+        },
+        wanted);
+    EXPECT_EQ(in.remaining(), 0u);
+    r.charged = budget.spent();
+    return r;
+  };
+  const auto onlyRtf = [](std::int32_t nameType) { return nameType == 0x1009; };
+  const Run filtered = run(0x80, onlyRtf);
+  ASSERT_EQ(filtered.properties.size(), 4u);
+  EXPECT_TRUE(filtered.properties[0].values().empty());
+  EXPECT_TRUE(filtered.properties[1].values().empty());
+  ASSERT_EQ(filtered.properties[2].values().size(), 1u);
+  EXPECT_EQ(text(filtered.properties[2].values()[0]), "rtf");
+  ASSERT_EQ(filtered.properties[3].values().size(), 1u);
+  EXPECT_EQ(filtered.properties[3].values()[0].dataWord(0), 7u);
+  // The text was neither converted nor charged.
+  EXPECT_LT(filtered.charged, 1000u);
+  // With diagnostics on, or with no filter, every value is read, as the description shows.
+  for (const Run& all : {run(0x80 | 0x02, onlyRtf), run(0x80, nullptr)}) {
+    ASSERT_EQ(all.properties.size(), 4u);
+    ASSERT_EQ(all.properties[0].values().size(), 1u);
+    EXPECT_EQ(text(all.properties[0].values()[0]).size(), 2 * 5001u);
+    EXPECT_EQ(all.properties[1].values().size(), 2u);
+    EXPECT_GT(all.charged, 5001u * 3 / 2);
+  }
 }

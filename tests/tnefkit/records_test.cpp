@@ -11,6 +11,7 @@
 #include "tnefkit/QFFileHandle.h"
 #include "tnefkit/QFModifyFlag.h"
 #include "tnefkit/TnefKit.h"
+#include "tnefkit/payload.h"
 
 using namespace testsupport;
 using namespace std::string_literals;
@@ -54,6 +55,44 @@ TEST(TnefReaders, LittleEndianValuesAndZeroOnShortData) {
       .detach();
   ASSERT_EQ(answer.wait_for(std::chrono::seconds(10)), std::future_status::ready);
   EXPECT_FALSE(answer.get());
+}
+
+TEST(TnefReaders, SumsAndDigestsDoNotDependOnHowTheBytesAreCut) {
+  std::string mixed(3001, '\0');
+  for (std::size_t i = 0; i < mixed.size(); ++i) mixed[i] = static_cast<char>(i * 131 + i / 7);
+  for (const std::string& data : {mixed, std::string(5000, '\xFF'), std::string("\x01\x80\xFF", 3)}) {
+    SCOPED_TRACE(data.size());
+    const QFBytes all(reinterpret_cast<const std::uint8_t*>(data.data()), data.size());
+    std::uint16_t plain = 0;
+    for (unsigned char c : data) plain = static_cast<std::uint16_t>(plain + c);
+    EXPECT_EQ(tnefkit::byteSum(all), plain);
+    tnefkit::Digest whole;
+    whole.add(all);
+    for (std::size_t cut = 0; cut <= data.size(); ++cut) {
+      tnefkit::Digest two;
+      two.add(all.first(cut));
+      two.add(all.subspan(cut));
+      ASSERT_EQ(two.value(), whole.value()) << cut;
+      ASSERT_EQ(tnefkit::byteSum(all.subspan(cut), tnefkit::byteSum(all.first(cut))), plain) << cut;
+    }
+    for (std::size_t step : {1, 5, 31, 32, 33, 1000}) {
+      tnefkit::Digest sliced;
+      for (std::size_t at = 0; at < data.size(); at += step) sliced.add(all.subspan(at, std::min(step, data.size() - at)));
+      EXPECT_EQ(sliced.value(), whole.value()) << step;
+    }
+  }
+  // What a changed file shows: a flipped bit, two bytes swapped (the byte sum unchanged), a
+  // byte more or less.
+  tnefkit::Digest original;
+  original.add(bytesOf(mixed));
+  std::string flipped = mixed, swapped = mixed;
+  flipped[1500] ^= 0x01;
+  std::swap(swapped[10], swapped[11]);
+  for (const std::string& other : {flipped, swapped, mixed + '\0', mixed.substr(1)}) {
+    tnefkit::Digest d;
+    d.add(bytesOf(other));
+    EXPECT_NE(d.value(), original.value());
+  }
 }
 
 TEST(TnefRecords, ReadsAndVerifiesOneRecord) {

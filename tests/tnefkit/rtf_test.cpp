@@ -107,3 +107,43 @@ TEST(CompressedRtf, ParserOverBlocks) {
   EXPECT_FALSE(QFRTFParser::isRTFData(reinterpret_cast<const std::uint8_t*>(kSimple.data()), 11));
   EXPECT_TRUE(QFRTFParser::isRTFData(reinterpret_cast<const std::uint8_t*>(kSimple.data()), 12));
 }
+
+TEST(CompressedRtf, TokensFedInSlicesDecodeAsInOneGo) {
+  std::string references;
+  for (int i = 0; i < 64; ++i) references += std::string("\xFF") + std::string(16, '\x00');
+  struct Case {
+    const char* name;
+    std::string tokens;
+    std::uint64_t rawSize;
+  } cases[] = {
+      {"simple", kSimple.substr(16), 0x2B},
+      {"a reference crossing its own end", kCrossing.substr(16), 0x1C},
+      {"literals", lzfuLiteralTokens("{\\rtf1 some literal text, longer than one group}"), 200},
+      {"overrun", std::string("\x02" "a\x00\x0F", 4), 2},
+      {"no end reference", std::string("\x00" "abc", 4), 10},
+      {"a run of references cut by rawSize", references, 1000},
+      {"a run of references cut by what the tokens can produce", references, 0xFFFFFFFF},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const QFData tokens = bytes(c.tokens);
+    QFData expected;
+    bool overran = false;
+    {
+      foundation::ScopedLogCapture whole;
+      expected = QFRTFParser::decompressRTFData(tokens.data(), tokens.size(), c.rawSize);
+      overran = whole.contains("RTF buffer overrun");
+    }
+    for (std::size_t step : {1, 2, 3, 17}) {
+      foundation::ScopedLogCapture sliced;
+      QFRTFDecompressor decoder(tokens.size(), c.rawSize);
+      QFData out;
+      for (std::size_t at = 0; at < tokens.size(); at += step) {
+        decoder.add(QFBytes(tokens).subspan(at, std::min(step, tokens.size() - at)), out);
+      }
+      decoder.finish();
+      EXPECT_EQ(out, expected) << step;
+      EXPECT_EQ(sliced.contains("RTF buffer overrun"), overran) << step;
+    }
+  }
+}

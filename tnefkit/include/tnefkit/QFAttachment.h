@@ -16,6 +16,9 @@
 class QFAttrObject;
 class QFMAPIAttrObject;
 class QFModifyFlag;
+namespace tnefkit {
+class Payload;
+}
 
 class QFAttachment {
  public:
@@ -45,13 +48,16 @@ class QFAttachment {
   TNEFKIT_EXPORT std::optional<std::string> contentID() const;
   TNEFKIT_EXPORT std::optional<std::string> fileTitle() const;
   TNEFKIT_EXPORT std::optional<std::string> fileInternalName() const;
-  const QFData& fileData() const { return fileData_; }
+  // The data in memory. Data the parse left in the container file is read from it on the
+  // first call and kept for the attachment's life; writeToFile copies it without keeping it.
+  TNEFKIT_EXPORT const QFData& fileData() const;
   bool hasFileData() const { return hasFileData_; }
 
   // Writes the data to `path` (its extension replaced by extension() when they differ),
   // inside the path's folder. A taken name becomes "name (2).ext" and so on; nothing is
   // replaced. Answers false (keeping an empty file) when there is no data, and false with
-  // no file when writing fails. `writtenPath` receives the path written.
+  // no file when writing fails or the container file no longer holds the data as it was
+  // parsed. `writtenPath` receives the path written.
   TNEFKIT_EXPORT bool writeToFile(const std::filesystem::path& path, std::filesystem::path* writtenPath = nullptr) const;
 
   TNEFKIT_EXPORT std::string description() const;
@@ -71,7 +77,7 @@ class QFAttachment {
   std::optional<std::chrono::system_clock::time_point> lastModificationTime_;
   std::shared_ptr<QFModifyFlag> flag_;
   std::optional<Text> fileInternalName_;
-  QFData fileData_;
+  std::shared_ptr<const tnefkit::Payload> fileData_;
   bool hasFileData_ = false;
   std::optional<Text> mimeType_;
   std::optional<Text> contentID_;

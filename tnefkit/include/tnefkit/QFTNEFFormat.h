@@ -51,6 +51,7 @@ class QFTNEFFormat : public std::enable_shared_from_this<QFTNEFFormat> {
 
   // The results of the last parse, in stream order. Empty from the start of a parse until
   // its results are published, on the main queue, just before the completion callback.
+  // Their larger data stays in the file, which is kept open while any of them lives.
   TNEFKIT_EXPORT std::vector<std::shared_ptr<QFMessageBody>> messageBodys() const;
   TNEFKIT_EXPORT std::vector<std::shared_ptr<QFAttachment>> attachments() const;
   const std::filesystem::path& fileURL() const { return fileURL_; }

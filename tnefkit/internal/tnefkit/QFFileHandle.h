@@ -4,9 +4,11 @@
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <memory>
 
 #include "tnefkit/QFReadType.h"
+#include "tnefkit/payload.h"
 
 // The little-endian value at the start of `data`; 0 when `data` is shorter than the value.
 std::uint32_t readUint32(QFBytes data);
@@ -32,6 +34,12 @@ class QFFileHandle {
   std::size_t readBytes(void* out, std::size_t length);
   // Up to `length` bytes; never allocates more than the bytes that remain.
   QFData readDataOfLength(std::uint64_t length);
+  // Hands the next `length` bytes to `sink` slice by slice, through the read buffer, without
+  // keeping them; answers how many were read (fewer at the end of the file).
+  std::uint64_t consume(std::uint64_t length, const std::function<void(QFBytes)>& sink);
+
+  // The open file itself, for data left in it.
+  const std::shared_ptr<const tnefkit::SourceFile>& file() const { return file_; }
 
   std::uint64_t offsetInFile() const { return offset_; }
   // The file's size when it was opened.
@@ -40,10 +48,10 @@ class QFFileHandle {
   void seekToFileOffset(std::uint64_t offset);
 
  private:
-  QFFileHandle(int fd, std::uint64_t size);
+  QFFileHandle(std::shared_ptr<const tnefkit::SourceFile> file, std::uint64_t size);
   bool fill();
 
-  int fd_;
+  std::shared_ptr<const tnefkit::SourceFile> file_;
   std::uint64_t size_;
   std::uint64_t offset_ = 0;      // logical position
   std::uint64_t bufStart_ = 0;    // file offset of buf_[0]

@@ -2,12 +2,14 @@
 // Safe file names and exclusive, all-or-nothing file creation.
 
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <span>
 #include <string>
 #include <string_view>
 
 #include "tnefkit/QFReadType.h"
+#include "tnefkit/payload.h"
 
 namespace tnefkit {
 
@@ -28,6 +30,13 @@ enum class OnExisting { Fail, Number };
 // name becomes "name (2).ext", "name (3).ext" and so on. The file appears whole or not at
 // all. Answers the path written, or nothing (with a log line).
 std::optional<std::filesystem::path> writeNewFile(const std::filesystem::path& path, std::span<const QFBytes> chunks,
+                                                  OnExisting onExisting);
+
+// The same with the contents made while the file is written: `produce` hands them to the
+// sink it is given, slice by slice. When it answers false (having logged why), or a write
+// fails, no file is left.
+using Producer = std::function<bool(const SliceSink& sink)>;
+std::optional<std::filesystem::path> writeNewFile(const std::filesystem::path& path, const Producer& produce,
                                                   OnExisting onExisting);
 
 }  // namespace tnefkit

@@ -26,9 +26,9 @@ class ParseBudget {
  public:
   explicit ParseBudget(std::uint64_t limit) : limit_(limit) {}
 
-  // max(floor, 4 x the file size): a real container's model holds its attachment and body
-  // bytes about once, plus small objects; a hostile one makes objects many times the size
-  // of the bytes that describe them.
+  // max(floor, 4 x the file size): a real container's model holds at most its small values
+  // and objects (its data stays in the file); a hostile one makes objects many times the
+  // size of the bytes that describe them.
   static std::uint64_t limitForFileSize(std::uint64_t fileSize);
 
   // Adds `bytes`; false (with one log line) once the total passes the limit.
