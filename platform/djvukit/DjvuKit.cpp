@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -77,11 +78,54 @@ void makeTextSymbols() {
     miniexp_symbol(name);
 }
 
+// djvulibre keeps, for the life of the process, the file pools of a document that failed to
+// open (a truncated file, say), and hands them by URL to any later document there: that file
+// would fail as before however it changed. So each conversion opens its document by a name of
+// its own, through a link in a private folder to the document's folder (so that the page files
+// of an indirect document are found beside it).
+class OwnName {
+ public:
+  explicit OwnName(const std::string& source) : path_(source) {
+    std::error_code ec;
+    const auto absolute = std::filesystem::absolute(source, ec);
+    std::string folder = (std::filesystem::temp_directory_path(ec) / "lectern-djvu-XXXXXX").string();
+    if (ec || ::mkdtemp(folder.data()) == nullptr) return;
+    folder_ = folder;
+    static std::atomic<unsigned long> made{0};
+    link_ = folder_ / ("d" + std::to_string(++made));
+    std::filesystem::create_directory_symlink(absolute.parent_path(), link_, ec);
+    if (ec) return;  // opened by its own path then
+    path_ = (link_ / absolute.filename()).string();
+    realFolder_ = absolute.parent_path().string();
+  }
+  ~OwnName() {
+    std::error_code ec;
+    if (!folder_.empty()) std::filesystem::remove_all(folder_, ec);  // the link, not what it names
+  }
+  OwnName(const OwnName&) = delete;
+  OwnName& operator=(const OwnName&) = delete;
+
+  const std::string& path() const { return path_; }
+  // `text` with the private name of the folder replaced by the real one.
+  std::string real(std::string text) const {
+    if (realFolder_.empty()) return text;
+    const std::string alias = link_.string();
+    for (size_t at = text.find(alias); at != std::string::npos; at = text.find(alias, at + realFolder_.size()))
+      text.replace(at, alias.size(), realFolder_);
+    return text;
+  }
+
+ private:
+  std::string path_;
+  std::filesystem::path folder_, link_;
+  std::string realFolder_;
+};
+
 // One conversion's djvulibre context, document and the errors it reported. The context is the
 // conversion's own, so its queue holds only the messages of its own document.
 class Session {
  public:
-  Session() = default;
+  explicit Session(const std::string& source) : name_(source) {}
   ~Session() {
     if (document_) ddjvu_document_release(document_);
     if (context_) ddjvu_context_release(context_);
@@ -91,7 +135,7 @@ class Session {
 
   // Makes the context and opens the document, up to its directory of pages. False with the
   // reason in `why`.
-  bool open(const std::string& source, std::string* why) {
+  bool open(std::string* why) {
     std::lock_guard lock(openingMutex());
     makeTextSymbols();
     context_ = ddjvu_context_create("lectern");
@@ -100,7 +144,7 @@ class Session {
       return false;
     }
     // Every page is decoded once: a cache of decoded pages would only hold memory.
-    document_ = ddjvu_document_create_by_filename_utf8(context_, source.c_str(), 0);
+    document_ = ddjvu_document_create_by_filename_utf8(context_, name_.path().c_str(), 0);
     if (!document_) {
       drain();
       *why = reason("Not a DjVu document");
@@ -119,7 +163,8 @@ class Session {
 
   void drain() {
     while (const ddjvu_message_t* m = ddjvu_message_peek(context_)) {
-      if (m->m_any.tag == DDJVU_ERROR && m->m_error.message && lastError_.empty()) lastError_ = plainMessage(m->m_error.message);
+      if (m->m_any.tag == DDJVU_ERROR && m->m_error.message && lastError_.empty())
+        lastError_ = name_.real(plainMessage(m->m_error.message));
       ddjvu_message_pop(context_);
     }
   }
@@ -130,6 +175,7 @@ class Session {
   std::string reason(const std::string& fallback) const { return lastError_.empty() ? fallback : fallback + " (" + lastError_ + ")"; }
 
  private:
+  OwnName name_;  // outlives the document, whose page files are opened as they are needed
   ddjvu_context_t* context_ = nullptr;
   ddjvu_document_t* document_ = nullptr;
   std::string lastError_;
@@ -417,8 +463,8 @@ bool convertDjvuToPdf(const std::string& source, const std::string& destination,
   };
   std::error_code ec;
   if (!std::filesystem::is_regular_file(source, ec)) return fail("The file does not exist");
-  Session s;
-  if (!s.open(source, &why)) return fail(why);
+  Session s(source);
+  if (!s.open(&why)) return fail(why);
   const int pages = ddjvu_document_get_pagenum(s.document());
   if (pages <= 0) return fail("The document has no pages");
 
