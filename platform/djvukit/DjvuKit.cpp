@@ -78,54 +78,72 @@ void makeTextSymbols() {
     miniexp_symbol(name);
 }
 
-// djvulibre keeps, for the life of the process, the file pools of a document that failed to
-// open (a truncated file, say), and hands them by URL to any later document there: that file
-// would fail as before however it changed. So each conversion opens its document by a name of
-// its own, through a link in a private folder to the document's folder (so that the page files
-// of an indirect document are found beside it).
-class OwnName {
+// The folder a conversion's djvulibre reads from: a private one holding links to the document
+// and to the files it is made of, and nothing else.
+// - djvulibre keeps, for the life of the process, the file pools of a document that failed to
+//   open (a truncated file, say) and hands them by URL to any later document there: that file
+//   would fail as before however it changed. A private folder gives each conversion URLs of its
+//   own.
+// - The files an indirect document names are read only when they are plain files beside it:
+//   a name reaching out of the folder ("../../dev/zero") or a FIFO would otherwise be read, and
+//   the conversion would never end.
+class PrivateFolder {
  public:
-  explicit OwnName(const std::string& source) : path_(source) {
+  explicit PrivateFolder(const std::string& source) : path_(source) {
     std::error_code ec;
     const auto absolute = std::filesystem::absolute(source, ec);
     std::string folder = (std::filesystem::temp_directory_path(ec) / "lectern-djvu-XXXXXX").string();
     if (ec || ::mkdtemp(folder.data()) == nullptr) return;
     folder_ = folder;
-    static std::atomic<unsigned long> made{0};
-    link_ = folder_ / ("d" + std::to_string(++made));
-    std::filesystem::create_directory_symlink(absolute.parent_path(), link_, ec);
-    if (ec) return;  // opened by its own path then
-    path_ = (link_ / absolute.filename()).string();
-    realFolder_ = absolute.parent_path().string();
+    std::filesystem::create_symlink(absolute, folder_ / absolute.filename(), ec);
+    if (ec) return;  // read in place then
+    path_ = (folder_ / absolute.filename()).string();
+    realFolder_ = absolute.parent_path();
   }
-  ~OwnName() {
+  ~PrivateFolder() {
     std::error_code ec;
-    if (!folder_.empty()) std::filesystem::remove_all(folder_, ec);  // the link, not what it names
+    if (!folder_.empty()) std::filesystem::remove_all(folder_, ec);  // the links, not what they name
   }
-  OwnName(const OwnName&) = delete;
-  OwnName& operator=(const OwnName&) = delete;
+  PrivateFolder(const PrivateFolder&) = delete;
+  PrivateFolder& operator=(const PrivateFolder&) = delete;
 
+  // The document's path for djvulibre.
   const std::string& path() const { return path_; }
-  // `text` with the private name of the folder replaced by the real one.
+
+  // Lets djvulibre read the document's file `name` beside it (one that is missing is reported
+  // missing when its page is read). False for a name that is not one plain file-name component,
+  // or that names something other than a file.
+  bool admit(const std::string& name) {
+    if (name.empty() || name == "." || name == ".." || name.find('/') != std::string::npos) return false;
+    if (realFolder_.empty()) return true;
+    std::error_code ec;
+    const auto status = std::filesystem::status(realFolder_ / name, ec);
+    if (status.type() == std::filesystem::file_type::not_found) return true;
+    if (status.type() != std::filesystem::file_type::regular) return false;
+    const auto link = folder_ / name;
+    if (!std::filesystem::is_symlink(link, ec)) std::filesystem::create_symlink(realFolder_ / name, link, ec);
+    return true;
+  }
+
+  // `text` with the private folder's name replaced by the document's folder.
   std::string real(std::string text) const {
     if (realFolder_.empty()) return text;
-    const std::string alias = link_.string();
-    for (size_t at = text.find(alias); at != std::string::npos; at = text.find(alias, at + realFolder_.size()))
-      text.replace(at, alias.size(), realFolder_);
+    const std::string alias = folder_.string(), real = realFolder_.string();
+    for (size_t at = text.find(alias); at != std::string::npos; at = text.find(alias, at + real.size()))
+      text.replace(at, alias.size(), real);
     return text;
   }
 
  private:
   std::string path_;
-  std::filesystem::path folder_, link_;
-  std::string realFolder_;
+  std::filesystem::path folder_, realFolder_;
 };
 
 // One conversion's djvulibre context, document and the errors it reported. The context is the
 // conversion's own, so its queue holds only the messages of its own document.
 class Session {
  public:
-  explicit Session(const std::string& source) : name_(source) {}
+  explicit Session(const std::string& source) : folder_(source) {}
   ~Session() {
     if (document_) ddjvu_document_release(document_);
     if (context_) ddjvu_context_release(context_);
@@ -144,7 +162,7 @@ class Session {
       return false;
     }
     // Every page is decoded once: a cache of decoded pages would only hold memory.
-    document_ = ddjvu_document_create_by_filename_utf8(context_, name_.path().c_str(), 0);
+    document_ = ddjvu_document_create_by_filename_utf8(context_, folder_.path().c_str(), 0);
     if (!document_) {
       drain();
       *why = reason("Not a DjVu document");
@@ -156,6 +174,19 @@ class Session {
       *why = reason("Not a DjVu document");
       return false;
     }
+    // The files the document is made of, when they are files of their own.
+    const ddjvu_document_type_t type = ddjvu_document_get_type(document_);
+    if (type == DDJVU_DOCTYPE_INDIRECT || type == DDJVU_DOCTYPE_OLD_INDEXED) {
+      for (int i = 0, n = ddjvu_document_get_filenum(document_); i < n; ++i) {
+        ddjvu_fileinfo_t info;
+        if (ddjvu_document_get_fileinfo(document_, i, &info) != DDJVU_JOB_OK || !info.id) continue;
+        const std::string name = info.id;
+        if (!folder_.admit(name)) {
+          *why = "The document refers to " + name + ", which is not a file in its folder";
+          return false;
+        }
+      }
+    }
     return true;
   }
 
@@ -164,7 +195,7 @@ class Session {
   void drain() {
     while (const ddjvu_message_t* m = ddjvu_message_peek(context_)) {
       if (m->m_any.tag == DDJVU_ERROR && m->m_error.message && lastError_.empty())
-        lastError_ = name_.real(plainMessage(m->m_error.message));
+        lastError_ = folder_.real(plainMessage(m->m_error.message));
       ddjvu_message_pop(context_);
     }
   }
@@ -175,7 +206,7 @@ class Session {
   std::string reason(const std::string& fallback) const { return lastError_.empty() ? fallback : fallback + " (" + lastError_ + ")"; }
 
  private:
-  OwnName name_;  // outlives the document, whose page files are opened as they are needed
+  PrivateFolder folder_;  // outlives the document, whose files are opened as they are needed
   ddjvu_context_t* context_ = nullptr;
   ddjvu_document_t* document_ = nullptr;
   std::string lastError_;

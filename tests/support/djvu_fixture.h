@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -124,6 +125,28 @@ inline bool writeIndirectDjvu(const std::filesystem::path& folder, const std::st
   const auto bundled = work / "bundled.djvu";
   std::filesystem::create_directories(folder);
   return writeDjvu(bundled, work, pages) && runTool("djvmcvt -i " + quoted(bundled) + " " + quoted(folder) + " " + index);
+}
+
+// Writes the directory file of an indirect document naming `pages` as its page files, as they
+// are given, whether or not they exist.
+inline bool writeIndirectIndex(const std::filesystem::path& path, const std::filesystem::path& work,
+                               const std::vector<std::string>& pages) {
+  // The directory: sizes (3 bytes, unknown here), flags (a page each) and names, BZZ-coded.
+  std::string plain(pages.size() * 3, '\0');
+  plain += std::string(pages.size(), '\x01');
+  for (const std::string& name : pages) plain += name + '\0';
+  const auto raw = work / "dirm.raw", coded = work / "dirm.bzz";
+  std::ofstream(raw, std::ios::binary) << plain;
+  if (!runTool("bzz -e " + quoted(raw) + " " + quoted(coded))) return false;
+  std::ifstream in(coded, std::ios::binary);
+  const std::string bzz((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  auto be32 = [](size_t v) {
+    return std::string{static_cast<char>(v >> 24), static_cast<char>(v >> 16), static_cast<char>(v >> 8), static_cast<char>(v)};
+  };
+  std::string dirm = std::string("\x01") + static_cast<char>(pages.size() >> 8) + static_cast<char>(pages.size()) + bzz;
+  std::string form = "DJVMDIRM" + be32(dirm.size()) + dirm + (dirm.size() % 2 ? std::string(1, '\0') : std::string());
+  std::ofstream(path, std::ios::binary) << "AT&TFORM" << be32(form.size()) << form;
+  return true;
 }
 
 }  // namespace testsupport

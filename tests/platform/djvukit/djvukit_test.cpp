@@ -1,6 +1,7 @@
 #include "platform/djvukit/DjvuKit.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <QColor>
 #include <QImage>
@@ -134,6 +135,52 @@ TEST_F(DjvuKitTest, IndirectDocumentWithoutItsPagesFailsWithTheReason) {
   EXPECT_EQ(std::count(r->events.begin(), r->events.end(), "end"), 0);
   EXPECT_NE(r->reason.find("page0001.djvu"), std::string::npos) << r->reason;
   EXPECT_TRUE(onlyInputsLeft(0));
+}
+
+// The page files of an indirect document are read only when they are files beside it: not
+// through a name reaching out of its folder, not a FIFO (which would never end the conversion).
+TEST_F(DjvuKitTest, IndirectDocumentReadsOnlyFilesBesideIt) {
+  const auto folder = dir / "doc";
+  std::filesystem::create_directories(folder);
+  ASSERT_TRUE(testsupport::writeDjvu(folder / "p0.djvu", dir / "work", {{false, 64, 48, 100, {"lantern"}}}));
+  std::filesystem::copy_file(folder / "p0.djvu", folder / "p1.djvu");
+  std::filesystem::copy_file(folder / "p0.djvu", dir / "outside.djvu");
+  ASSERT_EQ(::mkfifo((folder / "fifo.djvu").c_str(), 0600), 0);
+  struct Case {
+    const char* name;
+    std::string second;  // the second page's file
+    bool opens;
+  };
+  const std::vector<Case> cases = {
+      {"files beside it", "p1.djvu", true},
+      {"a name out of its folder", "../outside.djvu", false},
+      {"a path", (dir / "outside.djvu").string(), false},
+      {"a FIFO", "fifo.djvu", false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const auto index = folder / "index.djvu";
+    ASSERT_TRUE(testsupport::writeIndirectIndex(index, dir / "work", {"p0.djvu", c.second}));
+    auto recorder = std::make_shared<Recorder>();
+    auto ended = recorder->ended.get_future();
+    auto kit = DjvuKit::create();
+    kit->setDelegate(recorder);
+    kit->DjvuToPDFSrc(index.string(), out());
+    if (ended.wait_for(std::chrono::seconds(60)) != std::future_status::ready) {
+      // Stuck reading the FIFO: a writer that closes at once lets it go.
+      ADD_FAILURE() << "the conversion does not end";
+      std::ofstream(folder / "fifo.djvu").close();
+    }
+    kit->wait();
+    if (c.opens) {
+      EXPECT_EQ(recorder->events.back(), "end") << recorder->reason;
+    } else {
+      EXPECT_EQ(recorder->events.back(), "error");
+      EXPECT_NE(recorder->reason.find(c.second), std::string::npos) << recorder->reason;
+      EXPECT_FALSE(std::filesystem::exists(out()));
+    }
+    std::filesystem::remove(out());
+  }
 }
 
 TEST_F(DjvuKitTest, CorruptInputSendsTheErrorAndLeavesNothing) {
