@@ -323,7 +323,8 @@ constexpr size_t kBandPixels = size_t{1} << 21;
 template <typename Take>
 bool renderBands(ddjvu_page_t* page, ddjvu_render_mode_t mode, ddjvu_format_t* format, int width, int height,
                  size_t rowBytes, unsigned char white, std::vector<unsigned char>& band, Take take) {
-  const int bandRows = static_cast<int>(std::clamp<size_t>(kBandPixels / static_cast<size_t>(width), 16, static_cast<size_t>(height)));
+  const int bandRows = static_cast<int>(std::min<size_t>(std::max<size_t>(kBandPixels / static_cast<size_t>(width), 16),
+                                                          static_cast<size_t>(height)));
   band.resize(rowBytes * static_cast<size_t>(bandRows));
   ddjvu_rect_t pageRect{0, 0, static_cast<unsigned>(width), static_cast<unsigned>(height)};
   for (int y = 0; y < height; y += bandRows) {
