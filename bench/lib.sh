@@ -1,10 +1,16 @@
 # Shared by the benchmark scripts (sourced).
 
 # best_ns COMMAND...: the best wall time, in nanoseconds, of $runs runs of COMMAND (output dropped).
+# A run that fails makes best_ns fail (it names the command on stderr and prints no figure), so
+# `x=$(best_ns ...)` stops a `set -e` script instead of timing a command that did not do its work.
 best_ns() {
-  local best=999999999999 t0 t1 d
+  local best=999999999999 t0 t1 d rc
   for _ in $(seq "$runs"); do
-    t0=$(date +%s%N); "$@" >/dev/null 2>&1; t1=$(date +%s%N)
+    t0=$(date +%s%N); rc=0; "$@" >/dev/null 2>&1 || rc=$?; t1=$(date +%s%N)
+    if [ "$rc" -ne 0 ]; then
+      echo "bench: '$*' failed (exit $rc)" >&2
+      return 1
+    fi
     d=$((t1 - t0)); [ "$d" -lt "$best" ] && best=$d
   done
   echo "$best"

@@ -16,6 +16,21 @@ using tnefkit::format;
 
 namespace {
 constexpr std::int32_t kUnicodeType = 31;
+constexpr std::int32_t kSysTimeType = 64;
+
+// A FILETIME (100 ns ticks since 1601-01-01 UTC) as a time point; empty for 0 and for ticks
+// the clock cannot hold (it counts nanoseconds in 64 bits: about 292 years either side of 1970).
+std::optional<std::chrono::system_clock::time_point> fromFileTime(std::uint64_t ticks) {
+  using namespace std::chrono;
+  constexpr std::uint64_t kTicksPerSecond = 10'000'000;
+  constexpr std::int64_t kSecondsFrom1601To1970 = 11'644'473'600;
+  constexpr std::int64_t kReach = std::int64_t{1} << 33;  // about 272 years
+  if (ticks == 0) return std::nullopt;
+  const std::int64_t secs = static_cast<std::int64_t>(ticks / kTicksPerSecond) - kSecondsFrom1601To1970;
+  if (secs < -kReach || secs > kReach) return std::nullopt;
+  const auto rest = nanoseconds(static_cast<std::int64_t>(ticks % kTicksPerSecond) * 100);
+  return system_clock::time_point(duration_cast<system_clock::duration>(seconds(secs) + rest));
+}
 
 // Record text: without one terminating NUL byte.
 QFData withoutTerminator(QFData bytes) {
@@ -44,6 +59,9 @@ void QFAttachment::addAttrObject(QFAttrObject record) {
     case QFTNEFAttributeAttachmentModificationDate:
       modifyDate_ = QFDate::initWithData(record.objBuffer());
       break;
+    case QFTNEFAttributeAttachmentCreationDate:
+      createDate_ = QFDate::initWithData(record.objBuffer());
+      break;
     case QFTNEFAttributeAttachment: {
       auto list = QFMAPIAttrObject::mapiAttrObjectsFromData(record.objBuffer(), flag_);
       if (!list.empty()) addMAPIAttriObject(std::move(list));
@@ -62,6 +80,12 @@ void QFAttachment::addMAPIAttriObject(std::vector<QFMAPIAttrObject> properties) 
   for (QFMAPIAttrObject& property : properties) {
     if (property.values().empty()) continue;
     QFMAPIValue& first = property.values().front();
+    if (first.dataType() == kSysTimeType) {
+      const std::uint64_t ticks = first.dataWord(0) | std::uint64_t{first.dataWord(1)} << 32;
+      if (property.nameType() == QFMAPINameTypeCREATION_TIME) creationTime_ = fromFileTime(ticks);
+      if (property.nameType() == QFMAPINameTypeLAST_MODIFICATION_TIME) lastModificationTime_ = fromFileTime(ticks);
+      continue;
+    }
     if (!first.binaryData()) continue;
     const bool unicode = first.dataType() == kUnicodeType;
     switch (property.nameType()) {

@@ -86,6 +86,11 @@ std::shared_ptr<ImportProgressDelegate> ImportInterface::delegate() const {
 }
 
 void ImportInterface::startImport() {
+  QString refusal;
+  if (!acceptsStart(&refusal)) {
+    if (auto d = delegate()) d->ImportProgressDelegate_end(false, this, refusal);
+    return;
+  }
   ended_ = false;
   if (!XVGuardedRun("module", QStringLiteral("the import of %1").arg(sourcePath()), [this] { doStartImport(); }))
     sendEnd(false, XVErrorText::conversionFailed());

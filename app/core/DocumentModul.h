@@ -109,6 +109,12 @@ class ImportInterface {
  protected:
   ImportInterface() = default;
 
+  // Asked by startImport() first: false refuses this start, which then ends at once with NO
+  // and `reason`, leaving an import still running (and its one end) untouched.
+  virtual bool acceptsStart(QString* reason) {
+    (void)reason;
+    return true;
+  }
   // The conversion itself; report through sendStart / sendProgress / sendEnd or finishImport.
   // A module that reports from a thread of its own holds a strong reference to itself there:
   // the end may drop the last other one.

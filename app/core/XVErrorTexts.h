@@ -4,7 +4,10 @@
 // unknown-error texts (which one is fixed per module). The failure alert and the failed tab
 // name the file with its reason, or say that it is corrupted when there is no reason.
 
+#include <QList>
+#include <QSize>
 #include <QString>
+#include <QStringList>
 
 namespace XVErrorText {
 
@@ -32,6 +35,8 @@ inline QString notADocument() { return QStringLiteral("Files of this type are no
 inline QString fileMissing() { return QStringLiteral("The file does not exist."); }
 inline QString notARegularFile() { return QStringLiteral("It is not a regular file."); }
 inline QString fileUnreadable() { return QStringLiteral("The file cannot be read."); }
+inline QString nothingReadable() { return QStringLiteral("No message text and no attachment could be read from it."); }
+inline QString alreadyOpening() { return QStringLiteral("It is already being opened."); }
 
 // Yes when `errorInfo` says nothing a user could act on.
 inline bool isUnexplained(const QString& errorInfo) {
@@ -60,12 +65,48 @@ inline QString exportFileExists(const QString& fileName) { return QStringLiteral
 inline QString exportWriteFailed(const QString& fileName, const QString& why) {
   return QStringLiteral("\"%1\" cannot be written: %2").arg(fileName, why);
 }
+// "page 3", "pages 2 and 5", "pages 2, 5, 7, 9, 11 and 4 more" (1-based page numbers).
+inline QString pageList(const QList<int>& pages) {
+  constexpr int kNamed = 5;
+  if (pages.size() == 1) return QStringLiteral("page %1").arg(pages[0]);
+  QStringList named;
+  for (int i = 0; i < pages.size() && i < kNamed; ++i) named << QString::number(pages[i]);
+  if (pages.size() > kNamed) return QStringLiteral("pages %1 and %2 more").arg(named.join(QStringLiteral(", "))).arg(pages.size() - kNamed);
+  const QString last = named.takeLast();
+  return QStringLiteral("pages %1 and %2").arg(named.join(QStringLiteral(", ")), last);
+}
+inline QString exportPagesNotDrawn(const QList<int>& pages) {
+  QString list = pageList(pages);
+  list[0] = list[0].toUpper();
+  return pages.size() == 1 ? QStringLiteral("%1 cannot be drawn as an image.").arg(list)
+                           : QStringLiteral("%1 cannot be drawn as images.").arg(list);
+}
 }  // namespace XVErrorText
 
 // Extract Images and the Save As and Extract dialogs.
 namespace XVErrorText {
 inline QString extractWorkFolderFailed(const QString& folder) {
   return QStringLiteral("The work folder \"%1\" cannot be written.").arg(folder);
+}
+// Images of the extracted pages that could not be written: `tooLarge` images on
+// `tooLargePages` (the largest of `largest` pixels) and `broken` images whose data cannot be
+// decoded, on `brokenPages`.
+inline QString extractImagesSkipped(int tooLarge, const QList<int>& tooLargePages, const QSize& largest, int broken,
+                                    const QList<int>& brokenPages) {
+  QStringList parts;
+  const QString size = QStringLiteral("%1 x %2 pixels").arg(largest.width()).arg(largest.height());
+  if (tooLarge == 1) {
+    parts << QStringLiteral("An image on %1 is too large to extract (%2).").arg(pageList(tooLargePages), size);
+  } else if (tooLarge > 1) {
+    parts << QStringLiteral("%1 images on %2 are too large to extract (the largest %3).")
+                 .arg(QString::number(tooLarge), pageList(tooLargePages), size);
+  }
+  if (broken == 1) {
+    parts << QStringLiteral("An image on %1 cannot be decoded.").arg(pageList(brokenPages));
+  } else if (broken > 1) {
+    parts << QStringLiteral("%1 images on %2 cannot be decoded.").arg(QString::number(broken), pageList(brokenPages));
+  }
+  return parts.join(QLatin1Char(' '));
 }
 inline QString exportWarningMessage() { return QStringLiteral("Warning"); }
 inline QString invalidPageRange() { return QStringLiteral("Error: Invalid Page Range!"); }
@@ -77,4 +118,11 @@ inline QString exportFormatUnavailable(const QString& formatName) {
   return QStringLiteral("Saving as %1 is not available for this document.").arg(formatName);
 }
 inline QString exportFailedMessage() { return QStringLiteral("The export did not finish."); }
+}  // namespace XVErrorText
+
+// The message view.
+namespace XVErrorText {
+inline QString noApplicationToOpen(const QString& fileName) {
+  return QStringLiteral("Has no application to open the file \"%1\".").arg(fileName);
+}
 }  // namespace XVErrorText

@@ -1,10 +1,13 @@
 // Driver of bench/extract/run.sh.
 //   extract_bench make FILE PAGES     a PDF of PAGES pages, each with three embedded pictures
+//   extract_bench make-large FILE     a one-page PDF whose only picture has 10,000 x 10,000 RGB
+//                                     pixels (an A3 scan at 600 dpi has 69.6 million)
 //   extract_bench run FILE FOLDER     Extract Images of every page as PNG (name "out") into
 //                                     FOLDER; prints the time from the start of the run to its
 //                                     end report inside the process (ns) and the file count
 
 #include <QElapsedTimer>
+#include <QFile>
 #include <QGuiApplication>
 #include <QImage>
 #include <QPainter>
@@ -16,6 +19,8 @@
 
 #include "modules/export/XVExtract.h"
 #include "platform/pdfkit/PDFDocument.h"
+#include "support/flate_image.h"
+#include "support/image_pdf.h"
 
 namespace {
 
@@ -36,6 +41,23 @@ int make(const QString& path, int pages) {
     }
   }
   return painter.end() ? 0 : 1;
+}
+
+int makeLarge(const QString& path) {
+  constexpr int kSide = 10000;
+  const testsupport::PdfImage picture = testsupport::flateImage(kSide, kSide, "/DeviceRGB", 3, [](int y, unsigned char* row) {
+    for (int x = 0; x < kSide; ++x) {
+      row[3 * x] = static_cast<unsigned char>(x * 255 / kSide);
+      row[3 * x + 1] = static_cast<unsigned char>(y * 255 / kSide);
+      row[3 * x + 2] = ((x / 100) + (y / 100)) % 2 ? 40 : 220;
+    }
+  });
+  QFile file(path);
+  const std::string bytes = testsupport::imagePdf({{{picture}}});
+  return file.open(QIODevice::WriteOnly) && file.write(bytes.data(), static_cast<qint64>(bytes.size())) ==
+                                                static_cast<qint64>(bytes.size())
+             ? 0
+             : 1;
 }
 
 struct Waiter : ExtractProgressDelegate {
@@ -83,7 +105,8 @@ int main(int argc, char** argv) {
   QGuiApplication app(argc, argv);
   const QStringList args = QCoreApplication::arguments();
   if (args.size() == 4 && args[1] == QLatin1String("make")) return make(args[2], args[3].toInt());
+  if (args.size() == 3 && args[1] == QLatin1String("make-large")) return makeLarge(args[2]);
   if (args.size() == 4 && args[1] == QLatin1String("run")) return run(args[2], args[3]);
-  std::fprintf(stderr, "usage: extract_bench make FILE PAGES | run FILE FOLDER\n");
+  std::fprintf(stderr, "usage: extract_bench make FILE PAGES | make-large FILE | run FILE FOLDER\n");
   return 2;
 }

@@ -19,7 +19,7 @@
 
 #include "diagramkit/engine/Metafiles.h"
 #include "diagramkit/engine/MyTempFolder.h"
-#include "diagramkit/engine/ZipFolder.h"
+#include "diagramkit/engine/VSDXPackage.h"
 #include "platform/foundation/log.h"
 
 namespace fs = std::filesystem;
@@ -113,35 +113,16 @@ fs::path makeCallFolder(const fs::path& work, const std::string& n) {
   return {};
 }
 
-// A package that holds a ".vsd" drawing: unpacked whole, its metafiles converted in path order
-// until the first ".vsd", whose path is the answer; nothing is packed.
-fs::path embeddedDrawing(const fs::path& source, const fs::path& t) {
-  std::string error;
-  if (!diagramkit::unzipInto(source, t, &error)) {
-    logLine(foundation::LogLevel::Error, "VSDX not unpacked: " + error);
-    return {};
-  }
-  // Listed once, before any conversion: the companions written below are not visited.
-  std::vector<fs::path> listed;
-  std::error_code ec;
-  for (auto it = fs::recursive_directory_iterator(t, fs::directory_options::none, ec);
-       !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
-    if (it->is_regular_file(ec) && !it->is_symlink(ec)) listed.push_back(it->path());
-  }
-  std::sort(listed.begin(), listed.end());
-  for (const fs::path& f : listed) {
-    const std::string ext = lower(f.extension().string());
-    fs::path b = f;
-    b.replace_extension();
-    if (ext == ".wmf") {
-      wmf2jpg(f, b.string() + ".eps", b.string() + ".png");
-    } else if (ext == ".emf") {
-      emf2svg(f.c_str(), (b.string() + ".svg").c_str());
-    } else if (ext == ".vsd") {
-      return f;
-    }
-  }
-  return {};
+// The items of a package that make the drawing: only they are packed again, and only their
+// metafiles are converted (the companions of any other could not travel with the package).
+const std::vector<std::string>& drawingItems() {
+  static const std::vector<std::string> items = {"_rels", "[Content_Types].xml", "docProps", "visio"};
+  return items;
+}
+
+bool inDrawingItems(const std::string& name) {
+  const std::vector<std::string>& items = drawingItems();
+  return std::find(items.begin(), items.end(), name.substr(0, name.find('/'))) != items.end();
 }
 
 }  // namespace
@@ -197,29 +178,29 @@ fs::path preProcessVSDX(const fs::path& source) {
       logLine(foundation::LogLevel::Error, "VSDX not pre-processed: " + error);
       return {};
     }
+    const auto package = diagramkit::VSDXPackage::open(source, &error);
+    if (!package) {
+      logLine(foundation::LogLevel::Error, "VSDX not pre-processed: " + error);
+      return {};
+    }
     const std::string n = packageName(source);
     const fs::path t = makeCallFolder(work, n);
     if (t.empty()) {
       logLine(foundation::LogLevel::Error, "VSDX not pre-processed: no folder for " + source.string());
       return {};
     }
-    auto package = diagramkit::ZipPackage::open(source, &error);
-    if (!package) {
-      logLine(foundation::LogLevel::Error, "VSDX not unpacked: " + error);
-      return {};
-    }
     const std::vector<std::string>& names = package->names();
-    if (std::any_of(names.begin(), names.end(), [](const std::string& name) { return lower(fs::path(name).extension().string()) == ".vsd"; }))
-      return embeddedDrawing(source, t);
-    // Only the metafiles are unpacked; the new package copies the other entries as they are.
-    const std::vector<std::string> items = {"_rels", "[Content_Types].xml", "docProps", "visio"};
-    auto inPackage = [&](const std::string& name) {
-      return std::find(items.begin(), items.end(), name.substr(0, name.find('/'))) != items.end();
-    };
+    auto extension = [](const std::string& name) { return lower(fs::path(name).extension().string()); };
+    // A package that holds a ".vsd" drawing: its metafiles are converted in path order until
+    // the first ".vsd", whose path is the answer; nothing is packed.
+    const bool holdsDrawing =
+        std::any_of(names.begin(), names.end(), [&](const std::string& name) { return extension(name) == ".vsd"; });
+    // Only what is converted (and the ".vsd") is unpacked; the new package copies the other
+    // entries as they are stored.
     std::map<std::string, fs::path> added;
     auto addCompanion = [&](const std::string& name, const fs::path& file) {
       std::error_code ec;
-      if (!fs::exists(file, ec)) return;
+      if (holdsDrawing || !fs::exists(file, ec)) return;
       // A picture of the package's own keeps its name and its bytes.
       if (std::binary_search(names.begin(), names.end(), name, [](const std::string& a, const std::string& b) {
             return fs::path(a) < fs::path(b);
@@ -230,13 +211,15 @@ fs::path preProcessVSDX(const fs::path& source) {
       added[name] = file;
     };
     for (const std::string& name : names) {
-      const std::string ext = lower(fs::path(name).extension().string());
-      if (ext != ".wmf" && ext != ".emf" && inPackage(name)) continue;
+      const std::string ext = extension(name);
+      const bool drawing = holdsDrawing && ext == ".vsd";
+      if (!drawing && ((ext != ".wmf" && ext != ".emf") || !inDrawingItems(name))) continue;
       const fs::path f = package->extract(name, t, &error);
       if (f.empty()) {
         logLine(foundation::LogLevel::Warning, "not unpacked: " + error);
         continue;
       }
+      if (drawing) return f;
       const std::string base = fs::path(name).replace_extension().string();
       fs::path b = f;
       b.replace_extension();
@@ -244,19 +227,23 @@ fs::path preProcessVSDX(const fs::path& source) {
         wmf2jpg(f, b.string() + ".eps", b.string() + ".png");
         addCompanion(base + ".eps", b.string() + ".eps");
         addCompanion(base + ".png", b.string() + ".png");
-      } else if (ext == ".emf") {
+      } else {
         emf2svg(f.c_str(), (b.string() + ".svg").c_str());
         addCompanion(base + ".svg", b.string() + ".svg");
       }
     }
+    if (holdsDrawing) {
+      logLine(foundation::LogLevel::Error, "VSDX not pre-processed: its drawing cannot be unpacked");
+      return {};
+    }
     const fs::path o = t / n;
-    if (!package->packInto(o, items, added, &error)) {
+    if (!package->packInto(o, drawingItems(), added, &error)) {
       logLine(foundation::LogLevel::Error, "VSDX not packed: " + error);
       return {};
     }
     // Moved into the package: nothing of its items stays beside it.
     std::error_code ec;
-    for (const std::string& item : items) fs::remove_all(t / item, ec);
+    for (const std::string& item : drawingItems()) fs::remove_all(t / item, ec);
     return o;
   } catch (const std::exception& e) {
     logLine(foundation::LogLevel::Error, std::string("VSDX not pre-processed: ") + e.what());

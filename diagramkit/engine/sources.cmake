@@ -8,13 +8,13 @@ add_library(diagramkit_engine OBJECT
   ${CMAKE_CURRENT_LIST_DIR}/Metafiles.cpp
   ${CMAKE_CURRENT_LIST_DIR}/PreProcessVSDX.cpp
   ${CMAKE_CURRENT_LIST_DIR}/PageFile.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/PageGenerator.cpp
   ${CMAKE_CURRENT_LIST_DIR}/PageSimplify.cpp
   ${CMAKE_CURRENT_LIST_DIR}/RenderThread.cpp
   ${CMAKE_CURRENT_LIST_DIR}/SVG2PDF.cpp
   ${CMAKE_CURRENT_LIST_DIR}/PangoTextMeasurer.cpp
   ${CMAKE_CURRENT_LIST_DIR}/VSDXPackage.cpp
   ${CMAKE_CURRENT_LIST_DIR}/VSDXRenderer.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/ZipFolder.cpp
 )
 target_include_directories(diagramkit_engine PUBLIC ${DIAGRAMKIT_PUBLIC_INCLUDE} ${DIAGRAMKIT_INTERNAL_INCLUDE})
 target_link_libraries(diagramkit_engine PUBLIC Lectern::foundation Threads::Threads PRIVATE PkgConfig::DK_ENGINE)

@@ -2,6 +2,11 @@
 // XPS / OpenXPS to PDF. A format and a param say what to write and where; sources carry the
 // opened documents; the converter renders every page of every fixed document onto one PDF on a
 // thread of its own and reports start, progress and exactly one end to the param's delegate.
+// A page libgxps cannot read or draw is left blank at its size, and one warning in the log names
+// such pages; a conversion fails when no page at all can be drawn.
+//
+// Conversions may run on several threads at once: libgxps and the conversions' cairo surfaces are
+// used only under the process-wide cairo font lock (platform/foundation/cairo_font_lock.h).
 
 #include <atomic>
 #include <cstdint>
@@ -56,7 +61,9 @@ class QFXpsDocument {
  public:
   // The opened document, or nullptr (with the reason in `error`) when the file is not an XPS
   // package that can be read. A package whose zip entries carry data descriptors is re-packed
-  // into a private temporary file first.
+  // into a private temporary file first; one that cannot be re-packed is read as it is. One with
+  // markup libgxps cannot read safely is read from a private copy where it is made safe
+  // (XpsMarkup.h).
   static std::shared_ptr<QFXpsDocument> documentWithPath(const std::string& path, std::string* error = nullptr);
   ~QFXpsDocument();
   QFXpsDocument(const QFXpsDocument&) = delete;

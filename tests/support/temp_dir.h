@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <system_error>
@@ -38,6 +39,29 @@ class TempDir {
 
  private:
   std::filesystem::path path_;
+};
+
+// Points TMPDIR at `dir` (made if need be) while it lives, so that a test sees the temporary
+// files the code under test makes.
+class TmpdirOverride {
+ public:
+  explicit TmpdirOverride(const std::filesystem::path& dir) {
+    if (const char* old = std::getenv("TMPDIR")) old_ = old;
+    std::filesystem::create_directories(dir);
+    ::setenv("TMPDIR", dir.c_str(), 1);
+  }
+  ~TmpdirOverride() {
+    if (old_) {
+      ::setenv("TMPDIR", old_->c_str(), 1);
+    } else {
+      ::unsetenv("TMPDIR");
+    }
+  }
+  TmpdirOverride(const TmpdirOverride&) = delete;
+  TmpdirOverride& operator=(const TmpdirOverride&) = delete;
+
+ private:
+  std::optional<std::string> old_;
 };
 
 inline std::string readFile(const std::filesystem::path& p) {

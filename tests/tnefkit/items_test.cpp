@@ -139,6 +139,43 @@ TEST(Attachment, RecordsAndPropertiesFillTheFields) {
   EXPECT_EQ(a.modifyDate(), nullptr);
 }
 
+TEST(Attachment, CreationAndModificationTimes) {
+  using namespace std::chrono;
+  const auto flag = std::make_shared<QFModifyFlag>(0x80);
+  const auto sysTime = [](std::uint16_t id, std::uint64_t ticks, std::uint16_t type = 0x0040) {
+    return MapiBlock().property(type, id).raw(le32(std::uint32_t(ticks)) + le32(std::uint32_t(ticks >> 32))).bytes();
+  };
+  const auto at = [](std::int64_t secs, std::int64_t ns = 0) {
+    return system_clock::time_point(duration_cast<system_clock::duration>(seconds(secs) + nanoseconds(ns)));
+  };
+  struct Case {
+    const char* what;
+    std::uint16_t id;
+    std::uint64_t ticks;
+    std::uint16_t type;
+    std::optional<system_clock::time_point> want;
+  } cases[] = {
+      {"modified", 0x3008, 0x01CF8C722CF73428, 0x0040, at(1403260022, 559236000)},
+      {"created", 0x3007, 0x01CF8C722CF73428, 0x0040, at(1403260022, 559236000)},
+      {"the epoch", 0x3008, 116444736000000000, 0x0040, at(0)},
+      {"zero: none", 0x3008, 0, 0x0040, std::nullopt},
+      {"1601: beyond the clock", 0x3008, 1, 0x0040, std::nullopt},
+      {"the last tick: beyond the clock", 0x3008, ~std::uint64_t{0}, 0x0040, std::nullopt},
+      {"not a time", 0x3008, 0x01CF8C722CF73428, 0x0014, std::nullopt},
+  };
+  for (const Case& c : cases) {
+    QFAttachment a(flag);
+    a.addAttrObject(QFAttrObject(2, 6, 0x9005, bytes(sysTime(c.id, c.ticks, c.type)), flag));
+    EXPECT_EQ(c.id == 0x3008 ? a.lastModificationTime() : a.creationTime(), c.want) << c.what;
+    EXPECT_EQ(c.id == 0x3008 ? a.creationTime() : a.lastModificationTime(), std::nullopt) << c.what;
+  }
+  QFAttachment a(flag);
+  a.addAttrObject(QFAttrObject(2, 3, 0x8012, bytes(le16(1999) + le16(10) + le16(13) + le16(22) + le16(49) + le16(46) + le16(3)), flag));
+  ASSERT_TRUE(a.createDate());
+  EXPECT_EQ(a.createDate()->description(), "Thursday 1999-10-13 22:49:46");
+  EXPECT_EQ(a.modifyDate(), nullptr);
+}
+
 TEST(Attachment, WritesExactBytesWithoutEverReplacingAFile) {
   TempDir dir;
   auto a = makeAttachment({.name = u"Report.final.PDF", .data = "%PDF-1.4 bytes"});

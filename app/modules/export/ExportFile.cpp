@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QRandomGenerator>
 
 #include <fcntl.h>
 #include <stdio.h>
@@ -33,18 +34,24 @@ bool renameNoReplace(const QByteArray& from, const QByteArray& to) {
 
 PendingFile::PendingFile(const QString& target) : target_(QFileInfo(target).absoluteFilePath()) {
   const QFileInfo info(target_);
-  QByteArray tmpl = QFile::encodeName(info.absoluteDir().filePath(QStringLiteral(".%1.XXXXXX").arg(info.fileName())));
-  const int fd = ::mkostemp(tmpl.data(), O_CLOEXEC);
-  if (fd < 0) {
-    error_ = lastError();
-    return;
+  const QString stem = info.absoluteDir().filePath(QStringLiteral(".%1.").arg(info.fileName()));
+  // Created with 0666 so the kernel applies the process's umask (and any default ACL) the way
+  // it does for every new file; the umask itself is never touched, since it is shared by
+  // every thread of the process.
+  static const char kLetters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    QString suffix;
+    for (int i = 0; i < 6; ++i) suffix += QLatin1Char(kLetters[QRandomGenerator::global()->bounded(62)]);
+    const QByteArray name = QFile::encodeName(stem + suffix);
+    const int fd = ::open(name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd >= 0) {
+      ::close(fd);
+      path_ = QFile::decodeName(name);
+      return;
+    }
+    if (errno != EEXIST) break;
   }
-  // Exported files get the usual permissions of a new file, not the private ones of mkostemp.
-  const mode_t mask = ::umask(0);
-  ::umask(mask);
-  ::fchmod(fd, 0666 & ~mask);
-  ::close(fd);
-  path_ = QFile::decodeName(tmpl);
+  error_ = lastError();
 }
 
 PendingFile::~PendingFile() {

@@ -89,6 +89,33 @@ QString XVConverter::refusal() const {
   return QString();
 }
 
+bool XVConverter::savePdfDocumentfile(const pdfkit::PDFDocument& document) {
+  const QString path = singlePath(format_.extension());
+  const QString name = QFileInfo(path).fileName();
+  if (outFileName_.isEmpty() || outFileName_.contains(QLatin1Char('/')) || !QFileInfo(outDirector_).isDir()) {
+    fail(XVErrorText::exportWriteFailed(name, QStringLiteral("not a file in a folder")));
+    return false;
+  }
+  if (exportfile::sameFile(path, document.documentPath()) || exportfile::sameFile(path, document.contentPath()) ||
+      exportfile::sameFile(path, outFilePath_)) {
+    fail(XVErrorText::exportReplacesDocument(name));
+    return false;
+  }
+  // Written onto a temporary file of our own, so an existing file is replaced only with consent.
+  exportfile::PendingFile pending(path);
+  QString why = pending.error();
+  if (!pending.path().isEmpty() && document.writeToFile(pending.path(), &why)) {
+    if (pending.commit(replaceExisting_)) {
+      addUrl(path);
+      return true;
+    }
+    why = pending.error();
+  }
+  fail(!replaceExisting_ && QFileInfo::exists(path) ? XVErrorText::exportFileExists(name)
+                                                     : XVErrorText::exportWriteFailed(name, why));
+  return false;
+}
+
 void XVConverter::startConvert() {
   if (converter_->converting()) return;
   clearResults();

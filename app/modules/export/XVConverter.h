@@ -45,6 +45,11 @@ class XVConverter : public ConverterInterface,
   std::shared_ptr<XVPDFConverter> converter() const { return converter_; }
   // The files this export writes, in order.
   QStringList outputFiles() const;
+  // Writes the whole of `document` (with its pages' rotations) to "%1/%2.%3" of the folder,
+  // the name and the format's extension, outside any run, and adds the file to urlArray().
+  // NO, with errorInfo() saying why, when the file is the document's own, exists without
+  // consent (setReplaceExisting), or cannot be written.
+  bool savePdfDocumentfile(const pdfkit::PDFDocument& document);
 
   // The worker's source and delegate.
   quint64 XVPDFConverterSource_pageCount(XVPDFConverter* converter) override;

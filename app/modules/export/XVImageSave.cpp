@@ -1,6 +1,6 @@
 #include "modules/export/XVImageSave.h"
 
-#include <QBuffer>
+#include <QFile>
 #include <QHash>
 #include <QImageWriter>
 #include <QPainter>
@@ -19,23 +19,59 @@ std::unique_ptr<XVImageSave> XVImageSave::imageSaveWith(const QImage& image) {
   return std::unique_ptr<XVImageSave>(new XVImageSave(image));
 }
 
-bool XVImageSave::saveWithWriter(const char* format, const QString& path, QString* error) const {
-  QByteArray data;
-  QBuffer buffer(&data);
-  buffer.open(QIODevice::WriteOnly);
-  QImageWriter writer(&buffer, format);
-  if (!writer.write(image_)) {
-    if (error) *error = writer.errorString();
-    return false;
-  }
-  buffer.close();
-  return exportfile::writeFile(path, data, replaceExisting_, error);
+namespace {
+
+// The image laid over white, opaque; the image itself when it has no alpha channel.
+QImage overWhite(const QImage& image) {
+  if (!image.hasAlphaChannel()) return image;
+  QImage flat(image.size(), QImage::Format_RGB32);
+  flat.fill(Qt::white);
+  QPainter painter(&flat);
+  painter.drawImage(0, 0, image);
+  painter.end();
+  return flat;
 }
 
-bool XVImageSave::saveToPNGAtPath(const QString& path, QString* error) const { return saveWithWriter("png", path, error); }
-bool XVImageSave::saveToJPEGAtPath(const QString& path, QString* error) const { return saveWithWriter("jpeg", path, error); }
-bool XVImageSave::saveToBMPAtPath(const QString& path, QString* error) const { return saveWithWriter("bmp", path, error); }
-bool XVImageSave::saveToTIFFAtPath(const QString& path, QString* error) const { return saveWithWriter("tiff", path, error); }
+}  // namespace
+
+bool XVImageSave::saveWithWriter(const char* format, const QImage& image, const QString& path, QString* error) const {
+  // Encoded straight into the temporary file: a large image is not held twice.
+  exportfile::PendingFile pending(path);
+  QString why = pending.error();
+  if (!pending.path().isEmpty()) {
+    QFile file(pending.path());
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+      why = file.errorString();
+    } else {
+      QImageWriter writer(&file, format);
+      if (!writer.write(image)) {
+        why = writer.errorString();
+      } else if (!file.flush()) {
+        why = file.errorString();
+      } else {
+        file.close();
+        if (pending.commit(replaceExisting_)) return true;
+        why = pending.error();
+      }
+    }
+  }
+  if (error) *error = why;
+  return false;
+}
+
+bool XVImageSave::saveToPNGAtPath(const QString& path, QString* error) const {
+  return saveWithWriter("png", image_, path, error);
+}
+// JPEG and BMP have no alpha: translucent pixels are laid over white, as for GIF.
+bool XVImageSave::saveToJPEGAtPath(const QString& path, QString* error) const {
+  return saveWithWriter("jpeg", overWhite(image_), path, error);
+}
+bool XVImageSave::saveToBMPAtPath(const QString& path, QString* error) const {
+  return saveWithWriter("bmp", overWhite(image_), path, error);
+}
+bool XVImageSave::saveToTIFFAtPath(const QString& path, QString* error) const {
+  return saveWithWriter("tiff", image_, path, error);
+}
 
 bool XVImageSave::saveToGIFAtPath(const QString& path, QString* error) const {
   const QByteArray data = encodeGIF(image_);
@@ -183,12 +219,7 @@ int writeToBuffer(GifFileType* gif, const GifByteType* bytes, int length) {
 QByteArray XVImageSave::encodeGIF(const QImage& image) {
   if (image.isNull() || image.width() > 65535 || image.height() > 65535) return QByteArray();
   // GIF has no partial transparency: translucent pixels are laid over white.
-  QImage rgb(image.size(), QImage::Format_RGB32);
-  rgb.fill(Qt::white);
-  {
-    QPainter painter(&rgb);
-    painter.drawImage(0, 0, image);
-  }
+  const QImage rgb = overWhite(image).convertToFormat(QImage::Format_RGB32);
 
   std::vector<QRgb> palette;
   QHash<QRgb, int> exact;

@@ -1,8 +1,9 @@
 #pragma once
 // Writes one image as a PNG, JPEG, BMP, GIF or TIFF file. PNG, JPEG, BMP and TIFF go through
 // Qt's image writers with their default settings; GIF through giflib, with a palette of at
-// most 256 colours chosen from the image. Each file is written to a temporary file in the
-// target folder and renamed.
+// most 256 colours chosen from the image. JPEG, BMP and GIF have no partial transparency:
+// there the image is laid over white. Each file is written to a temporary file in the target
+// folder and renamed.
 
 #include <QImage>
 #include <QString>
@@ -33,7 +34,7 @@ class XVImageSave {
 
  private:
   explicit XVImageSave(const QImage& image) : image_(image) {}
-  bool saveWithWriter(const char* format, const QString& path, QString* error) const;
+  bool saveWithWriter(const char* format, const QImage& image, const QString& path, QString* error) const;
 
   QImage image_;
   bool replaceExisting_ = false;

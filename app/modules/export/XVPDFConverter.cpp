@@ -7,6 +7,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <cmath>
 #include <map>
 
 #include "core/XVErrorTexts.h"
@@ -28,6 +29,13 @@ QImage onWhite(QImage image) {
   return flat;
 }
 
+// Whether `image` is the whole page of `points` drawn at `scale`. Poppler answers a 1 x 1
+// image for a page of no area and for one too large to allocate.
+bool drawnWhole(const QImage& image, const QSizeF& points, double scale) {
+  if (image.isNull() || points.width() <= 0 || points.height() <= 0) return false;
+  return std::abs(image.width() - points.width() * scale) <= 1.0 && std::abs(image.height() - points.height() * scale) <= 1.0;
+}
+
 }  // namespace
 
 xvpdfconverter::Run::~Run() {
@@ -37,6 +45,8 @@ xvpdfconverter::Run::~Run() {
 std::shared_ptr<XVPDFConverter> XVPDFConverter::pdfConverterWithType(int type) {
   return std::shared_ptr<XVPDFConverter>(new XVPDFConverter(type));
 }
+
+XVPDFConverter::XVPDFConverter(int type) : Worker("export"), type_(type) {}
 
 XVPDFConverter::~XVPDFConverter() = default;
 
@@ -109,6 +119,22 @@ QString XVPDFConverter::text() const {
   return text_;
 }
 
+pdfkit::PDFDocument* XVPDFConverter::pdfDocumentNeedCreate() {
+  std::lock_guard lock(mutex_);
+  if (!spare_) spare_ = std::make_unique<pdfkit::PDFDocument>();
+  return spare_.get();
+}
+
+std::unique_ptr<pdfkit::PDFDocument> XVPDFConverter::pdfDocumentDeleteCache() {
+  std::lock_guard lock(mutex_);
+  return std::move(spare_);
+}
+
+pdfkit::PDFDocument* XVPDFConverter::pdfDocument() const {
+  std::lock_guard lock(mutex_);
+  return spare_.get();
+}
+
 void XVPDFConverter::converterThreed(const std::unique_ptr<Run>& run,
                                      const std::shared_ptr<XVPDFConverterDelegate>& delegate) {
   auto end = [&](bool success) {
@@ -148,6 +174,7 @@ void XVPDFConverter::converterThreed(const std::unique_ptr<Run>& run,
     }
   }
 
+  QList<int> notDrawn;  // 1-based numbers of the pages that gave no image
   const quint64 n = run->pages.size();
   for (quint64 i = 0; i < n; ++i) {
     // A cancelled PDF leaves no file: `pending` removes its temporary file.
@@ -172,7 +199,10 @@ void XVPDFConverter::converterThreed(const std::unique_ptr<Run>& run,
         if (pdfkit::PDFPage* page = documents[static_cast<size_t>(plan.file)]->pageAtIndex(plan.index)) {
           page->setRotation(page->fileRotation() + plan.rotation);
           QImage image = onWhite(page->render(1.0));
-          if (!image.isNull()) {
+          if (!drawnWhole(image, page->displaySize(), 1.0)) {
+            // The other pages are still written; the run ends with NO naming this one.
+            notDrawn.append(plan.index + 1);
+          } else {
             std::lock_guard lock(mutex_);
             imageCache_.append(PageImage{i, std::move(image)});
           }
@@ -194,6 +224,10 @@ void XVPDFConverter::converterThreed(const std::unique_ptr<Run>& run,
                                                                   : XVErrorText::exportWriteFailed(name, pending->error()));
       return end(false);
     }
+  }
+  if (!notDrawn.isEmpty()) {
+    setError(XVErrorText::exportPagesNotDrawn(notDrawn));
+    return end(false);
   }
   end(true);
 }

@@ -17,8 +17,9 @@
 #include "modules/export/XVExportWorker.h"
 
 namespace pdfkit {
+class PDFDocument;
 class PDFPage;
-}
+}  // namespace pdfkit
 
 class XVPDFConverter;
 
@@ -99,11 +100,18 @@ class XVPDFConverter
   QString textDeleteCache();
   QString text() const;
 
+  // The spare document, for a caller that assembles pages of its own: an empty document made
+  // on first use (pdfDocumentNeedCreate), handed over and forgotten (pdfDocumentDeleteCache,
+  // null when none was made), or looked at (pdfDocument). Runs neither use nor change it.
+  pdfkit::PDFDocument* pdfDocumentNeedCreate();
+  std::unique_ptr<pdfkit::PDFDocument> pdfDocumentDeleteCache();
+  pdfkit::PDFDocument* pdfDocument() const;
+
  private:
   using PagePlan = xvpdfconverter::PagePlan;
   using Run = xvpdfconverter::Run;
 
-  explicit XVPDFConverter(int type) : Worker("export"), type_(type) {}
+  explicit XVPDFConverter(int type);
   void clearResults();
   void threadBody(const std::unique_ptr<Run>& run, const std::shared_ptr<XVPDFConverterDelegate>& delegate) {
     converterThreed(run, delegate);
@@ -117,4 +125,5 @@ class XVPDFConverter
   // Guarded by mutex_.
   QList<PageImage> imageCache_;
   QString text_;
+  std::unique_ptr<pdfkit::PDFDocument> spare_;
 };

@@ -47,15 +47,46 @@ void XVPDFExtractImage::start() {
   begin(std::move(run));
 }
 
+void XVPDFExtractImage::clearResults() {
+  imageCache_.clear();
+  tooLarge_ = broken_ = 0;
+  tooLargePages_.clear();
+  brokenPages_.clear();
+  largest_ = QSize();
+}
+
 quint64 XVPDFExtractImage::imageCacheCount() const {
   std::lock_guard lock(mutex_);
   return static_cast<quint64>(imageCache_.size());
 }
 
 QImage XVPDFExtractImage::imageDeleteCacheAtIndex(quint64 index) {
+  CachedImage entry;
+  {
+    std::lock_guard lock(mutex_);
+    if (index >= static_cast<quint64>(imageCache_.size())) return QImage();
+    entry = imageCache_.takeAt(static_cast<qsizetype>(index));
+  }
+  QImageReader reader(entry.path, "png");
+  // The largest image MarkupKit writes, as 32-bit pixels.
+  reader.setAllocationLimit(static_cast<int>(markupkit::kMaxImagePixels * 4 / (1024 * 1024)) + 1);
+  const QSize size = reader.size();
+  QImage image = reader.read();
+  if (image.isNull()) noteSkipped(entry.page, size, false);
+  return image;
+}
+
+void XVPDFExtractImage::noteSkipped(int page, QSize size, bool tooLarge) {
   std::lock_guard lock(mutex_);
-  if (index >= static_cast<quint64>(imageCache_.size())) return QImage();
-  return imageCache_.takeAt(static_cast<qsizetype>(index));
+  QList<int>& pages = tooLarge ? tooLargePages_ : brokenPages_;
+  if (pages.isEmpty() || pages.last() != page) pages.append(page);
+  if (tooLarge) {
+    ++tooLarge_;
+    if (!largest_.isValid() || qint64(size.width()) * size.height() > qint64(largest_.width()) * largest_.height())
+      largest_ = size;
+  } else {
+    ++broken_;
+  }
 }
 
 QString XVPDFExtractImage::outPath() const {
@@ -72,6 +103,10 @@ bool XVPDFExtractImage::extractPage(const QString& file, int index) {
   const QString folder = outPath();
   const QString prefix = outPathFile();
   // The folder holds only this page's files while they are read.
+  {
+    std::lock_guard lock(mutex_);
+    imageCache_.clear();
+  }
   QDir dir(folder);
   for (const QString& name : dir.entryList(QDir::Files | QDir::Hidden | QDir::System)) dir.remove(name);
 
@@ -88,15 +123,15 @@ bool XVPDFExtractImage::extractPage(const QString& file, int index) {
     setError(XVErrorText::extractWorkFolderFailed(folder));
     return false;
   }
+  if (result == markupkit::ExtractImagesSkipped) {
+    for (const markupkit::SkippedImage& skipped : markupkit::lastSkippedImages())
+      noteSkipped(index + 1, QSize(skipped.width, skipped.height), skipped.reason == markupkit::SkipReason::TooLarge);
+  }
   for (int k = 1;; ++k) {
     const QString path = QStringLiteral("%1-%2.png").arg(prefix).arg(k, 3, 10, QLatin1Char('0'));
-    if (!QFileInfo::exists(path)) break;
-    QImageReader reader(path, "png");
-    QImage image = reader.read();
-    // A file that does not read back is passed over; the page's other images are kept.
-    if (image.isNull()) continue;
+    if (!QImageReader(path, "png").canRead()) break;
     std::lock_guard lock(mutex_);
-    imageCache_.append(std::move(image));
+    imageCache_.append(CachedImage{path, index + 1});
   }
   return true;
 }
@@ -107,6 +142,7 @@ void XVPDFExtractImage::extractThreed(const std::unique_ptr<Run>& run,
     {
       std::lock_guard lock(mutex_);
       outPath_.clear();
+      imageCache_.clear();  // their files go with the work folder
     }
     if (delegate) delegate->XVPDFExtractImageDelegate_End(success, this);
   };
@@ -138,6 +174,16 @@ void XVPDFExtractImage::extractThreed(const std::unique_ptr<Run>& run,
     const int index = run->pages[static_cast<size_t>(i)];
     if (index >= 0 && index < pageCount && !extractPage(file, index)) return end(false);
     if (delegate) delegate->XVPDFExtractImageDelegate_ExtractProgress(progressAfter(i, n), this);
+  }
+  QString skipped;
+  {
+    std::lock_guard lock(mutex_);
+    if (tooLarge_ || broken_)
+      skipped = XVErrorText::extractImagesSkipped(tooLarge_, tooLargePages_, largest_, broken_, brokenPages_);
+  }
+  if (!skipped.isEmpty()) {
+    setError(skipped);
+    return end(false);
   }
   end(true);
 }

@@ -10,6 +10,7 @@
 
 #include <QImage>
 #include <QList>
+#include <QSize>
 #include <QString>
 
 #include <memory>
@@ -73,9 +74,12 @@ class XVPDFExtractImage
   // YES from start() until the thread has sent its end.
   bool extracting() const { return busy_.load(); }
 
-  // Images read and not yet taken, in the order of their pages and numbers.
+  // Images of the current page not yet taken, in the order of their numbers. They are read
+  // from their files when taken, so one image is held at a time; those not taken before the
+  // next page are dropped with their files.
   quint64 imageCacheCount() const;
-  // Removes and answers the image at `index`; a null image when there is none.
+  // Removes and answers the image at `index`; a null image when there is none, or when its
+  // file does not read back (the run then ends with NO naming its page).
   QImage imageDeleteCacheAtIndex(quint64 index);
 
   // The work folder of the running (or last) run, and the prefix of its image files; empty
@@ -87,7 +91,7 @@ class XVPDFExtractImage
   using Run = xvpdfextractimage::Run;
 
   XVPDFExtractImage() : Worker("extract") {}
-  void clearResults() { imageCache_.clear(); }
+  void clearResults();
   void threadBody(const std::unique_ptr<Run>& run, const std::shared_ptr<XVPDFExtractImageDelegate>& delegate) {
     extractThreed(run, delegate);
   }
@@ -95,7 +99,17 @@ class XVPDFExtractImage
   // Reads the page's images into the cache; NO (with the reason set) when the run must stop.
   bool extractPage(const QString& file, int index);
 
+  struct CachedImage {
+    QString path;
+    int page = 0;  // 1-based page number in the file
+  };
+  // Notes an image of `page` that was not written, for the end report.
+  void noteSkipped(int page, QSize size, bool tooLarge);
+
   // Guarded by mutex_.
-  QList<QImage> imageCache_;
+  QList<CachedImage> imageCache_;
   QString outPath_;
+  int tooLarge_ = 0, broken_ = 0;
+  QList<int> tooLargePages_, brokenPages_;
+  QSize largest_;
 };

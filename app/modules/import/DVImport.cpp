@@ -39,7 +39,6 @@ DVImport::~DVImport() {
     fileToken_.reset();
   }
   prompt_->cancel();
-  if (visioRunning_.load()) keepUntilVisioEnd(tag_);
 }
 
 DVImport::Road DVImport::roadForPath(const QString& path) {
@@ -83,10 +82,7 @@ void DVImport::registerNotifications() {
     if (auto self = weak.lock()) self->getCurrentPageNum(done ? *done : 0);
   });
   fileToken_ = center.addObserver(END_VSD_FILE_NOTI, sender, [weak](const foundation::Notification&) {
-    if (auto self = weak.lock()) {
-      self->visioRunning_ = false;
-      self->endDjVuPageNoti();
-    }
+    if (auto self = weak.lock()) self->endDjVuPageNoti();
   });
 }
 
@@ -216,9 +212,10 @@ void DVImport::startVisio() {
     if (preProcessVSDX(nativePath(source)).empty())
       logLine(foundation::LogLevel::Warning, QStringLiteral("%1 was not pre-processed").arg(source));
   }
-  visioRunning_ = true;
-  // The converter keeps itself alive until its end.
-  SVG2PDF::initWithSrc(nativePath(source), nativePath(outPath()), tag_.get())->createPDF();
+  // The converter keeps itself alive until its end; the keeper keeps the tag until then.
+  auto converter = SVG2PDF::initWithSrc(nativePath(source), nativePath(outPath()), tag_.get());
+  keepUntilVisioEnd(tag_, converter);
+  converter->createPDF();
 }
 
 void DVImport::stopImport() {

@@ -111,8 +111,8 @@ class DVImport : public ImportInterface,
   void startVisio();
   void resetPages();
 
-  // What the Visio converter reports with: this importer's own tag, kept until that
-  // converter's end when the importer goes first, so no later importer hears it.
+  // What the Visio converter reports with: this importer's own tag, kept by the keeper until
+  // that converter's end, so no later importer hears it.
   std::shared_ptr<const char> tag_;
   mutable std::mutex mutex_;  // guards the tokens, the converters and the password
   foundation::ObserverToken allPageToken_;
@@ -122,7 +122,6 @@ class DVImport : public ImportInterface,
   std::shared_ptr<djvukit::DjvuKit> djvuConverter_;
   std::shared_ptr<PasswordPrompt> prompt_ = std::make_shared<PasswordPrompt>();
   QString passwordString_;
-  std::atomic<bool> visioRunning_{false};
   std::atomic<int32_t> allpage_{0};
   std::atomic<int32_t> currpage_{0};
   std::atomic<double> progress_{0};

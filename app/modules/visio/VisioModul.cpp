@@ -22,16 +22,36 @@ std::filesystem::path nativePath(const QString& path) { return std::filesystem::
 
 VisioModul::VisioModul(const QString& filePath) : PDFModul(filePath), tag_(std::make_shared<const char>('v')) {}
 
+namespace {
+
+std::mutex& goingHookMutex() {
+  static auto* m = new std::mutex();
+  return *m;
+}
+
+std::function<void(const void*)>& goingHook() {
+  static auto* hook = new std::function<void(const void*)>();
+  return *hook;
+}
+
+}  // namespace
+
+void VisioModul::setGoingHook(std::function<void(const void* sender)> hook) {
+  std::lock_guard lock(goingHookMutex());
+  goingHook() = std::move(hook);
+}
+
 VisioModul::~VisioModul() {
+  std::function<void(const void*)> hook;
+  {
+    std::lock_guard lock(goingHookMutex());
+    hook = goingHook();
+  }
+  if (hook) hook(tag_.get());
+  // A running converter and the tag are with the keeper since the conversion started.
   allPageToken_.reset();
   pageToken_.reset();
   fileToken_.reset();
-  std::shared_ptr<SVG2PDF> running;
-  {
-    std::lock_guard lock(mutex_);
-    running = std::move(converter_);
-  }
-  if (running) keepUntilVisioEnd(tag_, std::move(running));
 }
 
 void VisioModul::registerModul() {
@@ -77,6 +97,8 @@ void VisioModul::VSDTOPDF() {
     if (repacked.empty()) logLine(foundation::LogLevel::Warning, QStringLiteral("%1 was not pre-processed").arg(source));
   }
   auto converter = SVG2PDF::initWithSrc(nativePath(source), nativePath(outPath()), tag_.get());
+  // Before the start: the keeper hears the end even when this module is already going then.
+  keepUntilVisioEnd(tag_, converter);
   {
     std::lock_guard lock(mutex_);
     converter_ = converter;
@@ -125,4 +147,9 @@ void VisioModul::releaseConverter() {
 bool VisioModul::holdsConverter() const {
   std::lock_guard lock(mutex_);
   return converter_ != nullptr;
+}
+
+std::weak_ptr<SVG2PDF> VisioModul::converter() const {
+  std::lock_guard lock(mutex_);
+  return converter_;
 }

@@ -9,6 +9,7 @@
 #include <QString>
 
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <mutex>
 
@@ -53,6 +54,11 @@ class VisioModul : public PDFModul, public std::enable_shared_from_this<VisioMod
   qint64 endPage() const { return endPage_.load(); }
   // Whether the module still holds its converter (from the start until after its end).
   bool holdsConverter() const;
+  std::weak_ptr<SVG2PDF> converter() const;
+  // What its converter reports with.
+  const void* visioSender() const { return tag_.get(); }
+  // Tests: called with the sender when a module starts to go, before anything of it goes.
+  static void setGoingHook(std::function<void(const void* sender)> hook);
 
  protected:
   void doStartImport() override { VSDTOPDF(); }
@@ -63,8 +69,8 @@ class VisioModul : public PDFModul, public std::enable_shared_from_this<VisioMod
  private:
   void releaseConverter();
 
-  // What the converter reports with: this module's own tag, never reused while the
-  // converter can still post.
+  // What the converter reports with: this module's own tag, kept by the keeper until the
+  // converter's end, so never reused while the converter can still post.
   std::shared_ptr<const char> tag_;
   mutable std::mutex mutex_;  // guards converter_
   std::shared_ptr<SVG2PDF> converter_;

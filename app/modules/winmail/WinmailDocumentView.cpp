@@ -1,6 +1,7 @@
 #include "modules/winmail/WinmailDocumentView.h"
 
 #include <QApplication>
+#include <QBuffer>
 #include <QDir>
 #include <QEvent>
 #include <QFile>
@@ -29,7 +30,15 @@
 #include <QVBoxLayout>
 #include <QtConcurrent/QtConcurrentRun>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <optional>
 #include <set>
+
+#include "core/XVErrorTexts.h"
 
 #include "modules/rtf/RTFReader.h"
 #include "modules/rtf/RTFTextDocument.h"
@@ -70,6 +79,35 @@ QString decodeHtml(const QByteArray& bytes) {
     if (!decoder.hasError()) return text;
   }
   return decodeText(bytes);
+}
+
+// The bytes of a regular file of at most `cap` bytes, opened without following a link and
+// without waiting on a FIFO or a device; nothing for any other file.
+std::optional<QByteArray> readRegularFile(const QString& path, qint64 cap) {
+  const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0) return std::nullopt;
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > cap) {
+    ::close(fd);
+    return std::nullopt;
+  }
+  QByteArray bytes(static_cast<qsizetype>(st.st_size), Qt::Uninitialized);
+  qsizetype got = 0;
+  while (got < bytes.size()) {
+    const ssize_t n = ::read(fd, bytes.data() + got, static_cast<size_t>(bytes.size() - got));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    got += n;
+  }
+  ::close(fd);
+  bytes.truncate(got);
+  return bytes;
+}
+
+QImage blankImage() {
+  QImage blank(1, 1, QImage::Format_ARGB32);
+  blank.fill(Qt::transparent);
+  return blank;
 }
 
 bool readFile(const QString& path, QByteArray* bytes) {
@@ -121,10 +159,8 @@ QVariant WinmailAttachmentModel::data(const QModelIndex& index, int role) const 
       if (role == Qt::DecorationRole) return iconFor(index.row());
       return {};
     case Date:
-      if (role == Qt::DisplayRole) {
-        const QDateTime created = info.birthTime().isValid() ? info.birthTime() : info.lastModified();
-        return created.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
-      }
+      // The module dates each file as the container dates its attachment.
+      if (role == Qt::DisplayRole) return info.lastModified().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
       return {};
     case Size:
       if (role == Qt::DisplayRole) return WinmailDocumentView::fileSizeUnti(static_cast<float>(info.size()));
@@ -220,25 +256,36 @@ WinmailHtmlView::WinmailHtmlView(QWidget* parent) : QTextBrowser(parent) {
 
 void WinmailHtmlView::setAllowedFolder(const QString& folder) { allowedFolder_ = folder; }
 
-QVariant WinmailHtmlView::loadResource(int type, const QUrl& name) {
-  // A refused image is drawn as nothing at all.
-  const auto refused = [type]() -> QVariant {
-    if (type != QTextDocument::ImageResource) return {};
-    QImage blank(1, 1, QImage::Format_ARGB32);
-    blank.fill(Qt::transparent);
-    return blank;
-  };
-  if (allowedFolder_.isEmpty()) return refused();
+QString WinmailHtmlView::allowedFile(const QUrl& name) const {
+  if (allowedFolder_.isEmpty()) return QString();
   QUrl url = name;
   if (url.isRelative()) url = QUrl::fromLocalFile(allowedFolder_ + QLatin1Char('/')).resolved(name);
-  if (!url.isLocalFile()) return refused();  // no network, no other scheme
+  if (!url.isLocalFile()) return QString();  // no network, no other scheme
+  // Links are followed here, so a link that leads out of the folder is refused with the rest.
   const QString root = QFileInfo(allowedFolder_).canonicalFilePath();
   const QString file = QFileInfo(url.toLocalFile()).canonicalFilePath();
-  if (root.isEmpty() || file.isEmpty() || !file.startsWith(root + QLatin1Char('/'))) return refused();
-  QByteArray bytes;
-  if (!readFile(file, &bytes)) return refused();
-  if (type == QTextDocument::HtmlResource || type == QTextDocument::StyleSheetResource) return decodeHtml(bytes);
-  return bytes;
+  if (root.isEmpty() || file.isEmpty() || !file.startsWith(root + QLatin1Char('/'))) return QString();
+  return file;
+}
+
+QVariant WinmailHtmlView::loadResource(int type, const QUrl& name) {
+  // Every answer is a value: a null one would have the document open the file itself.
+  const QString file = allowedFile(name);
+  const std::optional<QByteArray> bytes = file.isEmpty() ? std::nullopt : readRegularFile(file, kMaxResourceBytes);
+  if (type == QTextDocument::ImageResource) {
+    // Decoded here: an image the document cannot decode would be looked for by its name.
+    QImage image;
+    if (bytes) {
+      QBuffer buffer;
+      buffer.setData(*bytes);
+      QImageReader reader(&buffer);
+      image = reader.read();
+    }
+    return image.isNull() ? blankImage() : image;  // a refused image is drawn as nothing
+  }
+  if (!bytes) return QVariant(QString::fromLatin1(""));
+  if (type == QTextDocument::HtmlResource || type == QTextDocument::StyleSheetResource) return decodeHtml(*bytes);
+  return *bytes;
 }
 
 // ---- view ---------------------------------------------------------------------------------
@@ -307,6 +354,8 @@ WinmailDocumentView::WinmailDocumentView(QWidget* parent) : QWidget(parent) {
   m_tableview_->horizontalHeader()->setSectionResizeMode(WinmailAttachmentModel::Name, QHeaderView::Stretch);
   m_tableview_->horizontalHeader()->setSectionResizeMode(WinmailAttachmentModel::Date, QHeaderView::ResizeToContents);
   m_tableview_->horizontalHeader()->setSectionResizeMode(WinmailAttachmentModel::Size, QHeaderView::ResizeToContents);
+  // Fitted to every row, not only to the first thousand: the widest size may come last.
+  m_tableview_->horizontalHeader()->setResizeContentsPrecision(-1);
   for (QAbstractItemView* v : std::initializer_list<QAbstractItemView*>{winmailBrowser_, m_tableview_}) {
     v->setSelectionMode(QAbstractItemView::ExtendedSelection);
     v->setDragEnabled(true);
@@ -520,7 +569,7 @@ void WinmailDocumentView::openField(int row) {
   const bool opened = opener_ ? opener_(path) : openWithDefaultApplication(path);
   if (opened) return;
   auto* box = new QMessageBox(QMessageBox::Warning, QStringLiteral("Warning"),
-                              QStringLiteral("Has no application to open the file."), QMessageBox::NoButton, window());
+                              XVErrorText::noApplicationToOpen(QFileInfo(path).fileName()), QMessageBox::NoButton, window());
   box->addButton(QStringLiteral("OK"), QMessageBox::AcceptRole);
   box->setWindowModality(Qt::WindowModal);
   box->setAttribute(Qt::WA_DeleteOnClose);
@@ -536,7 +585,7 @@ bool WinmailDocumentView::openWithDefaultApplication(const QString& path) {
 }
 
 QString WinmailDocumentView::fileSizeUnti(float bytes) {
-  if (bytes < 1024.0f) return QString::asprintf("%.2f B", static_cast<double>(bytes));
+  if (bytes < 1024.0f) return QString::asprintf("%.0f B", static_cast<double>(bytes));
   if (bytes < 1048576.0f) return QString::asprintf("%.2f K", static_cast<double>(bytes / 1024.0f));
   return QString::asprintf("%.2f M", static_cast<double>(bytes / 1048576.0f));
 }

@@ -66,16 +66,22 @@ class WinmailAttachmentModel : public QAbstractTableModel {
 };
 
 // An HTML body with no network and no file outside its folder: other resources stay blank,
-// and links are not followed.
+// and links are not followed. Inside the folder only regular files up to kMaxResourceBytes are
+// read, never a FIFO or a device.
 class WinmailHtmlView : public QTextBrowser {
   Q_OBJECT
  public:
+  static constexpr qint64 kMaxResourceBytes = 16 * 1024 * 1024;
+
   explicit WinmailHtmlView(QWidget* parent = nullptr);
   // The folder whose files the page may show.
   void setAllowedFolder(const QString& folder);
   QVariant loadResource(int type, const QUrl& name) override;
 
  private:
+  // The file `name` names when it lies in the allowed folder, links resolved; else empty.
+  QString allowedFile(const QUrl& name) const;
+
   QString allowedFolder_;
 };
 
@@ -125,7 +131,7 @@ class WinmailDocumentView : public QWidget {
   // The default: GIO's default application for the file's content type.
   static bool openWithDefaultApplication(const QString& path);
 
-  // "%.2f B", "%.2f K" or "%.2f M" (single-precision arithmetic).
+  // "N B" in whole bytes below 1024, else "%.2f K" or "%.2f M" (single-precision arithmetic).
   static QString fileSizeUnti(float bytes);
 
   QWidget* attachmentArea() const { return WinmailScroll_; }

@@ -1,19 +1,30 @@
 #include "modules/winmail/WinmailModul.h"
 
+#include <QAbstractButton>
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QLocale>
+#include <QMessageBox>
 #include <QRegularExpression>
 #include <QThread>
+#include <QTimeZone>
+
+#include <fcntl.h>
+#include <sys/stat.h>
 
 #include <any>
+#include <chrono>
 #include <filesystem>
 #include <system_error>
 #include <utility>
 
 #include "core/XVBaseFunction.h"
+#include "core/XVErrorTexts.h"
+#include "core/XVGuarded.h"
 #include "core/XVNotifications.h"
+#include "core/XVPreviewInfo.h"
 #include "modules/winmail/WinmailDocumentView.h"
 #include "platform/foundation/log.h"
 #include "platform/foundation/notification_center.h"
@@ -44,6 +55,32 @@ void postOpenFailed(const QString& path) {
                                                        {{XVFilePathUserInfoKey, std::any(path)}});
 }
 
+// A date record as the wall-clock time it writes; invalid when its fields are no date.
+QDateTime wallClock(const std::shared_ptr<QFDate>& date) {
+  if (!date) return {};
+  const QDate day(date->year(), date->month(), date->day());
+  const QTime time(date->hour(), date->minute(), date->second());
+  if (!day.isValid() || !time.isValid()) return {};
+  return QDateTime(day, time, Qt::LocalTime);
+}
+
+QDateTime utc(const std::optional<std::chrono::system_clock::time_point>& time) {
+  if (!time) return {};
+  const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(time->time_since_epoch()).count();
+  return QDateTime::fromMSecsSinceEpoch(ms, QTimeZone::utc());
+}
+
+// Gives the file the modification time `when`; its access time stays.
+bool setModificationTime(const QString& path, const QDateTime& when) {
+  const qint64 ms = when.toMSecsSinceEpoch();
+  timespec times[2];
+  times[0].tv_sec = 0;
+  times[0].tv_nsec = UTIME_OMIT;
+  times[1].tv_sec = static_cast<time_t>(ms / 1000 - (ms % 1000 < 0 ? 1 : 0));
+  times[1].tv_nsec = static_cast<long>(((ms % 1000) + 1000) % 1000) * 1000000L;
+  return ::utimensat(AT_FDCWD, QFile::encodeName(path).constData(), times, AT_SYMLINK_NOFOLLOW) == 0;
+}
+
 }  // namespace
 
 WinmailModul::WinmailModul(const QString& filePath) {
@@ -58,6 +95,12 @@ WinmailModul::~WinmailModul() {
   }
 }
 
+std::shared_ptr<WinmailModul> WinmailModul::initFilePath(const QUrl& url) {
+  auto module = std::make_shared<WinmailModul>();
+  module->pathfile_ = url;
+  return module;
+}
+
 void WinmailModul::registerModul() {
   DocumentModul::registerModuleClass(DocumentModul::Kind::Winmail,
                                      [](const QString& path) { return std::make_shared<WinmailModul>(path); });
@@ -69,6 +112,20 @@ QString WinmailModul::safeFileName(const QString& name) {
   if (name.contains(QLatin1Char('/')) || name.contains(QChar(0))) return untitled;
   if (QFile::encodeName(name).size() > 255) return untitled;
   return name;
+}
+
+QDateTime WinmailModul::attachmentDate(const QFAttachment& attachment) {
+  for (const QDateTime& date : {utc(attachment.lastModificationTime()), wallClock(attachment.modifyDate()),
+                                utc(attachment.creationTime()), wallClock(attachment.createDate())}) {
+    if (date.isValid()) return date;
+  }
+  return {};
+}
+
+QString WinmailModul::getTimeString() { return getTimeString(QDateTime::currentDateTime()); }
+
+QString WinmailModul::getTimeString(const QDateTime& when) {
+  return QLocale::c().toString(when, QStringLiteral("yyyy-MM-dd HH-mm-ss")) + when.timeZoneAbbreviation();
 }
 
 QString WinmailModul::chooseBodyFile(const QString& messageFolder) {
@@ -141,7 +198,37 @@ QList<QUrl> WinmailModul::attachments() const {
   return attachments_;
 }
 
+QUrl WinmailModul::pathfile() const {
+  std::lock_guard lock(mutex_);
+  return pathfile_;
+}
+
+QString WinmailModul::fileName() const {
+  std::lock_guard lock(mutex_);
+  return fileName_;
+}
+
+std::shared_ptr<XVPreviewInfo> WinmailModul::previewInfo() const {
+  std::lock_guard lock(mutex_);
+  return previewInfo_;
+}
+
+void WinmailModul::setPreviewInfo(std::shared_ptr<XVPreviewInfo> info) {
+  std::lock_guard lock(mutex_);
+  previewInfo_ = std::move(info);
+}
+
 // ---- import -------------------------------------------------------------------------------
+
+bool WinmailModul::acceptsStart(QString* reason) {
+  {
+    std::lock_guard lock(mutex_);
+    if (!std::exchange(running_, true)) return true;
+  }
+  logLine(foundation::LogLevel::Warning, QStringLiteral("%1 is still being parsed; a second start is refused").arg(sourcePath()));
+  *reason = XVErrorText::alreadyOpening();
+  return false;
+}
 
 void WinmailModul::doStartImport() {
   {
@@ -152,60 +239,63 @@ void WinmailModul::doStartImport() {
     attachments_.clear();
     opened_ = false;
   }
-  parserFile();
+  if (!XVGuardedRun("winmail", QStringLiteral("starting the parse of %1").arg(sourcePath()), [this] { parserFile(); })) {
+    endRun(false, QString());
+  }
+}
+
+void WinmailModul::endRun(bool success, const QString& errorInfo) {
+  sendEnd(success, errorInfo);
+  std::lock_guard lock(mutex_);
+  running_ = false;
 }
 
 void WinmailModul::parserFile() {
   const QString source = sourcePath();
   auto parser = QFTNEFFormat::initWithURL(fsPath(source));
-  {
-    std::lock_guard lock(mutex_);
-    parser_ = parser;
-  }
-  // The block keeps the module alive until the parse reports its end.
+  // The block keeps the module and its own parser until the parse reports its end; the
+  // parser keeps no block, so nothing holds itself.
   auto self = shared_from_this();
-  const bool started = parser && parser->startParserWithBlock([self](std::uint64_t flag, std::int64_t code) {
+  const bool started = parser && parser->startParserWithBlock([self, parser](std::uint64_t flag, std::int64_t code) {
     if (flag == static_cast<std::uint64_t>(QFParserFlagStart) || flag == static_cast<std::uint64_t>(QFParserFlagProgress)) return;
     if (flag == static_cast<std::uint64_t>(QFParserFlagComplete)) {
-      self->completed(code);
+      self->completed(*parser, code);
       return;
     }
     logLine(foundation::LogLevel::Warning, QStringLiteral("Unknown action."));
   });
   if (started) return;
   logLine(foundation::LogLevel::Warning, QStringLiteral("%1 cannot be read or is not a TNEF container").arg(source));
-  {
-    std::lock_guard lock(mutex_);
-    parser_.reset();
-  }
   postOpenFailed(source);
-  sendEnd(false, QString());
+  endRun(false, QString());
 }
 
-void WinmailModul::completed(std::int64_t code) {
-  std::shared_ptr<QFTNEFFormat> parser;
-  {
-    std::lock_guard lock(mutex_);
-    parser = std::exchange(parser_, nullptr);
-  }
-  if (code == QFParserResultCodeFailed || !parser) {
+void WinmailModul::completed(const QFTNEFFormat& parser, std::int64_t code) {
+  if (code == QFParserResultCodeFailed) {
     logLine(foundation::LogLevel::Warning, QStringLiteral("Failed to parser DAT file"));
     postOpenFailed(sourcePath());
-    sendEnd(false, QString());
+    endRun(false, QString());
     return;
   }
   if (!getTempPath()) {
     logLine(foundation::LogLevel::Error, QStringLiteral("cannot make the message folders in %1").arg(outPath()));
-    sendEnd(false, QString());
+    endRun(false, QString());
     return;
   }
-  writeBodies(*parser);
-  writeAttachments(*parser);
+  writeBodies(parser);
+  writeAttachments(parser);
   logLine(foundation::LogLevel::Info, QStringLiteral("%1: %2 bodies, %3 attachments")
                                           .arg(sourcePath())
-                                          .arg(parser->messageBodys().size())
-                                          .arg(parser->attachments().size()));
-  sendEnd(importWithResultPath(outPath()), QString());
+                                          .arg(parser.messageBodys().size())
+                                          .arg(parser.attachments().size()));
+  if (chooseBodyFile(messageBodySavePath()).isEmpty() && attachments().isEmpty()) {
+    // A damaged container whose records all failed: nothing to show, nothing to keep.
+    logLine(foundation::LogLevel::Warning, QStringLiteral("nothing could be read from %1").arg(sourcePath()));
+    postOpenFailed(sourcePath());
+    endRun(false, XVErrorText::nothingReadable());
+    return;
+  }
+  endRun(importWithResultPath(outPath()), QString());
 }
 
 bool WinmailModul::getTempPath() {
@@ -263,6 +353,11 @@ void WinmailModul::writeAttachments(const QFTNEFFormat& parser) {
       continue;
     }
     if (!ok) logLine(foundation::LogLevel::Info, QStringLiteral("the attachment %1 has no data").arg(qPath(out)));
+    // The file carries the container's date for it; without one it keeps the time it was written.
+    const QDateTime date = attachmentDate(*attachment);
+    if (date.isValid() && !setModificationTime(qPath(out), date)) {
+      logLine(foundation::LogLevel::Info, QStringLiteral("cannot date the attachment %1").arg(qPath(out)));
+    }
     written.append(QUrl::fromLocalFile(qPath(out)));
   }
   std::lock_guard lock(mutex_);
@@ -324,4 +419,42 @@ void WinmailModul::ResetViewSize(const QRectF& frame) {
 
 void WinmailModul::reloadDocumentViewData() {
   if (view_) view_->refreshdata();
+}
+
+// ---- alerts -------------------------------------------------------------------------------
+
+int WinmailModul::alertReturnCode(const QMessageBox& alert) {
+  QAbstractButton* clicked = alert.clickedButton();
+  const int index = clicked ? static_cast<int>(alert.buttons().indexOf(clicked)) : -1;
+  return index < 0 ? 0 : 1000 + index;
+}
+
+void WinmailModul::showAlert(QMessageBox* alert) {
+  if (!alert) return;
+  QWidget* holder = view_ ? view_->parentWidget() : nullptr;
+  QWidget* window = holder ? holder->window() : nullptr;
+  if (window) alert->setParent(window, alert->windowFlags() | Qt::Dialog);
+  // A module gone before its alert ends leaves the alert to go by itself.
+  QObject::connect(alert, &QDialog::finished, alert, [weak = weak_from_this(), alert] {
+    if (const auto self = weak.lock()) self->alertDidEnd(alert, alertReturnCode(*alert), nullptr);
+    else alert->deleteLater();
+  });
+  if (window) {
+    alert->open();  // window-modal
+  } else {
+    alert->setWindowModality(Qt::ApplicationModal);
+    alert->show();
+  }
+}
+
+void WinmailModul::alertDidEnd(QMessageBox* alert, int returnCode, void* contextInfo) {
+  (void)contextInfo;
+  if (returnCode == 1000) {
+    foundation::NotificationCenter::defaultCenter().post(XV_DOCUMENT_NEEDTOOLENABLE_NOTIFICATION, nullptr,
+                                                         {{"enable", std::any(true)}});
+  }
+  if (alert) {
+    alert->hide();
+    alert->deleteLater();
+  }
 }

@@ -1,4 +1,5 @@
-// The VSDX pre-processor: unpacking, metafile companions, packing, and its work folder.
+// The VSDX package reader and the pre-processor: entry checks and limits, metafile companions,
+// packing, and the work folder.
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -17,8 +18,11 @@
 #include "diagramkit/engine/Metafiles.h"
 #include "diagramkit/engine/MyTempFolder.h"
 #include "diagramkit/engine/PreProcessVSDX.h"
-#include "diagramkit/engine/ZipFolder.h"
+#include "diagramkit/engine/VSDXPackage.h"
+#include "diagramkit/engine/VSDXRenderer.h"
+#include "platform/foundation/log.h"
 #include "support/emf_builder.h"
+#include "support/raw_zip.h"
 #include "support/temp_dir.h"
 #include "support/visio_builder.h"
 
@@ -188,52 +192,232 @@ TEST(PreProcessVSDX, HostileFileNamesWorkAndRunNothing) {
     const fs::path out = preProcessVSDX(src);
     ASSERT_FALSE(out.empty());
     EXPECT_EQ(out.filename(), stem + ".vsdx");
-    EXPECT_TRUE(zipEntries(out).count("visio/media/" + stem + ".svg"));
+    // Inside a package a backslash is a separator where the package was made: refused there.
+    EXPECT_EQ(zipEntries(out).count("visio/media/" + stem + ".svg"), stem.find('\\') == std::string::npos ? 1u : 0u);
     EXPECT_FALSE(fs::exists(out.parent_path() / marker));
   }
   EXPECT_FALSE(fs::exists(marker));
 }
 
-TEST(PreProcessVSDX, EntriesThatLeaveTheFolderOrLinkAreRefused) {
+TEST(VSDXPackage, EntriesThatLeaveTheFolderOrLinkAreRefusedOnEveryRoad) {
   testsupport::TempDir dir;
+  const std::string absolute = "/tmp/absolute-" + std::to_string(::getpid()) + ".txt";
+  const std::vector<std::string> hostile = {
+      "../escaped.txt", "visio/../../escaped2.txt", absolute, "visio\\..\\..\\escaped3.txt",
+      "visio\\media\\back.png", "visio/link", "visio/document.xml" /* the second of that name */};
+  auto entries = testsupport::storedEntries(testsupport::vsdxParts({{}}));
+  for (const std::string& name : hostile) entries.push_back(testsupport::storedEntry(name, "x"));
+  entries[entries.size() - 2].data = fs::path(dir / "target").string();
+  entries[entries.size() - 2].unixMode = S_IFLNK | 0777;
+  // A name with "." and empty components is the same part.
+  entries.push_back(testsupport::storedEntry("./visio//media/dot.png", "dot"));
   const fs::path src = dir / "slip.vsdx";
-  {
-    auto parts = testsupport::vsdxParts({{}});
-    parts.emplace_back("../escaped.txt", "x");
-    parts.emplace_back("visio/../../escaped2.txt", "x");
-    parts.emplace_back("/tmp/absolute-" + std::to_string(::getpid()) + ".txt", "x");
-    parts.emplace_back("visio\\..\\..\\escaped3.txt", "x");
-    parts.emplace_back("visio/link", fs::path(dir / "target").string());
-    ASSERT_TRUE(testsupport::writeZip(src, parts));
-    int err = 0;
-    zip_t* z = zip_open(src.c_str(), 0, &err);
-    const zip_int64_t link = zip_name_locate(z, "visio/link", 0);
-    zip_file_set_external_attributes(z, static_cast<zip_uint64_t>(link), 0, ZIP_OPSYS_UNIX, (S_IFLNK | 0777u) << 16);
-    ASSERT_EQ(zip_close(z), 0);
-  }
+  ASSERT_TRUE(testsupport::writeRawZip(src, entries));
+
+  const auto package = diagramkit::VSDXPackage::open(src);
+  ASSERT_TRUE(package);
+  EXPECT_EQ(std::set<std::string>(package->refused().begin(), package->refused().end()),
+            std::set<std::string>(hostile.begin(), hostile.end()));
   const fs::path into = dir / "into";
   fs::create_directories(into);
-  std::vector<std::string> refused;
-  ASSERT_TRUE(diagramkit::unzipInto(src, into, nullptr, &refused));
-  EXPECT_EQ(std::set<std::string>(refused.begin(), refused.end()),
-            (std::set<std::string>{"../escaped.txt", "visio/../../escaped2.txt",
-                                   "/tmp/absolute-" + std::to_string(::getpid()) + ".txt",
-                                   "visio\\..\\..\\escaped3.txt", "visio/link"}));
+  for (const std::string& name : hostile) {
+    SCOPED_TRACE(name);
+    if (name == "visio/document.xml") continue;
+    EXPECT_FALSE(package->read(name));
+    EXPECT_TRUE(package->extract(name, into).empty());
+  }
+  EXPECT_EQ(package->read("visio/media/dot.png"), "dot");
+  EXPECT_NE(package->read("visio/document.xml"), "x");  // the first of the name
   EXPECT_FALSE(fs::exists(dir / "escaped.txt"));
   EXPECT_FALSE(fs::exists(dir / "escaped2.txt"));
-  EXPECT_FALSE(fs::exists("/tmp/absolute-" + std::to_string(::getpid()) + ".txt"));
+  EXPECT_FALSE(fs::exists(absolute));
   EXPECT_FALSE(fs::exists(into / "visio" / "link"));
-  EXPECT_TRUE(fs::exists(into / "visio" / "document.xml"));
-  // A second unpack into the same folder overwrites nothing.
-  std::ofstream(into / "visio" / "document.xml") << "mine";
-  refused.clear();
-  ASSERT_TRUE(diagramkit::unzipInto(src, into, nullptr, &refused));
-  EXPECT_EQ(readFile(into / "visio" / "document.xml"), "mine");
-  EXPECT_NE(std::find(refused.begin(), refused.end(), "visio/document.xml"), refused.end());
+  // An unpack never overwrites: the second of two into one folder fails and keeps the first.
+  const fs::path first = package->extract("visio/document.xml", into);
+  ASSERT_FALSE(first.empty());
+  std::ofstream(first) << "mine";
+  std::string error;
+  EXPECT_TRUE(package->extract("visio/document.xml", into, &error).empty());
+  EXPECT_NE(error.find("the name is taken"), std::string::npos) << error;
+  EXPECT_EQ(readFile(first), "mine");
   // Through the pre-processor the package still comes out, without the refused entries.
-  const auto entries = zipEntries(preProcessVSDX(src));
-  EXPECT_TRUE(entries.count("visio/document.xml"));
-  EXPECT_FALSE(entries.count("visio/link"));
+  const auto packed = zipEntries(preProcessVSDX(src));
+  EXPECT_TRUE(packed.count("visio/document.xml"));
+  EXPECT_TRUE(packed.count("visio/media/dot.png"));
+  for (const std::string& name : hostile) {
+    if (name != "visio/document.xml") {
+      EXPECT_FALSE(packed.count(name)) << name;
+    }
+  }
+}
+
+// Data that does not match what its entry states is never handed out, nor left on disk.
+TEST(VSDXPackage, AnEntryWhoseDataDoesNotMatchItsSizeOrChecksumIsNotRead) {
+  testsupport::TempDir dir;
+  struct Case {
+    const char* name;
+    testsupport::RawZipEntry entry;
+  };
+  std::vector<Case> cases;
+  auto shorter = testsupport::zeroEntry("visio/media/shorter.bin", 1);
+  shorter.size = 1000;
+  cases.push_back({"states fewer bytes than it holds", shorter});
+  auto longer = testsupport::zeroEntry("visio/media/longer.bin", 1);
+  longer.size += 1000;
+  cases.push_back({"states more bytes than it holds", longer});
+  auto crc = testsupport::storedEntry("visio/media/crc.bin", "checked bytes");
+  crc.crc ^= 1;
+  cases.push_back({"a checksum that does not match", crc});
+  auto stored = testsupport::storedEntry("visio/media/stored.bin", "stored bytes");
+  stored.size = 6;
+  cases.push_back({"a stored entry stating fewer bytes", stored});
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto entries = testsupport::storedEntries(testsupport::vsdxParts({{}}));
+    entries.push_back(c.entry);
+    const fs::path src = dir / "damaged.vsdx";
+    ASSERT_TRUE(testsupport::writeRawZip(src, entries));
+    const auto package = diagramkit::VSDXPackage::open(src);
+    ASSERT_TRUE(package);
+    EXPECT_FALSE(package->read(c.entry.name));
+    const fs::path into = dir / "into";
+    fs::remove_all(into);
+    fs::create_directories(into);
+    std::string error;
+    EXPECT_TRUE(package->extract(c.entry.name, into, &error).empty());
+    EXPECT_FALSE(error.empty());
+    EXPECT_FALSE(fs::exists(into / c.entry.name));
+    EXPECT_TRUE(package->read("visio/document.xml"));  // the rest reads
+  }
+}
+
+namespace {
+
+// Bytes this process has handed to write() so far.
+std::uint64_t bytesWritten() {
+  std::ifstream io("/proc/self/io");
+  std::string key;
+  std::uint64_t value = 0;
+  while (io >> key >> value)
+    if (key == "wchar:") return value;
+  ADD_FAILURE() << "no /proc/self/io";
+  return 0;
+}
+
+std::uintmax_t folderBytes(const fs::path& folder) {
+  std::uintmax_t total = 0;
+  for (const auto& e : fs::recursive_directory_iterator(folder))
+    if (e.is_regular_file()) total += e.file_size();
+  return total;
+}
+
+}  // namespace
+
+// A package of a few hundred kilobytes that unpacks to 256 MiB: what is not converted goes from
+// package to package as it is stored and never reaches the disk unpacked.
+TEST(PreProcessVSDX, EntriesItDoesNotConvertAreCopiedNotUnpacked) {
+  testsupport::TempDir dir;
+  struct Case {
+    const char* name;
+    std::string folder;  // of the four zero entries
+    bool withVsd;
+  };
+  const Case cases[] = {
+      {"entries beside the drawing's parts", "junk/", false},
+      {"entries among the drawing's parts", "visio/media/", false},
+      {"in a package holding a .vsd", "docProps/", true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto entries = testsupport::storedEntries(testsupport::vsdxParts({{8.5, 11.0, "zeros"}}));
+    entries.push_back(testsupport::storedEntry("visio/media/image1.emf", smallEmf()));
+    for (int i = 1; i <= 4; ++i) entries.push_back(testsupport::zeroEntry(c.folder + "zero" + std::to_string(i) + ".bin", 64));
+    if (c.withVsd) entries.push_back(testsupport::storedEntry("visio/media/picture.vsd", "vsd bytes"));
+    const fs::path src = dir / "zeros.vsdx";
+    ASSERT_TRUE(testsupport::writeRawZip(src, entries));
+    ASSERT_LT(fs::file_size(src), 512u * 1024);
+
+    const std::uint64_t before = bytesWritten();
+    const fs::path out = preProcessVSDX(src);
+    const std::uint64_t written = bytesWritten() - before;
+    ASSERT_FALSE(out.empty());
+    const fs::path t = c.withVsd ? out.parent_path().parent_path().parent_path() : out.parent_path();
+    EXPECT_EQ(t.parent_path(), MyTempFolder::frameFolder());
+    EXPECT_LT(written, 2u << 20);
+    EXPECT_LT(folderBytes(t), 2u << 20);
+    if (c.withVsd) {
+      EXPECT_EQ(readFile(out), "vsd bytes");
+      EXPECT_FALSE(fs::exists(t / "visio" / "document.xml"));
+      EXPECT_TRUE(fs::exists(t / "visio" / "media" / "image1.svg"));  // converted before the .vsd
+      continue;
+    }
+    const auto package = diagramkit::VSDXPackage::open(out);
+    ASSERT_TRUE(package);
+    EXPECT_TRUE(package->read("visio/pages/page1.xml"));
+    EXPECT_TRUE(package->read("visio/media/image1.svg"));
+    const bool packed = c.folder.starts_with("visio/");
+    for (int i = 1; i <= 4; ++i) {
+      const std::string name = c.folder + "zero" + std::to_string(i) + ".bin";
+      EXPECT_EQ(std::find(package->names().begin(), package->names().end(), name) != package->names().end(), packed)
+          << name;
+    }
+  }
+}
+
+namespace {
+
+// Packages beyond the reader's limits, and the words of the reason they are refused with.
+std::vector<std::pair<std::string, std::vector<testsupport::RawZipEntry>>> overLimitPackages() {
+  using diagramkit::VSDXPackage;
+  const auto drawing = testsupport::storedEntries(testsupport::vsdxParts({{}}));
+  std::vector<std::pair<std::string, std::vector<testsupport::RawZipEntry>>> out;
+  auto many = drawing;
+  while (many.size() <= VSDXPackage::kMaxEntries)
+    many.push_back(testsupport::storedEntry("visio/media/n" + std::to_string(many.size()) + ".txt", ""));
+  out.emplace_back("more than " + std::to_string(VSDXPackage::kMaxEntries) + " entries", many);
+  auto large = drawing;
+  large.push_back(testsupport::zeroEntry("visio/media/large.bin", (VSDXPackage::kMaxPartBytes >> 20) + 1));
+  out.emplace_back("the entry visio/media/large.bin unpacks to more than", large);
+  auto total = drawing;
+  const auto part = static_cast<std::uint32_t>((VSDXPackage::kMaxPartBytes >> 20) - 36);
+  for (std::uint64_t sum = 0; sum <= VSDXPackage::kMaxTotalBytes >> 20; sum += part)
+    total.push_back(testsupport::zeroEntry("visio/media/part" + std::to_string(sum) + ".bin", part));
+  out.emplace_back("its entries unpack to more than", total);
+  auto bomb = drawing;
+  bomb.push_back(testsupport::zeroEntry("visio/media/bomb.bin", 1));
+  bomb.back().size = 64u << 20;  // from a kilobyte
+  out.emplace_back("the entry visio/media/bomb.bin unpacks to more than 1100 times", bomb);
+  return out;
+}
+
+}  // namespace
+
+// The pre-processor and the page renderer read through the same checks.
+TEST(VSDXPackage, PackagesBeyondTheLimitsFailOnBothRoadsWithTheReason) {
+  testsupport::TempDir dir;
+  for (const auto& [reason, entries] : overLimitPackages()) {
+    SCOPED_TRACE(reason);
+    const fs::path src = dir / "over.vsdx";
+    ASSERT_TRUE(testsupport::writeRawZip(src, entries));
+    ASSERT_LT(fs::file_size(src), 4u << 20);
+    std::string error;
+    EXPECT_FALSE(diagramkit::VSDXPackage::open(src, &error));
+    EXPECT_NE(error.find(reason), std::string::npos) << error;
+    {
+      foundation::ScopedLogCapture log;
+      EXPECT_TRUE(preProcessVSDX(src).empty());
+      EXPECT_TRUE(log.contains("VSDX not pre-processed: " + error));
+    }
+    {
+      foundation::ScopedLogCapture log;
+      int pages = 0;
+      const fs::path work = dir / "pages";
+      fs::create_directories(work);
+      EXPECT_EQ(diagramkit::loadVSDXFile(src, work, &pages, pages), -1);
+      EXPECT_TRUE(log.contains(error));
+      EXPECT_TRUE(fs::is_empty(work));
+    }
+  }
 }
 
 TEST(PreProcessVSDX, AnEmbeddedVsdIsReturnedAndNothingIsPacked) {
@@ -246,7 +430,8 @@ TEST(PreProcessVSDX, AnEmbeddedVsdIsReturnedAndNothingIsPacked) {
   EXPECT_EQ(out.filename(), "inner.VSD");
   EXPECT_EQ(readFile(out), "vsd bytes");
   EXPECT_FALSE(fs::exists(out.parent_path().parent_path().parent_path() / "outer.vsdx"));
-  EXPECT_TRUE(fs::exists(out.parent_path().parent_path().parent_path() / "visio" / "document.xml"));
+  // Only the drawing itself was unpacked.
+  EXPECT_FALSE(fs::exists(out.parent_path().parent_path().parent_path() / "visio" / "document.xml"));
 }
 
 TEST(PreProcessVSDX, NotAPackageFails) {

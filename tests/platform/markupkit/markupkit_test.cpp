@@ -6,10 +6,12 @@
 #include <QDir>
 #include <QGuiApplication>
 #include <QImage>
+#include <QImageReader>
 
 #include <string>
 #include <vector>
 
+#include "support/flate_image.h"
 #include "support/image_pdf.h"
 #include "support/temp_dir.h"
 
@@ -102,8 +104,15 @@ TEST_F(Extraction, ABrokenImageIsSkippedAndTheRestKeepTheirOrderWithoutGaps) {
   mask.filter = "/ASCIIHexDecode";
   mask.data = "0f>";
   ASSERT_EQ(run({"", pdf({{{twice, broken, shortData, inlineGray, mask}}}), prefix(), "-R", "1", "IMAGE"}),
-            markupkit::ExtractOk);
+            markupkit::ExtractImagesSkipped);
   EXPECT_EQ(pngs(dir), (QStringList{"Temp-001.png", "Temp-002.png", "Temp-003.png"}));
+  const auto skipped = markupkit::lastSkippedImages();
+  ASSERT_EQ(skipped.size(), 2u);
+  for (const auto& s : skipped) {
+    EXPECT_EQ(s.page, 1);
+    EXPECT_EQ(s.width, 4);
+    EXPECT_EQ(s.reason, markupkit::SkipReason::Undecodable);
+  }
   EXPECT_EQ(image(dir, "Temp-001.png").pixelColor(1, 0), QColor(255, 0, 0));
   EXPECT_EQ(image(dir, "Temp-002.png").size(), QSize(2, 1));
   EXPECT_NEAR(image(dir, "Temp-002.png").pixelColor(0, 0).red(), 0x80, 1);
@@ -111,6 +120,42 @@ TEST_F(Extraction, ABrokenImageIsSkippedAndTheRestKeepTheirOrderWithoutGaps) {
   const QImage m = image(dir, "Temp-003.png");
   EXPECT_EQ(m.pixelColor(0, 0), QColor(0, 0, 255));
   EXPECT_EQ(m.pixelColor(7, 0).alpha(), 0);
+}
+
+TEST_F(Extraction, ALargeImageIsWrittenWholeAndOneTooLargeIsNamed) {
+  // 100 million pixels in 100-pixel squares of two colours.
+  constexpr int kSide = 10000;
+  const PdfImage large = testsupport::flateImage(kSide, kSide, "/DeviceRGB", 3, [](int y, unsigned char* row) {
+    for (int x = 0; x < kSide; ++x) {
+      const bool dark = ((x / 100) + (y / 100)) % 2;
+      row[3 * x] = dark ? 20 : 240;
+      row[3 * x + 1] = dark ? 40 : 200;
+      row[3 * x + 2] = dark ? 60 : 10;
+    }
+  });
+  // Claims more pixels than may be written; its data is never read.
+  PdfImage tooLarge = testsupport::rgbImage(20000, 20000, "xyz");
+  PdfImage tooWide = testsupport::rgbImage(markupkit::kMaxImageSide + 1, 1, "xyz");
+  const std::string file = pdf({{{tooLarge}}, {{large, tooWide}}});
+  ASSERT_EQ(run({"", file, prefix(), "IMAGE"}), markupkit::ExtractImagesSkipped);
+  ASSERT_EQ(pngs(dir), QStringList{"Temp-001.png"});
+  const auto skipped = markupkit::lastSkippedImages();
+  ASSERT_EQ(skipped.size(), 2u);
+  EXPECT_EQ(skipped[0].page, 1);
+  EXPECT_EQ(skipped[0].width, 20000);
+  EXPECT_EQ(skipped[0].reason, markupkit::SkipReason::TooLarge);
+  EXPECT_EQ(skipped[1].page, 2);
+  EXPECT_EQ(skipped[1].reason, markupkit::SkipReason::TooLarge);
+
+  QImageReader reader(q(dir / "Temp-001.png"));
+  reader.setAllocationLimit(0);
+  const QImage out = reader.read();
+  ASSERT_EQ(out.size(), QSize(kSide, kSide));
+  const std::pair<QPoint, QColor> probes[] = {{{0, 0}, QColor(240, 200, 10)},
+                                              {{150, 50}, QColor(20, 40, 60)},
+                                              {{9999, 9999}, QColor(240, 200, 10)},
+                                              {{9950, 9850}, QColor(20, 40, 60)}};
+  for (const auto& [at, colour] : probes) EXPECT_EQ(out.pixelColor(at), colour) << at.x() << "," << at.y();
 }
 
 TEST_F(Extraction, PagesAreChosenByTheirPlaceNotTheirLabel) {

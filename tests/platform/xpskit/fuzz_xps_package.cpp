@@ -1,4 +1,5 @@
-// Fuzz target: a file as an XPS package: the zip scan, the re-pack, the open and its page count.
+// Fuzz target: a file as an XPS package: the zip scan, the re-pack, the markup check (and the safe
+// copy), the open and its page count.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>

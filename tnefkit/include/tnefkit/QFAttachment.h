@@ -2,6 +2,7 @@
 // One attachment of a container, filled by the attachment-level records that follow its
 // rendering record.
 
+#include <chrono>
 #include <filesystem>
 #include <memory>
 #include <optional>
@@ -34,6 +35,12 @@ class QFAttachment {
   TNEFKIT_EXPORT std::optional<std::string> extension() const;
 
   const std::shared_ptr<QFDate>& modifyDate() const { return modifyDate_; }
+  // The creation date record, as written (the sender's clock, no time zone).
+  const std::shared_ptr<QFDate>& createDate() const { return createDate_; }
+  // The creation and last modification times among the MAPI properties, in UTC; empty when
+  // the container carries none (or a value the clock cannot hold).
+  std::optional<std::chrono::system_clock::time_point> creationTime() const { return creationTime_; }
+  std::optional<std::chrono::system_clock::time_point> lastModificationTime() const { return lastModificationTime_; }
   TNEFKIT_EXPORT std::optional<std::string> mimeType() const;
   TNEFKIT_EXPORT std::optional<std::string> contentID() const;
   TNEFKIT_EXPORT std::optional<std::string> fileTitle() const;
@@ -59,6 +66,9 @@ class QFAttachment {
   std::optional<std::string> bestName() const;
 
   std::shared_ptr<QFDate> modifyDate_;
+  std::shared_ptr<QFDate> createDate_;
+  std::optional<std::chrono::system_clock::time_point> creationTime_;
+  std::optional<std::chrono::system_clock::time_point> lastModificationTime_;
   std::shared_ptr<QFModifyFlag> flag_;
   std::optional<Text> fileInternalName_;
   QFData fileData_;

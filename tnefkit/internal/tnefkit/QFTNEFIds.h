@@ -45,6 +45,8 @@ inline constexpr std::int32_t QFTNEFAttributeOriginalMessageClass = 0x9008;
 // MAPI property ids (the high word of a property tag) that the decoders take values from.
 inline constexpr std::int32_t QFMAPINameTypeRTF_COMPRESSED = 0x1009;
 inline constexpr std::int32_t QFMAPINameTypeBODY_HTML = 0x1013;
+inline constexpr std::int32_t QFMAPINameTypeCREATION_TIME = 0x3007;
+inline constexpr std::int32_t QFMAPINameTypeLAST_MODIFICATION_TIME = 0x3008;
 inline constexpr std::int32_t QFMAPINameTypeATTACH_DATA_OBJ = 0x3701;
 inline constexpr std::int32_t QFMAPINameTypeATTACH_LONG_FILENAME = 0x3707;
 inline constexpr std::int32_t QFMAPINameTypeATTACH_MIME_TAG = 0x370E;

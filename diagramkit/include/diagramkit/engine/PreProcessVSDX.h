@@ -1,7 +1,9 @@
 #pragma once
-// The VSDX pre-processor: unpacks a package into a folder of its own in the process's work
-// folder ("VSD2PDF" in the user's data folder), writes an EPS and a PNG beside each WMF
-// picture and an SVG beside each EMF picture, and packs the package again.
+// The VSDX pre-processor: in a folder of its own in the process's work folder ("VSD2PDF" in
+// the user's data folder), unpacks the drawing's metafiles, writes an EPS and a PNG beside each
+// WMF picture and an SVG beside each EMF picture, and packs the package again with them; the
+// other entries go from package to package as they are stored. A package beyond the reader's
+// limits (entry count, unpacked sizes, compression ratio) is not pre-processed.
 
 #include <filesystem>
 

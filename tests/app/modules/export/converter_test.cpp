@@ -135,6 +135,47 @@ TEST_F(ConverterTest, PdfKeepsPagesBoxesRotationAndText) {
   EXPECT_EQ(files(), QStringList({"Report.pdf"}));  // no temporary file left
 }
 
+TEST_F(ConverterTest, AWholeDocumentIsSavedOutsideARunWithItsRotations) {
+  openRaw(rawPdf({{"Alpha", std::nullopt, std::nullopt, std::nullopt}, {"Beta", std::nullopt, std::nullopt, 90}}));
+  document->pageAtIndex(0)->setRotation(180);
+  dir.write("out/Existing.pdf", "old");
+  const pdfkit::PDFDocument empty;
+  struct Case {
+    const char* what;
+    const pdfkit::PDFDocument* doc;
+    QString folder, name;
+    bool replace;
+    std::vector<int> rotations;  // of the written file's pages; empty when none is written
+    QString error;
+  };
+  const Case cases[] = {
+      {"the open document", document.get(), out(), "Whole", false, {180, 90}, QString()},
+      {"an empty document", &empty, out(), "Empty", false, {}, QString()},
+      {"an existing file without consent", document.get(), out(), "Existing", false, {}, XVErrorText::exportFileExists("Existing.pdf")},
+      {"an existing file with consent", document.get(), out(), "Existing", true, {180, 90}, QString()},
+      {"the document itself", document.get(), q(dir.path()), "doc", true, {}, XVErrorText::exportReplacesDocument("doc.pdf")},
+  };
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.what);
+    auto c = converter("PDF", 0, 0, k.name);
+    c->setOutDirector(k.folder);
+    c->setReplaceExisting(k.replace);
+    const QString path = k.folder + "/" + k.name + ".pdf";
+    const bool ok = c->savePdfDocumentfile(*k.doc);
+    EXPECT_EQ(ok, k.error.isEmpty());
+    EXPECT_EQ(c->errorInfo(), k.error);
+    EXPECT_EQ(c->urlArray(), ok ? QList<QUrl>{QUrl::fromLocalFile(path)} : QList<QUrl>{});
+    if (!ok) continue;
+    auto facts = inspectPdf(path.toStdString());
+    ASSERT_TRUE(facts);
+    std::vector<int> rotations;
+    for (const PageFacts& f : *facts) rotations.push_back(f.rotate);
+    EXPECT_EQ(rotations, k.rotations);
+  }
+  EXPECT_EQ(testsupport::readFile(dir / "doc.pdf").substr(0, 5), "%PDF-");
+  EXPECT_EQ(files(), QStringList({"Empty.pdf", "Existing.pdf", "Whole.pdf"}));
+}
+
 TEST_F(ConverterTest, RotatedPagesNeverComeOutSideways) {
   // The black square is at the top left of the unturned page; a quarter turn clockwise takes
   // it to the top right, a half turn to the bottom right.
@@ -182,6 +223,36 @@ TEST_F(ConverterTest, AFailedWriteEndsWithNoAndReportsOnlyTheFilesWritten) {
   EXPECT_EQ(recorder->reports.urls, urls({"Report_1.png"}));
   EXPECT_EQ(files(), QStringList({"Report_1.png"}));
   EXPECT_TRUE(c->errorInfo().contains("Report_2.png")) << c->errorInfo().toStdString();
+}
+
+TEST_F(ConverterTest, PagesThatDrawNoImageEndWithNoAndAreNamed) {
+  // A page of no area, and one far too large to draw.
+  RawPage empty, huge, text1, text3;
+  empty.mediaBox = "10 10 10 10";
+  huge.mediaBox = "0 0 200000 200000";
+  text1.text = "1";
+  text3.text = "3";
+  struct Case {
+    const char* format;
+    std::vector<RawPage> pages;
+    QStringList written;
+    QString error;
+  };
+  const Case cases[] = {
+      {"PNG", {empty}, {}, "Page 1 cannot be drawn as an image."},
+      {"JPEG", {text1, empty, text3, huge}, {"Report_1.jpg", "Report_3.jpg"}, "Pages 2 and 4 cannot be drawn as images."},
+  };
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.format);
+    for (const QString& f : files()) QFile::remove(out() + "/" + f);
+    openRaw(rawPdf(k.pages));
+    recorder = std::make_shared<ConverterRecorder>();
+    auto c = converter(k.format, 0, static_cast<qint64>(k.pages.size()) - 1);
+    EXPECT_FALSE(run(c));
+    EXPECT_EQ(c->errorInfo(), k.error);
+    EXPECT_EQ(files(), k.written);
+    EXPECT_EQ(recorder->reports.urls, urls(k.written));
+  }
 }
 
 TEST_F(ConverterTest, RefusedStartsEndWithNoAndLeaveEveryFileAsItWas) {

@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QFile>
 #include <QImage>
+#include <QImageReader>
 
 #include "core/ProductInfo.h"
 #include "core/XVErrorTexts.h"
@@ -10,6 +11,7 @@
 #include "modules/export/ExportPageRange.h"
 #include "modules/export/XVConverter.h"
 #include "modules/export/XVExtract.h"
+#include "support/flate_image.h"
 #include "support/image_pdf.h"
 
 using namespace exporttest;
@@ -211,6 +213,78 @@ TEST_F(ExtractTest, RefusalsSayWhy) {
   e->setOutFilePath(q(dir / "missing.pdf"));
   EXPECT_FALSE(run(e));
   EXPECT_EQ(e->errorInfo(), XVErrorText::exportDocumentUnreadable());
+}
+
+TEST_F(ExtractTest, APagesOnlyImageOfAHundredMillionPixelsIsExtracted) {
+  constexpr int kSide = 10000;
+  open({{{testsupport::flateImage(kSide, kSide, "/DeviceGray", 1, [](int y, unsigned char* row) {
+    for (int x = 0; x < kSide; ++x) row[x] = ((x / 100) + (y / 100)) % 2 ? 30 : 220;
+  })}}});
+  ASSERT_TRUE(run(extractor("JPEG", 0, 0)));
+  EXPECT_EQ(recorder->reports.urls, urls({"Scan_1.jpg"}));
+  QImageReader reader(out() + "/Scan_1.jpg");
+  reader.setAllocationLimit(0);
+  const QImage back = reader.read();
+  ASSERT_EQ(back.size(), QSize(kSide, kSide));
+  const std::pair<QPoint, int> probes[] = {{{50, 50}, 220}, {{150, 50}, 30}, {{9950, 9950}, 220}, {{9850, 9950}, 30}};
+  for (const auto& [at, grey] : probes) EXPECT_NEAR(qGray(back.pixel(at)), grey, 8) << at.x() << "," << at.y();
+}
+
+TEST_F(ExtractTest, ImagesThatCannotBeWrittenEndWithNoNamingTheirPages) {
+  const PdfImage tooLarge = testsupport::rgbImage(20000, 20000, "xyz");
+  PdfImage broken = testsupport::rgbImage(4, 4, "not deflate data");
+  broken.filter = "/FlateDecode";
+  const PdfImage red = solid(255, 0, 0), green = solid(0, 255, 0);
+  struct Case {
+    const char* what;
+    std::vector<PdfImagePage> pages;
+    QStringList written;
+    QString why;
+  };
+  const std::vector<Case> cases = {
+      {"a page's only image, too large", {{{tooLarge}}}, {}, "An image on page 1 is too large to extract (20000 x 20000 pixels)."},
+      {"broken images among others",
+       {{{red}}, {{broken, green}}, {{broken}}},
+       {"Scan_1.png", "Scan_2.png"},
+       "2 images on pages 2 and 3 cannot be decoded."},
+      {"both", {{{tooLarge, red}}, {{broken}}}, {"Scan_1.png"},
+       "An image on page 1 is too large to extract (20000 x 20000 pixels). An image on page 2 cannot be decoded."},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    for (const QString& f : files()) QFile::remove(out() + "/" + f);
+    open(c.pages);
+    recorder = std::make_shared<ExtractRecorder>();
+    auto e = extractor("PNG", 0, static_cast<qint64>(c.pages.size()) - 1);
+    EXPECT_FALSE(run(e));
+    EXPECT_EQ(e->errorInfo(), c.why);
+    EXPECT_EQ(files(), c.written);
+    EXPECT_EQ(recorder->reports.urls, urls(c.written));
+  }
+}
+
+TEST_F(ExtractTest, MaskedImagesInFormatsWithoutAlphaLieOnWhite) {
+  // A stencil: painted blue where its bits are 0, transparent elsewhere.
+  PdfImage stencil;
+  stencil.width = 16;
+  stencil.height = 16;
+  stencil.imageMask = true;
+  stencil.data = std::string(16 * 2, '\0');
+  for (int y = 8; y < 16; ++y) stencil.data[static_cast<size_t>(2 * y)] = stencil.data[static_cast<size_t>(2 * y + 1)] = '\xff';
+  open({{{stencil}}});
+  for (const char* format : {"JPEG", "BMP"}) {
+    SCOPED_TRACE(format);
+    recorder = std::make_shared<ExtractRecorder>();
+    ASSERT_TRUE(run(extractor(format, 0, 0, format)));
+    const QImage back(recorder->reports.urls.value(0).toLocalFile());
+    ASSERT_EQ(back.size(), QSize(16, 16));
+    const QColor painted = back.pixelColor(4, 4), clear = back.pixelColor(4, 12);
+    EXPECT_LT(painted.red(), 40);
+    EXPECT_GT(painted.blue(), 215);
+    EXPECT_GT(clear.red(), 235);
+    EXPECT_GT(clear.green(), 235);
+    EXPECT_GT(clear.blue(), 235);
+  }
 }
 
 TEST_F(ExtractTest, RealFilesInASCII85CCITTFaxAndLZW) {

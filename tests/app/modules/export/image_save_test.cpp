@@ -75,6 +75,36 @@ TEST(ImageSave, EachFormatWritesItsFileType) {
   EXPECT_FALSE(QFile::exists(q(dir / "lower")));
 }
 
+TEST(ImageSave, FormatsWithoutAlphaLayTranslucentPixelsOverWhite) {
+  testsupport::TempDir dir;
+  // Blue where fully transparent, half-transparent red, opaque green: 8 x 8 blocks so that
+  // JPEG keeps each colour in the middle of its block.
+  QImage image(24, 8, QImage::Format_ARGB32);
+  for (int y = 0; y < 8; ++y) {
+    for (int x = 0; x < 24; ++x) image.setPixel(x, y, x < 8 ? qRgba(0, 0, 255, 0) : x < 16 ? qRgba(255, 0, 0, 128) : qRgb(0, 255, 0));
+  }
+  auto saver = XVImageSave::imageSaveWith(image);
+  struct Case {
+    const char* format;
+    int tolerance;
+  };
+  for (const Case& c : {Case{"JPEG", 12}, Case{"BMP", 1}, Case{"GIF", 1}}) {
+    SCOPED_TRACE(c.format);
+    const QString path = q(dir / (std::string("x.") + c.format));
+    ASSERT_TRUE(saver->saveAtPath(c.format, path));
+    const QImage back = QImage(path).convertToFormat(QImage::Format_ARGB32);
+    ASSERT_EQ(back.size(), image.size());
+    const std::pair<int, QRgb> expected[] = {{4, qRgb(255, 255, 255)}, {12, qRgb(255, 127, 127)}, {20, qRgb(0, 255, 0)}};
+    for (auto [x, want] : expected) {
+      const QRgb got = back.pixel(x, 4);
+      EXPECT_EQ(qAlpha(got), 255) << x;
+      EXPECT_NEAR(qRed(got), qRed(want), c.tolerance) << x;
+      EXPECT_NEAR(qGreen(got), qGreen(want), c.tolerance) << x;
+      EXPECT_NEAR(qBlue(got), qBlue(want), c.tolerance) << x;
+    }
+  }
+}
+
 TEST(ImageSave, ExistingFileIsKeptWithoutConsent) {
   testsupport::TempDir dir;
   dir.write("x.png", "mine");

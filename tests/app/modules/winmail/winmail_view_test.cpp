@@ -17,6 +17,16 @@
 #include "modules/winmail/WinmailModul.h"
 #include "support/temp_dir.h"
 
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <thread>
+
 using testsupport::TempDir;
 
 namespace {
@@ -54,8 +64,8 @@ TEST(WinmailDocumentView, FileSizeUnits) {
   struct Case {
     float bytes;
     const char* text;
-  } cases[] = {{0, "0.00 B"},       {1023, "1023.00 B"},    {1024, "1.00 K"},
-               {1536, "1.50 K"},    {1048575, "1024.00 K"}, {1048576, "1.00 M"},
+  } cases[] = {{0, "0 B"},        {428, "428 B"},         {1023, "1023 B"},       {1024, "1.00 K"},
+               {1536, "1.50 K"},    {122020, "119.16 K"},   {1048575, "1024.00 K"}, {1048576, "1.00 M"},
                {5.5f * 1048576, "5.50 M"}};
   for (const auto& c : cases) EXPECT_EQ(WinmailDocumentView::fileSizeUnti(c.bytes), c.text) << c.bytes;
 }
@@ -112,23 +122,156 @@ TEST(WinmailModulBodies, TheBodyCounterPicksTheBody) {
   EXPECT_EQ(WinmailModul::safeFileName("report (2).pdf"), "report (2).pdf");
 }
 
-TEST_F(WinmailViewTest, HtmlReachesOnlyFilesOfItsFolder) {
-  dir.write("MessagePath/inside.css", "p { color: red }");
-  dir.write("outside.css", "p { color: blue }");
-  load({{"message body 1.html", "<p>x</p>"}}, "message body 1.html");
-  WinmailHtmlView* html = view.webView();
-  EXPECT_EQ(html->loadResource(QTextDocument::StyleSheetResource, QUrl("inside.css")).toString(), "p { color: red }");
-  EXPECT_FALSE(html->loadResource(QTextDocument::StyleSheetResource, QUrl("../outside.css")).isValid());
-  EXPECT_FALSE(html->loadResource(QTextDocument::StyleSheetResource, QUrl::fromLocalFile(q(dir / "outside.css"))).isValid());
-  // A refused image is blank, not the broken-image mark.
-  for (const char* url : {"http://tracker.example/pixel.png", "cid:part1", "../outside.png"}) {
-    const QVariant image = html->loadResource(QTextDocument::ImageResource, QUrl(url));
-    ASSERT_EQ(image.typeId(), QMetaType::QImage) << url;
-    EXPECT_EQ(image.value<QImage>().pixelColor(0, 0).alpha(), 0) << url;
+namespace {
+
+// Watches a FIFO from another thread: a reader that opens it (and would wait there for a
+// writer) is let go at once with a little text, and the watch remembers it.
+class FifoWatch {
+ public:
+  explicit FifoWatch(std::filesystem::path path) : path_(std::move(path)) {
+    thread_ = std::thread([this] {
+      while (!stop_) {
+        const int fd = ::open(path_.c_str(), O_WRONLY | O_NONBLOCK);
+        if (fd >= 0) {
+          opened_ = true;
+          (void)!::write(fd, "p { color: #808000 }", 20);
+          ::close(fd);
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+      }
+    });
   }
-  std::filesystem::create_symlink(dir / "outside.css", dir / "MessagePath/link.css");
-  EXPECT_FALSE(html->loadResource(QTextDocument::StyleSheetResource, QUrl("link.css")).isValid());
-  EXPECT_FALSE(html->openLinks());
+  ~FifoWatch() {
+    stop_ = true;
+    thread_.join();
+  }
+  bool opened() const { return opened_; }
+
+ private:
+  std::filesystem::path path_;
+  std::atomic<bool> stop_{false};
+  std::atomic<bool> opened_{false};
+  std::thread thread_;
+};
+
+// Caps the process's address space a little above what it uses now: a page that read an
+// endless device would end in an allocation failure, not fill the machine's memory.
+class AddressSpaceCap {
+ public:
+  AddressSpaceCap() {
+    ::getrlimit(RLIMIT_AS, &saved_);
+    long pages = 0;
+    if (FILE* f = std::fopen("/proc/self/statm", "r")) {
+      if (std::fscanf(f, "%ld", &pages) != 1) pages = 0;
+      std::fclose(f);
+    }
+    rlimit capped = saved_;
+    capped.rlim_cur = static_cast<rlim_t>(pages) * static_cast<rlim_t>(::sysconf(_SC_PAGESIZE)) + (rlim_t{1} << 30);
+    if (saved_.rlim_cur == RLIM_INFINITY || capped.rlim_cur < saved_.rlim_cur) ::setrlimit(RLIMIT_AS, &capped);
+  }
+  ~AddressSpaceCap() { ::setrlimit(RLIMIT_AS, &saved_); }
+
+ private:
+  rlimit saved_{};
+};
+
+QImage filled(QColor color) {
+  QImage image(40, 40, QImage::Format_RGB32);
+  image.fill(color);
+  return image;
+}
+
+int pixelsOf(const QImage& image, QColor color) {
+  int n = 0;
+  const QImage rgb = image.convertToFormat(QImage::Format_RGB32);
+  for (int y = 0; y < rgb.height(); ++y) {
+    for (int x = 0; x < rgb.width(); ++x) n += QColor(rgb.pixel(x, y)) == color;
+  }
+  return n;
+}
+
+}  // namespace
+
+TEST(WinmailHtmlBody, ReachesOnlyRegularFilesOfItsFolder) {
+  const QColor insideText(0x00, 0x80, 0x00), outsideText(0x80, 0x80, 0x00);
+  struct Case {
+    const char* what;
+    std::string css;  // the stylesheet the body links, "" for none
+    std::string img;  // the image it shows, "" for none
+    bool styled;      // the page takes the inside stylesheet's colour
+    bool image;       // the inside (red) image is drawn
+  } cases[] = {
+      {"a stylesheet inside", "inside.css", "", true, false},
+      {"an endless device", "/dev/zero", "", false, false},
+      {"a link to an endless device", "zero.css", "", false, false},
+      {"a FIFO inside", "fifo.css", "", false, false},
+      {"a stylesheet above", "../outside.css", "", false, false},
+      {"a stylesheet by absolute path", "OUTSIDE/outside.css", "", false, false},
+      {"a link out of the folder", "link.css", "", false, false},
+      {"a stylesheet over the size cap", "big.css", "", false, false},
+      {"an image inside", "", "inside.png", false, true},
+      {"an image above", "", "../outside.png", false, false},
+      {"an image by absolute path", "", "OUTSIDE/outside.png", false, false},
+      {"an image that is a FIFO", "", "fifo.png", false, false},
+      {"an image on an endless device", "", "/dev/zero", false, false},
+  };
+  for (const Case& c : cases) {
+    for (const bool inRtf : {false, true}) {
+      const std::string what = std::string(c.what) + (inRtf ? " (HTML in RTF)" : " (HTML)");
+      TempDir dir;
+      const std::string outside = dir.path().string();
+      dir.write("outside.css", "p { color: #808000 }");
+      ASSERT_TRUE(filled(Qt::blue).save(q(dir / "outside.png")));
+      dir.write("MessagePath/inside.css", "p { color: #008000 }");
+      ASSERT_TRUE(filled(Qt::red).save(q(dir / "MessagePath/inside.png")));
+      std::string big = "p { color: #008000 }";
+      big.resize(WinmailHtmlView::kMaxResourceBytes + 1, ' ');
+      dir.write("MessagePath/big.css", big);
+      ASSERT_EQ(::mkfifo((dir / "MessagePath/fifo.css").c_str(), 0600), 0);
+      ASSERT_EQ(::mkfifo((dir / "MessagePath/fifo.png").c_str(), 0600), 0);
+      std::filesystem::create_symlink(dir / "outside.css", dir / "MessagePath/link.css");
+      std::filesystem::create_symlink("/dev/zero", dir / "MessagePath/zero.css");
+      auto place = [&](std::string ref) {
+        if (ref.rfind("OUTSIDE", 0) == 0) ref.replace(0, 7, outside);
+        return ref;
+      };
+      std::string head, img;
+      if (!c.css.empty()) head = "<link rel=\"stylesheet\" type=\"text/css\" href=\"" + place(c.css) + "\">";
+      if (!c.img.empty()) img = "<img src=\"" + place(c.img) + "\">";
+      std::string body;
+      if (inRtf) {
+        body = "{\\rtf1\\ansi\\fromhtml1 {\\*\\htmltag <html><head>" + head + "</head><body>}{\\*\\htmltag <p>}words{\\*\\htmltag </p>}{\\*\\htmltag " +
+               img + "}{\\*\\htmltag </body></html>}}";
+        dir.write("MessagePath/message body 1.rtf", body);
+      } else {
+        body = "<html><head>" + head + "</head><body><p>words</p>" + img + "</body></html>";
+        dir.write("MessagePath/message body 1.html", body);
+      }
+      FifoWatch css(dir / "MessagePath/fifo.css"), png(dir / "MessagePath/fifo.png");
+      WinmailDocumentView view;
+      view.resize(900, 600);
+      view.show();
+      QImage shot;
+      {
+        AddressSpaceCap cap;
+        view.setWinmailDocumentViewBrowserPath(QString(), q(dir / (inRtf ? "MessagePath/message body 1.rtf" : "MessagePath/message body 1.html")));
+        view.reloadViewData();
+        shot = view.webView()->viewport()->grab().toImage();
+      }
+      ASSERT_TRUE(view.webView()->isVisibleTo(&view)) << what;
+      EXPECT_EQ(view.webView()->toPlainText().remove(QChar::ObjectReplacementCharacter).trimmed(), "words") << what;
+      EXPECT_FALSE(css.opened()) << what;
+      EXPECT_FALSE(png.opened()) << what;
+      QColor text;
+      for (QTextBlock b = view.webView()->document()->begin(); b.isValid(); b = b.next()) {
+        if (b.text() == "words") text = b.begin().fragment().charFormat().foreground().color();
+      }
+      EXPECT_EQ(text == insideText, c.styled) << what;
+      EXPECT_NE(text, outsideText) << what;
+      EXPECT_EQ(pixelsOf(shot, Qt::red) > 0, c.image) << what;
+      EXPECT_EQ(pixelsOf(shot, Qt::blue), 0) << what;
+    }
+  }
 }
 
 TEST_F(WinmailViewTest, CollapseExpandAndHover) {
@@ -176,7 +319,7 @@ TEST_F(WinmailViewTest, AttachmentListsOpeningAndDragging) {
   ASSERT_EQ(model->rowCount(), 3);
   EXPECT_EQ(model->data(model->index(0, WinmailAttachmentModel::Name), Qt::DisplayRole).toString(), "a.txt");
   EXPECT_EQ(model->data(model->index(2, WinmailAttachmentModel::Name), Qt::DisplayRole).toString(), "c.png");
-  EXPECT_EQ(model->data(model->index(0, WinmailAttachmentModel::Size), Qt::DisplayRole).toString(), "13.00 B");
+  EXPECT_EQ(model->data(model->index(0, WinmailAttachmentModel::Size), Qt::DisplayRole).toString(), "13 B");
   EXPECT_EQ(model->data(model->index(0, WinmailAttachmentModel::Date), Qt::DisplayRole).toString().size(), 19);
   EXPECT_EQ(model->headerData(1, Qt::Horizontal, Qt::DisplayRole).toString(), "Date");
   EXPECT_EQ(view.iconView()->model(), view.tableView()->model());
@@ -216,7 +359,7 @@ TEST_F(WinmailViewTest, AttachmentListsOpeningAndDragging) {
   EXPECT_EQ(opened.back(), q(dir / "AttachmentPath/b.pdf"));
   const auto alerts = view.findChildren<QMessageBox*>("noApplicationAlert");
   ASSERT_EQ(alerts.size(), 1);
-  EXPECT_EQ(alerts[0]->text(), "Has no application to open the file.");
+  EXPECT_EQ(alerts[0]->text(), "Has no application to open the file \"b.pdf\".");
   EXPECT_EQ(alerts[0]->windowTitle(), "Warning");
 
   // Below the last row nothing opens.
@@ -225,6 +368,22 @@ TEST_F(WinmailViewTest, AttachmentListsOpeningAndDragging) {
   QTest::mouseClick(view.tableView()->viewport(), Qt::LeftButton, {}, below);
   QTest::mouseDClick(view.tableView()->viewport(), Qt::LeftButton, {}, below);
   EXPECT_EQ(opened.size(), before);
+}
+
+TEST_F(WinmailViewTest, TheDateAndSizeColumnsFitEveryRow) {
+  // More rows than a table measures by itself, the widest size in the last one.
+  for (int i = 0; i < 1010; ++i) dir.write("AttachmentPath/f" + std::to_string(10000 + i), std::string(i == 1009 ? 122020 : 5, 'x'));
+  load({}, "");
+  QApplication::processEvents();
+  QTableView* table = view.tableView();
+  WinmailAttachmentModel* model = view.attachmentModel();
+  ASSERT_EQ(model->rowCount(), 1010);
+  EXPECT_EQ(model->data(model->index(1009, WinmailAttachmentModel::Size), Qt::DisplayRole).toString(), "119.16 K");
+  for (int column : {int(WinmailAttachmentModel::Date), int(WinmailAttachmentModel::Size)}) {
+    int widest = 0;
+    for (int row = 0; row < model->rowCount(); ++row) widest = std::max(widest, table->sizeHintForIndex(model->index(row, column)).width());
+    EXPECT_GE(table->columnWidth(column), widest) << column;
+  }
 }
 
 TEST_F(WinmailViewTest, ImageAttachmentsGetThumbnailsOffTheGuiThread) {
@@ -248,3 +407,4 @@ TEST_F(WinmailViewTest, ImageAttachmentsGetThumbnailsOffTheGuiThread) {
   // A file that only looks like an image keeps an icon of its type.
   EXPECT_FALSE(model->data(model->index(0, 0), Qt::DecorationRole).value<QIcon>().isNull());
 }
+

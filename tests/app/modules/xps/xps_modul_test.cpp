@@ -6,6 +6,7 @@
 
 #include "core/XVErrorTexts.h"
 #include "core/XVNotifications.h"
+#include "platform/foundation/log.h"
 #include "support/pdf_fixture.h"
 #include "support/import_recorder.h"
 #include "support/temp_dir.h"
@@ -90,6 +91,45 @@ TEST_F(XPSModulTest, UnreadablePackageEndsWithItsReasonAndNoOutput) {
   EXPECT_TRUE(recorder->progress.empty());
   EXPECT_FALSE(QFile::exists(out()));
   EXPECT_EQ(m->DocumentModulPDFDocument(), nullptr);
+}
+
+// Packages that are damaged but can be drawn in part open with what can be drawn, and the log
+// names once the pages left blank.
+TEST_F(XPSModulTest, DamagedPackagesOpenWithWhatCanBeDrawn) {
+  testsupport::ZipWriter package;
+  testsupport::addXpsPackage(package, {{816, 1056}, {1056, 672}});
+  testsupport::ZipWriter pageMissing;
+  testsupport::addXpsPackage(pageMissing, {{816, 1056}, {500, 600, {}, false}, {1056, 672}});
+  struct Case {
+    const char* name;
+    std::string bytes;
+    int pages;
+    const char* blank;  // what the log names, or null
+  };
+  for (const Case& c : {Case{"a page without its part", pageMissing.bytes(), 3, "page 2 of 3 cannot be drawn"},
+                        Case{"a zip that cannot be re-packed", testsupport::withDirectoryPastTheEnd(package.bytes()), 2,
+                             nullptr}}) {
+    SCOPED_TRACE(c.name);
+    recorder = std::make_shared<Recorder>();
+    QFile::remove(out());
+    const auto src = dir.write("damaged.xps", c.bytes);
+    foundation::ScopedLogCapture log;
+    auto m = import(q(src));
+    ASSERT_TRUE(m);
+    ASSERT_TRUE(recorder->success) << recorder->error.toStdString();
+    EXPECT_EQ(m->DocumentcountPage(), c.pages);
+    int blankLines = 0;
+    for (const auto& r : log.records()) {
+      if (r.message.find("left blank") == std::string::npos) continue;
+      ++blankLines;
+      EXPECT_EQ(r.level, foundation::LogLevel::Warning);
+      EXPECT_NE(r.message.find(src.string()), std::string::npos) << r.message;
+      if (c.blank) {
+        EXPECT_NE(r.message.find(c.blank), std::string::npos) << r.message;
+      }
+    }
+    EXPECT_EQ(blankLines, c.blank ? 1 : 0);
+  }
 }
 
 TEST_F(XPSModulTest, VsxGoesToXpsOnlyWhenItIsAPackage) {
