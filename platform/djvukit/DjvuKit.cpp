@@ -361,7 +361,8 @@ bool anyColour(const unsigned char* rgb, size_t pixels) {
 // most colour pages at once (the foreground's shapes cost as much to draw small as large); a page
 // whose background is grey is encoded as grey until a band shows colour, and then again from the
 // top in colour.
-bool encodePage(ddjvu_page_t* page, int width, int height, bool bitonal, PdfImage* image) {
+// `why`: the encoder's reason when it gave one.
+bool encodePage(ddjvu_page_t* page, int width, int height, bool bitonal, PdfImage* image, std::string* why) {
   std::vector<unsigned char> band;
   image->width = width;
   image->height = height;
@@ -370,10 +371,13 @@ bool encodePage(ddjvu_page_t* page, int width, int height, bool bitonal, PdfImag
     const size_t rowBytes = (static_cast<size_t>(width) + 7) / 8;
     CcittG4Encoder g4;
     image->kind = PdfImage::Kind::CcittG4;
-    return g4.start(width, height) &&
-           renderBands(page, DDJVU_RENDER_MASKONLY, f.format, width, height, rowBytes, 0x00, band,
-                       [&](const unsigned char* rows, int count) { return g4.addRows(rows, count, rowBytes); }) &&
-           g4.finish(&image->data);
+    const bool done =
+        g4.start(width, height) &&
+        renderBands(page, DDJVU_RENDER_MASKONLY, f.format, width, height, rowBytes, 0x00, band,
+                    [&](const unsigned char* rows, int count) { return g4.addRows(rows, count, rowBytes); }) &&
+        g4.finish(&image->data);
+    if (!done) *why = g4.error();
+    return done;
   }
   FormatHolder f{uprightFormat(DDJVU_FORMAT_RGB24)};
   const size_t rowBytes = static_cast<size_t>(width) * 3;
@@ -466,9 +470,10 @@ bool writePage(Session& s, int index, PdfWriter& pdf, std::string* error) {
       *error = what + " is too large to convert";
       return false;
     }
-    if (!encodePage(page, width, height, bitonal, &image)) {
+    std::string why;
+    if (!encodePage(page, width, height, bitonal, &image, &why)) {
       s.drain();
-      *error = what + " cannot be encoded";
+      *error = what + " cannot be encoded" + (why.empty() ? std::string() : " (" + why + ")");
       return false;
     }
     s.drain();

@@ -6,10 +6,13 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cstdarg>
 #include <csetjmp>
 #include <cstdlib>
 #include <cstring>
 #include <map>
+
+#include "platform/foundation/log.h"
 
 namespace djvukit {
 
@@ -104,6 +107,24 @@ toff_t memSize(thandle_t h) { return static_cast<MemTiff*>(h)->data.size(); }
 int memMap(thandle_t, tdata_t*, toff_t*) { return 0; }
 void memUnmap(thandle_t, tdata_t, toff_t) {}
 
+std::string formatted(const char* module, const char* fmt, va_list ap) {
+  char text[512];
+  std::vsnprintf(text, sizeof text, fmt, ap);
+  return module && *module ? std::string(module) + ": " + text : std::string(text);
+}
+
+// The handle's own handlers: libtiff's process-wide ones, which another library may replace
+// for a while from another thread, are never called for it.
+int keepError(TIFF*, void* user, const char* module, const char* fmt, va_list ap) {
+  auto* error = static_cast<std::string*>(user);
+  if (error->empty()) *error = formatted(module, fmt, ap);
+  return 1;
+}
+int logWarning(TIFF*, void*, const char* module, const char* fmt, va_list ap) {
+  foundation::log(foundation::LogLevel::Warning, "djvukit", "libtiff: " + formatted(module, fmt, ap));
+  return 1;
+}
+
 // ---- JPEG through libjpeg -----------------------------------------------------------------
 
 struct JpegError {
@@ -131,19 +152,26 @@ CcittG4Encoder::CcittG4Encoder() = default;
 CcittG4Encoder::~CcittG4Encoder() = default;
 
 bool CcittG4Encoder::start(int width, int height) {
+  error_.clear();
   state_ = std::make_unique<State>();
   State& s = *state_;
-  s.tiff = TIFFClientOpen("g4", "w", &s.memory, memRead, memWrite, memSeek, memClose, memSize, memMap, memUnmap);
+  TIFFOpenOptions* options = TIFFOpenOptionsAlloc();
+  if (!options) return false;
+  TIFFOpenOptionsSetErrorHandlerExtR(options, keepError, &error_);
+  TIFFOpenOptionsSetWarningHandlerExtR(options, logWarning, nullptr);
+  s.tiff = TIFFClientOpenExt("g4", "w", &s.memory, memRead, memWrite, memSeek, memClose, memSize, memMap, memUnmap,
+                             options);
+  TIFFOpenOptionsFree(options);
   if (!s.tiff) return false;
-  TIFFSetField(s.tiff, TIFFTAG_IMAGEWIDTH, static_cast<uint32_t>(width));
-  TIFFSetField(s.tiff, TIFFTAG_IMAGELENGTH, static_cast<uint32_t>(height));
-  TIFFSetField(s.tiff, TIFFTAG_BITSPERSAMPLE, 1);
-  TIFFSetField(s.tiff, TIFFTAG_SAMPLESPERPIXEL, 1);
-  TIFFSetField(s.tiff, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISWHITE);
-  TIFFSetField(s.tiff, TIFFTAG_FILLORDER, FILLORDER_MSB2LSB);
-  TIFFSetField(s.tiff, TIFFTAG_COMPRESSION, COMPRESSION_CCITTFAX4);
-  TIFFSetField(s.tiff, TIFFTAG_ROWSPERSTRIP, static_cast<uint32_t>(height));
-  TIFFSetField(s.tiff, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
+  const bool set = TIFFSetField(s.tiff, TIFFTAG_IMAGEWIDTH, static_cast<uint32_t>(width)) &&
+                   TIFFSetField(s.tiff, TIFFTAG_IMAGELENGTH, static_cast<uint32_t>(height)) &&
+                   TIFFSetField(s.tiff, TIFFTAG_BITSPERSAMPLE, 1) && TIFFSetField(s.tiff, TIFFTAG_SAMPLESPERPIXEL, 1) &&
+                   TIFFSetField(s.tiff, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISWHITE) &&
+                   TIFFSetField(s.tiff, TIFFTAG_FILLORDER, FILLORDER_MSB2LSB) &&
+                   TIFFSetField(s.tiff, TIFFTAG_COMPRESSION, COMPRESSION_CCITTFAX4) &&
+                   TIFFSetField(s.tiff, TIFFTAG_ROWSPERSTRIP, static_cast<uint32_t>(height)) &&
+                   TIFFSetField(s.tiff, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
+  if (!set) return false;
   s.height = height;
   s.scratch.assign((static_cast<size_t>(width) + 7) / 8, '\0');
   s.ok = true;

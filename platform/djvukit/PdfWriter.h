@@ -69,9 +69,12 @@ class CcittG4Encoder {
   bool addRows(const unsigned char* rows, int count, size_t rowBytes);
   // The code of the whole image once every row was added.
   bool finish(std::string* out);
+  // libtiff's first error since start(), empty when it reported none.
+  const std::string& error() const { return error_; }
 
  private:
   struct State;
+  std::string error_;  // outlives the state, whose libtiff handle reports to it until closed
   std::unique_ptr<State> state_;
 };
 

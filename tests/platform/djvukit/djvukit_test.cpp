@@ -2,10 +2,13 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <tiffio.h>
 
 #include <QColor>
 #include <QImage>
 
+#include <atomic>
+#include <cstdarg>
 #include <fstream>
 #include <future>
 #include <iterator>
@@ -13,6 +16,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/djvukit/PdfWriter.h"
 #include "platform/pdfkit/PDFDocument.h"
 #include "support/djvu_fixture.h"
 #include "support/pdf_text.h"
@@ -472,4 +476,34 @@ TEST_F(DjvuKitTest, ConvertersAtOnceEachReportTheirOwnDocument) {
       EXPECT_EQ(pdf->findString(QString::fromStdString("word" + std::to_string(i % kinds))).size(), pages);
     }
   }
+}
+
+namespace {
+
+// libtiff's process-wide handlers, which another library may set for a while.
+std::atomic<int> processWideReports{0};
+void countReport(const char*, const char*, va_list) { ++processWideReports; }
+
+}  // namespace
+
+// The CCITT encoder's libtiff errors come back to it, whatever libtiff's process-wide handlers
+// are at the time; they never reach those handlers.
+TEST(CcittG4EncoderTest, LibtiffErrorsReachTheEncoderNotTheProcessWideHandlers) {
+  const TIFFErrorHandler oldError = TIFFSetErrorHandler(countReport);
+  const TIFFErrorHandler oldWarning = TIFFSetWarningHandler(countReport);
+  processWideReports = 0;
+  CcittG4Encoder rejected;
+  const bool started = rejected.start(8, 0);  // libtiff takes no strip of no rows
+  CcittG4Encoder fine;
+  const unsigned char rows[2] = {0xF0, 0x0F};
+  std::string code;
+  const bool encoded = fine.start(8, 2) && fine.addRows(rows, 2, 1) && fine.finish(&code);
+  TIFFSetErrorHandler(oldError);
+  TIFFSetWarningHandler(oldWarning);
+  EXPECT_FALSE(started);
+  EXPECT_NE(rejected.error().find("RowsPerStrip"), std::string::npos) << rejected.error();
+  EXPECT_TRUE(encoded);
+  EXPECT_FALSE(code.empty());
+  EXPECT_TRUE(fine.error().empty()) << fine.error();
+  EXPECT_EQ(processWideReports, 0);
 }
