@@ -404,7 +404,9 @@ TEST_F(DjvuKitTest, PagesKeepTheirPictureAndColourKind) {
 }
 
 // Several conversions at once, in processes of their own so that the decoder's first use in
-// the process is among what they do together; every one must succeed, round after round.
+// the process is among what they do together; every one must succeed, launch after launch. Each
+// launch is one chance for that first use to go wrong (unlocked, about one launch in fifteen
+// failed a valid document or crashed).
 TEST_F(DjvuKitTest, ConversionsAtOnceInFreshProcessesAllSucceed) {
   std::vector<testsupport::DjvuPageSpec> pages = {{false, 850, 1100, 100, {"lantern", "quartz"}},
                                                   {true, 600, 400, 75, {"meadow"}}};
@@ -417,7 +419,7 @@ TEST_F(DjvuKitTest, ConversionsAtOnceInFreshProcessesAllSucceed) {
     int pages;
   };
   std::vector<Input> inputs;
-  for (int copy = 0; copy < 3; ++copy) {
+  for (int copy = 0; copy < 4; ++copy) {
     for (const auto& [path, count] : {std::pair{bundled, 2}, {single, 1}}) {
       const auto name = dir / (path.stem().string() + std::to_string(copy) + ".djvu");
       std::filesystem::copy_file(path, name);
@@ -428,11 +430,11 @@ TEST_F(DjvuKitTest, ConversionsAtOnceInFreshProcessesAllSucceed) {
   inputs.push_back({indirect, 2});
   const auto outDir = dir / "outputs";
   std::filesystem::create_directory(outDir);
-  std::string command = std::string("'") + LECTERN_DJVU_STRESS + "' 2 " + testsupport::quoted(outDir);
+  std::string command = std::string("'") + LECTERN_DJVU_STRESS + "' 1 " + testsupport::quoted(outDir);
   for (const Input& in : inputs) command += " " + testsupport::quoted(in.path);
   const auto errors = dir / "errors.txt";
   command += " 2>" + testsupport::quoted(errors);
-  for (int launch = 0; launch < 24; ++launch) {
+  for (int launch = 0; launch < 48; ++launch) {
     SCOPED_TRACE(launch);
     ASSERT_EQ(std::system(command.c_str()), 0) << fileBytes(errors);
   }
