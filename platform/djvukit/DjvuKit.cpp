@@ -2,15 +2,22 @@
 
 #include <libdjvu/ddjvuapi.h>
 #include <libdjvu/miniexp.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <mutex>
+#include <thread>
 #include <vector>
 
 #include "platform/djvukit/PdfWriter.h"
@@ -191,6 +198,8 @@ class Session {
   }
 
   ddjvu_document_t* document() const { return document_; }
+  // The document's path for djvulibre's tools.
+  const std::string& path() const { return folder_.path(); }
 
   void drain() {
     while (const ddjvu_message_t* m = ddjvu_message_peek(context_)) {
@@ -301,6 +310,70 @@ void collectWords(miniexp_t node, double scale, std::vector<PdfWord>* words) {
     }
   }
   layOutLine(line, scale, words);
+}
+
+// djvulibre writes through a null pointer when a page's hidden text says it holds no
+// characters (a damaged or made-up file), which ends the whole process; only decoding the text
+// tells. So djvutxt first reads the document's text in a process of its own; where that process
+// dies, each page's text is read that way, and the pages whose text kills it are converted
+// without their text.
+enum class TextCheck { Read, Died, NotRun };
+
+extern "C" char** environ;
+
+// Reads the text of `page` (from 1; 0: every page) with djvutxt in a process of its own.
+TextCheck readTextApart(const std::string& path, int page) {
+  std::vector<std::string> args = {"djvutxt"};
+  if (page > 0) args.push_back("--page=" + std::to_string(page));
+  args.push_back(path);
+  std::vector<char*> argv;
+  for (auto& a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+  pid_t pid = 0;
+  const int spawned = posix_spawnp(&pid, "djvutxt", &actions, nullptr, argv.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  if (spawned != 0) return TextCheck::NotRun;
+  // Text takes little reading: a process still at it after a minute is ended, its text lost.
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(1);
+  int status = 0;
+  for (;;) {
+    const pid_t ended = ::waitpid(pid, &status, WNOHANG);
+    if (ended == pid) break;
+    if (ended < 0 && errno != EINTR) return TextCheck::NotRun;
+    if (std::chrono::steady_clock::now() > deadline) {
+      ::kill(pid, SIGKILL);
+      while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+      }
+      return TextCheck::Died;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  if (WIFSIGNALED(status)) return TextCheck::Died;
+  if (WIFEXITED(status) && WEXITSTATUS(status) == 127) return TextCheck::NotRun;
+  return TextCheck::Read;  // an error in the text is reported, not fatal, when read here too
+}
+
+// Per page, whether its hidden text can be read in this process.
+std::vector<bool> readableText(const Session& s, const std::string& source, int pages) {
+  std::vector<bool> readable(static_cast<size_t>(pages), true);
+  const TextCheck all = readTextApart(s.path(), 0);
+  if (all == TextCheck::NotRun) {
+    static std::once_flag once;
+    std::call_once(once, [] { logLine(foundation::LogLevel::Warning, "djvutxt cannot be run: hidden text is read unchecked"); });
+  } else if (all == TextCheck::Died) {
+    for (int i = 0; i < pages; ++i) {
+      if (readTextApart(s.path(), i + 1) == TextCheck::Read) continue;
+      readable[static_cast<size_t>(i)] = false;
+      logLine(foundation::LogLevel::Warning,
+              source + ": page " + std::to_string(i + 1) + " is converted without its hidden text, which cannot be read");
+    }
+  }
+  return readable;
 }
 
 // The page's hidden text, empty when it has none.
@@ -424,7 +497,8 @@ struct PageHolder {
   }
 };
 
-bool writePage(Session& s, int index, PdfWriter& pdf, std::string* error) {
+// `withText`: with the page's hidden text.
+bool writePage(Session& s, int index, bool withText, PdfWriter& pdf, std::string* error) {
   const std::string what = "Page " + std::to_string(index + 1);
   // Asking for the page's information first reports a page that cannot be reached.
   ddjvu_pageinfo_t info;
@@ -481,7 +555,7 @@ bool writePage(Session& s, int index, PdfWriter& pdf, std::string* error) {
     widthPt = width * scale;
     heightPt = height * scale;
   }
-  if (!pdf.addPage(widthPt, heightPt, rotation, image, pageWords(s, index, scale))) {
+  if (!pdf.addPage(widthPt, heightPt, rotation, image, withText ? pageWords(s, index, scale) : std::vector<PdfWord>())) {
     *error = "Cannot write " + what;
     return false;
   }
@@ -504,6 +578,7 @@ bool convertDjvuToPdf(const std::string& source, const std::string& destination,
   if (!s.open(&why)) return fail(why);
   const int pages = ddjvu_document_get_pagenum(s.document());
   if (pages <= 0) return fail("The document has no pages");
+  const std::vector<bool> withText = readableText(s, source, pages);
 
   // Removed unless it became the destination, also when a page throws.
   struct TempFile {
@@ -524,7 +599,7 @@ bool convertDjvuToPdf(const std::string& source, const std::string& destination,
   if (!pdf.open(temp.path)) return fail("Cannot write " + temp.path);
   if (callbacks.pageCount) callbacks.pageCount(pages);
   for (int i = 0; i < pages; ++i) {
-    if (!writePage(s, i, pdf, &why)) {
+    if (!writePage(s, i, withText[static_cast<size_t>(i)], pdf, &why)) {
       pdf.abandon();
       return fail(why);
     }

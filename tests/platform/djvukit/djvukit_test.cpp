@@ -355,6 +355,33 @@ TEST_F(DjvuKitTest, HiddenTextReadsAsTheDocumentsWordsInOrder) {
   }
 }
 
+// A page whose hidden text says it holds no characters (which makes djvulibre write through a
+// null pointer) is converted without its text; the other pages keep theirs.
+TEST_F(DjvuKitTest, PageWhoseTextCannotBeReadIsConvertedWithoutIt) {
+  const auto work = dir / "work";
+  ASSERT_TRUE(testsupport::writeDjvu(dir / "first.djvu", work,
+                                     {{false, 600, 800, 100, {"lantern"}}, {false, 600, 800, 100, {}}, {false, 600, 800, 100, {"quartz"}}}));
+  // The middle page gets a text chunk of no characters.
+  std::string page = fileBytes(work / "page1.djvu");
+  ASSERT_EQ(page.substr(0, 8), "AT&TFORM");
+  if (page.size() % 2) page += '\0';
+  page += std::string("TXTa\0\0\0\3\0\0\0\0", 12);
+  const size_t form = page.size() - 12;
+  for (int i = 0; i < 4; ++i) page[static_cast<size_t>(8 + i)] = static_cast<char>(form >> (24 - 8 * i));
+  std::ofstream(work / "page1.djvu", std::ios::binary) << page;
+  const auto src = dir / "damaged.djvu";
+  ASSERT_EQ(std::system(("djvm -c " + testsupport::quoted(src) + " " + testsupport::quoted(work / "page0.djvu") + " " +
+                         testsupport::quoted(work / "page1.djvu") + " " + testsupport::quoted(work / "page2.djvu"))
+                            .c_str()),
+            0);
+  auto r = convert(src.string());
+  ASSERT_EQ(r->events.back(), "end") << r->reason;
+  auto pdf = pdfkit::PDFDocument::initWithURL(QString::fromStdString(out()));
+  ASSERT_TRUE(pdf);
+  EXPECT_EQ(pdf->pageCount(), 3);
+  for (const char* word : {"lantern", "quartz"}) EXPECT_EQ(pdf->findString(QString::fromLatin1(word)).size(), 1) << word;
+}
+
 // Pages are rendered and encoded a band of rows at a time; each keeps its picture and colour
 // kind: grey where nothing has colour, colour however late on the page the colour comes.
 TEST_F(DjvuKitTest, PagesKeepTheirPictureAndColourKind) {
