@@ -16,6 +16,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <memory>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -314,67 +315,101 @@ void collectWords(miniexp_t node, double scale, std::vector<PdfWord>* words) {
 
 // djvulibre writes through a null pointer when a page's hidden text says it holds no
 // characters (a damaged or made-up file), which ends the whole process; only decoding the text
-// tells. So djvutxt first reads the document's text in a process of its own; where that process
-// dies, each page's text is read that way, and the pages whose text kills it are converted
-// without their text.
-enum class TextCheck { Read, Died, NotRun };
-
+// tells. So djvutxt reads the document's text in a process of its own, while the first page is
+// decoded; where that process dies, each page's text is read that way, and the pages whose text
+// kills it are converted without their text.
 extern "C" char** environ;
 
-// Reads the text of `page` (from 1; 0: every page) with djvutxt in a process of its own.
-TextCheck readTextApart(const std::string& path, int page) {
-  std::vector<std::string> args = {"djvutxt"};
-  if (page > 0) args.push_back("--page=" + std::to_string(page));
-  args.push_back(path);
-  std::vector<char*> argv;
-  for (auto& a : args) argv.push_back(a.data());
-  argv.push_back(nullptr);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-  pid_t pid = 0;
-  const int spawned = posix_spawnp(&pid, "djvutxt", &actions, nullptr, argv.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  if (spawned != 0) return TextCheck::NotRun;
-  // Text takes little reading: a process still at it after a minute is ended, its text lost.
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(1);
-  int status = 0;
-  for (;;) {
-    const pid_t ended = ::waitpid(pid, &status, WNOHANG);
-    if (ended == pid) break;
-    if (ended < 0 && errno != EINTR) return TextCheck::NotRun;
-    if (std::chrono::steady_clock::now() > deadline) {
-      ::kill(pid, SIGKILL);
-      while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-      }
-      return TextCheck::Died;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(2));
-  }
-  if (WIFSIGNALED(status)) return TextCheck::Died;
-  if (WIFEXITED(status) && WEXITSTATUS(status) == 127) return TextCheck::NotRun;
-  return TextCheck::Read;  // an error in the text is reported, not fatal, when read here too
-}
+// djvutxt reading the text of `page` (from 1; 0: every page) in a process of its own.
+class TextReader {
+ public:
+  enum class End { Read, Died, NotRun };
 
-// Per page, whether its hidden text can be read in this process.
-std::vector<bool> readableText(const Session& s, const std::string& source, int pages) {
-  std::vector<bool> readable(static_cast<size_t>(pages), true);
-  const TextCheck all = readTextApart(s.path(), 0);
-  if (all == TextCheck::NotRun) {
-    static std::once_flag once;
-    std::call_once(once, [] { logLine(foundation::LogLevel::Warning, "djvutxt cannot be run: hidden text is read unchecked"); });
-  } else if (all == TextCheck::Died) {
-    for (int i = 0; i < pages; ++i) {
-      if (readTextApart(s.path(), i + 1) == TextCheck::Read) continue;
-      readable[static_cast<size_t>(i)] = false;
-      logLine(foundation::LogLevel::Warning,
-              source + ": page " + std::to_string(i + 1) + " is converted without its hidden text, which cannot be read");
+  TextReader(const std::string& path, int page) {
+    std::vector<std::string> args = {"djvutxt"};
+    if (page > 0) args.push_back("--page=" + std::to_string(page));
+    args.push_back(path);
+    std::vector<char*> argv;
+    for (auto& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    if (posix_spawnp(&pid_, "djvutxt", &actions, nullptr, argv.data(), environ) != 0) pid_ = 0;
+    posix_spawn_file_actions_destroy(&actions);
+  }
+  ~TextReader() {
+    if (pid_ > 0) {
+      ::kill(pid_, SIGKILL);
+      reap(0);
     }
   }
-  return readable;
-}
+  TextReader(const TextReader&) = delete;
+  TextReader& operator=(const TextReader&) = delete;
+
+  // Waits for the process. Text takes little reading: one still at it after a minute is ended,
+  // its text counted as unreadable.
+  End end() {
+    if (pid_ <= 0) return End::NotRun;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(1);
+    int status = 0;
+    for (;;) {
+      const pid_t ended = reap(WNOHANG, &status);
+      if (ended < 0) return End::NotRun;  // reaped elsewhere
+      if (ended > 0) break;
+      if (std::chrono::steady_clock::now() > deadline) {
+        ::kill(pid_, SIGKILL);
+        reap(0);
+        return End::Died;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    if (WIFSIGNALED(status)) return End::Died;
+    if (WIFEXITED(status) && WEXITSTATUS(status) == 127) return End::NotRun;
+    return End::Read;  // an error in the text is reported, not fatal, when it is read here too
+  }
+
+ private:
+  pid_t reap(int options, int* status = nullptr) {
+    int ignored = 0;
+    pid_t ended;
+    while ((ended = ::waitpid(pid_, status ? status : &ignored, options)) < 0 && errno == EINTR) {
+    }
+    if (ended != 0) pid_ = 0;
+    return ended;
+  }
+  pid_t pid_ = 0;
+};
+
+// Which pages' hidden text can be read in this process: asked page by page, in order.
+class TextGuard {
+ public:
+  TextGuard(const Session& s, std::string source)
+      : path_(s.path()), source_(std::move(source)), all_(std::make_unique<TextReader>(path_, 0)) {}
+
+  bool readable(int index) {
+    if (all_) {
+      const TextReader::End end = all_->end();
+      all_.reset();
+      if (end == TextReader::End::NotRun) {
+        static std::once_flag once;
+        std::call_once(once, [] { logLine(foundation::LogLevel::Warning, "djvutxt cannot be run: hidden text is read unchecked"); });
+      }
+      pageByPage_ = end == TextReader::End::Died;
+    }
+    if (!pageByPage_ || TextReader(path_, index + 1).end() == TextReader::End::Read) return true;
+    logLine(foundation::LogLevel::Warning,
+            source_ + ": page " + std::to_string(index + 1) + " is converted without its hidden text, which cannot be read");
+    return false;
+  }
+
+ private:
+  std::string path_, source_;
+  std::unique_ptr<TextReader> all_;  // the whole document's, until it ended
+  bool pageByPage_ = false;
+};
 
 // The page's hidden text, empty when it has none.
 std::vector<PdfWord> pageWords(Session& s, int index, double scale) {
@@ -497,8 +532,7 @@ struct PageHolder {
   }
 };
 
-// `withText`: with the page's hidden text.
-bool writePage(Session& s, int index, bool withText, PdfWriter& pdf, std::string* error) {
+bool writePage(Session& s, int index, TextGuard& text, PdfWriter& pdf, std::string* error) {
   const std::string what = "Page " + std::to_string(index + 1);
   // Asking for the page's information first reports a page that cannot be reached.
   ddjvu_pageinfo_t info;
@@ -555,7 +589,7 @@ bool writePage(Session& s, int index, bool withText, PdfWriter& pdf, std::string
     widthPt = width * scale;
     heightPt = height * scale;
   }
-  if (!pdf.addPage(widthPt, heightPt, rotation, image, withText ? pageWords(s, index, scale) : std::vector<PdfWord>())) {
+  if (!pdf.addPage(widthPt, heightPt, rotation, image, text.readable(index) ? pageWords(s, index, scale) : std::vector<PdfWord>())) {
     *error = "Cannot write " + what;
     return false;
   }
@@ -578,7 +612,7 @@ bool convertDjvuToPdf(const std::string& source, const std::string& destination,
   if (!s.open(&why)) return fail(why);
   const int pages = ddjvu_document_get_pagenum(s.document());
   if (pages <= 0) return fail("The document has no pages");
-  const std::vector<bool> withText = readableText(s, source, pages);
+  TextGuard text(s, source);
 
   // Removed unless it became the destination, also when a page throws.
   struct TempFile {
@@ -599,7 +633,7 @@ bool convertDjvuToPdf(const std::string& source, const std::string& destination,
   if (!pdf.open(temp.path)) return fail("Cannot write " + temp.path);
   if (callbacks.pageCount) callbacks.pageCount(pages);
   for (int i = 0; i < pages; ++i) {
-    if (!writePage(s, i, withText[static_cast<size_t>(i)], pdf, &why)) {
+    if (!writePage(s, i, text, pdf, &why)) {
       pdf.abandon();
       return fail(why);
     }
