@@ -6,10 +6,13 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cstdarg>
 #include <csetjmp>
 #include <cstdlib>
 #include <cstring>
 #include <map>
+
+#include "platform/foundation/log.h"
 
 namespace djvukit {
 
@@ -104,6 +107,24 @@ toff_t memSize(thandle_t h) { return static_cast<MemTiff*>(h)->data.size(); }
 int memMap(thandle_t, tdata_t*, toff_t*) { return 0; }
 void memUnmap(thandle_t, tdata_t, toff_t) {}
 
+std::string formatted(const char* module, const char* fmt, va_list ap) {
+  char text[512];
+  std::vsnprintf(text, sizeof text, fmt, ap);
+  return module && *module ? std::string(module) + ": " + text : std::string(text);
+}
+
+// The handle's own handlers: libtiff's process-wide ones, which another library may replace
+// for a while from another thread, are never called for it.
+int keepError(TIFF*, void* user, const char* module, const char* fmt, va_list ap) {
+  auto* error = static_cast<std::string*>(user);
+  if (error->empty()) *error = formatted(module, fmt, ap);
+  return 1;
+}
+int logWarning(TIFF*, void*, const char* module, const char* fmt, va_list ap) {
+  foundation::log(foundation::LogLevel::Warning, "djvukit", "libtiff: " + formatted(module, fmt, ap));
+  return 1;
+}
+
 // ---- JPEG through libjpeg -----------------------------------------------------------------
 
 struct JpegError {
@@ -115,69 +136,160 @@ void jpegFail(j_common_ptr c) { std::longjmp(reinterpret_cast<JpegError*>(c->err
 
 }  // namespace
 
-bool encodeCcittG4(const unsigned char* rows, int width, int height, int rowBytes, std::string* out) {
-  MemTiff mem;
-  TIFF* t = TIFFClientOpen("g4", "w", &mem, memRead, memWrite, memSeek, memClose, memSize, memMap, memUnmap);
-  if (!t) return false;
-  TIFFSetField(t, TIFFTAG_IMAGEWIDTH, static_cast<uint32_t>(width));
-  TIFFSetField(t, TIFFTAG_IMAGELENGTH, static_cast<uint32_t>(height));
-  TIFFSetField(t, TIFFTAG_BITSPERSAMPLE, 1);
-  TIFFSetField(t, TIFFTAG_SAMPLESPERPIXEL, 1);
-  TIFFSetField(t, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISWHITE);
-  TIFFSetField(t, TIFFTAG_FILLORDER, FILLORDER_MSB2LSB);
-  TIFFSetField(t, TIFFTAG_COMPRESSION, COMPRESSION_CCITTFAX4);
-  TIFFSetField(t, TIFFTAG_ROWSPERSTRIP, static_cast<uint32_t>(height));
-  TIFFSetField(t, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
-  bool ok = true;
-  std::string row(static_cast<size_t>(rowBytes), '\0');
-  for (int y = 0; y < height && ok; ++y) {
-    std::memcpy(row.data(), rows + static_cast<size_t>(y) * rowBytes, row.size());
-    ok = TIFFWriteScanline(t, row.data(), static_cast<uint32_t>(y), 0) == 1;
+struct CcittG4Encoder::State {
+  MemTiff memory;
+  TIFF* tiff = nullptr;
+  int height = 0;
+  int row = 0;
+  bool ok = false;
+  std::string scratch;  // libtiff may change the row it is given
+  ~State() {
+    if (tiff) TIFFClose(tiff);
   }
+};
+
+CcittG4Encoder::CcittG4Encoder() = default;
+CcittG4Encoder::~CcittG4Encoder() = default;
+
+bool CcittG4Encoder::start(int width, int height) {
+  error_.clear();
+  state_ = std::make_unique<State>();
+  State& s = *state_;
+  TIFFOpenOptions* options = TIFFOpenOptionsAlloc();
+  if (!options) return false;
+  TIFFOpenOptionsSetErrorHandlerExtR(options, keepError, &error_);
+  TIFFOpenOptionsSetWarningHandlerExtR(options, logWarning, nullptr);
+  s.tiff = TIFFClientOpenExt("g4", "w", &s.memory, memRead, memWrite, memSeek, memClose, memSize, memMap, memUnmap,
+                             options);
+  TIFFOpenOptionsFree(options);
+  if (!s.tiff) return false;
+  const bool set = TIFFSetField(s.tiff, TIFFTAG_IMAGEWIDTH, static_cast<uint32_t>(width)) &&
+                   TIFFSetField(s.tiff, TIFFTAG_IMAGELENGTH, static_cast<uint32_t>(height)) &&
+                   TIFFSetField(s.tiff, TIFFTAG_BITSPERSAMPLE, 1) && TIFFSetField(s.tiff, TIFFTAG_SAMPLESPERPIXEL, 1) &&
+                   TIFFSetField(s.tiff, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISWHITE) &&
+                   TIFFSetField(s.tiff, TIFFTAG_FILLORDER, FILLORDER_MSB2LSB) &&
+                   TIFFSetField(s.tiff, TIFFTAG_COMPRESSION, COMPRESSION_CCITTFAX4) &&
+                   TIFFSetField(s.tiff, TIFFTAG_ROWSPERSTRIP, static_cast<uint32_t>(height)) &&
+                   TIFFSetField(s.tiff, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
+  if (!set) return false;
+  s.height = height;
+  s.scratch.assign((static_cast<size_t>(width) + 7) / 8, '\0');
+  s.ok = true;
+  return true;
+}
+
+bool CcittG4Encoder::addRows(const unsigned char* rows, int count, size_t rowBytes) {
+  if (!state_ || !state_->ok) return false;
+  State& s = *state_;
+  for (int y = 0; y < count && s.ok; ++y, ++s.row) {
+    std::memcpy(s.scratch.data(), rows + static_cast<size_t>(y) * rowBytes, s.scratch.size());
+    s.ok = s.row < s.height && TIFFWriteScanline(s.tiff, s.scratch.data(), static_cast<uint32_t>(s.row), 0) == 1;
+  }
+  return s.ok;
+}
+
+bool CcittG4Encoder::finish(std::string* out) {
+  if (!state_ || !state_->ok || state_->row != state_->height) return false;
+  State& s = *state_;
   // Flushes the strip's code but keeps the directory, whose strip fields say where it is.
-  ok = ok && TIFFFlushData(t) == 1;
+  bool ok = TIFFFlushData(s.tiff) == 1;
   if (ok) {
     // The one strip holds the whole page's code.
     toff_t* offsets = nullptr;
     toff_t* counts = nullptr;
-    ok = TIFFGetField(t, TIFFTAG_STRIPOFFSETS, &offsets) && TIFFGetField(t, TIFFTAG_STRIPBYTECOUNTS, &counts) &&
-         offsets && counts && offsets[0] + counts[0] <= mem.data.size();
-    if (ok) out->assign(mem.data, static_cast<size_t>(offsets[0]), static_cast<size_t>(counts[0]));
+    ok = TIFFGetField(s.tiff, TIFFTAG_STRIPOFFSETS, &offsets) && TIFFGetField(s.tiff, TIFFTAG_STRIPBYTECOUNTS, &counts) &&
+         offsets && counts && offsets[0] + counts[0] <= s.memory.data.size();
+    if (ok) out->assign(s.memory.data, static_cast<size_t>(offsets[0]), static_cast<size_t>(counts[0]));
   }
-  TIFFClose(t);
+  state_.reset();
   return ok;
 }
 
-bool encodeJpeg(const unsigned char* rows, int width, int height, int components, int quality, std::string* out) {
+struct JpegEncoder::State {
   jpeg_compress_struct c;
   JpegError err;
-  c.err = jpeg_std_error(&err.mgr);
-  err.mgr.error_exit = jpegFail;
-  unsigned char* buffer = nullptr;
-  unsigned long size = 0;
-  if (setjmp(err.jump)) {
-    jpeg_destroy_compress(&c);
-    std::free(buffer);
+  // The code goes to `code` through `chunk`.
+  jpeg_destination_mgr destination;
+  std::string code;
+  unsigned char chunk[16384];
+  bool created = false;
+  bool ok = false;
+  ~State() {
+    if (created) jpeg_destroy_compress(&c);
+  }
+  static State* of(j_compress_ptr c) { return reinterpret_cast<State*>(c->client_data); }
+  static void begin(j_compress_ptr c) {
+    c->dest->next_output_byte = of(c)->chunk;
+    c->dest->free_in_buffer = sizeof chunk;
+  }
+  static boolean full(j_compress_ptr c) {
+    of(c)->code.append(reinterpret_cast<const char*>(of(c)->chunk), sizeof chunk);
+    begin(c);
+    return TRUE;
+  }
+  static void end(j_compress_ptr c) {
+    of(c)->code.append(reinterpret_cast<const char*>(of(c)->chunk), sizeof chunk - c->dest->free_in_buffer);
+  }
+};
+
+JpegEncoder::JpegEncoder() = default;
+JpegEncoder::~JpegEncoder() = default;
+
+bool JpegEncoder::start(int width, int height, int components, int quality) {
+  state_ = std::make_unique<State>();
+  State& s = *state_;
+  s.c.err = jpeg_std_error(&s.err.mgr);
+  s.err.mgr.error_exit = jpegFail;
+  if (setjmp(s.err.jump)) {
+    s.ok = false;
     return false;
   }
-  jpeg_create_compress(&c);
-  jpeg_mem_dest(&c, &buffer, &size);
-  c.image_width = static_cast<JDIMENSION>(width);
-  c.image_height = static_cast<JDIMENSION>(height);
-  c.input_components = components;
-  c.in_color_space = components == 1 ? JCS_GRAYSCALE : JCS_RGB;
-  jpeg_set_defaults(&c);
-  jpeg_set_quality(&c, quality, TRUE);
-  jpeg_start_compress(&c, TRUE);
-  const size_t stride = static_cast<size_t>(width) * components;
-  while (c.next_scanline < c.image_height) {
-    JSAMPROW row = const_cast<JSAMPROW>(rows + c.next_scanline * stride);
-    jpeg_write_scanlines(&c, &row, 1);
+  jpeg_create_compress(&s.c);
+  s.created = true;
+  s.c.client_data = &s;
+  s.destination.init_destination = State::begin;
+  s.destination.empty_output_buffer = State::full;
+  s.destination.term_destination = State::end;
+  s.c.dest = &s.destination;
+  s.c.image_width = static_cast<JDIMENSION>(width);
+  s.c.image_height = static_cast<JDIMENSION>(height);
+  s.c.input_components = components;
+  s.c.in_color_space = components == 1 ? JCS_GRAYSCALE : JCS_RGB;
+  jpeg_set_defaults(&s.c);
+  jpeg_set_quality(&s.c, quality, TRUE);
+  jpeg_start_compress(&s.c, TRUE);
+  s.ok = true;
+  return true;
+}
+
+bool JpegEncoder::addRows(const unsigned char* rows, int count, size_t rowBytes) {
+  if (!state_ || !state_->ok) return false;
+  State& s = *state_;
+  if (setjmp(s.err.jump)) {
+    s.ok = false;
+    return false;
   }
-  jpeg_finish_compress(&c);
-  out->assign(reinterpret_cast<const char*>(buffer), size);
-  jpeg_destroy_compress(&c);
-  std::free(buffer);
+  for (int y = 0; y < count; ++y) {
+    if (s.c.next_scanline >= s.c.image_height) {
+      s.ok = false;
+      return false;
+    }
+    JSAMPROW row = const_cast<JSAMPROW>(rows + static_cast<size_t>(y) * rowBytes);
+    jpeg_write_scanlines(&s.c, &row, 1);
+  }
+  return true;
+}
+
+bool JpegEncoder::finish(std::string* out) {
+  if (!state_ || !state_->ok || state_->c.next_scanline != state_->c.image_height) return false;
+  State& s = *state_;
+  if (setjmp(s.err.jump)) {
+    state_.reset();
+    return false;
+  }
+  jpeg_finish_compress(&s.c);
+  *out = std::move(s.code);
+  state_.reset();
   return true;
 }
 
@@ -264,28 +376,49 @@ bool PdfWriter::addPage(double widthPt, double heightPt, int rotation, const Pdf
   writeStream(xobject, dict, image.data);
 
   std::string content = "q " + num(widthPt) + " 0 0 " + num(heightPt) + " 0 0 cm /Im0 Do Q\n";
+  auto drawn = [](const PdfWord& w) { return !w.text.empty() && w.x1 > w.x0 && w.y1 > w.y0; };
+  size_t last = words.size();
+  for (size_t i = 0; i < words.size(); ++i)
+    if (drawn(words[i])) last = i;
   bool text = false;
-  for (const PdfWord& w : words) {
-    if (w.text.empty() || !(w.x1 > w.x0) || !(w.y1 > w.y0)) continue;
+  char hex[8];
+  auto glyph = [&](char32_t c) {
+    if (c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) c = 0xFFFD;
+    auto it = codes_.find(c);
+    if (it == codes_.end()) {
+      if (codes_.size() >= 0xFFFF) return;  // two-byte codes are all given out
+      it = codes_.emplace(c, static_cast<unsigned>(codes_.size() + 1)).first;
+    }
+    std::snprintf(hex, sizeof hex, "%04X", it->second);
+    content += hex;
+  };
+  for (size_t i = 0; i < words.size(); ++i) {
+    const PdfWord& w = words[i];
+    if (!drawn(w)) continue;
     if (!text) {
       content += "BT 3 Tr /F0 1 Tf\n";
       text = true;
     }
-    // Each glyph is half a text unit wide: the word fills its box.
-    const double size = w.y1 - w.y0;
-    const double scaleX = (w.x1 - w.x0) / (0.5 * static_cast<double>(w.text.size()));
-    content += num(scaleX) + " 0 0 " + num(size) + " " + num(w.x0) + " " + num(w.y0 + 0.2 * size) + " Tm <";
-    char hex[8];
-    for (char32_t c : w.text) {
-      if (c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) c = 0xFFFD;
-      auto it = codes_.find(c);
-      if (it == codes_.end()) {
-        if (codes_.size() >= 0xFFFF) continue;  // two-byte codes are all given out
-        it = codes_.emplace(c, static_cast<unsigned>(codes_.size() + 1)).first;
+    // Each glyph is half a text unit wide: the word fills its box. Every word but the last is
+    // followed by a space, so that a text reader never joins two words; where the next word
+    // of the line begins inside this one's box, the space too is inside it, leaving a gap.
+    double x1 = w.x1;
+    size_t glyphs = w.text.size();
+    size_t next = i + 1;
+    while (next < words.size() && !drawn(words[next])) ++next;
+    if (i != last) {
+      const PdfWord& n = words[next];
+      const bool sameLine = std::min(w.y1, n.y1) - std::max(w.y0, n.y0) > 0.5 * std::min(w.y1 - w.y0, n.y1 - n.y0);
+      if (sameLine && n.x0 > w.x0 && n.x0 <= w.x1) {
+        x1 = n.x0;
+        ++glyphs;
       }
-      std::snprintf(hex, sizeof hex, "%04X", it->second);
-      content += hex;
     }
+    const double size = w.y1 - w.y0;
+    const double scaleX = (x1 - w.x0) / (0.5 * static_cast<double>(glyphs));
+    content += num(scaleX) + " 0 0 " + num(size) + " " + num(w.x0) + " " + num(w.y0 + 0.2 * size) + " Tm <";
+    for (char32_t c : w.text) glyph(c);
+    if (i != last) glyph(U' ');
     content += "> Tj\n";
   }
   if (text) content += "ET\n";
@@ -300,6 +433,8 @@ bool PdfWriter::addPage(double widthPt, double heightPt, int rotation, const Pdf
         resources + (rotation ? " /Rotate " + std::to_string(rotation) : std::string()) + " /Contents " +
         std::to_string(contents) + " 0 R >>\nendobj\n");
   pages_.push_back(page);
+  // Each page leaves the process as it is written.
+  if (ok_ && std::fflush(file_) != 0) ok_ = false;
   return ok_;
 }
 

@@ -1,8 +1,10 @@
 #pragma once
 // A small PDF writer for pages that each hold one image and optional invisible text.
 
+#include <cstddef>
 #include <cstdio>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -54,9 +56,45 @@ class PdfWriter {
   std::map<char32_t, unsigned> codes_;  // the font's codes, given out from 1
 };
 
-// Encodes 1-bit rows (most significant bit first, 1 = black) as CCITT group 4.
-bool encodeCcittG4(const unsigned char* rows, int width, int height, int rowBytes, std::string* out);
-// Encodes 8-bit grey (components 1) or RGB (components 3) rows as baseline JPEG.
-bool encodeJpeg(const unsigned char* rows, int width, int height, int components, int quality, std::string* out);
+// Encodes 1-bit rows (most significant bit first, 1 = black) as CCITT group 4, fed a few rows
+// at a time, top to bottom; only the code is kept.
+class CcittG4Encoder {
+ public:
+  CcittG4Encoder();
+  ~CcittG4Encoder();
+  CcittG4Encoder(const CcittG4Encoder&) = delete;
+  CcittG4Encoder& operator=(const CcittG4Encoder&) = delete;
+
+  bool start(int width, int height);
+  bool addRows(const unsigned char* rows, int count, size_t rowBytes);
+  // The code of the whole image once every row was added.
+  bool finish(std::string* out);
+  // libtiff's first error since start(), empty when it reported none.
+  const std::string& error() const { return error_; }
+
+ private:
+  struct State;
+  std::string error_;  // outlives the state, whose libtiff handle reports to it until closed
+  std::unique_ptr<State> state_;
+};
+
+// Encodes 8-bit grey (components 1) or RGB (components 3) rows as baseline JPEG, fed a few rows
+// at a time, top to bottom; only the code is kept.
+class JpegEncoder {
+ public:
+  JpegEncoder();
+  ~JpegEncoder();
+  JpegEncoder(const JpegEncoder&) = delete;
+  JpegEncoder& operator=(const JpegEncoder&) = delete;
+
+  bool start(int width, int height, int components, int quality);
+  bool addRows(const unsigned char* rows, int count, size_t rowBytes);
+  // The code of the whole image once every row was added.
+  bool finish(std::string* out);
+
+ private:
+  struct State;
+  std::unique_ptr<State> state_;
+};
 
 }  // namespace djvukit

@@ -33,9 +33,9 @@ struct PdfLayout {
   std::vector<PdfWord> words;
 };
 
-inline PdfLayout pdfLayout(const QString& pdf) {
+// What `pdftotext -bbox` printed.
+inline PdfLayout parsePdfLayout(const QString& html) {
   PdfLayout out;
-  const QString html = runTool(QStringLiteral("pdftotext"), {QStringLiteral("-bbox"), pdf, QStringLiteral("-")});
   static const QRegularExpression tag(
       QStringLiteral(R"re(<page width="([\d.]+)" height="([\d.]+)">|<word xMin="([\d.]+)" yMin="([\d.]+)" xMax="([\d.]+)" yMax="([\d.]+)">([^<]*)</word>)re"));
   for (auto it = tag.globalMatch(html); it.hasNext();) {
@@ -50,6 +50,10 @@ inline PdfLayout pdfLayout(const QString& pdf) {
     }
   }
   return out;
+}
+
+inline PdfLayout pdfLayout(const QString& pdf) {
+  return parsePdfLayout(runTool(QStringLiteral("pdftotext"), {QStringLiteral("-bbox"), pdf, QStringLiteral("-")}));
 }
 
 // The words of a text, for comparing what two tools print: runs of letters and digits.
