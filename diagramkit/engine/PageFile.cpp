@@ -115,7 +115,7 @@ std::optional<double> svgLengthToPoints(std::string_view text) {
   return points;
 }
 
-std::optional<PageSVG> readPageFile(const std::filesystem::path& path, std::string* error) {
+std::optional<PageSVG> readPageFile(const std::filesystem::path& path, std::string* error, int (*edit)(_xmlNode*)) {
   DocPtr doc(xmlReadFile(path.c_str(), "UTF-8",
                          XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING | XML_PARSE_HUGE));
   if (!doc) {
@@ -124,7 +124,7 @@ std::optional<PageSVG> readPageFile(const std::filesystem::path& path, std::stri
                         (e != nullptr && e->message != nullptr ? e->message : path.string()));
     return std::nullopt;
   }
-  const xmlNode* svg = findSvgElement(xmlDocGetRootElement(doc.get()));
+  xmlNode* svg = const_cast<xmlNode*>(findSvgElement(xmlDocGetRootElement(doc.get())));
   if (svg == nullptr) {
     setError(error, "page file holds no svg:svg element");
     return std::nullopt;
@@ -134,18 +134,29 @@ std::optional<PageSVG> readPageFile(const std::filesystem::path& path, std::stri
     page.width = svgLengthToPoints(*w);
     page.height = svgLengthToPoints(*h);
   }
-  // The element alone, with the namespaces it uses declared on it.
-  DocPtr standalone(xmlNewDoc(reinterpret_cast<const xmlChar*>("1.0")));
-  xmlNode* copy = xmlDocCopyNode(const_cast<xmlNode*>(svg), standalone.get(), 1);
-  if (copy == nullptr) {
-    setError(error, "out of memory copying the page");
-    return std::nullopt;
+  // The element alone, made the root of its own document, with the namespaces it uses declared
+  // on it before the rest is freed.
+  xmlNode* wrapper = xmlDocGetRootElement(doc.get());
+  if (wrapper != svg) {
+    xmlUnlinkNode(svg);
+    xmlDocSetRootElement(doc.get(), svg);
+    xmlReconciliateNs(doc.get(), svg);
+    xmlFreeNode(wrapper);
   }
-  xmlDocSetRootElement(standalone.get(), copy);
-  xmlReconciliateNs(standalone.get(), copy);
+  // The DOCTYPE and the comments and instructions beside the wrapper are not the page's.
+  for (xmlNode* n = doc->children; n != nullptr;) {
+    xmlNode* next = n->next;
+    if (n != svg) {
+      xmlUnlinkNode(n);
+      xmlFreeNode(n);
+    }
+    n = next;
+  }
+  doc->intSubset = nullptr;
+  if (edit != nullptr) edit(svg);
   xmlChar* bytes = nullptr;
   int size = 0;
-  xmlDocDumpMemoryEnc(standalone.get(), &bytes, &size, "UTF-8");
+  xmlDocDumpMemoryEnc(doc.get(), &bytes, &size, "UTF-8");
   if (bytes == nullptr) {
     setError(error, "cannot serialise the page");
     return std::nullopt;

@@ -232,7 +232,7 @@ void SVG2PDF::loadSVGData() {
 void SVG2PDF::printPage() {
   try {
     std::string error;
-    auto page = diagramkit::readPageFile(pageFilePath(workFolder_, pageIndex_), &error);
+    auto page = diagramkit::readPageFile(pageFilePath(workFolder_, pageIndex_), &error, diagramkit::simplifyPageTree);
     if (!page) {
       pageFailed(error);
       return;
@@ -242,7 +242,6 @@ void SVG2PDF::printPage() {
       paperHeight_ = *page->height;
     }
     const fs::path scratch = workFolder_ / "temp.pdf";
-    diagramkit::simplifyPage(page->svg);
     if (!diagramkit::renderPageSVG(page->svg, paperWidth_, paperHeight_, scratch, &error) ||
         !MakePDF::addToPdf(*ctx_, scratch, &error)) {
       pageFailed(error);

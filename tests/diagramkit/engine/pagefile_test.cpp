@@ -92,6 +92,21 @@ TEST(PageFile, ReadsTheSizeAndTheSvgElementBack) {
   EXPECT_NE(page->svg.find("A &amp; B"), std::string::npos);
 }
 
+// The page's namespaces declared only by the wrapper around it are declared on the page itself.
+TEST(PageFile, ThePageKeepsTheNamespacesOfItsWrapper) {
+  testsupport::TempDir dir;
+  ASSERT_TRUE(diagramkit::writePageFile(
+      dir / "0.svg", "<svg:svg width=\"1in\" height=\"1in\"><svg:a xlink:href=\"#x\"><svg:rect width=\"9\" "
+                     "height=\"9\"/></svg:a></svg:svg>"));
+  auto page = diagramkit::readPageFile(dir / "0.svg");
+  ASSERT_TRUE(page.has_value());
+  EXPECT_EQ(page->svg.find("<html"), std::string::npos);
+  EXPECT_EQ(page->svg.find("DOCTYPE"), std::string::npos);
+  EXPECT_NE(page->svg.find("xmlns:svg=\"http://www.w3.org/2000/svg\""), std::string::npos) << page->svg;
+  EXPECT_NE(page->svg.find("xmlns:xlink=\"http://www.w3.org/1999/xlink\""), std::string::npos) << page->svg;
+  EXPECT_NE(page->svg.find("xlink:href=\"#x\""), std::string::npos) << page->svg;
+}
+
 TEST(PageFile, MissingSizeAndBrokenFiles) {
   testsupport::TempDir dir;
   ASSERT_TRUE(diagramkit::writePageFile(

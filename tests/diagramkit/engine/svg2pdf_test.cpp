@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <zlib.h>
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -7,6 +8,7 @@
 #include <cmath>
 #include <fstream>
 #include <functional>
+#include <regex>
 #include <thread>
 
 #include "engine_test_support.h"
@@ -186,6 +188,72 @@ TEST(SVG2PDF, PageCountAndSupportTest) {
   EXPECT_EQ(getVSDFilePageNum(text), 0);
   EXPECT_FALSE(isSupport(dir / "missing.vsd"));
   EXPECT_EQ(getVSDFilePageNum(dir / "missing.vsd"), 0);
+}
+
+// Every stream of a PDF that inflates, one after the other.
+std::string inflatedStreams(const std::string& pdf) {
+  std::string out;
+  for (std::size_t at = pdf.find("stream"); at != std::string::npos; at = pdf.find("stream", at + 6)) {
+    std::size_t data = at + 6;
+    if (pdf.compare(data, 2, "\r\n") == 0) data += 2; else if (pdf.compare(data, 1, "\n") == 0) data += 1; else continue;
+    const std::size_t end = pdf.find("endstream", data);
+    if (end == std::string::npos) break;
+    z_stream z{};
+    if (inflateInit(&z) != Z_OK) continue;
+    z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(pdf.data() + data));
+    z.avail_in = static_cast<uInt>(end - data);
+    char buf[65536];
+    int rc = Z_OK;
+    while (rc == Z_OK) {
+      z.next_out = reinterpret_cast<Bytef*>(buf);
+      z.avail_out = sizeof buf;
+      rc = inflate(&z, Z_NO_FLUSH);
+      out.append(buf, sizeof buf - z.avail_out);
+    }
+    inflateEnd(&z);
+    out += "\n";
+  }
+  return out;
+}
+
+// A VDX page at 1:`scale` with one line of `weight` inches in line pattern `pattern`.
+std::string dashedLine(double scale, double weight, int pattern) {
+  const std::string n = testsupport::visioNumber(scale);
+  return "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<VisioDocument xmlns=\"http://schemas.microsoft.com/visio/2003/core\">"
+         "<Pages><Page ID=\"0\" NameU=\"P\" Name=\"P\"><PageSheet><PageProps><PageWidth>" + testsupport::visioNumber(8.5 * scale) +
+         "</PageWidth><PageHeight>" + testsupport::visioNumber(11 * scale) + "</PageHeight><PageScale>1</PageScale>"
+         "<DrawingScale>" + n + "</DrawingScale></PageProps></PageSheet><Shapes><Shape ID=\"1\" Type=\"Shape\"><XForm>"
+         "<PinX>" + testsupport::visioNumber(4 * scale) + "</PinX><PinY>" + testsupport::visioNumber(5 * scale) + "</PinY><Width>" +
+         testsupport::visioNumber(6 * scale) + "</Width><Height>0</Height><LocPinX>" + testsupport::visioNumber(3 * scale) +
+         "</LocPinX><LocPinY>0</LocPinY><Angle>0</Angle></XForm><Line><LineWeight>" + testsupport::visioNumber(weight) +
+         "</LineWeight><LinePattern>" + std::to_string(pattern) + "</LinePattern></Line><Geom IX=\"0\"><NoFill>1</NoFill>"
+         "<MoveTo IX=\"1\"><X>0</X><Y>0</Y></MoveTo><LineTo IX=\"2\"><X>" + testsupport::visioNumber(6 * scale) +
+         "</X><Y>0</Y></LineTo></Geom></Shape></Shapes></Page></Pages></VisioDocument>\n";
+}
+
+// A floor plan's hairline grid at 1:50 (0.018 pt lines, 0.036 pt dashes) prints solid; dashes
+// that can be seen stay dashes.
+TEST(SVG2PDF, DashesTooFineToSeePrintSolid) {
+  struct Case {
+    const char* what;
+    double scale, weight;
+    int pattern;
+    bool dashed;
+  };
+  const std::vector<Case> cases = {
+      {"hairline grid at 1:50", 50, 0.0125, 23, false},
+      {"dashed line at 1:1", 1, 0.01, 23, true},
+  };
+  const std::regex dash(R"(\[\s*[0-9.]+[^\]]*\]\s*[-0-9.]+\s+d\b)");
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    testsupport::TempDir dir;
+    const fs::path out = dir / "out.pdf";
+    expectPageEvents(enginetest::convert(dir.write("d.vdx", dashedLine(c.scale, c.weight, c.pattern)), out), 1);
+    const std::string contents = inflatedStreams(testsupport::readFile(out));
+    ASSERT_NE(contents.find(" S"), std::string::npos) << "no stroke drawn";
+    EXPECT_EQ(std::regex_search(contents, dash), c.dashed) << contents;
+  }
 }
 
 }  // namespace

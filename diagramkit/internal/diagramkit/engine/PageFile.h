@@ -31,9 +31,11 @@ struct PageSVG {
   std::optional<double> height;
 };
 
-// Parses a page file (no network, no DTD) and takes its first svg:svg element. Nothing when
-// the file does not parse or holds no svg:svg element; `error` says why.
-std::optional<PageSVG> readPageFile(const std::filesystem::path& path, std::string* error = nullptr);
+// Parses a page file (no network, no DTD) and takes its first svg:svg element, passed to
+// `edit` (when given) before it is written out. Nothing when the file does not parse or holds
+// no svg:svg element; `error` says why.
+std::optional<PageSVG> readPageFile(const std::filesystem::path& path, std::string* error = nullptr,
+                                    int (*edit)(_xmlNode* svg) = nullptr);
 
 // Renders `svg` at 72 dpi into a new one-page PDF of width x height points at `pdfPath`.
 bool renderPageSVG(const std::string& svg, double width, double height,
