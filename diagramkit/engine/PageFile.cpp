@@ -11,6 +11,9 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <mutex>
+
+#include "platform/foundation/cairo_font_lock.h"
 
 namespace {
 
@@ -177,6 +180,8 @@ bool renderPageSVG(const std::string& svg, double width, double height, const st
     return false;
   }
   rsvg_handle_set_dpi(handle, 72.0);
+  // Text is laid out while the page is drawn and its fonts written when the surface finishes.
+  std::lock_guard fonts(foundation::cairoFontMutex());
   cairo_surface_t* surface = cairo_pdf_surface_create(pdfPath.c_str(), width, height);
   cairo_t* cr = cairo_create(surface);
   const RsvgRectangle viewport{0, 0, width, height};
