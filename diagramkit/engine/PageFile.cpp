@@ -12,7 +12,10 @@
 #include <cstring>
 #include <memory>
 #include <mutex>
+#include <utility>
+#include <vector>
 
+#include "diagramkit/engine/PageSimplify.h"
 #include "platform/foundation/cairo_font_lock.h"
 
 namespace {
@@ -118,7 +121,94 @@ std::optional<double> svgLengthToPoints(std::string_view text) {
   return points;
 }
 
-std::optional<PageSVG> readPageFile(const std::filesystem::path& path, std::string* error, int (*edit)(_xmlNode*)) {
+namespace {
+
+bool isBlank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
+
+// The attributes of the start tag at the front of `text` (which begins with '<' and the name),
+// or nothing when it is not a plain start tag: an attribute without quotes, an entity in a
+// value, no end.
+std::optional<std::vector<std::pair<std::string_view, std::string_view>>> startTagAttributes(std::string_view text) {
+  std::vector<std::pair<std::string_view, std::string_view>> out;
+  std::size_t i = 1;
+  while (i < text.size() && !isBlank(text[i]) && text[i] != '>' && text[i] != '/') ++i;
+  for (;;) {
+    while (i < text.size() && isBlank(text[i])) ++i;
+    if (i >= text.size()) return std::nullopt;
+    if (text[i] == '>' || text[i] == '/') return out;
+    const std::size_t name = i;
+    while (i < text.size() && !isBlank(text[i]) && text[i] != '=' && text[i] != '>') ++i;
+    const std::string_view key = text.substr(name, i - name);
+    while (i < text.size() && isBlank(text[i])) ++i;
+    if (i >= text.size() || text[i] != '=') return std::nullopt;
+    ++i;
+    while (i < text.size() && isBlank(text[i])) ++i;
+    if (i >= text.size() || (text[i] != '"' && text[i] != '\'')) return std::nullopt;
+    const char quote = text[i++];
+    const std::size_t end = text.find(quote, i);
+    if (end == std::string_view::npos) return std::nullopt;
+    const std::string_view value = text.substr(i, end - i);
+    if (value.find('&') != std::string_view::npos || value.find('<') != std::string_view::npos) return std::nullopt;
+    out.emplace_back(key, value);
+    i = end + 1;
+  }
+}
+
+// The page of a file as writePageFile wrote it, read without a parser: the svg element between
+// the head and the tail, declaring the namespaces it uses itself. Nothing when the file is not
+// in that form, or when `simplified` and simplification may change the page: the parser reads
+// it then.
+std::optional<PageSVG> writtenPage(const std::filesystem::path& path, bool simplified) {
+  std::FILE* f = std::fopen(path.c_str(), "rb");
+  if (f == nullptr) return std::nullopt;
+  std::string bytes;
+  char buf[65536];
+  for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, f)) > 0;) bytes.append(buf, n);
+  const bool read = std::ferror(f) == 0;
+  std::fclose(f);
+  const std::string& head = diagramkit::pageFileHead();
+  const std::string& tail = diagramkit::pageFileTail();
+  if (!read || bytes.size() < head.size() + tail.size() || bytes.compare(0, head.size(), head) != 0 ||
+      bytes.compare(bytes.size() - tail.size(), tail.size(), tail) != 0)
+    return std::nullopt;
+  std::string_view svg(bytes);
+  svg = svg.substr(head.size(), svg.size() - head.size() - tail.size());
+  while (!svg.empty() && isBlank(svg.back())) svg.remove_suffix(1);
+  constexpr std::string_view kOpen = "<svg:svg";
+  constexpr std::string_view kClose = "</svg:svg>";
+  if (svg.substr(0, kOpen.size()) != kOpen || svg.size() < kOpen.size() + kClose.size() ||
+      !(isBlank(svg[kOpen.size()]) || svg[kOpen.size()] == '>') || svg.substr(svg.size() - kClose.size()) != kClose)
+    return std::nullopt;
+  const auto attributes = startTagAttributes(svg);
+  if (!attributes) return std::nullopt;
+  PageSVG page;
+  std::optional<std::string_view> w, h;
+  bool svgNs = false, xlinkNs = false;
+  for (const auto& [key, value] : *attributes) {
+    if (key == "width" && !w) w = value;
+    if (key == "height" && !h) h = value;
+    if (key == "xmlns:svg") svgNs = value == kSvgNamespace;
+    if (key == "xmlns:xlink") xlinkNs = value == "http://www.w3.org/1999/xlink";
+  }
+  if (!svgNs || !xlinkNs) return std::nullopt;
+  // A second svg element would be a page of its own in the wrapper.
+  if (svg.find(kOpen, kOpen.size()) != std::string_view::npos) return std::nullopt;
+  if (simplified && diagramkit::maySimplify(svg)) return std::nullopt;
+  if (w && h) {
+    page.width = diagramkit::svgLengthToPoints(*w);
+    page.height = diagramkit::svgLengthToPoints(*h);
+  }
+  page.svg.reserve(svg.size() + 40);
+  page.svg = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
+  page.svg.append(svg);
+  page.svg += '\n';
+  return page;
+}
+
+}  // namespace
+
+std::optional<PageSVG> readPageFile(const std::filesystem::path& path, std::string* error, bool simplified) {
+  if (auto page = writtenPage(path, simplified)) return page;
   DocPtr doc(xmlReadFile(path.c_str(), "UTF-8",
                          XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING | XML_PARSE_HUGE));
   if (!doc) {
@@ -156,7 +246,7 @@ std::optional<PageSVG> readPageFile(const std::filesystem::path& path, std::stri
     n = next;
   }
   doc->intSubset = nullptr;
-  if (edit != nullptr) edit(svg);
+  if (simplified) simplifyPageTree(svg);
   xmlChar* bytes = nullptr;
   int size = 0;
   xmlDocDumpMemoryEnc(doc.get(), &bytes, &size, "UTF-8");

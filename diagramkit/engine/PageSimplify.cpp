@@ -471,6 +471,22 @@ std::optional<double> pageStretch(const xmlNode* svg) {
 
 }  // namespace
 
+bool maySimplify(std::string_view svg) {
+  if (svg.find("feColorMatrix") != std::string_view::npos) return true;
+  // Every dash list but "none", as a declaration or an attribute.
+  constexpr std::string_view kDashes = "stroke-dasharray";
+  for (std::size_t at = svg.find(kDashes); at != std::string_view::npos; at = svg.find(kDashes, at + 1)) {
+    std::size_t i = at + kDashes.size();
+    while (i < svg.size() && (svg[i] == ' ' || svg[i] == '\t' || svg[i] == '\n' || svg[i] == '\r')) ++i;
+    if (i < svg.size() && (svg[i] == ':' || svg[i] == '=')) ++i;
+    while (i < svg.size() && (svg[i] == ' ' || svg[i] == '"' || svg[i] == '\'' || svg[i] == '\t' || svg[i] == '\n' || svg[i] == '\r')) ++i;
+    if (svg.compare(i, 4, "none") != 0) return true;
+    i += 4;
+    if (i < svg.size() && svg[i] != ';' && svg[i] != '"' && svg[i] != '\'' && svg[i] != ' ' && svg[i] != '!') return true;
+  }
+  return false;
+}
+
 int simplifyPageTree(_xmlNode* svg) {
   if (svg == nullptr) return 0;
   int changed = 0;

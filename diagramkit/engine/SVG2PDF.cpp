@@ -232,7 +232,7 @@ void SVG2PDF::loadSVGData() {
 void SVG2PDF::printPage() {
   try {
     std::string error;
-    auto page = diagramkit::readPageFile(pageFilePath(workFolder_, pageIndex_), &error, diagramkit::simplifyPageTree);
+    auto page = diagramkit::readPageFile(pageFilePath(workFolder_, pageIndex_), &error, true);
     if (!page) {
       pageFailed(error);
       return;

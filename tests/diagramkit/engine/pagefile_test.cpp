@@ -107,6 +107,50 @@ TEST(PageFile, ThePageKeepsTheNamespacesOfItsWrapper) {
   EXPECT_NE(page->svg.find("xlink:href=\"#x\""), std::string::npos) << page->svg;
 }
 
+// However a written page is read, its size is the svg element's and the page is one SVG
+// document that a renderer takes.
+TEST(PageFile, WrittenPagesReadAsOneSvgDocumentWithTheirSize) {
+  struct Case {
+    const char* what;
+    std::string svg;
+    std::optional<double> width, height;
+    const char* kept;  // text the page keeps
+  };
+  const std::string ns = "xmlns:svg=\"http://www.w3.org/2000/svg\" xmlns:xlink=\"http://www.w3.org/1999/xlink\"";
+  const std::vector<Case> cases = {
+      {"as libvisio writes it", "<svg:svg version=\"1.1\" " + ns + " width=\"2.0000in\" height=\"1.0000in\" >"
+       "<svg:rect width=\"9\" height=\"9\"/></svg:svg>", 144, 72, "<svg:rect"},
+      {"quotes of both kinds, blanks around the equals", "<svg:svg " + ns + " width = '3in' height\n=\"72\">"
+       "<svg:g/></svg:svg>\n", 216, 72, "<svg:g/>"},
+      {"a value holding a bracket", "<svg:svg " + ns + " data-x=\"a>b\" width=\"1in\" height=\"2in\"><svg:g/></svg:svg>", 72,
+       144, "<svg:g/>"},
+      {"a size given by an entity", "<svg:svg " + ns + " width=\"1&#105;n\" height=\"1in\"><svg:g/></svg:svg>", 72, 72,
+       "<svg:g"},
+      {"the namespaces on the wrapper only", "<svg:svg width=\"1in\" height=\"1in\"><svg:a xlink:href=\"#a\"/></svg:svg>",
+       72, 72, "xlink:href=\"#a\""},
+      {"two svg elements: the first is the page", "<svg:svg " + ns + " width=\"1in\" height=\"1in\"><svg:g id=\"one\"/>"
+       "</svg:svg><svg:svg " + ns + " width=\"2in\" height=\"2in\"><svg:g id=\"two\"/></svg:svg>", 72, 72, "one"},
+      {"no height", "<svg:svg " + ns + " width=\"1in\"><svg:g/></svg:svg>", std::nullopt, std::nullopt, "<svg:g/>"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    testsupport::TempDir dir;
+    ASSERT_TRUE(diagramkit::writePageFile(dir / "0.svg", c.svg));
+    for (bool simplified : {false, true}) {
+      const auto page = diagramkit::readPageFile(dir / "0.svg", nullptr, simplified);
+      ASSERT_TRUE(page.has_value());
+      EXPECT_EQ(page->width, c.width);
+      if (c.height) {
+        EXPECT_EQ(page->height, c.height);
+      }
+      EXPECT_NE(page->svg.find(c.kept), std::string::npos) << page->svg;
+      EXPECT_EQ(page->svg.find("two"), std::string::npos) << page->svg;
+      EXPECT_EQ(page->svg.find("<html"), std::string::npos) << page->svg;
+      EXPECT_TRUE(diagramkit::renderPageSVG(page->svg, 72, 72, dir / "p.pdf")) << page->svg;
+    }
+  }
+}
+
 TEST(PageFile, MissingSizeAndBrokenFiles) {
   testsupport::TempDir dir;
   ASSERT_TRUE(diagramkit::writePageFile(

@@ -31,11 +31,12 @@ struct PageSVG {
   std::optional<double> height;
 };
 
-// Parses a page file (no network, no DTD) and takes its first svg:svg element, passed to
-// `edit` (when given) before it is written out. Nothing when the file does not parse or holds
-// no svg:svg element; `error` says why.
+// Reads a page file (no network, no DTD) and takes its first svg:svg element; with
+// `simplified`, as simplifyPageTree leaves it. A file as writePageFile wrote it is taken as it
+// stands where nothing is to be simplified; any other is parsed. Nothing when the file does not
+// parse or holds no svg:svg element; `error` says why.
 std::optional<PageSVG> readPageFile(const std::filesystem::path& path, std::string* error = nullptr,
-                                    int (*edit)(_xmlNode* svg) = nullptr);
+                                    bool simplified = false);
 
 // Renders `svg` at 72 dpi into a new one-page PDF of width x height points at `pdfPath`.
 bool renderPageSVG(const std::string& svg, double width, double height,

@@ -7,6 +7,7 @@
 //   shows, so the renderer need not cut the line into thousands of dashes.
 
 #include <string>
+#include <string_view>
 
 struct _xmlNode;
 
@@ -25,6 +26,9 @@ inline constexpr double kSolidDashPair = 0.1;
 // drawing replaced and every dash pattern finer than kSolidDashPair drawn solid; anything
 // else is left as it is. Answers how many shapes were changed.
 int simplifyPageTree(_xmlNode* svg);
+
+// False when the page's text shows that simplifyPageTree would leave it as it is.
+bool maySimplify(std::string_view svg);
 
 // The same on a whole SVG document; a page that does not parse is left as it is.
 int simplifyPage(std::string& svg);
