@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <exception>
+#include <mutex>
 #include <system_error>
 #include <utility>
 
@@ -35,8 +36,16 @@ void logLine(foundation::LogLevel level, const std::string& text) { foundation::
 
 enum class Generation { Ok, Failed, Empty };
 
+// libvisio writes the dates of text fields and document properties through gmtime and
+// localtime, whose result is one buffer for the whole process: one drawing is read at a time.
+std::mutex& libvisioMutex() {
+  static std::mutex m;
+  return m;
+}
+
 // The drawing's pages as SVG; a stencil or template without pages gives its masters.
 Generation generatePages(const fs::path& src, librevenge::RVNGStringVector& pages) {
+  std::lock_guard lock(libvisioMutex());
   bool ok = false;
   {
     librevenge::RVNGFileStream stream(src.c_str());

@@ -120,6 +120,7 @@ std::string manySizes(double first) {
 // while another thread measures text; every conversion must give what it gives alone.
 TEST(CairoFonts, VisioAndXpsConvertAtOnceAndGiveWhatEachGivesAlone) {
   constexpr int kRounds = 3;
+  constexpr int kVisioCopies = 2;
   constexpr int kXpsCopies = 2;
   foundation::ScopedLogCapture quiet;
   testsupport::TempDir dir;
@@ -160,7 +161,8 @@ TEST(CairoFonts, VisioAndXpsConvertAtOnceAndGiveWhatEachGivesAlone) {
     SCOPED_TRACE(round);
     const fs::path roundDir = dir / ("round" + std::to_string(round));
     fs::create_directories(roundDir);
-    std::vector<fs::path> sources = visio;
+    std::vector<fs::path> sources;
+    for (int copy = 0; copy < kVisioCopies; ++copy) sources.insert(sources.end(), visio.begin(), visio.end());
     sources.push_back(roundDir / "sizes.vdx");
     dir.write(sources.back().lexically_relative(dir.path()).string(), manySizes(6 + 0.037 * round));
     struct VisioJob {
@@ -215,7 +217,7 @@ TEST(CairoFonts, VisioAndXpsConvertAtOnceAndGiveWhatEachGivesAlone) {
       SCOPED_TRACE(jobs[i].src.string());
       EXPECT_TRUE(jobs[i].ended);
       const Pages pages = pagesOf(jobs[i].out);
-      if (i < visio.size()) {
+      if (i + 1 < jobs.size()) {
         EXPECT_EQ(pages, alone[jobs[i].src]);
       } else {
         ASSERT_EQ(pages.size(), 1u);
