@@ -496,11 +496,12 @@ int simplifyPageTree(_xmlNode* svg) {
   std::set<std::string> used;
   bool styled = false;
   collectUses(svg, used, styled);
-  const auto stretch = pageStretch(svg);
-  if (!styled && stretch) {
-    StrokeContext page;
-    page.stretch = *stretch;
-    changed += solidifyAll(svg->children, page, used);
+  if (const auto stretch = pageStretch(svg); stretch && !styled) {
+    StrokeContext outside;
+    outside.stretch = *stretch;
+    // What the page itself sets is inherited by all it draws.
+    if (const auto page = contextOf(svg, declarations(attr(svg, "style").value_or("")), outside))
+      changed += solidifyAll(svg->children, *page, used);
   }
   return changed;
 }

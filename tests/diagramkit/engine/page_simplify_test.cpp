@@ -132,6 +132,8 @@ TEST(PageSimplify, DashesTooFineForAnyOutputBecomeSolidAtTheirStrength) {
        "<svg:g style=\"stroke-opacity: 0.5\"><svg:line id=\"t\" x1=\"0\" y1=\"0\" x2=\"9\" y2=\"0\" stroke-width=\"0.02\" "
        "stroke-dasharray=\"0.04 0.04\"/></svg:g>",
        0.25},
+      {"opacity from the page", box + " style=\"stroke-opacity: 0.4\"",
+       "<svg:path id=\"t\" " + line + " style=\"stroke-width: 0.01; stroke-dasharray: 0.02, 0.06\"/>", 0.1},
       {"caps that cover the gaps", box,
        "<svg:path id=\"t\" " + line + " style=\"stroke-width: 0.05; stroke-linecap: square; stroke-dasharray: 0.03 0.02\"/>", 1},
       {"shrunk by a transform", box,
