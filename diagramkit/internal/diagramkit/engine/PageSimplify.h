@@ -18,8 +18,8 @@ namespace diagramkit {
 // (10 x 72 dpi, a pixel of a double-density screen 0.05 pt) and a 1200 dpi printer (a dot
 // 0.06 pt): a dash and its gap cannot each take a whole pixel there, so the pattern is drawn
 // as its average (anti-aliased) or as scattered dots (printed), never as dashes. On paper
-// 0.1 pt is 0.035 mm, a third of the finest detail the eye resolves at reading distance, so a
-// printer with finer dots shows a continuous line too.
+// 0.1 pt is 0.035 mm, half of the finest detail the eye resolves at reading distance (one
+// minute of arc at 25 cm, 0.07 mm), so a printer with finer dots shows a continuous line too.
 inline constexpr double kSolidDashPair = 0.1;
 
 // The page rooted at its svg element with every shadow filter it can express as vector
