@@ -13,8 +13,10 @@ inline const std::string SearchForThunbnailNotification = "SearchForThunbnailNot
 inline const std::string Open_Filed_Error_Info = "Open_Filed_Error_Info";
 // The browser's last tab closed (sender: the browser).
 inline const std::string remove_all_document_notification = "remove_all_document_notification";
-// Posted by the export flow around its progress sheet and alert (user info "enable" -> bool).
+// Posted by the export flow around its progress sheet and alert: NO when they come up, YES
+// when they go (user info XVToolEnableUserInfoKey -> bool).
 inline const std::string XV_DOCUMENT_NEEDTOOLENABLE_NOTIFICATION = "XV_DOCUMENT_NEEDTOOLENABLE_NOTIFICATION";
+inline const std::string XVToolEnableUserInfoKey = "enable";
 
 // User-info key of the path a notification concerns (a QString).
 inline const std::string XVFilePathUserInfoKey = "filePath";

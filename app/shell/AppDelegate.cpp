@@ -24,6 +24,7 @@
 #include "core/ProductInfo.h"
 #include "shell/XVAbout.h"
 #include "core/XVBaseFunction.h"
+#include "shell/XVBrowserCommands.h"
 #include "shell/XVBrowserControl.h"
 #include "shell/XVControls.h"
 #include "core/XVNotifications.h"
@@ -169,13 +170,13 @@ void AppDelegate::setupMenus() {
   menuPorject_->addSeparator();
   menuHide_ = menuPorject_->addAction(QString(), window_.get(), &QWidget::showMinimized);
   menuQuit_ = menuPorject_->addAction(QString(), window_.get(), &QWidget::close);
-  menuQuit_->setShortcut(QKeySequence::Quit);
+  menuQuit_->setShortcuts(XVBrowserCommands::withStandardKeys(QKeySequence(Qt::CTRL | Qt::Key_Q), QKeySequence::Quit));
   menuQuit_->setMenuRole(QAction::QuitRole);
 
   const auto& A = browserControl_->commands().actions();
   QMenu* file = bar->addMenu(QStringLiteral("&File"));
   QAction* openAction = file->addAction(QStringLiteral("Open..."), this, &AppDelegate::clickOpenFile);
-  openAction->setShortcut(QKeySequence::Open);
+  openAction->setShortcuts(XVBrowserCommands::withStandardKeys(QKeySequence(Qt::CTRL | Qt::Key_O), QKeySequence::Open));
   menuOpenRecent_ = file->addMenu(QStringLiteral("Open Recent"));
   connect(menuOpenRecent_, &QMenu::aboutToShow, this, &AppDelegate::rebuildOpenRecentMenu);
   rebuildOpenRecentMenu();
@@ -204,10 +205,7 @@ void AppDelegate::setupMenus() {
   view->addSeparator();
   view->addAction(A.find);
   menuFullScreen_ = view->addAction(QStringLiteral("Toggle Full Screen"), this, &AppDelegate::toggleFullScreen);
-  QList<QKeySequence> fullScreenKeys{QKeySequence(Qt::Key_F11)};
-  for (const QKeySequence& k : QKeySequence::keyBindings(QKeySequence::FullScreen))
-    if (!fullScreenKeys.contains(k)) fullScreenKeys << k;
-  menuFullScreen_->setShortcuts(fullScreenKeys);
+  menuFullScreen_->setShortcuts(XVBrowserCommands::withStandardKeys(QKeySequence(Qt::Key_F11), QKeySequence::FullScreen));
   // Esc leaves full screen; it is free for everything else the rest of the time.
   leaveFullScreen_ = new QAction(QStringLiteral("Leave Full Screen"), window_.get());
   leaveFullScreen_->setShortcut(QKeySequence(Qt::Key_Escape));

@@ -102,13 +102,15 @@ bool XVBrowserCommands::isEnabled(Command command, const State& state) {
 }
 
 QKeySequence XVBrowserCommands::keyFor(Command command) {
+  // Spelled out: a standard key is empty where the platform has no theme for it (Save As on
+  // a plain X session).
   switch (command) {
-    case Command::FirstPage: return QKeySequence::MoveToStartOfDocument;
-    case Command::PreviousPage: return QKeySequence::Back;
-    case Command::NextPage: return QKeySequence::Forward;
-    case Command::LastPage: return QKeySequence::MoveToEndOfDocument;
-    case Command::ZoomIn: return QKeySequence::ZoomIn;
-    case Command::ZoomOut: return QKeySequence::ZoomOut;
+    case Command::FirstPage: return QKeySequence(Qt::CTRL | Qt::Key_Home);
+    case Command::PreviousPage: return QKeySequence(Qt::ALT | Qt::Key_Left);
+    case Command::NextPage: return QKeySequence(Qt::ALT | Qt::Key_Right);
+    case Command::LastPage: return QKeySequence(Qt::CTRL | Qt::Key_End);
+    case Command::ZoomIn: return QKeySequence(Qt::CTRL | Qt::Key_Plus);
+    case Command::ZoomOut: return QKeySequence(Qt::CTRL | Qt::Key_Minus);
     case Command::ZoomOriginal: return QKeySequence(Qt::CTRL | Qt::Key_0);
     case Command::ZoomStretch: return QKeySequence(Qt::Key_W);
     case Command::RotateLeft: return QKeySequence(Qt::CTRL | Qt::Key_Left);
@@ -116,13 +118,42 @@ QKeySequence XVBrowserCommands::keyFor(Command command) {
     case Command::RotateAllLeft: return QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Left);
     case Command::RotateAllRight: return QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Right);
     case Command::ShowThumbnails: return QKeySequence(Qt::Key_F9);
-    case Command::Find: return QKeySequence::Find;
-    case Command::Print: return QKeySequence::Print;
-    case Command::SaveAs: return QKeySequence::SaveAs;
+    case Command::Find: return QKeySequence(Qt::CTRL | Qt::Key_F);
+    case Command::Print: return QKeySequence(Qt::CTRL | Qt::Key_P);
+    case Command::SaveAs: return QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S);
     case Command::CloseTab: return QKeySequence(Qt::CTRL | Qt::Key_W);
     case Command::PreviousTab: return QKeySequence(Qt::CTRL | Qt::Key_PageUp);
     case Command::NextTab: return QKeySequence(Qt::CTRL | Qt::Key_PageDown);
     default: return {};
+  }
+}
+
+QList<QKeySequence> XVBrowserCommands::withStandardKeys(const QKeySequence& key, QKeySequence::StandardKey standard) {
+  QList<QKeySequence> keys;
+  if (!key.isEmpty()) keys << key;
+  if (standard == QKeySequence::UnknownKey) return keys;
+  for (const QKeySequence& k : QKeySequence::keyBindings(standard))
+    if (!k.isEmpty() && !keys.contains(k)) keys << k;
+  return keys;
+}
+
+QList<QKeySequence> XVBrowserCommands::shortcutsFor(Command command) {
+  switch (command) {
+    case Command::FirstPage: return withStandardKeys(keyFor(command), QKeySequence::MoveToStartOfDocument);
+    case Command::PreviousPage: return withStandardKeys(keyFor(command), QKeySequence::Back);
+    case Command::NextPage: return withStandardKeys(keyFor(command), QKeySequence::Forward);
+    case Command::LastPage: return withStandardKeys(keyFor(command), QKeySequence::MoveToEndOfDocument);
+    case Command::ZoomIn: {
+      // Ctrl+= too: the plus key without Shift on many keyboards.
+      QList<QKeySequence> keys = withStandardKeys(keyFor(command), QKeySequence::ZoomIn);
+      if (const QKeySequence equal(Qt::CTRL | Qt::Key_Equal); !keys.contains(equal)) keys << equal;
+      return keys;
+    }
+    case Command::ZoomOut: return withStandardKeys(keyFor(command), QKeySequence::ZoomOut);
+    case Command::Find: return withStandardKeys(keyFor(command), QKeySequence::Find);
+    case Command::Print: return withStandardKeys(keyFor(command), QKeySequence::Print);
+    case Command::SaveAs: return withStandardKeys(keyFor(command), QKeySequence::SaveAs);
+    default: return withStandardKeys(keyFor(command), QKeySequence::UnknownKey);
   }
 }
 
@@ -131,7 +162,7 @@ XVBrowserCommands::XVBrowserCommands(QWidget* owner) : QObject(owner) {
     const auto command = static_cast<Command>(i);
     auto* a = new QAction(QString::fromLatin1(kSpecs[i].text), owner);
     if (kSpecs[i].image) a->setIcon(QIcon(XVImageNamed(QString::fromLatin1(kSpecs[i].image))));
-    if (const QKeySequence key = keyFor(command); !key.isEmpty()) a->setShortcut(key);
+    a->setShortcuts(shortcutsFor(command));
     byCommand_[static_cast<size_t>(i)] = a;
   }
   Actions& A = actions_;

@@ -5,6 +5,7 @@
 // tab's module.
 
 #include <QKeySequence>
+#include <QList>
 #include <QObject>
 
 #include <array>
@@ -70,8 +71,12 @@ class XVBrowserCommands : public QObject {
   static bool isEnabled(Command command, const State& state);
   // What a command needs of the module; nothing for the commands that need no module.
   static ImportInterface::Capabilities capabilityFor(Command command);
-  // The command's key; empty for a command without one.
+  // The command's key, the same on every platform; empty for a command without one.
   static QKeySequence keyFor(Command command);
+  // keyFor's key first, then the platform's standard keys for the command, if it has any.
+  static QList<QKeySequence> shortcutsFor(Command command);
+  // `key` (when not empty), then the platform's keys for `standard` that are not `key`.
+  static QList<QKeySequence> withStandardKeys(const QKeySequence& key, QKeySequence::StandardKey standard);
 
   // The menu and toolbar actions by name.
   struct Actions {

@@ -23,6 +23,7 @@
 #include "platform/foundation/dispatcher.h"
 #include "platform/foundation/log.h"
 #include "platform/pdfkit/PDFDocument.h"
+#include "platform/pdfkit/PDFView.h"
 #include "shell/XVBookmarkLib.h"
 #include "shell/XVControls.h"
 #include "shell/XVRecentDocuments.h"
@@ -96,6 +97,7 @@ XVBrowserControl::XVBrowserControl(QWidget* parent) : QWidget(parent) {
   commands_ = new XVBrowserCommands(this);
   connect(commands_, &XVBrowserCommands::commandTriggered, this, &XVBrowserControl::runCommand);
   connect(commands_->searchField(), &QLineEdit::editingFinished, this, &XVBrowserControl::searchEndAction);
+  connect(commands_->searchField(), &LTTextFiled::escapePressed, this, &XVBrowserControl::focusDocumentView);
   setupAddBookmarkSheet();
   setToolbarEnable(false);
   qApp->installEventFilter(this);
@@ -237,7 +239,8 @@ void XVBrowserControl::loadDidEnd(std::shared_ptr<ImportInterface> module, const
   if (!document) return;
   const bool isCurrent = currentDocument() == document;
   if (document->loadState() == LoadState::Failed) {
-    if (!errorInfo.isEmpty()) foundation::log(foundation::LogLevel::Warning, "browser", errorInfo.toStdString());
+    if (!errorInfo.isEmpty())
+      foundation::log(foundation::LogLevel::Warning, "browser", path.toStdString() + ": " + errorInfo.toStdString());
     if (isCurrent) {
       clearDocumentArea();
       showImportView(path, true);
@@ -319,10 +322,12 @@ void XVBrowserControl::showImportView(const QString& path, bool failed) {
   if (failed) {
     processImport_->hide();
     const auto document = documents_.find(path);
-    importMessage_->setText(QFAlert().initAlertWithTitle(path, document ? document->failureInfo() : QString()).informativeText());
+    XVSetWrappedText(importMessage_,
+                     QFAlert().initAlertWithTitle(path, document ? document->failureInfo() : QString()).informativeText(),
+                     XVAlertMaxWidth(this));
   } else {
     processImport_->show();
-    importMessage_->setText(QStringLiteral("Opening %1").arg(name));
+    XVSetWrappedText(importMessage_, QStringLiteral("Opening %1").arg(name), XVAlertMaxWidth(this));
   }
   viewImport_->show();
 }
@@ -334,6 +339,26 @@ void XVBrowserControl::showModuleView(const XVOpenDocument& document) {
   view->setParent(documentView_);
   documentView_->layout()->addWidget(view);
   view->show();
+  // The shown document takes the keys (arrows, Page Down), not whatever the focus fell to
+  // when the last view went: the search field or nothing.
+  focusDocumentView();
+}
+
+void XVBrowserControl::focusDocumentView() {
+  const auto document = currentDocument();
+  QWidget* view = document && document->loadState() == LoadState::Shown ? document->module()->documentView() : nullptr;
+  if (!view || view->parentWidget() != documentView_) return;
+  QWidget* target = view->findChild<pdfkit::PDFView*>();
+  if (!target && (view->focusPolicy() & Qt::ClickFocus)) target = view;
+  if (!target) {
+    for (QWidget* w : view->findChildren<QWidget*>()) {
+      if ((w->focusPolicy() & Qt::ClickFocus) && w->isVisibleTo(view)) {
+        target = w;
+        break;
+      }
+    }
+  }
+  if (target) target->setFocus(Qt::OtherFocusReason);
 }
 
 // --- title, toolbar and menu --------------------------------------------------------------
@@ -401,20 +426,22 @@ void XVBrowserControl::showAlert(const QString& path, const QString& errorInfo) 
 
 void XVBrowserControl::reportFailure(const QString& text) {
   if (failureAlert_) {
-    QStringList lines = failureAlert_->informativeText().split(u'\n');
-    if (!lines.contains(text)) {
-      lines << text;
-      failureAlert_->setInformativeText(lines.join(u'\n'));
+    if (!failureLines_.contains(text)) {
+      failureLines_ << text;
+      failureAlert_->setInformativeText(failureLines_.join(u'\n'));
+      XVFitAlertToText(failureAlert_);
     }
     return;
   }
   const QFAlert alert = QFAlert().initAlertWithTitle(QString());
   auto* box = new QMessageBox(QMessageBox::Warning, alert.messageText(), alert.messageText(), QMessageBox::NoButton, window());
+  failureLines_ = QStringList{text};
   box->setInformativeText(text);
   box->addButton(alert.buttons().value(0, XVErrorText::corruptFileButton()), QMessageBox::AcceptRole);
   box->setWindowModality(Qt::WindowModal);
   box->setAttribute(Qt::WA_DeleteOnClose);
   box->setObjectName(QStringLiteral("corruptFileAlert"));
+  XVFitAlertToText(box);
   failureAlert_ = box;
   // Gone from the screen, it takes no more lines.
   connect(box, &QDialog::finished, this, [this, box] {

@@ -105,6 +105,9 @@ class XVBrowserControl : public QWidget, public XVTabDelegate, public XVBookmark
   // restores the toolbar.
   void openPanelDidEnd(bool accepted, const QStringList& paths);
 
+  // Gives the keyboard focus to the current tab's shown document (its page view).
+  void focusDocumentView();
+
   // The current tab's page document while it is shown (never a message, loading or failed tab).
   DocumentModul* currentDocumentModul() const;
   // The same, when its module has the capability.
@@ -195,6 +198,7 @@ class XVBrowserControl : public QWidget, public XVTabDelegate, public XVBookmark
   QString addBookmarkPath_;  // the tab the open sheet names a bookmark for
   XVBookmarkControl* bookmarkControl_ = nullptr;
   QPointer<QMessageBox> failureAlert_;
+  QStringList failureLines_;  // what failureAlert_ says, one failure a line
   int wheelZoomRest_ = 0;  // wheel turn not yet zoomed by, in eighths of a degree
   QString name_;
   bool toolbarEnabled_ = false;

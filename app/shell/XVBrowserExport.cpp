@@ -19,15 +19,20 @@
 #include <QStandardPaths>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <mutex>
 
 #include "core/ProductInfo.h"
+#include "core/XVNotifications.h"
 #include "core/XVErrorTexts.h"
 #include "modules/export/ConverterInterface.h"
+#include "modules/export/ExportFile.h"
 #include "modules/export/ExportToSave.h"
 #include "modules/export/ExtractInterface.h"
+#include "platform/foundation/notification_center.h"
 #include "platform/pdfkit/PDFDocument.h"
 #include "shell/XVBrowserControl.h"
+#include "shell/XVControls.h"
 
 namespace {
 
@@ -204,6 +209,16 @@ bool XVBrowserExport::validate(ExportToSave* dialog) {
   if (!prepareWorker(dialog)) return false;
 
   const QStringList existing = saveConverter_ ? saveConverter_->existingOutputFiles() : extract_->existingOutputFiles();
+  // The document's own files are refused before any question: no answer lets them be replaced.
+  pdfkit::PDFDocument* document = module->DocumentModulPDFDocument();
+  const QStringList own = {module->sourcePath(), module->outPath(), document->documentPath(), document->contentPath()};
+  for (const QString& file : existing) {
+    if (std::any_of(own.begin(), own.end(), [&](const QString& o) { return !o.isEmpty() && exportfile::sameFile(file, o); })) {
+      dropWorker();
+      showAlert(XVErrorText::exportReplacesDocument(QFileInfo(file).fileName()));
+      return false;
+    }
+  }
   if (existing.isEmpty()) return true;
   // One question for the run; the dialog stays open until it is answered.
   auto* question = new QMessageBox(QMessageBox::Question, QStringLiteral("Replace"), replaceQuestion(existing, exportPath_),
@@ -213,6 +228,7 @@ bool XVBrowserExport::validate(ExportToSave* dialog) {
   QPushButton* replace = question->addButton(QStringLiteral("Replace"), QMessageBox::AcceptRole);
   question->addButton(QMessageBox::Cancel);
   question->setDefaultButton(QMessageBox::Cancel);
+  XVFitAlertToText(question);
   connect(question, &QMessageBox::finished, this, [this, question, replace, dialog = QPointer<ExportToSave>(dialog)] {
     if (question->clickedButton() == replace && dialog && (saveConverter_ || extract_)) {
       if (saveConverter_) saveConverter_->setReplaceExisting(true);
@@ -284,7 +300,13 @@ void XVBrowserExport::dropWorker() {
   extract_.reset();
 }
 
+void XVBrowserExport::postToolEnable(bool enable) {
+  foundation::NotificationCenter::defaultCenter().post(XV_DOCUMENT_NEEDTOOLENABLE_NOTIFICATION, nullptr,
+                                                        {{XVToolEnableUserInfoKey, enable}});
+}
+
 void XVBrowserExport::showExportProgressWindow() {
+  postToolEnable(false);
   if (!windowExportProgress_) {
     auto* dialog = new ProgressDialog(browser_->window());
     dialog->setWindowModality(Qt::WindowModal);
@@ -313,6 +335,7 @@ void XVBrowserExport::showExportProgressWindow() {
 
 void XVBrowserExport::closeExportProgressWindow() {
   if (windowExportProgress_) windowExportProgress_->hide();
+  postToolEnable(true);
 }
 
 void XVBrowserExport::exportStarted() {}
@@ -338,11 +361,17 @@ void XVBrowserExport::exportEnded(bool success, const QList<QUrl>& urls) {
   dropWorker();
   closeExportProgressWindow();
   if (success && extracting && urls.isEmpty()) {
-    showAlert(XVErrorText::noImagesToExtract(), XVErrorText::noImagesButton());
+    showEndAlert(XVErrorText::noImagesToExtract(), XVErrorText::noImagesButton());
   } else if (!success && !why.isEmpty()) {
-    showAlert(why);
+    showEndAlert(why);
   }
   if (!urls.isEmpty() && folderShower_) folderShower_(exportPath_, urls);
+}
+
+void XVBrowserExport::showEndAlert(const QString& informative, const QString& button) {
+  postToolEnable(false);
+  showAlert(informative, button);
+  connect(alert_, &QDialog::finished, this, [] { postToolEnable(true); });
 }
 
 void XVBrowserExport::showAlert(const QString& informative, const QString& button) {
@@ -357,6 +386,7 @@ void XVBrowserExport::showAlert(const QString& informative, const QString& butto
   }
   box->setWindowModality(Qt::WindowModal);
   box->setAttribute(Qt::WA_DeleteOnClose);
+  XVFitAlertToText(box);
   alert_ = box;
   box->open();
 }

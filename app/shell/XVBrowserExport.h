@@ -80,9 +80,14 @@ class XVBrowserExport : public QObject {
   bool prepareWorker(ExportToSave* dialog);
   void startWorker();
   void dropWorker();
+  // XV_DOCUMENT_NEEDTOOLENABLE_NOTIFICATION: NO while the progress dialog or an alert at the
+  // end of a run is up, YES when it goes.
+  static void postToolEnable(bool enable);
   void showExportProgressWindow();
   void closeExportProgressWindow();
   void showAlert(const QString& informative, const QString& button = QString());
+  // An alert at the end of a run, bracketed by the notification.
+  void showEndAlert(const QString& informative, const QString& button = QString());
   QString documentNameNoExsion() const;
 
   XVBrowserControl* browser_;

@@ -8,6 +8,19 @@
 #include <QToolButton>
 #include <QTreeView>
 
+class QMessageBox;
+
+// Sizes an alert to its texts: each line on one line up to XVAlertMaxWidth() and wrapped
+// beyond it; a word wider than that (a long file name) breaks anywhere instead of widening
+// the box or leaving it a narrow column. Call after setting the texts, and again after
+// changing them while the alert is up. A word broken so holds zero-width spaces.
+void XVFitAlertToText(QMessageBox* box);
+// The widest an alert's text runs before it wraps: 600 px, less on a small screen.
+int XVAlertMaxWidth(const QWidget* alert);
+// Shows `text` in `label` on one line up to `widest` px and wrapped beyond it; a word wider
+// than that breaks anywhere (it gets zero-width spaces).
+void XVSetWrappedText(QLabel* label, const QString& text, int widest);
+
 // The application image of that name (":/images/<name>.svg", blanks in the name ignored),
 // at its natural size; a null pixmap when there is none. GUI thread only.
 QPixmap XVImageNamed(const QString& name);
@@ -60,12 +73,21 @@ class XVTextField : public QLabel {
   QString realString_;
 };
 
-// The toolbar's text field. Cut, copy, paste and select-all are the line edit's own keys,
-// which it takes before the window's shortcuts while it has the focus.
+// The toolbar's text field. Cut, copy, paste, select-all and the word moves are the line
+// edit's own keys, which it takes before the window's shortcuts while it has the focus; the
+// document's first and last page (Ctrl+Home, Ctrl+End) are not: Home and End do that in one
+// line. Esc, when no window shortcut takes it, says the user is done with the field.
 class LTTextFiled : public QLineEdit {
   Q_OBJECT
  public:
   explicit LTTextFiled(QWidget* parent = nullptr);
+
+ signals:
+  void escapePressed();
+
+ protected:
+  bool event(QEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
 };
 
 class XVOutlineView;

@@ -3,15 +3,21 @@
 //   pdf_bench thumbs FILE                show every thumbnail once; prints peak RSS (MiB), the
 //                                        longest GUI-thread stall (ms), stalls over 50 ms, and the
 //                                        row shown during the longest
+//   pdf_bench find FILE WORD             a tab's find, from the search text to the matches in the
+//                                        side panel; prints its time (ms), the longest GUI-thread
+//                                        stall (ms), stalls over 50 ms, and the match count
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QTemporaryDir>
 #include <QTimer>
 
 #include <sys/resource.h>
 
 #include <cstdio>
 
+#include "core/XVNotifications.h"
+#include "modules/pdf/PDFModul.h"
 #include "modules/view/DocumentViewController.h"
 #include "platform/foundation/dispatcher.h"
 #include "platform/foundation/notification_center.h"
@@ -29,6 +35,56 @@ int make(const QString& path, int pages, const QString& word) {
     if (i % 10 == 0) lines << QStringLiteral("Here is the %1 of page %2").arg(word).arg(i + 1);
   }
   return testsupport::writePdf(path, contents) ? 0 : 1;
+}
+
+// The longest gap between two ticks of a 2 ms timer on the GUI thread, while it lives.
+class StallClock {
+ public:
+  StallClock() {
+    clock_.start();
+    QObject::connect(&tick_, &QTimer::timeout, [this] {
+      const qint64 now = clock_.nsecsElapsed();
+      if (last_ && now - last_ > 50'000'000) ++over50_;
+      if (last_ && now - last_ > worst_) worst_ = now - last_;
+      last_ = now;
+    });
+    tick_.start(2);
+  }
+  double worstMs() const { return worst_ / 1e6; }
+  int over50() const { return over50_; }
+
+ private:
+  QElapsedTimer clock_;
+  QTimer tick_;
+  qint64 last_ = 0, worst_ = 0;
+  int over50_ = 0;
+};
+
+int find(const QString& path, const QString& word, const QString& cacheCopy) {
+  auto m = std::make_shared<PDFModul>();
+  m->setImportSourcePath(path);
+  m->setImportOutPath(cacheCopy);
+  m->startImport();
+  QWidget* view = m->documentView();
+  if (!view) return 1;
+  view->resize(1000, 750);
+  view->show();
+  testsupport::pumpUntil([&] { return m->currentPage() != nullptr; }, std::chrono::seconds(30));
+  bool ended = false;
+  auto token = foundation::NotificationCenter::defaultCenter().addObserver(
+      SearchForThunbnailNotification, [&](const foundation::Notification&) { ended = true; });
+  // Let the first page and thumbnails settle before the clock starts.
+  testsupport::pumpFor(std::chrono::milliseconds(300));
+  StallClock stalls;
+  QElapsedTimer t;
+  t.start();
+  m->searchContent(word);
+  testsupport::pumpUntil([&] { return ended; }, std::chrono::minutes(5));
+  const qint64 took = t.nsecsElapsed();
+  if (!ended) return 1;
+  std::printf("%.1f %.2f %d %lld\n", took / 1e6, stalls.worstMs(), stalls.over50(),
+              static_cast<long long>(m->searchResultArray().size()));
+  return 0;
 }
 
 int thumbs(const QString& path) {
@@ -86,6 +142,10 @@ int main(int argc, char** argv) {
   QApplication app(argc, argv);
   if (args.size() >= 5 && args[1] == "make") return make(args[2], args[3].toInt(), args[4]);
   if (args.size() >= 3 && args[1] == "thumbs") return thumbs(args[2]);
-  std::fprintf(stderr, "usage: pdf_bench make|thumbs ...\n");
+  if (args.size() >= 4 && args[1] == "find") {
+    QTemporaryDir cache;
+    return find(args[2], args[3], cache.filePath(QStringLiteral("cached.pdf")));
+  }
+  std::fprintf(stderr, "usage: pdf_bench make|thumbs|find ...\n");
   return 2;
 }

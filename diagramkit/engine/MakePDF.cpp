@@ -15,6 +15,8 @@
 #include <utility>
 #include <vector>
 
+#include "platform/foundation/qpdf_log.h"
+
 namespace {
 
 void setError(std::string* error, std::string text) {
@@ -73,6 +75,7 @@ void appendPage(QPDF& out, QPDFObjectHandle srcPage) {
 
 std::size_t sheetBytes(QPDFObjectHandle srcPage) {
   QPDF alone;
+  foundation::QpdfWarnings warnings(alone, "measuring a printed page");
   alone.emptyPDF();
   alone.addPage(srcPage, false);
   QPDFWriter writer(alone);
@@ -82,7 +85,6 @@ std::size_t sheetBytes(QPDFObjectHandle srcPage) {
 }
 
 void openSource(QPDF& src, const std::filesystem::path& path) {
-  src.setSuppressWarnings(true);
   src.processFile(path.c_str());
   src.setImmediateCopyFrom(true);
   src.pushInheritedAttributesToPage();
@@ -126,6 +128,7 @@ bool writeAtomically(QPDF& pdf, const std::filesystem::path& outPath, std::strin
 struct PDFContext::Impl {
   std::filesystem::path outPath;
   QPDF pdf;
+  foundation::QpdfWarnings warnings{pdf, "writing the drawing's PDF"};
   bool closed = false;
 };
 
@@ -155,6 +158,7 @@ bool MakePDF::addToPdf(PDFContext& ctx, const std::filesystem::path& fromPath, s
   }
   try {
     QPDF src;
+    foundation::QpdfWarnings warnings(src, "reading " + fromPath.string());
     openSource(src, fromPath);
     std::vector<QPDFObjectHandle> pages = src.getAllPages();
     if (pages.empty()) {
@@ -177,10 +181,12 @@ bool MakePDF::changePDF(const std::filesystem::path& src, int retainPages, const
                         std::string* error) {
   try {
     QPDF in;
+    foundation::QpdfWarnings inWarnings(in, "reading " + src.string());
     openSource(in, src);
     std::vector<QPDFObjectHandle> pages = in.getAllPages();
     const std::size_t n = retainPages < 0 ? 0 : std::min<std::size_t>(pages.size(), static_cast<std::size_t>(retainPages));
     QPDF out;
+    foundation::QpdfWarnings outWarnings(out, "writing " + toPDF.string());
     out.emptyPDF();
     for (std::size_t i = 0; i < n; ++i) appendPage(out, pages[i]);
     return writeAtomically(out, toPDF, error);

@@ -41,9 +41,11 @@ class PangoTextMeasurer final : public TextMeasurer {
     pango_layout_set_text(layout, text.data(), static_cast<int>(text.size()));
     PangoRectangle logical{};
     pango_layout_get_extents(layout, nullptr, &logical);
+    const int baseline = pango_layout_get_baseline(layout);
     g_object_unref(layout);
     pango_font_description_free(font);
-    return {static_cast<double>(logical.width) / PANGO_SCALE, static_cast<double>(logical.height) / PANGO_SCALE};
+    return {static_cast<double>(logical.width) / PANGO_SCALE, static_cast<double>(logical.height) / PANGO_SCALE,
+            static_cast<double>(baseline) / PANGO_SCALE};
   }
 
  private:

@@ -16,6 +16,7 @@
 
 #include "diagramkit/engine/MakePDF.h"
 #include "diagramkit/engine/PageFile.h"
+#include "diagramkit/engine/PageGenerator.h"
 #include "diagramkit/engine/PageSimplify.h"
 #include "diagramkit/engine/RenderThread.h"
 #include "diagramkit/engine/VSDXRenderer.h"
@@ -49,13 +50,13 @@ Generation generatePages(const fs::path& src, librevenge::RVNGStringVector& page
   bool ok = false;
   {
     librevenge::RVNGFileStream stream(src.c_str());
-    librevenge::RVNGSVGDrawingGenerator generator(pages, "svg");
+    diagramkit::PageGenerator generator(pages, "svg");
     ok = libvisio::VisioDocument::parse(&stream, &generator);
   }
   if (ok && !pages.empty()) return Generation::Ok;
   pages.clear();
   librevenge::RVNGFileStream stream(src.c_str());
-  librevenge::RVNGSVGDrawingGenerator generator(pages, "svg");
+  diagramkit::PageGenerator generator(pages, "svg");
   const bool stencilsOk = libvisio::VisioDocument::parseStencils(&stream, &generator);
   if (!ok && !stencilsOk) return Generation::Failed;
   return pages.empty() ? Generation::Empty : Generation::Ok;

@@ -99,6 +99,46 @@ std::string xmlEscape(std::string_view s) {
   return out;
 }
 
+// Text as well-formed UTF-8 of characters XML can hold: a byte that starts no valid sequence
+// becomes U+FFFD, characters XML cannot hold (controls but tab, line feed and carriage return;
+// U+FFFE, U+FFFF) are dropped.
+std::string xmlCharacters(std::string_view s) {
+  std::string out;
+  out.reserve(s.size());
+  for (std::size_t i = 0; i < s.size();) {
+    const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(s[k]); };
+    const unsigned char b = byte(i);
+    std::size_t length = 0;
+    char32_t c = 0;
+    if (b < 0x80) {
+      length = 1, c = b;
+    } else if (b >= 0xC2 && b <= 0xDF) {
+      length = 2, c = b & 0x1F;
+    } else if (b >= 0xE0 && b <= 0xEF) {
+      length = 3, c = b & 0x0F;
+    } else if (b >= 0xF0 && b <= 0xF4) {
+      length = 4, c = b & 0x07;
+    }
+    bool valid = length > 0 && i + length <= s.size();
+    for (std::size_t k = 1; valid && k < length; ++k) {
+      valid = (byte(i + k) & 0xC0) == 0x80;
+      c = c << 6 | (byte(i + k) & 0x3F);
+    }
+    // No overlong forms, surrogates or values past U+10FFFF.
+    valid = valid && !(length == 3 && c < 0x800) && !(length == 4 && (c < 0x10000 || c > 0x10FFFF)) &&
+            !(c >= 0xD800 && c <= 0xDFFF);
+    if (!valid) {
+      out += "\xEF\xBF\xBD";
+      ++i;
+      continue;
+    }
+    const bool allowed = (c >= 0x20 || c == '\t' || c == '\n' || c == '\r') && c != 0xFFFE && c != 0xFFFF;
+    if (allowed) out.append(s, i, length);
+    i += length;
+  }
+  return out;
+}
+
 // ---- XML, elements matched by local name ----
 
 struct DocFree {
@@ -219,10 +259,9 @@ std::string imageMimeType(std::string_view partName) {
   return "application/octet-stream";
 }
 
-std::string base64(std::string_view data) {
+void appendBase64(std::string& out, std::string_view data) {
   static constexpr char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-  std::string out;
-  out.reserve((data.size() + 2) / 3 * 4);
+  out.reserve(out.size() + (data.size() + 2) / 3 * 4);
   std::size_t i = 0;
   for (; i + 2 < data.size(); i += 3) {
     const unsigned v = static_cast<unsigned char>(data[i]) << 16 | static_cast<unsigned char>(data[i + 1]) << 8 |
@@ -240,11 +279,16 @@ std::string base64(std::string_view data) {
     out += two ? kAlphabet[(v >> 6) & 63] : '=';
     out += '=';
   }
+}
+
+std::string base64(std::string_view data) {
+  std::string out;
+  appendBase64(out, data);
   return out;
 }
 
-VSDXRenderer::VSDXRenderer(const VSDXPackage& package, TextMeasurer& measurer)
-    : package_(package), measurer_(measurer) {}
+VSDXRenderer::VSDXRenderer(const VSDXPackage& package, TextMeasurer& measurer, std::size_t imageBytes)
+    : package_(package), measurer_(measurer), imageBytesLeft_(imageBytes) {}
 
 VSDXRenderer::~VSDXRenderer() {
   if (pageRel_ != nullptr) xmlFreeDoc(pageRel_);
@@ -269,35 +313,52 @@ bool VSDXRenderer::loadPages() {
 std::string VSDXRenderer::renderPage(int index) {
   bodyStr_.clear();
   textStr_.clear();
+  defsStr_.clear();
+  pageImages_.clear();
+  pageImageBytesLeft_ = kMaxPageImageBytes;
   if (index < 0 || index >= pageCount()) return {};
   bodyStr_ += "<svg:svg version=\"1.1\" ";
   bodyStr_ += "xmlns:svg=\"" + std::string(kSvgNamespace) + "\" ";
   bodyStr_ += "xmlns:xlink=\"" + std::string(kXlinkNamespace) + "\" ";
   processPage(pagesNodes_[static_cast<std::size_t>(index)]);
   bodyStr_ += " >\n";
-  processPageDoc(index);
   std::string out = std::move(bodyStr_);
+  bodyStr_.clear();
+  processPageDoc(index);
+  if (!defsStr_.empty()) {
+    out.reserve(out.size() + defsStr_.size() + bodyStr_.size() + textStr_.size() + 40);
+    out += "<svg:defs>\n";
+    out += defsStr_;
+    out += "</svg:defs>\n";
+  }
+  out += bodyStr_;
   out += textStr_;
   out += "</svg:svg>\n";
   bodyStr_.clear();
   textStr_.clear();
+  defsStr_.clear();
+  pageImages_.clear();
   return out;
 }
 
 void VSDXRenderer::processPage(const xmlNode* page) {
   for (const xmlNode* sheet : elementChildren(page)) {
     if (!named(sheet, "PageSheet")) continue;
+    // Each size once, from the sheet's last cell of it: an attribute written twice breaks the page.
+    bool width = false, height = false;
     for (const xmlNode* cell : elementChildren(sheet)) {
       if (!named(cell, "Cell")) continue;
       const std::string n = attr(cell, "N");
       if (n == "PageWidth") {
         m_pageWidth = cellFloat(attr(cell, "V"));
-        bodyStr_ += "width=\"" + f4(m_pageWidth * 72) + "\" ";
+        width = true;
       } else if (n == "PageHeight") {
         m_pageHeight = cellFloat(attr(cell, "V"));
-        bodyStr_ += "height=\"" + f4(m_pageHeight * 72) + "\" ";
+        height = true;
       }
     }
+    if (width) bodyStr_ += "width=\"" + f4(m_pageWidth * 72) + "\" ";
+    if (height) bodyStr_ += "height=\"" + f4(m_pageHeight * 72) + "\" ";
     break;
   }
 }
@@ -340,7 +401,7 @@ void VSDXRenderer::processShape(const xmlNode* shape) {
         processGeometry(child);
       }
     } else if (named(child, "Text")) {
-      processText(textContent(child));
+      processText(xmlCharacters(textContent(child)));
     }
   }
   xFormStack_.pop_back();
@@ -512,38 +573,122 @@ void VSDXRenderer::processMyText(std::string text) {
   textArry_.clear();
   heightArry_.clear();
   if (!text.empty() && text.back() == '\n') text.pop_back();
+  if (text.empty()) return;
+  // A text with an entity-like "&...;" is not wrapped; its paragraphs stay whole.
+  const bool wrap = text.find('&') == std::string::npos || text.find(';') == std::string::npos;
+  // Paragraphs end at a line feed (a carriage return before it dropped) and at the line and
+  // paragraph separators.
+  std::size_t begin = 0;
+  for (std::size_t i = 0; i <= text.size(); ++i) {
+    std::size_t breakLength = 0;
+    if (i == text.size() || text[i] == '\n') {
+      breakLength = 1;
+    } else if (text.compare(i, 3, "\xE2\x80\xA8") == 0 || text.compare(i, 3, "\xE2\x80\xA9") == 0) {
+      breakLength = 3;
+    } else {
+      continue;
+    }
+    std::size_t end = i;
+    if (end > begin && text[end - 1] == '\r') --end;
+    breakParagraph(std::string_view(text).substr(begin, end - begin), wrap);
+    begin = i + breakLength;
+    i = begin - 1;
+  }
+}
+
+void VSDXRenderer::breakParagraph(std::string_view paragraph, bool wrap) {
   auto measure = [this](std::string_view s) { return measurer_.measure(s, m_fontName, m_fontHeight); };
-  if (text.find('&') != std::string::npos && text.find(';') != std::string::npos) {
-    heightArry_.push_back(measure(text).height);
-    textArry_.push_back(std::move(text));
+  const std::size_t first = textArry_.size();
+  const std::vector<std::size_t> starts = characterStarts(paragraph);
+  const std::size_t count = starts.size() - 1;
+  const double available = m_width * 78;
+  if (!wrap || count == 0) {
+    heightArry_.push_back(measure(paragraph).height);
+    textArry_.emplace_back(paragraph);
     return;
   }
-  std::erase(text, '\n');
-  const double available = m_width * 78;
-  const double whole = measure(text).width;
-  const std::vector<std::size_t> starts = characterStarts(text);
-  const std::size_t count = starts.size() - 1;
+  // A line takes the longest piece that fits, at least one character. It is found from a guess
+  // by the paragraph's mean character width, moved in growing steps until the bounds are known
+  // and then halved: each character is measured a few times, not once for every line before it.
+  double perLine = 1;
+  if (const double whole = measure(paragraph).width; whole > 0 && available > 0) {
+    perLine = std::floor(static_cast<double>(count) * available / whole);
+  }
+  if (!std::isfinite(perLine)) perLine = 1;
   std::size_t at = 0;
+  std::vector<std::pair<std::size_t, TextSize>> probes;
+  std::vector<double> ascents;
   while (at < count) {
-    const std::size_t restLength = count - at;
-    auto piece = [&](std::size_t n) {
-      return std::string_view(text).substr(starts[at], starts[at + n] - starts[at]);
+    const std::size_t rest = count - at;
+    probes.clear();
+    auto piece = [&](std::size_t n) { return paragraph.substr(starts[at], starts[at + n] - starts[at]); };
+    auto fits = [&](std::size_t n) {
+      const TextSize size = measure(piece(n));
+      probes.emplace_back(n, size);
+      return size.width <= available;
     };
-    const TextSize rest = measure(piece(restLength));
-    std::size_t take = restLength;
-    if (!(rest.width <= available)) {
-      // First guess by the whole text's mean character width; a text of no width or a box of
-      // no room starts from one character.
-      double guess = 1;
-      if (whole > 0 && available > 0) guess = std::floor(static_cast<double>(restLength) * available / whole);
-      take = std::isfinite(guess) ? static_cast<std::size_t>(std::clamp(guess, 1.0, static_cast<double>(restLength)))
-                                  : 1;
-      while (take < restLength && measure(piece(take + 1)).width <= available) ++take;
-      while (take > 1 && measure(piece(take)).width > available) --take;
+    const std::size_t guess = static_cast<std::size_t>(std::clamp(perLine, 1.0, static_cast<double>(rest)));
+    // `fitting` fits (0: nothing does yet), `over` does not (rest + 1: all of the rest may fit).
+    std::size_t fitting = 0, over = rest + 1;
+    if (fits(guess)) {
+      fitting = guess;
+      for (std::size_t step = 1; fitting < rest; step *= 2) {
+        const std::size_t next = std::min(rest, fitting + step);
+        if (!fits(next)) {
+          over = next;
+          break;
+        }
+        fitting = next;
+      }
+    } else {
+      over = guess;
+      for (std::size_t step = 1; over > 1; step *= 2) {
+        const std::size_t next = over > step ? over - step : 1;
+        if (fits(next)) {
+          fitting = next;
+          break;
+        }
+        over = next;
+      }
     }
+    while (fitting != 0 && over <= rest && over - fitting > 1) {
+      const std::size_t middle = fitting + (over - fitting) / 2;
+      (fits(middle) ? fitting : over) = middle;
+    }
+    std::size_t take = std::max<std::size_t>(fitting, 1);
+    // A line inside the paragraph ends after a word: the blanks after it stay on it, unseen;
+    // a word longer than the line is broken where the line is full.
+    if (take < rest) {
+      auto blank = [&](std::size_t n) {
+        const char c = paragraph[starts[at + n]];
+        return c == ' ' || c == '\t';
+      };
+      if (blank(take)) {
+        while (take < rest && blank(take)) ++take;
+      } else {
+        std::size_t end = take;
+        while (end > 1 && !blank(end - 1)) --end;
+        if (end > 1) take = end;
+      }
+    }
+    TextSize size;
+    bool measured = false;
+    for (const auto& [n, probe] : probes) {
+      if (n == take) size = probe, measured = true;
+    }
+    if (!measured) size = measure(piece(take));
     textArry_.emplace_back(piece(take));
-    heightArry_.push_back(rest.height);
+    heightArry_.push_back(size.height);
+    ascents.push_back(size.baseline);
     at += take;
+  }
+  // A line is as high as the rest of its paragraph drawn on one line: the highest ascent and
+  // the deepest descent of it and the lines after it.
+  double ascent = 0, descent = 0;
+  for (std::size_t k = ascents.size(); k-- > 0;) {
+    ascent = std::max(ascent, ascents[k]);
+    descent = std::max(descent, heightArry_[first + k] - ascents[k]);
+    heightArry_[first + k] = ascent + descent;
   }
 }
 
@@ -638,16 +783,12 @@ void VSDXRenderer::processForeignData(const std::string& relId) {
       external = attr(r, "TargetMode") == "External";
     }
   }
-  std::string mime = "application/octet-stream";
-  std::string data;
+  std::optional<std::string> part;
   if (target && !external) {
-    if (const std::optional<std::string> part = resolvePartTarget(pageRelSource_, *target)) {
-      mime = imageMimeType(*part);
-      if (const std::optional<std::string> bytes = package_.read(*part)) data = base64(*bytes);
-    } else {
-      foundation::log(foundation::LogLevel::Warning, kLog, "image target outside the package refused: " + *target);
-    }
+    part = resolvePartTarget(pageRelSource_, *target);
+    if (!part) foundation::log(foundation::LogLevel::Warning, kLog, "image target outside the package refused: " + *target);
   }
+  const std::string& id = pageImage(part.value_or(""));
   const double w = m_foreignWidth, h = m_foreignHeight;
   double cx = m_foreignOffsetX + w / 2, cy = m_foreignOffsetY + h / 2;
   const double ux = cx, uy = cy;
@@ -655,14 +796,36 @@ void VSDXRenderer::processForeignData(const std::string& relId) {
   bool flipX = false, flipY = false;
   transformFlip(flipX, flipY);
   const double degrees = normalizedDegrees(transformAngle(0, nullptr) * 180 / kPi);
-  bodyStr_ += "<svg:g>\n";
-  bodyStr_ += "<svg:image x=\"" + f4((cx - w / 2) * 72) + "\" y=\"" + f4((cy - h / 2) * 72) + "\" width=\"" +
-              f4(w * 72) + "\" height=\"" + f4(h * 72) + "\" transform=\" translate(" + f4(ux * 72) + "," +
-              f4(uy * 72) + ") scale(" + (flipX ? "-1" : "1") + "," + (flipY ? "-1" : "1") + ") ";
+  // The image is drawn into its box as an image element of that box would draw it.
+  bodyStr_ += "<svg:g transform=\" translate(" + f4(ux * 72) + "," + f4(uy * 72) + ") scale(" + (flipX ? "-1" : "1") +
+              "," + (flipY ? "-1" : "1") + ") ";
   if (degrees != 0) bodyStr_ += "rotate(" + f4(degrees) + ") ";
-  bodyStr_ += "translate(" + f4(-ux * 72) + "," + f4(-uy * 72) + ") \" ";
-  bodyStr_ += "xlink:href=\"data:" + mime + ";base64," + data + "\" />\n";
+  bodyStr_ += "translate(" + f4(-ux * 72) + "," + f4(-uy * 72) + ") \">\n";
+  bodyStr_ += "<svg:svg x=\"" + f4((cx - w / 2) * 72) + "\" y=\"" + f4((cy - h / 2) * 72) + "\" width=\"" + f4(w * 72) +
+              "\" height=\"" + f4(h * 72) + "\"><svg:use xlink:href=\"#" + id + "\" /></svg:svg>\n";
   bodyStr_ += "</svg:g>\n";
+}
+
+const std::string& VSDXRenderer::pageImage(const std::string& part) {
+  if (const auto it = pageImages_.find(part); it != pageImages_.end()) return it->second;
+  const std::string& id = pageImages_.emplace(part, "image" + std::to_string(pageImages_.size() + 1)).first->second;
+  defsStr_ += "<svg:image id=\"" + id + "\" width=\"100%\" height=\"100%\" xlink:href=\"data:";
+  defsStr_ += part.empty() ? "application/octet-stream" : imageMimeType(part);
+  defsStr_ += ";base64,";
+  if (!part.empty()) {
+    const std::size_t limit = std::min(imageBytesLeft_, pageImageBytesLeft_);
+    if (const std::optional<std::string> bytes = package_.read(part, limit)) {
+      appendBase64(defsStr_, *bytes);
+      imageBytesLeft_ -= bytes->size();
+      pageImageBytesLeft_ -= bytes->size();
+    } else {
+      foundation::log(foundation::LogLevel::Warning, kLog,
+                      "image " + part + " left out: missing, unreadable or larger than the " + std::to_string(limit) +
+                          " bytes left for the " + (limit == pageImageBytesLeft_ ? "page's" : "drawing's") + " images");
+    }
+  }
+  defsStr_ += "\" />\n";
+  return id;
 }
 
 int loadVSDXFile(const std::filesystem::path& src, const std::filesystem::path& workFolder, const void* caller,

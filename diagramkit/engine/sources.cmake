@@ -8,6 +8,7 @@ add_library(diagramkit_engine OBJECT
   ${CMAKE_CURRENT_LIST_DIR}/Metafiles.cpp
   ${CMAKE_CURRENT_LIST_DIR}/PreProcessVSDX.cpp
   ${CMAKE_CURRENT_LIST_DIR}/PageFile.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/PageGenerator.cpp
   ${CMAKE_CURRENT_LIST_DIR}/PageSimplify.cpp
   ${CMAKE_CURRENT_LIST_DIR}/RenderThread.cpp
   ${CMAKE_CURRENT_LIST_DIR}/SVG2PDF.cpp

@@ -7,6 +7,14 @@
 namespace foundation {
 namespace {
 
+// Debug lines (matches, paths, layout steps) are for developers: stderr shows them only in a
+// debug build.
+#ifdef NDEBUG
+constexpr bool kDebugLines = false;
+#else
+constexpr bool kDebugLines = true;
+#endif
+
 struct Sink {
   std::mutex mutex;
   std::shared_ptr<LogSink> sink;
@@ -29,6 +37,8 @@ const char* levelName(LogLevel l) {
 
 }  // namespace
 
+bool printsDebugLines() { return kDebugLines; }
+
 void log(LogLevel level, std::string_view category, std::string_view message) {
   std::shared_ptr<LogSink> sink;
   {
@@ -39,7 +49,7 @@ void log(LogLevel level, std::string_view category, std::string_view message) {
   LogRecord r{level, std::string(category), std::string(message)};
   if (sink && *sink) {
     (*sink)(r);
-  } else {
+  } else if (level != LogLevel::Debug || kDebugLines) {
     std::fprintf(stderr, "[%s] %s: %s\n", levelName(level), r.category.c_str(), r.message.c_str());
   }
 }

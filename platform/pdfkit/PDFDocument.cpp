@@ -13,8 +13,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <optional>
 
 #include "platform/foundation/dispatcher.h"
 #include "platform/foundation/log.h"
@@ -24,6 +26,19 @@
 namespace pdfkit {
 
 namespace {
+
+// Poppler's own messages (file syntax, a wrong password) are details for developers: the
+// caller reports the outcome. Set before any document is read; a program may replace it.
+void popplerMessageToLog(const QString& message, const QVariant&) {
+  foundation::log(foundation::LogLevel::Debug, "poppler", message.toStdString());
+}
+const bool kPopplerMessagesRouted = (Poppler::setDebugErrorFunction(&popplerMessageToLog, QVariant()), true);
+
+void setRenderHints(Poppler::Document& doc) {
+  doc.setRenderHint(Poppler::Document::Antialiasing, true);
+  doc.setRenderHint(Poppler::Document::TextAntialiasing, true);
+}
+
 Poppler::Page::Rotation popplerRotation(int degrees) {
   switch (normalizedRotation(degrees)) {
     case 90: return Poppler::Page::Rotate90;
@@ -31,6 +46,17 @@ Poppler::Page::Rotation popplerRotation(int degrees) {
     case 270: return Poppler::Page::Rotate270;
     default: return Poppler::Page::Rotate0;
   }
+}
+
+// The page's /Rotate as Poppler shows it.
+int shownRotation(Poppler::Page& page) {
+  switch (page.orientation()) {
+    case Poppler::Page::Landscape: return 90;
+    case Poppler::Page::UpsideDown: return 180;
+    case Poppler::Page::Seascape: return 270;
+    case Poppler::Page::Portrait: break;
+  }
+  return 0;
 }
 }  // namespace
 
@@ -144,22 +170,21 @@ std::unique_ptr<Poppler::Document> PDFDocument::loadPoppler(const QString& path)
   if (path.isEmpty()) return nullptr;
   auto doc = Poppler::Document::load(path);
   if (!doc || doc->isLocked()) return nullptr;
-  doc->setRenderHint(Poppler::Document::Antialiasing, true);
-  doc->setRenderHint(Poppler::Document::TextAntialiasing, true);
+  setRenderHints(*doc);
   return doc;
 }
 
 std::unique_ptr<PDFDocument> PDFDocument::initWithURL(const QString& path, OpenFailure* why) {
+  (void)kPopplerMessagesRouted;
   if (why) *why = OpenFailure::None;
-  auto poppler = loadPoppler(path);
-  if (!poppler) {
-    if (why) {
-      // Poppler reads an encrypted file's structure without its password, then stays locked.
-      const auto probe = path.isEmpty() ? nullptr : Poppler::Document::load(path);
-      *why = probe && probe->isLocked() ? OpenFailure::Locked : OpenFailure::Unreadable;
-    }
+  // Read once: Poppler reads an encrypted file's structure without its password, then stays
+  // locked.
+  auto poppler = path.isEmpty() ? nullptr : Poppler::Document::load(path);
+  if (!poppler || poppler->isLocked()) {
+    if (why) *why = poppler ? OpenFailure::Locked : OpenFailure::Unreadable;
     return nullptr;
   }
+  setRenderHints(*poppler);
   auto doc = std::make_unique<PDFDocument>();
   doc->path_ = QFileInfo(path).absoluteFilePath();
   // Held open so that workers read this content, whatever later happens to the path.
@@ -168,6 +193,7 @@ std::unique_ptr<PDFDocument> PDFDocument::initWithURL(const QString& path, OpenF
   doc->poppler_ = std::move(poppler);
   doc->infos_.resize(static_cast<size_t>(n));
   doc->userRotation_ = std::make_unique<std::atomic<int>[]>(static_cast<size_t>(n));
+  doc->writtenUserRotation_.assign(static_cast<size_t>(n), 0);
   doc->pages_.reserve(static_cast<size_t>(n));
   for (int i = 0; i < n; ++i) {
     doc->userRotation_[i].store(0);
@@ -198,12 +224,7 @@ const PDFDocument::PageInfo& PDFDocument::info(int index) const {
     i.known = true;
     if (auto p = poppler_->page(index)) {
       i.size = p->pageSizeF();
-      switch (p->orientation()) {
-        case Poppler::Page::Landscape: i.fileRotation = 90; break;
-        case Poppler::Page::UpsideDown: i.fileRotation = 180; break;
-        case Poppler::Page::Seascape: i.fileRotation = 270; break;
-        case Poppler::Page::Portrait: i.fileRotation = 0; break;
-      }
+      i.fileRotation = shownRotation(*p);
     }
   }
   return i;
@@ -256,20 +277,33 @@ QString oneLine(QString s) {
 QList<PageMatch> PDFDocument::searchPage(Poppler::Document& doc, int index, const QString& text, int options) {
   auto page = doc.page(index);
   if (!page || text.isEmpty()) return {};
+  const QString needle = text.normalized(QString::NormalizationForm_KC);
+  if (needle.isEmpty()) return {};
   // The page's words joined as its text reads: a blank after a word followed by a space, a
-  // line break at the end of a line. Every character of a word keeps its box.
+  // line break at the end of a line. Each character remembers the word and the character of
+  // the word it came from (none for the separators), so that only matches read their boxes.
   const auto words = page->textList();
+  struct From {
+    int word;  // -1: a separator
+    int character;
+  };
   QString all;
-  QList<QRectF> boxes;  // per character of `all`; null for the separators
+  std::vector<From> from;
   for (size_t i = 0; i < words.size(); ++i) {
     const Poppler::TextBox& w = *words[i];
-    // Compatibility forms (ligatures, full-width letters) as their plain letters.
     const QString t = w.text();
+    const int word = static_cast<int>(i);
     for (int c = 0; c < t.size(); ++c) {
-      const QString plain = QString(t[c]).normalized(QString::NormalizationForm_KC);
-      const QRectF box = w.charBoundingBox(c);
-      for (qsizetype k = 0; k < plain.size(); ++k) boxes.append(box.isValid() ? box : w.boundingBox());
+      const QChar ch = t[c];
+      if (ch.unicode() < 0x80 || ch.decompositionTag() == QChar::NoDecomposition) {
+        all += ch;  // its own plain form
+        from.push_back({word, c});
+        continue;
+      }
+      // Compatibility forms (ligatures, full-width letters) as their plain letters.
+      const QString plain = QString(ch).normalized(QString::NormalizationForm_KC);
       all += plain;
+      for (qsizetype k = 0; k < plain.size(); ++k) from.push_back({word, c});
     }
     if (i + 1 == words.size()) break;
     QChar separator;
@@ -279,20 +313,25 @@ QList<PageMatch> PDFDocument::searchPage(Poppler::Document& doc, int index, cons
       separator = QLatin1Char('\n');
     if (!separator.isNull()) {
       all += separator;
-      boxes.append(QRectF());
+      from.push_back({-1, 0});
     }
   }
   const Qt::CaseSensitivity cs = (options & CaseInsensitiveSearch) ? Qt::CaseInsensitive : Qt::CaseSensitive;
-  const QString needle = text.normalized(QString::NormalizationForm_KC);
   QList<PageMatch> out;
-  if (needle.isEmpty()) return out;
   for (qsizetype at = all.indexOf(needle, 0, cs); at >= 0; at = all.indexOf(needle, at + needle.size(), cs)) {
+    // Every character's box; a character without one of its own takes its word's.
     QRectF bounds;
-    for (qsizetype c = at; c < at + needle.size(); ++c)
-      if (!boxes[c].isNull()) bounds = bounds.isNull() ? boxes[c] : bounds.united(boxes[c]);
-    const qsizetype from = std::max<qsizetype>(0, at - kContextLength);
+    for (qsizetype c = at; c < at + needle.size(); ++c) {
+      const From f = from[static_cast<size_t>(c)];
+      if (f.word < 0) continue;
+      const Poppler::TextBox& w = *words[static_cast<size_t>(f.word)];
+      QRectF box = w.charBoundingBox(f.character);
+      if (!box.isValid()) box = w.boundingBox();
+      if (!box.isNull()) bounds = bounds.isNull() ? box : bounds.united(box);
+    }
+    const qsizetype before = std::max<qsizetype>(0, at - kContextLength);
     const qsizetype end = at + needle.size();
-    out.append(PageMatch{bounds, all.mid(at, needle.size()), oneLine(all.mid(from, at - from)),
+    out.append(PageMatch{bounds, all.mid(at, needle.size()), oneLine(all.mid(before, at - before)),
                          oneLine(all.mid(end, kContextLength))});
   }
   return out;
@@ -335,6 +374,67 @@ void PDFDocument::joinFinishedFinds() {
   });
 }
 
+int PDFDocument::findThreadCount(int pages) {
+  const int cores = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+  const int needed = (std::max(pages, 1) + kFindPagesPerThread - 1) / kFindPagesPerThread;
+  return std::clamp(std::min(needed, cores), 1, kFindThreads);
+}
+
+// One asynchronous find: its workers take the pages in turn, each on its own Poppler document,
+// and whoever finishes a page reports every page searched up to the first one still open, so
+// that matches reach the delegate in page order.
+struct PDFDocument::FindRun {
+  explicit FindRun(int count) : pages(static_cast<size_t>(count)) {}
+  std::atomic<int> nextPage{0};
+  std::mutex mutex;  // guards what follows
+  std::vector<std::optional<QList<PageMatch>>> pages;  // a page's matches once it was searched
+  int reported = 0;  // pages reported, from the first
+  int workers = 0;   // still running
+  bool ended = false;
+};
+
+void PDFDocument::reportFind(const std::shared_ptr<FindState>& state, std::uint64_t gen, FindRun& run) {
+  // Called with run.mutex held: the main queue receives the reports in page order.
+  QList<std::pair<int, QList<PageMatch>>> batch;
+  const int count = static_cast<int>(run.pages.size());
+  for (; run.reported < count && run.pages[static_cast<size_t>(run.reported)]; ++run.reported) {
+    QList<PageMatch>& matches = *run.pages[static_cast<size_t>(run.reported)];
+    if (!matches.isEmpty()) batch.append({run.reported, std::move(matches)});
+    matches = QList<PageMatch>();
+  }
+  if (state->generation.load() != gen) return;
+  if (!batch.isEmpty()) {
+    foundation::Dispatcher::postMain([state, gen, batch = std::move(batch)] {
+      PDFDocumentDelegate* delegate = nullptr;
+      PDFDocument* owner = nullptr;
+      {
+        std::lock_guard lock(state->mutex);
+        if (state->generation.load() != gen || !state->owner) return;
+        owner = state->owner;
+        delegate = state->delegate;
+      }
+      for (const auto& [i, matches] : batch) {
+        for (const PageMatch& m : matches) {
+          if (!delegate || state->generation.load() != gen) return;
+          delegate->didMatchString(PDFSelection(owner->pageAtIndex(i), m.bounds, m.string, m.before, m.after));
+        }
+      }
+    });
+  }
+  if (run.reported < count || run.ended) return;
+  run.ended = true;
+  foundation::Dispatcher::postMain([state, gen] {
+    PDFDocument* owner = nullptr;
+    {
+      std::lock_guard lock(state->mutex);
+      if (state->generation.load() != gen || !state->owner) return;
+      owner = state->owner;
+    }
+    state->finding = false;
+    foundation::NotificationCenter::defaultCenter().post(PDFDocumentDidEndFindNotification, owner);
+  });
+}
+
 void PDFDocument::beginFindString(const QString& text, int options) {
   cancelFindString();
   joinFinishedFinds();
@@ -342,67 +442,62 @@ void PDFDocument::beginFindString(const QString& text, int options) {
   find_->finding = true;
   auto state = find_;
   const QString path = contentPath();
-  const int count = pageCount();
-  auto done = std::make_shared<std::atomic<bool>>(false);
-  std::thread thread([state, gen, path, count, text, options, done] {
-    struct MarkDone {
-      std::atomic<bool>& flag;
-      ~MarkDone() { flag = true; }
-    } mark{*done};
-    auto doc = count > 0 && !text.isEmpty() ? loadPoppler(path) : nullptr;
-    for (int i = 0; doc && i < count; ++i) {
-      if (state->generation.load() != gen) return;
-      QList<PageMatch> matches = searchPage(*doc, i, text, options);
-      if (matches.isEmpty()) continue;
-      foundation::Dispatcher::postMain([state, gen, i, matches] {
-        PDFDocumentDelegate* delegate = nullptr;
-        PDFDocument* owner = nullptr;
-        {
-          std::lock_guard lock(state->mutex);
-          if (state->generation.load() != gen || !state->owner) return;
-          owner = state->owner;
-          delegate = state->delegate;
-        }
-        for (const PageMatch& m : matches) {
-          if (!delegate || state->generation.load() != gen) return;
-          delegate->didMatchString(PDFSelection(owner->pageAtIndex(i), m.bounds, m.string, m.before, m.after));
-        }
-      });
-    }
-    if (state->generation.load() != gen) return;
-    foundation::Dispatcher::postMain([state, gen] {
-      PDFDocument* owner = nullptr;
-      {
-        std::lock_guard lock(state->mutex);
-        if (state->generation.load() != gen || !state->owner) return;
-        owner = state->owner;
+  const int count = text.isEmpty() ? 0 : pageCount();
+  auto run = std::make_shared<FindRun>(count);
+  const int threads = findThreadCount(count);
+  run->workers = threads;
+  for (int t = 0; t < threads; ++t) {
+    auto done = std::make_shared<std::atomic<bool>>(false);
+    std::thread thread([state, gen, path, count, text, options, run, done] {
+      struct MarkDone {
+        std::atomic<bool>& flag;
+        ~MarkDone() { flag = true; }
+      } mark{*done};
+      // Poppler documents are not shared between threads: each worker opens its own.
+      auto doc = count > 0 ? loadPoppler(path) : nullptr;
+      while (doc && state->generation.load() == gen) {
+        const int i = run->nextPage++;
+        if (i >= count) break;
+        QList<PageMatch> matches = searchPage(*doc, i, text, options);
+        std::lock_guard lock(run->mutex);
+        run->pages[static_cast<size_t>(i)] = std::move(matches);
+        reportFind(state, gen, *run);
       }
-      state->finding = false;
-      foundation::NotificationCenter::defaultCenter().post(PDFDocumentDidEndFindNotification, owner);
+      std::lock_guard lock(run->mutex);
+      if (--run->workers > 0) return;
+      // The last one out: pages no worker could open the document for count as searched.
+      for (auto& page : run->pages)
+        if (!page) page.emplace();
+      reportFind(state, gen, *run);
     });
-  });
-  findThreads_.push_back(FindThread{std::move(thread), std::move(done)});
+    findThreads_.push_back(FindThread{std::move(thread), std::move(done)});
+  }
 }
 
 namespace {
 
 // Reads a written file back as it will be shown: "" when Poppler finds every page with the
-// rotation asked for, else why not (qpdf and Poppler may read a damaged page differently).
-std::string checkRotationsAsShown(const std::string& file, const std::vector<int>& rotations) {
+// rotation asked for (a kept page as it shows in `source`), else why not (qpdf and Poppler may
+// read a damaged page differently).
+std::string checkRotationsAsShown(const std::string& file, const std::vector<int>& rotations, const std::string& source) {
   auto doc = Poppler::Document::load(QString::fromLocal8Bit(file.c_str()));
   if (!doc || doc->isLocked()) return "written file does not open";
   if (doc->numPages() != static_cast<int>(rotations.size())) return "written file has another page count";
+  std::unique_ptr<Poppler::Document> before;
+  if (std::find(rotations.begin(), rotations.end(), detail::kKeepRotation) != rotations.end()) {
+    before = Poppler::Document::load(QString::fromLocal8Bit(source.c_str()));
+    if (!before || before->isLocked() || before->numPages() != doc->numPages()) return "the file written onto does not open";
+  }
   for (int i = 0; i < doc->numPages(); ++i) {
     auto page = doc->page(i);
     if (!page) return "written page " + std::to_string(i + 1) + " does not open";
-    int shown = 0;
-    switch (page->orientation()) {
-      case Poppler::Page::Landscape: shown = 90; break;
-      case Poppler::Page::UpsideDown: shown = 180; break;
-      case Poppler::Page::Seascape: shown = 270; break;
-      case Poppler::Page::Portrait: shown = 0; break;
+    int wanted = rotations[static_cast<size_t>(i)];
+    if (wanted == detail::kKeepRotation) {
+      auto was = before->page(i);
+      if (!was) return "page " + std::to_string(i + 1) + " of the file written onto does not open";
+      wanted = shownRotation(*was);
     }
-    if (shown != normalizedRotation(rotations[static_cast<size_t>(i)]))
+    if (shownRotation(*page) != normalizedRotation(wanted))
       return "written file does not keep the rotation of page " + std::to_string(i + 1);
   }
   return std::string();
@@ -416,15 +511,44 @@ bool PDFDocument::writeToFile(const QString& path, const QString& contentFile, Q
   std::vector<int> rotations;
   rotations.reserve(pages_.size());
   for (const auto& page : pages_) rotations.push_back(page->rotation());
-  const std::string content = contentFile.toLocal8Bit().toStdString();
+  return writeRotations(path, contentFile, rotations, error);
+}
+
+bool PDFDocument::writeRotations(const QString& path, const QString& source, const std::vector<int>& rotations,
+                                 QString* error) const {
+  const std::string content = source.toLocal8Bit().toStdString();
   return writeAtomically(
       path,
       [&](const std::string& tmpName) {
         std::string why = detail::writeWithRotations(content, tmpName, rotations);
-        if (why.empty()) why = checkRotationsAsShown(tmpName, rotations);
+        if (why.empty()) why = checkRotationsAsShown(tmpName, rotations, content);
         return why;
       },
       error);
+}
+
+bool PDFDocument::writeRotationChangesToFile(const QString& path, QString* error) {
+  std::vector<int> user(pages_.size());
+  for (size_t i = 0; i < pages_.size(); ++i) user[i] = userRotation(static_cast<int>(i));
+  const auto record = [&] { writtenUserRotation_ = user; };
+  if (!QFileInfo::exists(path)) {
+    // Nothing to write onto: the whole document as shown.
+    if (!writeToFile(path, error)) return false;
+    record();
+    return true;
+  }
+  std::vector<int> rotations(pages_.size(), detail::kKeepRotation);
+  bool changed = false;
+  for (size_t i = 0; i < pages_.size(); ++i) {
+    if (user[i] == writtenUserRotation_[i]) continue;
+    rotations[i] = pages_[i]->rotation();
+    changed = true;
+  }
+  if (!changed) return true;
+  // Read again now: another document of the same file may have written its own pages since.
+  if (!writeRotations(path, path, rotations, error)) return false;
+  record();
+  return true;
 }
 
 bool PDFDocument::writePrintToFile(const QString& path, const QList<int>& pages, const QSizeF& paper, const QRectF& area,

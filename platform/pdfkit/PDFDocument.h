@@ -14,6 +14,7 @@
 #include <QString>
 
 #include <atomic>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -152,6 +153,12 @@ class PDFDocument {
   // The same, with the pages read from `contentFile`, a copy of the document's file (the same
   // pages), in place of the document's own content.
   bool writeToFile(const QString& path, const QString& contentFile, QString* error = nullptr) const;
+  // Writes back the rotations this document changed: pages whose rotation differs from what they
+  // had when it was opened (or last written back here) take their shown rotation; every other
+  // page stays as `path` holds it when this runs, so changes another document of the same file
+  // wrote there are kept. With no file at `path`, the whole document is written as shown.
+  // Nothing is written when no page changed. On failure `path` is left as it was.
+  bool writeRotationChangesToFile(const QString& path, QString* error = nullptr);
   // Writes a print of the document to `path` as writeToFile does: sheet n shows page
   // pages[n] as shown, unchanged (vectors and text), centred in `area` of a `paper`-sized sheet
   // (points, top-left origin); `fit` scales it to fill the area. A page in `turned` is laid on
@@ -161,8 +168,9 @@ class PDFDocument {
 
   // Finds every occurrence of `text` (synchronously, on the calling thread).
   QList<PDFSelection> findString(const QString& text, int options = CaseInsensitiveSearch) const;
-  // Starts an asynchronous find; cancels a running one. Matches go to the delegate; the end
-  // is posted as PDFDocumentDidEndFindNotification.
+  // Starts an asynchronous find; cancels a running one. Matches go to the delegate in page order
+  // (as the pages are searched, several at a time); the end is posted as
+  // PDFDocumentDidEndFindNotification.
   void beginFindString(const QString& text, int options = CaseInsensitiveSearch);
   bool isFinding() const;
   // Stops the running find; its later results are dropped and it posts no end.
@@ -181,6 +189,11 @@ class PDFDocument {
   static QList<PageMatch> searchPage(Poppler::Document& doc, int index, const QString& text, int options);
   // Characters of context kept on each side of a match.
   static constexpr int kContextLength = 80;
+  // An asynchronous find searches on up to kFindThreads threads (no more than the cores), one
+  // for every kFindPagesPerThread pages.
+  static constexpr int kFindThreads = 4;
+  static constexpr int kFindPagesPerThread = 8;
+  static int findThreadCount(int pages);
 
   // The user's rotation of page `index` (thread-safe); renderers read it.
   int userRotation(int index) const;
@@ -188,6 +201,7 @@ class PDFDocument {
  private:
   friend class PDFPage;
   struct FindState;
+  struct FindRun;
   struct PageInfo {
     bool known = false;
     int fileRotation = 0;
@@ -195,11 +209,15 @@ class PDFDocument {
   };
 
   const PageInfo& info(int index) const;  // requires mutex_
+  // writeToFile() with page i of `source` turned to rotations[i] (detail::kKeepRotation: as it is).
+  bool writeRotations(const QString& path, const QString& source, const std::vector<int>& rotations,
+                      QString* error) const;
   // Runs `write` (a temporary file name to a failure reason, "" for success) and moves the
   // checked, flushed result onto `path`.
   bool writeAtomically(const QString& path, const std::function<std::string(const std::string&)>& write,
                        QString* error) const;
   void joinFinishedFinds();
+  static void reportFind(const std::shared_ptr<FindState>& state, std::uint64_t gen, FindRun& run);
 
   QString path_;
   int fd_ = -1;  // the opened file, held for contentPath()
@@ -207,6 +225,7 @@ class PDFDocument {
   std::vector<std::unique_ptr<PDFPage>> pages_;
   mutable std::vector<PageInfo> infos_;
   std::unique_ptr<std::atomic<int>[]> userRotation_;
+  std::vector<int> writtenUserRotation_;  // the user's rotations as last written back (0 at open)
   mutable std::recursive_mutex mutex_;  // guards poppler_ and infos_
 
   std::shared_ptr<FindState> find_;

@@ -9,11 +9,14 @@
 #include <map>
 #include <string>
 
+#include "platform/foundation/qpdf_log.h"
+
 namespace pdfkit::detail {
 
 std::string writeWithRotations(const std::string& source, const std::string& destination, const std::vector<int>& rotations) {
   try {
     QPDF pdf;
+    foundation::QpdfWarnings pdfWarnings(pdf, "reading " + source);
     if (source.empty()) {
       pdf.emptyPDF();
     } else {
@@ -24,16 +27,18 @@ std::string writeWithRotations(const std::string& source, const std::string& des
     for (size_t i = 0; i < pages.size(); ++i) {
       // A page object qpdf cannot read would be written as an empty page.
       if (!pages[i].getObjectHandle().isDictionary()) return "page " + std::to_string(i + 1) + " cannot be read";
-      pages[i].rotatePage(rotations[i], false);
+      if (rotations[i] != kKeepRotation) pages[i].rotatePage(rotations[i], false);
     }
     QPDFWriter writer(pdf, destination.c_str());
     writer.write();
 
     QPDF check;
+    foundation::QpdfWarnings checkWarnings(check, "reading back " + destination);
     check.processFile(destination.c_str());
     std::vector<QPDFPageObjectHelper> written = QPDFPageDocumentHelper(check).getAllPages();
     if (written.size() != rotations.size()) return "written file does not check";
     for (size_t i = 0; i < written.size(); ++i) {
+      if (rotations[i] == kKeepRotation) continue;
       QPDFObjectHandle rotate = written[i].getAttribute("/Rotate", false);
       const int degrees = rotate.isInteger() ? ((rotate.getIntValueAsInt() % 360) + 360) % 360 : 0;
       if (degrees != ((rotations[i] % 360) + 360) % 360) return "written file does not keep the rotation of page " + std::to_string(i + 1);
@@ -48,10 +53,12 @@ std::string writeSheets(const std::string& source, const std::string& destinatio
                         const std::vector<PrintSheet>& sheets, const PrintPaper& paper, bool fit) {
   try {
     QPDF in;
+    foundation::QpdfWarnings inWarnings(in, "reading " + source);
     in.processFile(source.c_str());
     std::vector<QPDFPageObjectHelper> pages = QPDFPageDocumentHelper(in).getAllPages();
     if (pages.size() != rotations.size()) return "page count changed on disk";
     QPDF out;
+    foundation::QpdfWarnings outWarnings(out, "writing " + destination);
     out.emptyPDF();
     QPDFPageDocumentHelper outPages(out);
     std::map<int, QPDFObjectHandle> forms;  // one copy of each page drawn, however many sheets show it
@@ -90,6 +97,7 @@ std::string writeSheets(const std::string& source, const std::string& destinatio
     writer.write();
 
     QPDF check;
+    foundation::QpdfWarnings checkWarnings(check, "reading back " + destination);
     check.processFile(destination.c_str());
     if (QPDFPageDocumentHelper(check).getAllPages().size() != sheets.size()) return "written file does not check";
   } catch (const std::exception& e) {

@@ -6,9 +6,12 @@
 
 namespace pdfkit::detail {
 
+// A rotation that leaves the page as the source has it.
+constexpr int kKeepRotation = -1;
+
 // Writes `source` (an empty document when `source` is empty) to `destination` with page i
-// turned to rotations[i] degrees, then reads the result back. Answers "" on success, else why
-// it failed.
+// turned to rotations[i] degrees (kept as it is for kKeepRotation), then reads the result back.
+// Answers "" on success, else why it failed.
 std::string writeWithRotations(const std::string& source, const std::string& destination, const std::vector<int>& rotations);
 
 // One sheet of a print: a page of the source placed on a sheet of paper.

@@ -71,10 +71,10 @@ RichTextGenerator::RichTextGenerator() : document_(std::make_unique<QTextDocumen
   font.setPointSizeF(12.0);
   font.setStyleStrategy(QFont::PreferNoShaping);  // see currentFormat()
   document_->setDefaultFont(font);
-  // Lines break between words only: a table column is then never narrower than its longest
-  // word.
+  // Lines break between words; a word wider than its line breaks where the line ends (the
+  // printer keeps a sheet's columns as wide as their longest words where they fit the page).
   QTextOption option = document_->defaultTextOption();
-  option.setWrapMode(QTextOption::WordWrap);
+  option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
   document_->setDefaultTextOption(option);
   cursor_ = QTextCursor(document_.get());
 }
@@ -114,6 +114,7 @@ void RichTextGenerator::openPageSpan(const librevenge::RVNGPropertyList& propLis
 void RichTextGenerator::beginBlock(const librevenge::RVNGPropertyList& propList) {
   ++paragraphDepth_;
   if (ignoring()) return;
+  placeSheetCell();
   if (noteDepth_ > 0) {
     // A note's paragraphs run on inline.
     cursor_.insertText(QStringLiteral(" "), currentFormat());
@@ -210,6 +211,7 @@ void RichTextGenerator::closeSpan() {
 
 void RichTextGenerator::insertText(const librevenge::RVNGString& text) {
   if (ignoring() || text.empty()) return;
+  placeSheetCell();
   QString s = QString::fromUtf8(text.cstr());
   s.replace(QLatin1Char('\n'), QChar::LineSeparator);
   cursor_.insertText(s, currentFormat());
@@ -221,6 +223,7 @@ void RichTextGenerator::insertTab() { insertText(librevenge::RVNGString("\t")); 
 void RichTextGenerator::insertSpace() { insertText(librevenge::RVNGString(" ")); }
 void RichTextGenerator::insertLineBreak() {
   if (ignoring()) return;
+  placeSheetCell();
   cursor_.insertText(QString(QChar::LineSeparator), currentFormat());
   blockFresh_ = false;
 }
@@ -277,6 +280,7 @@ void RichTextGenerator::openNote(const librevenge::RVNGPropertyList& propList) {
     ++noteDepth_;
     return;
   }
+  placeSheetCell();
   const QString number = str(propList, "librevenge:number");
   QTextCharFormat f = currentFormat();
   cursor_.insertText(number.isEmpty() ? QStringLiteral(" [") : QStringLiteral(" [%1: ").arg(number), f);
@@ -297,6 +301,7 @@ void RichTextGenerator::openAnyTable(const librevenge::RVNGPropertyList& propLis
     tables_.push_back(TableState{});
     return;
   }
+  placeSheetCell();
   std::vector<double> widths;
   if (const librevenge::RVNGPropertyListVector* columns = propList.child(columnsKey)) {
     for (unsigned long i = 0; i < columns->count() && widths.size() < 1024; ++i) {
@@ -306,7 +311,8 @@ void RichTextGenerator::openAnyTable(const librevenge::RVNGPropertyList& propLis
       for (int r = 0; r < repeat && widths.size() < 1024; ++r) widths.push_back(w);
     }
   }
-  const int columns = std::max<int>(1, static_cast<int>(widths.size()));
+  // A sheet's table starts with one column and gains those its cells show something in.
+  const int columns = sized ? std::clamp<int>(static_cast<int>(widths.size()), 1, kMaxSheetColumns) : 1;
   QTextTableFormat tf;
   tf.setBorder(0.5);
   tf.setBorderBrush(QColor(0x80, 0x80, 0x80));
@@ -321,13 +327,12 @@ void RichTextGenerator::openAnyTable(const librevenge::RVNGPropertyList& propLis
     // A sheet's columns take the width their content needs (the printer shrinks a sheet that
     // does not fit the page).
   } else if (total > 0 && static_cast<int>(widths.size()) == columns) {
+    // Shares, not fixed lengths: the layout takes a fixed length as pixels of the screen, not
+    // as points of the page. A table wider than its room is narrowed to it.
     QList<QTextLength> constraints;
-    for (double w : widths) {
-      if (total <= available) constraints.append(QTextLength(QTextLength::FixedLength, std::max(0.0, w)));
-      else constraints.append(QTextLength(QTextLength::PercentageLength, 100.0 * std::max(0.0, w) / total));
-    }
+    for (double w : widths) constraints.append(QTextLength(QTextLength::PercentageLength, 100.0 * std::max(0.0, w) / total));
     tf.setColumnWidthConstraints(constraints);
-    if (total > available) tf.setWidth(QTextLength(QTextLength::PercentageLength, 100));
+    tf.setWidth(QTextLength(QTextLength::PercentageLength, 100.0 * std::min(1.0, total / available)));
   } else {
     tf.setWidth(QTextLength(QTextLength::PercentageLength, 100));
   }
@@ -336,6 +341,7 @@ void RichTextGenerator::openAnyTable(const librevenge::RVNGPropertyList& propLis
   if (tables_.empty()) pageBreakPending_ = false;
   TableState state;
   state.table = cursor_.insertTable(1, columns, tf);
+  state.sheet = !sized;
   tables_.push_back(state);
 }
 
@@ -350,9 +356,15 @@ void RichTextGenerator::nextRow() {
 void RichTextGenerator::enterCell(int column, int columnSpan, int rowSpan) {
   TableState& st = tables_.back();
   if (!st.table) return;
+  if (st.cellRefused) leaveCell();  // the last one was not closed
   if (st.row < 0) nextRow();
-  column = std::clamp(column, 0, 4096);
-  columnSpan = std::clamp(columnSpan, 1, 256);
+  if (column < 0 || column >= kMaxSheetColumns) {
+    // Beyond the widest table: what the cell holds is left out.
+    st.cellRefused = true;
+    ++hidden_;
+    return;
+  }
+  columnSpan = std::clamp(columnSpan, 1, kMaxSheetColumns - column);
   rowSpan = std::clamp(rowSpan, 1, 256);
   if (column + columnSpan > st.table->columns()) st.table->appendColumns(column + columnSpan - st.table->columns());
   if (st.row + rowSpan > st.table->rows()) st.table->appendRows(st.row + rowSpan - st.table->rows());
@@ -367,13 +379,62 @@ void RichTextGenerator::enterCell(int column, int columnSpan, int rowSpan) {
 void RichTextGenerator::leaveCell() {
   if (tables_.empty()) return;
   TableState& st = tables_.back();
-  if (!st.table || ignoring()) return;
-  if (!st.cellHasText && !st.cellValue.isEmpty()) {
+  if (st.cellRefused) {
+    st.cellRefused = false;
+    hidden_ = std::max(0, hidden_ - 1);
+    return;
+  }
+  if (!st.table || ignoring()) {
+    st.cellPending = st.cellPlaced = false;
+    return;
+  }
+  const bool showsValue = !st.cellHasText && !st.cellValue.isEmpty();
+  if (showsValue) {
+    placeSheetCell();
     cursor_.insertText(st.cellValue, currentFormat());
     blockFresh_ = false;
   }
+  if (st.sheet && st.cellPlaced) {
+    // Text starts at the left, numbers end at the right, unless the sheet says otherwise.
+    const QString& a = st.cell.align;
+    Qt::Alignment align = showsValue ? Qt::AlignRight : Qt::AlignLeft;
+    if (a == QLatin1String("center")) align = Qt::AlignHCenter;
+    else if (a == QLatin1String("end") || a == QLatin1String("right")) align = Qt::AlignRight;
+    else if (!a.isEmpty()) align = Qt::AlignLeft;
+    const QTextTableCell cell = st.table->cellAt(cursor_);
+    QTextBlockFormat bf;
+    bf.setAlignment(align);
+    QTextCursor c = cell.firstCursorPosition();
+    c.setPosition(cell.lastPosition(), QTextCursor::KeepAnchor);
+    c.mergeBlockFormat(bf);
+    if (st.cell.columnSpan > 1 || st.cell.rowSpan > 1)
+      st.merges.push_back(Merge{st.row, st.cell.column, st.cell.rowSpan, st.cell.columnSpan});
+  }
+  st.cellPending = st.cellPlaced = false;
   st.cellHasText = false;
   st.cellValue.clear();
+}
+
+int RichTextGenerator::tableColumn(TableState& st, int sheetColumn, bool make) {
+  auto it = std::lower_bound(st.sheetColumns.begin(), st.sheetColumns.end(), sheetColumn);
+  const int index = static_cast<int>(it - st.sheetColumns.begin());
+  if (it != st.sheetColumns.end() && *it == sheetColumn) return index;
+  if (!make) return -1;
+  // The table is made with one column, which the first column shown takes.
+  if (!st.sheetColumns.empty()) st.table->insertColumns(index, 1);
+  st.sheetColumns.insert(it, sheetColumn);
+  return index;
+}
+
+void RichTextGenerator::placeSheetCell() {
+  if (tables_.empty()) return;
+  TableState& st = tables_.back();
+  if (!st.cellPending || !st.table) return;
+  st.cellPending = false;
+  st.cellPlaced = true;
+  if (st.row < 0) nextRow();
+  cursor_ = st.table->cellAt(st.row, tableColumn(st, st.cell.column, true)).firstCursorPosition();
+  blockFresh_ = true;
 }
 
 void RichTextGenerator::openTable(const librevenge::RVNGPropertyList& propList) {
@@ -388,6 +449,7 @@ void RichTextGenerator::openTableCell(const librevenge::RVNGPropertyList& propLi
   if (tables_.empty() || !tables_.back().table) return;
   enterCell(tables_.back().column, integer(propList, "table:number-columns-spanned", 1),
             integer(propList, "table:number-rows-spanned", 1));
+  if (tables_.back().cellRefused) return;
   if (QColor c = colour(str(propList, "fo:background-color")); c.isValid()) {
     TableState& st = tables_.back();
     QTextTableCell cell = st.table->cellAt(cursor_);
@@ -405,9 +467,18 @@ void RichTextGenerator::insertCoveredTableCell(const librevenge::RVNGPropertyLis
 
 void RichTextGenerator::closeTable() {
   if (tables_.empty()) return;
-  const TableState st = tables_.back();
+  TableState st = std::move(tables_.back());
   tables_.pop_back();
+  if (st.cellRefused) hidden_ = std::max(0, hidden_ - 1);
   if (!st.table || !document_) return;
+  for (const Merge& m : st.merges) {
+    // Over the columns shown within the span, and the rows the sheet has.
+    const int first = tableColumn(st, m.column, false);
+    const auto end = std::lower_bound(st.sheetColumns.begin(), st.sheetColumns.end(), m.column + m.columnSpan);
+    const int columns = static_cast<int>(end - st.sheetColumns.begin()) - first;
+    const int rows = std::min(m.rowSpan, st.table->rows() - m.row);
+    if (first >= 0 && (columns > 1 || rows > 1)) st.table->mergeCells(m.row, first, rows, columns);
+  }
   cursor_ = st.table->lastCursorPosition();
   cursor_.movePosition(QTextCursor::NextBlock);
   blockFresh_ = cursor_.block().length() <= 1;
@@ -426,9 +497,25 @@ void RichTextGenerator::openSheetRow(const librevenge::RVNGPropertyList&) {
 
 void RichTextGenerator::openSheetCell(const librevenge::RVNGPropertyList& propList) {
   if (tables_.empty() || !tables_.back().table) return;
-  const int column = integer(propList, "librevenge:column", tables_.back().column);
-  enterCell(column, integer(propList, "table:number-columns-spanned", 1), integer(propList, "table:number-rows-spanned", 1));
-  tables_.back().cellValue = cellValueText(propList);
+  TableState& st = tables_.back();
+  if (st.cellPending || st.cellPlaced || st.cellRefused) leaveCell();  // the last one was not closed
+  const int column = integer(propList, "librevenge:column", st.column);
+  const int row = integer(propList, "librevenge:row", 0);
+  st.cellHasText = false;
+  st.cellValue.clear();
+  if (column < 0 || column >= kMaxSheetColumns || row < 0 || row >= kMaxSheetRows) {
+    // No sheet holds it: what the cell holds is left out.
+    st.cellRefused = true;
+    ++hidden_;
+    return;
+  }
+  st.cell.column = column;
+  st.cell.columnSpan = std::clamp(integer(propList, "table:number-columns-spanned", 1), 1, kMaxSheetColumns - column);
+  st.cell.rowSpan = std::clamp(integer(propList, "table:number-rows-spanned", 1), 1, kMaxSheetRows - row);
+  st.cell.align = str(propList, "fo:text-align");
+  st.column = column + st.cell.columnSpan;
+  st.cellPending = true;
+  st.cellValue = cellValueText(propList);
 }
 
 void RichTextGenerator::defineSheetNumberingStyle(const librevenge::RVNGPropertyList& propList) {
@@ -561,6 +648,7 @@ void RichTextGenerator::insertBinaryObject(const librevenge::RVNGPropertyList& p
   f.setName(name);
   f.setWidth(size.width());
   f.setHeight(size.height());
+  placeSheetCell();
   cursor_.insertImage(f);
   blockFresh_ = false;
   if (!tables_.empty()) tables_.back().cellHasText = true;

@@ -31,6 +31,12 @@ struct PageSetup {
   double textWidth() const { return paper.width() - 2.0 * margins.left(); }
 };
 
+// The most a sheet holds in any format read here: columns A to IV, and the 65,536 rows of
+// the largest Lotus sheets (Works sheets hold 16,384, older Lotus and Quattro sheets 8,192).
+// Cells beyond them are left out. Tables of text documents take at most as many columns.
+constexpr int kMaxSheetColumns = 256;
+constexpr int kMaxSheetRows = 65536;
+
 // A length property in points (inches, points, twips; a bare number is taken as inches), or
 // `fallback` when it is missing or not a length.
 double lengthInPoints(const librevenge::RVNGPropertyList& props, const char* name, double fallback);
@@ -132,12 +138,31 @@ class RichTextGenerator : public librevenge::RVNGTextInterface, public libreveng
   void closeChartSerie() override {}
 
  private:
+  // A sheet's table holds only the columns in which a cell shows something: the sheet column
+  // of each table column is kept in `sheetColumns`. A sheet cell takes its place in the table
+  // when it first writes into it, so a cell that shows nothing adds no column.
+  struct SheetCell {
+    int column = 0;
+    int columnSpan = 1;
+    int rowSpan = 1;
+    QString align;  // as the sheet says, or empty
+  };
+  struct Merge {
+    int row, column, rowSpan, columnSpan;  // column: a sheet column
+  };
   struct TableState {
     QTextTable* table = nullptr;
+    bool sheet = false;
     int row = -1;
     int column = 0;
     bool cellHasText = false;
     QString cellValue;  // a sheet cell's value, written when the cell brought no text
+    std::vector<int> sheetColumns;  // ascending
+    bool cellPending = false;       // a sheet cell is open and has not taken its place yet
+    bool cellPlaced = false;        // the open sheet cell has its place in the table
+    bool cellRefused = false;       // the open sheet cell lies beyond what a sheet holds
+    SheetCell cell;
+    std::vector<Merge> merges;      // spans of the sheet's cells, made when the sheet closes
   };
   struct NumberingStyle {
     int decimals = -1;  // -1: general
@@ -165,6 +190,10 @@ class RichTextGenerator : public librevenge::RVNGTextInterface, public libreveng
   void nextRow();
   void enterCell(int column, int columnSpan, int rowSpan);
   void leaveCell();
+  // Puts the cursor into the open sheet cell, making its column where the table has none.
+  void placeSheetCell();
+  // The table column showing `sheetColumn`, made when `make` and missing; -1 when missing.
+  int tableColumn(TableState& st, int sheetColumn, bool make);
   // The width a picture may take where it stands.
   double columnWidth() const;
 

@@ -12,6 +12,7 @@
 #include <QThread>
 #include <QTextCursor>
 #include <QTextDocument>
+#include <QTextFragment>
 #include <QTextLayout>
 #include <QTextList>
 
@@ -66,59 +67,124 @@ void splitParagraphsAtPageBreaks(QTextDocument& document, double pageHeight) {
   }
 }
 
-// A table whose longest words do not fit side by side in the text width has its letters
-// scaled down until they do, so that no word is broken across lines. Columns then take the
-// width their content needs.
+// What a table's columns need, in points at the device: the widest word and the widest line of
+// each column (cells spanning several columns left out).
+struct ColumnNeeds {
+  std::vector<double> word, line;
+};
+
+ColumnNeeds measureColumns(const QTextTable& table, QPaintDevice* device) {
+  const size_t columns = static_cast<size_t>(table.columns());
+  ColumnNeeds needs{std::vector<double>(columns, 0.0), std::vector<double>(columns, 0.0)};
+  for (int r = 0; r < table.rows(); ++r) {
+    for (int c = 0; c < table.columns(); ++c) {
+      const QTextTableCell cell = table.cellAt(r, c);
+      if (cell.row() != r || cell.column() != c || cell.columnSpan() > 1) continue;
+      double& word = needs.word[static_cast<size_t>(c)];
+      double& line = needs.line[static_cast<size_t>(c)];
+      for (auto it = cell.begin(); !it.atEnd(); ++it) {
+        double run = 0;  // the line so far
+        for (auto f = it.currentBlock().begin(); !f.atEnd(); ++f) {
+          const QTextFragment fragment = f.fragment();
+          const QFontMetricsF metrics(fragment.charFormat().font(), device);
+          const QStringList pieces = fragment.text().split(QChar::LineSeparator);
+          for (qsizetype i = 0; i < pieces.size(); ++i) {
+            if (i > 0) run = 0;
+            QString piece = pieces[i];
+            piece.replace(QLatin1Char('\t'), QLatin1Char(' '));
+            run += metrics.horizontalAdvance(piece);
+            line = std::max(line, run);
+            for (const QString& w : piece.split(QLatin1Char(' '), Qt::SkipEmptyParts))
+              word = std::max(word, metrics.horizontalAdvance(w));
+          }
+        }
+      }
+    }
+  }
+  return needs;
+}
+
+// Tables that do not fit the text width. Where the longest words of a table do not fit side
+// by side, its letters are scaled down until they do (to a quarter at most). A table whose
+// columns take the width of their content (a sheet) and whose lines do not fit then gets
+// column widths of its own: each column at least as wide as its longest word, the rest shared
+// by what the lines need. So no word is broken across lines but one that cannot fit at all.
 void fitWideTables(QTextDocument& document, double width, QPaintDevice* device) {
   const double defaultSize = document.defaultFont().pointSizeF() > 0 ? document.defaultFont().pointSizeF() : 12.0;
   for (QTextFrame* frame : document.rootFrame()->childFrames()) {
     auto* table = qobject_cast<QTextTable*>(frame);
     if (!table || table->columns() == 0) continue;
     const QTextTableFormat tf = table->format();
-    const double perColumn = 2.0 * tf.cellPadding() + 2.0 * tf.border() + 1.0;
-    std::vector<double> widest(static_cast<size_t>(table->columns()), 0.0);
-    for (int r = 0; r < table->rows(); ++r) {
-      for (int c = 0; c < table->columns(); ++c) {
-        const QTextTableCell cell = table->cellAt(r, c);
-        if (cell.row() != r || cell.column() != c || cell.columnSpan() > 1) continue;
-        for (auto it = cell.begin(); !it.atEnd(); ++it) {
-          const QTextBlock block = it.currentBlock();
-          for (auto f = block.begin(); !f.atEnd(); ++f) {
-            const QTextFragment fragment = f.fragment();
-            const QFontMetricsF metrics(fragment.charFormat().font(), device);
-            for (const QString& word : fragment.text().split(QLatin1Char(' '), Qt::SkipEmptyParts))
-              widest[static_cast<size_t>(c)] = std::max(widest[static_cast<size_t>(c)], metrics.horizontalAdvance(word));
+    const int columns = table->columns();
+    // Padding, borders, and a point for the rounding of measured widths.
+    const double perColumn = 2.0 * tf.cellPadding() + 2.0 * tf.border() + 2.0;
+    const ColumnNeeds needs = measureColumns(*table, device);
+    double words = 0, lines = 0;
+    for (int c = 0; c < columns; ++c) {
+      words += needs.word[static_cast<size_t>(c)];
+      lines += needs.line[static_cast<size_t>(c)];
+    }
+    const double room = width - perColumn * columns - 2.0 * tf.border() - 1.0;
+    double factor = 1.0;
+    QTextTableFormat fitted = tf;
+    if (words + perColumn * columns > width) {
+      factor = std::max(0.25, room / std::max(1.0, words) * 0.97);
+      fitted.clearColumnWidthConstraints();
+      fitted.setWidth(QTextLength(QTextLength::PercentageLength, 100));
+      QTextCursor cursor = table->firstCursorPosition();
+      cursor.beginEditBlock();
+      QTextBlock block = cursor.block();
+      const int end = table->lastPosition();
+      while (block.isValid() && block.position() <= end) {
+        for (auto f = block.begin(); !f.atEnd(); ++f) {
+          const QTextFragment fragment = f.fragment();
+          QTextCursor part(&document);
+          part.setPosition(fragment.position());
+          part.setPosition(fragment.position() + fragment.length(), QTextCursor::KeepAnchor);
+          QTextCharFormat cf;
+          const double size = fragment.charFormat().fontPointSize() > 0 ? fragment.charFormat().fontPointSize() : defaultSize;
+          cf.setFontPointSize(size * factor);
+          part.mergeCharFormat(cf);
+        }
+        block = block.next();
+      }
+      cursor.endEditBlock();
+    }
+    if (fitted.columnWidthConstraints().isEmpty() && lines * factor > room && room > 0) {
+      QList<QTextLength> constraints;
+      const double scaledWords = words * factor;
+      // Where even the longest words do not fit, the widest columns are narrowed to one cap:
+      // only the words wider than it break.
+      double cap = room;
+      if (scaledWords > room) {
+        std::vector<double> sorted = needs.word;
+        std::sort(sorted.begin(), sorted.end());
+        double used = 0;
+        for (size_t i = 0; i < sorted.size(); ++i) {
+          const double share = (room - used) / static_cast<double>(sorted.size() - i);
+          if (sorted[i] * factor > share) {
+            cap = share;
+            break;
           }
+          used += sorted[i] * factor;
         }
       }
-    }
-    double needed = 0;
-    for (double w : widest) needed += w + perColumn;
-    if (needed <= width) continue;
-    const double factor = std::max(0.25, (width - perColumn * table->columns()) /
-                                             std::max(1.0, needed - perColumn * table->columns()) * 0.97);
-    QTextTableFormat fitted = tf;
-    fitted.clearColumnWidthConstraints();
-    fitted.setWidth(QTextLength(QTextLength::PercentageLength, 100));
-    table->setFormat(fitted);
-    QTextCursor cursor = table->firstCursorPosition();
-    cursor.beginEditBlock();
-    QTextBlock block = cursor.block();
-    const int end = table->lastPosition();
-    while (block.isValid() && block.position() <= end) {
-      for (auto f = block.begin(); !f.atEnd(); ++f) {
-        const QTextFragment fragment = f.fragment();
-        QTextCursor part(&document);
-        part.setPosition(fragment.position());
-        part.setPosition(fragment.position() + fragment.length(), QTextCursor::KeepAnchor);
-        QTextCharFormat cf;
-        const double size = fragment.charFormat().fontPointSize() > 0 ? fragment.charFormat().fontPointSize() : defaultSize;
-        cf.setFontPointSize(size * factor);
-        part.mergeCharFormat(cf);
+      double spare = 0;
+      for (int c = 0; c < columns; ++c)
+        spare += std::max(0.0, needs.line[static_cast<size_t>(c)] - needs.word[static_cast<size_t>(c)]) * factor;
+      for (int c = 0; c < columns; ++c) {
+        const double word = needs.word[static_cast<size_t>(c)] * factor;
+        const double line = needs.line[static_cast<size_t>(c)] * factor;
+        double w = 0;
+        if (scaledWords > room) w = std::min(word, cap);
+        else w = word + (spare > 0 ? std::max(0.0, line - word) * (room - scaledWords) / spare : 0.0);
+        // Shares of the text width: fixed lengths are taken as pixels of the screen.
+        constraints.append(QTextLength(QTextLength::PercentageLength, 100.0 * (w + perColumn) / width));
       }
-      block = block.next();
+      fitted.setColumnWidthConstraints(constraints);
+      fitted.setWidth(QTextLength(QTextLength::PercentageLength, 100));
     }
-    cursor.endEditBlock();
+    if (fitted != tf) table->setFormat(fitted);
   }
 }
 

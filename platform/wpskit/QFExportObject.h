@@ -5,9 +5,11 @@
 #include <QSizeF>
 #include <QVariantMap>
 
+#include <functional>
 #include <memory>
 
 #include "platform/revengekit/RichTextGenerator.h"
+#include "platform/revengekit/RichTextPrinter.h"
 
 class QTextDocument;
 
@@ -28,6 +30,10 @@ class QFExportObject {
   // over (moveToThread), one thread at a time.
   QTextDocument* storage() const { return storage_.get(); }
   QVariantMap myDic() const { return myDic_; }
+
+  // Prints the document into a PDF at `path` at its paper size and top, bottom and left
+  // margins (the left one on both sides). `cancelled` is asked between pages.
+  revengekit::PrintResult print(const QString& path, const std::function<bool()>& cancelled = {}) const;
 
  private:
   std::unique_ptr<QTextDocument> storage_;

@@ -25,6 +25,8 @@ class PasswordAnswerer : public QObject {
   // When set, acts on each prompt in place of the answers.
   std::function<void(PasswordWindow*)> act;
   std::atomic<int> prompts{0};
+  // What each prompt asked, in order (GUI thread).
+  QStringList promptTexts;
   std::atomic<bool> onGuiThread{true};
 
   explicit PasswordAnswerer(QStringList a, std::function<void(PasswordWindow*)> custom = {})
@@ -40,6 +42,7 @@ class PasswordAnswerer : public QObject {
     if (watched == window_ && event->type() == QEvent::Show) {
       if (QThread::currentThread() != qApp->thread() || window_->thread() != qApp->thread()) onGuiThread = false;
       const int index = prompts++;
+      promptTexts << window_->promptText();
       // Answered from inside the modal run that is starting.
       QTimer::singleShot(0, this, [this, index] {
         PasswordWindow* window = window_;

@@ -8,16 +8,20 @@
 #include <exception>
 #include <vector>
 
+#include "platform/foundation/qpdf_log.h"
+
 namespace exportpdf {
 
 struct PdfPageCopy::Impl {
   struct Source {
     std::unique_ptr<QPDF> pdf;
+    std::unique_ptr<foundation::QpdfWarnings> warnings;  // after pdf: logged before it goes
     std::vector<QPDFPageObjectHelper> pages;
   };
   // Sources stay open until the output is written: copied pages read their streams from them.
   std::vector<Source> sources;
   QPDF out;
+  foundation::QpdfWarnings outWarnings{out, "writing the copied pages"};
   std::unique_ptr<QPDFPageDocumentHelper> outPages;
   int added = 0;
 };
@@ -37,6 +41,7 @@ int PdfPageCopy::openSource(const std::string& path, std::string* error) {
   try {
     Impl::Source s;
     s.pdf = std::make_unique<QPDF>();
+    s.warnings = std::make_unique<foundation::QpdfWarnings>(*s.pdf, "reading " + path);
     s.pdf->processFile(path.c_str());
     // Inherited boxes, resources and /Rotate move onto each page before it is copied.
     s.pdf->pushInheritedAttributesToPage();
@@ -75,6 +80,7 @@ std::string PdfPageCopy::write(const std::string& path) {
     QPDFWriter writer(impl_->out, path.c_str());
     writer.write();
     QPDF check;
+    foundation::QpdfWarnings checkWarnings(check, "reading back " + path);
     check.processFile(path.c_str());
     if (static_cast<int>(QPDFPageDocumentHelper(check).getAllPages().size()) != impl_->added)
       return "the written file does not check";

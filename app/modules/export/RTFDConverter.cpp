@@ -4,13 +4,17 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QImage>
+#include <QRandomGenerator>
 #include <QTextDocument>
 #include <QThread>
 
 #include <fcntl.h>
 #include <stdio.h>
 #include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 
@@ -25,12 +29,41 @@ namespace {
 
 QString lastError() { return QString::fromLocal8Bit(std::strerror(errno)); }
 
-// A new empty folder beside `target`, named after it; empty on failure.
+// A new empty folder beside `target`, named after it, made with the mode the umask leaves of
+// 0777; empty on failure.
 QString siblingFolder(const QString& target, const char* tag) {
   const QFileInfo info(target);
-  QByteArray tmpl = QFile::encodeName(info.absoluteDir().filePath(QStringLiteral(".%1.%2.XXXXXX").arg(info.fileName(), QLatin1String(tag))));
-  if (!::mkdtemp(tmpl.data())) return QString();
-  return QFile::decodeName(tmpl);
+  const QString stem = info.absoluteDir().filePath(QStringLiteral(".%1.%2.").arg(info.fileName(), QLatin1String(tag)));
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    const QString name = stem + QString::number(QRandomGenerator::global()->generate64(), 36);
+    if (::mkdir(QFile::encodeName(name).constData(), 0777) == 0) return name;
+    if (errno != EEXIST) return QString();
+  }
+  return QString();
+}
+
+int systemRename(const char* from, const char* to, unsigned int flags) {
+  return ::renameat2(AT_FDCWD, from, AT_FDCWD, to, flags);
+}
+
+std::atomic<RTFDConverter::RenameFunction> renameFunction{&systemRename};
+
+int renameFolder(const QByteArray& from, const QByteArray& to, unsigned int flags) {
+  return renameFunction.load()(from.constData(), to.constData(), flags);
+}
+
+// Gives the folder `from` the name `to` unless something has that name (errno EEXIST then).
+// Where the file system has no RENAME_NOREPLACE, an empty folder claims the name first and
+// the rename replaces it: a name taken in the meantime is never replaced.
+bool renameNoReplace(const QByteArray& from, const QByteArray& to) {
+  if (renameFolder(from, to, RENAME_NOREPLACE) == 0) return true;
+  if (errno != EINVAL && errno != ENOSYS) return false;
+  if (::mkdir(to.constData(), 0700) != 0) return false;
+  if (renameFolder(from, to, 0) == 0) return true;
+  const int error = errno;
+  ::rmdir(to.constData());
+  errno = error;
+  return false;
 }
 
 QString endReason(int32_t code) {
@@ -186,7 +219,7 @@ bool RTFDConverter::saveRtfdFile(const QTextDocument& text, const QString& path,
   file.close();
   const QByteArray from = QFile::encodeName(fresh);
   const QByteArray to = QFile::encodeName(QFileInfo(path).absoluteFilePath());
-  if (::renameat2(AT_FDCWD, from.constData(), AT_FDCWD, to.constData(), RENAME_NOREPLACE) == 0) return true;
+  if (renameNoReplace(from, to)) return true;
   if (errno != EEXIST || !replace) {
     const QString reason = errno == EEXIST ? QStringLiteral("it already exists") : lastError();
     dir.removeRecursively();
@@ -195,21 +228,23 @@ bool RTFDConverter::saveRtfdFile(const QTextDocument& text, const QString& path,
   // Replacing: the old package steps aside, the new one takes its name, then the old one goes.
   const QString old = siblingFolder(path, "old");
   const QByteArray oldName = QFile::encodeName(old);
-  if (old.isEmpty() || ::rename(to.constData(), oldName.constData()) != 0) {
+  if (old.isEmpty() || renameFolder(to, oldName, 0) != 0) {
     const QString reason = lastError();
     if (!old.isEmpty()) QDir(old).removeRecursively();
     dir.removeRecursively();
     return fail(reason);
   }
-  if (::rename(from.constData(), to.constData()) != 0) {
+  if (renameFolder(from, to, 0) != 0) {
     const QString reason = lastError();
-    ::rename(oldName.constData(), to.constData());
+    renameFolder(oldName, to, 0);
     dir.removeRecursively();
     return fail(reason);
   }
   QFileInfo(old).isDir() ? (void)QDir(old).removeRecursively() : (void)QFile::remove(old);
   return true;
 }
+
+void RTFDConverter::setRenameForTesting(RenameFunction rename) { renameFunction = rename ? rename : &systemRename; }
 
 std::shared_ptr<WPVConverter> WPVConverter::converterWithFormat(const Format&) {
   return std::shared_ptr<WPVConverter>(new WPVConverter());

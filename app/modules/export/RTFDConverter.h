@@ -40,10 +40,16 @@ class RTFDConverter : public ConverterInterface {
   QString packagePath() const;
   QList<QUrl> urlArray() const;
 
-  // Writes `text` as the package `path` (a folder ending in ".rtfd"), through a folder beside
-  // it that takes the name only when complete. An existing package is replaced only with
-  // `replace`. Answers whether it was written; `why` says why not.
+  // Writes `text` as the package `path` (a folder ending in ".rtfd", with the mode the umask
+  // gives a new folder), through a folder beside it that takes the name only when complete.
+  // An existing package is replaced only with `replace`. Answers whether it was written;
+  // `why` says why not.
   static bool saveRtfdFile(const QTextDocument& text, const QString& path, bool replace, QString* why);
+
+  // How a folder takes its name: renameat2(2) between two paths with the given flags. Tests
+  // replace it (a file system without RENAME_NOREPLACE); nullptr restores the system's.
+  using RenameFunction = int (*)(const char* from, const char* to, unsigned int flags);
+  static void setRenameForTesting(RenameFunction rename);
 
   // Whether a run is going: set at its start, cleared once its end report has returned.
   struct EndState {

@@ -22,6 +22,9 @@ void deleteSharedWindow() { delete sharedWindow().data(); }
 
 bool onGuiThread() { return qApp && QThread::currentThread() == qApp->thread(); }
 
+QString askText() { return QObject::tr("This document is protected. Enter its password:"); }
+QString askAgainText() { return QObject::tr("The password is incorrect. Enter the document's password again:"); }
+
 }  // namespace
 
 PasswordWindow::PasswordWindow() {
@@ -29,7 +32,8 @@ PasswordWindow::PasswordWindow() {
   setWindowTitle(tr("Password"));
   setModal(true);
   auto* layout = new QVBoxLayout(this);
-  layout->addWidget(new QLabel(tr("This document is protected. Enter its password:"), this));
+  label_ = new QLabel(askText(), this);
+  layout->addWidget(label_);
   field_ = new QLineEdit(this);
   field_->setObjectName(QStringLiteral("passwordField"));
   field_->setEchoMode(QLineEdit::Password);
@@ -51,6 +55,10 @@ PasswordWindow* PasswordWindow::passwordWindowCtrl() {
   }
   return window;
 }
+
+QString PasswordWindow::promptText() const { return label_->text(); }
+
+void PasswordWindow::setIncorrectPassword(bool incorrect) { label_->setText(incorrect ? askAgainText() : askText()); }
 
 bool PasswordWindow::showPasswordWindowForModal() {
   answered_ = false;
@@ -91,7 +99,12 @@ struct PasswordPrompt::Question : PasswordWindowDelegate {
 
 bool PasswordPrompt::ask(PasswordWindowDelegate* delegate) {
   if (!qApp || !delegate) return false;
-  if (onGuiThread()) return runOnGuiThread(delegate);
+  bool retry = false;
+  {
+    std::lock_guard lock(mutex_);
+    retry = answered_ > 0;
+  }
+  if (onGuiThread()) return runOnGuiThread(delegate, retry);
 
   auto question = std::make_shared<Question>();
   question->target = delegate;
@@ -103,7 +116,7 @@ bool PasswordPrompt::ask(PasswordWindowDelegate* delegate) {
   const std::weak_ptr<PasswordPrompt> weak = weak_from_this();
   // Runs the prompt once no other prompt is up; a cancelled question is dropped unasked.
   auto run = std::make_shared<std::function<void()>>();
-  *run = [weak, question, run] {
+  *run = [weak, question, run, retry] {
     auto self = weak.lock();
     bool skip = !self || self->isCancelled();
     if (!skip) {
@@ -113,6 +126,7 @@ bool PasswordPrompt::ask(PasswordWindowDelegate* delegate) {
         return;
       }
       window->setDelegate(question.get());
+      window->setIncorrectPassword(retry);
       window->showPasswordWindowForModal();
       if (window->delegate() == question.get()) window->setDelegate(nullptr);
     }
@@ -133,13 +147,13 @@ bool PasswordPrompt::ask(PasswordWindowDelegate* delegate) {
     return question->done || cancelled_;
   });
   if (pending_ == question) pending_.reset();
-  lock.unlock();
   std::lock_guard q(question->mutex);
   question->target = nullptr;
+  if (question->answered) ++answered_;
   return question->answered;
 }
 
-bool PasswordPrompt::runOnGuiThread(PasswordWindowDelegate* delegate) {
+bool PasswordPrompt::runOnGuiThread(PasswordWindowDelegate* delegate, bool retry) {
   PasswordWindow* window = PasswordWindow::passwordWindowCtrl();
   if (window->isVisible()) return false;  // one modal prompt at a time on the GUI thread
   auto question = std::make_shared<Question>();
@@ -150,14 +164,14 @@ bool PasswordPrompt::runOnGuiThread(PasswordWindowDelegate* delegate) {
     pending_ = question;
   }
   window->setDelegate(question.get());
+  window->setIncorrectPassword(retry);
   window->showPasswordWindowForModal();
   if (window->delegate() == question.get()) window->setDelegate(nullptr);
-  {
-    std::lock_guard lock(mutex_);
-    if (pending_ == question) pending_.reset();
-  }
+  std::lock_guard lock(mutex_);
+  if (pending_ == question) pending_.reset();
   std::lock_guard q(question->mutex);
   question->target = nullptr;
+  if (question->answered) ++answered_;
   return question->answered;
 }
 
@@ -200,6 +214,7 @@ void PasswordPrompt::cancel() {
 void PasswordPrompt::reset() {
   std::lock_guard lock(mutex_);
   cancelled_ = false;
+  answered_ = 0;
 }
 
 bool PasswordPrompt::isCancelled() const {

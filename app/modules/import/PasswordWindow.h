@@ -12,6 +12,7 @@
 #include <optional>
 #include <string>
 
+class QLabel;
 class QLineEdit;
 class PasswordWindow;
 
@@ -40,6 +41,9 @@ class PasswordWindow : public QDialog {
   void setDelegate(PasswordWindowDelegate* delegate) { delegate_ = delegate; }
 
   QLineEdit* passwordField() const { return field_; }
+  // What the prompt asks; after a password that did not fit, it says so.
+  QString promptText() const;
+  void setIncorrectPassword(bool incorrect);
 
  public slots:
   // The password field's action: hands the field's text to the delegate, then stops the run.
@@ -48,6 +52,7 @@ class PasswordWindow : public QDialog {
  private:
   PasswordWindow();
 
+  QLabel* label_ = nullptr;
   QLineEdit* field_ = nullptr;
   PasswordWindowDelegate* delegate_ = nullptr;
   bool answered_ = false;
@@ -55,7 +60,9 @@ class PasswordWindow : public QDialog {
 
 // One converter's questions for a password. ask() may be called from any thread: it runs the
 // shared prompt on the GUI thread and blocks the caller until the user answers or cancels, or
-// cancel() is called (from any thread). The answer goes to the delegate given to ask().
+// cancel() is called (from any thread). The answer goes to the delegate given to ask(). A
+// converter asks again only when the password did not fit: every ask after an answered one
+// (until reset()) says the last password was incorrect.
 class PasswordPrompt : public std::enable_shared_from_this<PasswordPrompt> {
  public:
   // Yes when a password was entered (and handed to `delegate`); no when the prompt was
@@ -71,10 +78,11 @@ class PasswordPrompt : public std::enable_shared_from_this<PasswordPrompt> {
 
  private:
   struct Question;
-  bool runOnGuiThread(PasswordWindowDelegate* delegate);
+  bool runOnGuiThread(PasswordWindowDelegate* delegate, bool retry);
 
   mutable std::mutex mutex_;
   std::condition_variable changed_;
   bool cancelled_ = false;
+  int answered_ = 0;  // asks answered since the last reset()
   std::shared_ptr<Question> pending_;
 };

@@ -278,10 +278,10 @@ void PDFModul::rotateAllPage(qint64 degrees) {
 bool PDFModul::needSaveDocument() {
   logLine(QStringLiteral("writing the changed document back to %1").arg(outPath()));
   if (!document_ || outPath().isEmpty()) return false;
-  // The pages come from the cached copy itself: the source may have changed or gone since.
-  const QString base = QFileInfo::exists(outPath()) ? outPath() : document_->contentPath();
+  // Only the pages this tab turned, onto the cached copy as it is now: the source may have
+  // changed or gone since, and another tab of the same content may have written its own pages.
   QString error;
-  if (!document_->writeToFile(outPath(), base, &error)) return false;
+  if (!document_->writeRotationChangesToFile(outPath(), &error)) return false;
   needSave_ = false;
   return true;
 }

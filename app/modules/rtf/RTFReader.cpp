@@ -22,6 +22,15 @@ QString Paragraph::text() const {
   return out;
 }
 
+const ListLevel* Content::listLevel(const ParagraphFormat& format) const {
+  if (format.list <= 0) return nullptr;
+  const auto id = listOverrides.constFind(format.list);
+  if (id == listOverrides.constEnd()) return nullptr;
+  const auto list = lists.constFind(*id);
+  if (list == lists.constEnd() || list->levels.isEmpty()) return nullptr;
+  return &list->levels[std::min<qsizetype>(format.level, list->levels.size() - 1)];
+}
+
 QString Content::plainText() const {
   if (isHtml) return html;
   QStringList lines;
@@ -59,25 +68,50 @@ struct Iconv {
   bool ok() const { return cd != reinterpret_cast<iconv_t>(-1); }
 };
 
-enum class Dest { Text, Skip, FontTable, HtmlTag };
+enum class Dest {
+  Text,
+  Skip,
+  FontTable,
+  ColourTable,
+  HtmlTag,
+  ListTable,
+  List,
+  ListLevel,
+  LevelText,
+  ListOverrideTable,
+  ListOverride,
+  ListText,
+  Picture,
+  TableProps,
+};
 
 struct State {
   CharFormat format;
+  ParagraphFormat paragraph;
   int uc = 1;
   Dest dest = Dest::Text;
   bool htmlrtf = false;
   bool starred = false;  // the group began with \*
+  bool opens = false;    // the group began its destination
 };
+
+// Tables deeper than this keep their paragraphs at this depth.
+constexpr int kMaxNesting = 16;
+// Cells a row definition keeps, tab stops a paragraph keeps, levels a list keeps.
+constexpr int kMaxCellDefinitions = 1024;
+constexpr int kMaxTabs = 64;
+constexpr int kMaxListLevels = 9;
 
 const QSet<QByteArray>& skippedDestinations() {
   static const QSet<QByteArray> words = {
-      "colortbl", "stylesheet", "info", "pict", "object", "objdata", "header", "headerl", "headerr", "headerf",
-      "footer", "footerl", "footerr", "footerf", "footnote", "fldinst", "listtable", "listoverridetable",
-      "revtbl", "rsidtbl", "xmlnstbl", "themedata", "colorschememapping", "datastore", "latentstyles",
-      "generator", "bkmkstart", "bkmkend", "nonshppict", "shpinst", "sp", "sn", "sv", "filetbl", "annotation",
-      "atnid", "atnauthor", "author", "buptim", "comment", "company", "creatim", "doccomm", "keywords",
-      "operator", "printim", "revtim", "subject", "title", "userprops", "docvar", "txe", "xe", "tc",
-      "mmathPr", "background", "pgdsctbl", "mhtmltag", "falt", "panose", "fontemb", "fontfile", "template"};
+      "stylesheet", "info", "pict", "object", "objdata", "header", "headerl", "headerr", "headerf",
+      "footer", "footerl", "footerr", "footerf", "footnote", "fldinst", "revtbl", "rsidtbl", "xmlnstbl",
+      "themedata", "colorschememapping", "datastore", "latentstyles", "generator", "bkmkstart", "bkmkend",
+      "nonshppict", "shpinst", "sp", "sn", "sv", "filetbl", "annotation", "atnid", "atnauthor", "author",
+      "buptim", "comment", "company", "creatim", "doccomm", "keywords", "operator", "printim", "revtim",
+      "subject", "title", "userprops", "docvar", "txe", "xe", "tc", "mmathPr", "background", "pgdsctbl",
+      "mhtmltag", "falt", "panose", "fontemb", "fontfile", "template", "nonesttables", "listname",
+      "levelnumbers", "lfolevel", "listpicture"};
   return words;
 }
 
@@ -86,9 +120,14 @@ char16_t specialCharacter(const QByteArray& word) {
       {"emdash", 0x2014},  {"endash", 0x2013},    {"bullet", 0x2022},    {"lquote", 0x2018},
       {"rquote", 0x2019},  {"ldblquote", 0x201C}, {"rdblquote", 0x201D}, {"tab", u'\t'},
       {"emspace", 0x2003}, {"enspace", 0x2002},   {"qmspace", 0x2005},   {"zwj", 0x200D},
-      {"zwnj", 0x200C},    {"ltrmark", 0x200E},   {"rtlmark", 0x200F},   {"cell", u'\t'},
+      {"zwnj", 0x200C},    {"ltrmark", 0x200E},   {"rtlmark", 0x200F},
   };
   return table.value(word, 0);
+}
+
+// The depth of the table a paragraph stands in, 0 outside tables.
+int depthOf(const ParagraphFormat& format) {
+  return format.inTable ? std::clamp(format.nesting, 1, kMaxNesting) : 0;
 }
 
 class Parser {
@@ -109,6 +148,7 @@ class Parser {
         } else {
           State next = stack_.back();
           next.starred = false;
+          next.opens = false;
           stack_.push_back(next);
         }
       } else if (c == '}') {
@@ -119,7 +159,9 @@ class Parser {
           --overflow_;
         } else if (stack_.size() > 1) {
           if (stack_.back().dest == Dest::FontTable) finishFontName();
+          const State ended = stack_.back();
           stack_.pop_back();
+          if (ended.opens) finishDestination(ended.dest);
         } else {
           break;  // the document's group ended
         }
@@ -135,19 +177,41 @@ class Parser {
       }
     }
     flush();
-    finishParagraph(false);
+    finishParagraph(false, 0);
     content_.paragraphs = std::move(paragraphs_);
     return std::move(content_);
   }
 
  private:
+  enum class BorderSide { None, Top, Left, Bottom, Right };
+  // A row definition being read, for one table depth.
+  struct RowBuild {
+    RowDefinition row;
+    CellDefinition cell;
+    BorderSide side = BorderSide::None;
+  };
+  // A table being filled, for one depth: its index, the row and the cell being filled.
+  struct OpenTable {
+    int table = 0;
+    int row = 0;
+    int cell = 0;
+  };
+
   State& state() { return stack_.back(); }
 
   bool suppressed() {
     const State& s = state();
     if (s.dest == Dest::Skip) return true;
     if (content_.isHtml) return !(s.dest == Dest::HtmlTag || (s.dest == Dest::Text && !s.htmlrtf));
-    return s.dest != Dest::Text && s.dest != Dest::FontTable;
+    switch (s.dest) {
+      case Dest::Text:
+      case Dest::FontTable:
+      case Dest::ColourTable:
+      case Dest::LevelText:
+      case Dest::ListText:
+      case Dest::Picture: return false;
+      default: return true;
+    }
   }
 
   // A fallback character after \uN counts down instead of being shown.
@@ -188,26 +252,44 @@ class Parser {
     put(RTFReader::decodeCodePage(bytes, pendingCodePage_));
   }
 
-  void put(const QString& text) {
-    if (text.isEmpty()) return;
+  void put(const QString& in) {
     State& s = state();
-    if (s.dest == Dest::FontTable) {
-      fontName_ += text;
-      const qsizetype semi = fontName_.indexOf(QLatin1Char(';'));
-      if (semi >= 0) {
-        fontName_.truncate(semi);
-        finishFontName();
+    // Control characters other than the tab show nothing; a level's text holds its number's
+    // place as one.
+    QString text = in;
+    if (s.dest != Dest::LevelText && !content_.isHtml)
+      text.removeIf([](QChar c) { return (c.unicode() < 0x20 && c != u'\t') || c.unicode() == 0x7F; });
+    if (text.isEmpty()) return;
+    switch (s.dest) {
+      case Dest::FontTable: {
+        fontName_ += text;
+        const qsizetype semi = fontName_.indexOf(QLatin1Char(';'));
+        if (semi >= 0) {
+          fontName_.truncate(semi);
+          finishFontName();
+        }
+        return;
       }
-      return;
+      case Dest::ColourTable:
+        for (QChar c : text) {
+          if (c != QLatin1Char(';')) continue;
+          content_.colours.append(colour_);
+          colour_ = Colour{};
+        }
+        return;
+      case Dest::LevelText: levelText_ += text; return;
+      case Dest::ListText: current_.listText += text; return;
+      case Dest::Picture: pictureName_ += text; return;
+      default: break;
     }
     if (content_.isHtml) {
       content_.html += text;
       return;
     }
-    if (!current_.runs.isEmpty() && current_.runs.back().format == s.format) {
+    if (!current_.runs.isEmpty() && !current_.runs.back().picture && current_.runs.back().format == s.format) {
       current_.runs.back().text += text;
     } else {
-      current_.runs.append(Run{text, s.format});
+      current_.runs.append(Run{text, s.format, std::nullopt});
     }
   }
 
@@ -226,10 +308,74 @@ class Parser {
     fontEntry_ = -1;
   }
 
-  void finishParagraph(bool explicitEnd) {
+  // A destination's group ended; the state is now the enclosing group's.
+  void finishDestination(Dest dest) {
+    switch (dest) {
+      case Dest::LevelText: {
+        // A ';' ends the text; its first character is the length of what follows, a byte.
+        QString text = std::exchange(levelText_, QString());
+        if (text.endsWith(QLatin1Char(';'))) text.chop(1);
+        if (text.isEmpty()) return;
+        level_.text = text.mid(1, std::min<int>(text.at(0).unicode(), 255));
+        return;
+      }
+      case Dest::ListLevel:
+        if (list_.levels.size() < kMaxListLevels) list_.levels.append(level_);
+        level_ = ListLevel{};
+        return;
+      case Dest::List:
+        content_.lists[listId_] = list_;
+        list_ = ListDefinition{};
+        listId_ = 0;
+        return;
+      case Dest::ListOverride:
+        if (overrideLs_ > 0) content_.listOverrides[overrideLs_] = overrideListId_;
+        overrideLs_ = 0;
+        overrideListId_ = 0;
+        return;
+      case Dest::Picture: {
+        const QString name = std::exchange(pictureName_, QString()).trimmed();
+        const int width = std::exchange(pictureWidth_, 0);
+        const int height = std::exchange(pictureHeight_, 0);
+        if (name.isEmpty() || content_.isHtml || state().dest != Dest::Text) return;
+        current_.runs.append(Run{QString(), state().format, Picture{name, width, height}});
+        return;
+      }
+      default: return;
+    }
+  }
+
+  // Ends the paragraph being read: it is kept when it was ended explicitly or holds runs. It
+  // stands in a table at least `minDepth` deep.
+  void finishParagraph(bool explicitEnd, int minDepth) {
     flush();
-    if (explicitEnd || !current_.runs.isEmpty()) paragraphs_.append(current_);
-    current_ = Paragraph{};
+    if (explicitEnd || !current_.runs.isEmpty()) {
+      Paragraph p = std::exchange(current_, Paragraph{});
+      p.format = state().paragraph;
+      p.mark = state().format;
+      if (std::exchange(pageBreakPending_, false)) p.format.pageBreakBefore = true;
+      const int depth = std::clamp(std::max(minDepth, depthOf(p.format)), 0, kMaxNesting);
+      place(p, depth);
+      paragraphs_.append(std::move(p));
+    } else {
+      current_ = Paragraph{};
+    }
+  }
+
+  // Puts a paragraph into the tables it stands in, opening and closing tables on the way.
+  void place(Paragraph& p, int depth) {
+    if (static_cast<int>(open_.size()) > depth) open_.resize(depth);
+    while (static_cast<int>(open_.size()) < depth) {
+      content_.tables.append(Table{});
+      open_.push_back(OpenTable{static_cast<int>(content_.tables.size() - 1), 0, 0});
+    }
+    p.cells.clear();
+    for (const OpenTable& t : open_) p.cells.append(CellPlace{t.table, t.row, t.cell});
+  }
+
+  bool inBody() {
+    if (suppressed() || content_.isHtml) return false;
+    return state().dest == Dest::Text;
   }
 
   void paragraphBreak() {
@@ -239,7 +385,138 @@ class Parser {
       content_.html += QStringLiteral("\r\n");
       return;
     }
-    if (state().dest == Dest::Text) finishParagraph(true);
+    if (state().dest == Dest::Text) finishParagraph(true, 0);
+  }
+
+  void pageBreak() {
+    flush();
+    if (content_.isHtml) return paragraphBreak();
+    if (!inBody()) return;
+    if (!current_.runs.isEmpty()) finishParagraph(true, 0);
+    pageBreakPending_ = true;
+  }
+
+  // The end of a cell of the table at `level` (1 for the outermost).
+  void endCell(int level) {
+    flush();
+    if (!inBody()) return;
+    level = std::clamp(level, 1, kMaxNesting);
+    finishParagraph(true, level);
+    OpenTable& t = open_[level - 1];
+    ++t.cell;
+    open_.resize(level);
+  }
+
+  // The end of a row of the table at `level`: the row takes the definition last read for it.
+  void endRow(int level) {
+    flush();
+    if (content_.isHtml) return paragraphBreak();
+    // A nested row ends inside its properties' group.
+    if (state().dest != Dest::Text && state().dest != Dest::TableProps) return;
+    level = std::clamp(level, 1, kMaxNesting);
+    if (state().dest == Dest::Text && !current_.runs.isEmpty()) endCell(level);
+    if (static_cast<int>(open_.size()) < level) return;
+    OpenTable& t = open_[level - 1];
+    if (t.cell == 0) return;  // a row without cells adds nothing
+    content_.tables[t.table].rows.append(TableRow{build(level).row, t.cell});
+    ++t.row;
+    t.cell = 0;
+    open_.resize(level);
+  }
+
+  // The row definition being read for the table at `level`.
+  RowBuild& build(int level) {
+    if (static_cast<int>(builds_.size()) < level) builds_.resize(level);
+    return builds_[level - 1];
+  }
+  // The table depth that row and cell definitions apply to where they stand.
+  int definitionLevel() {
+    return state().dest == Dest::TableProps ? std::max(2, depthOf(state().paragraph)) : 1;
+  }
+  Border* border(RowBuild& b) {
+    switch (b.side) {
+      case BorderSide::Top: return &b.cell.top;
+      case BorderSide::Left: return &b.cell.left;
+      case BorderSide::Bottom: return &b.cell.bottom;
+      case BorderSide::Right: return &b.cell.right;
+      default: return nullptr;
+    }
+  }
+
+  // Row and cell definitions; answers whether the word was one.
+  bool tableWord(const QByteArray& word, bool hasParam, int param) {
+    const Dest dest = state().dest;
+    if (dest != Dest::Text && dest != Dest::TableProps) return false;
+    const bool isRowWord = word.startsWith("tr") || word.startsWith("cl") || word.startsWith("brdr") || word == "cellx";
+    if (!isRowWord) return false;
+    RowBuild& b = build(definitionLevel());
+    const bool on = !hasParam || param != 0;
+    if (word == "trowd") {
+      b = RowBuild{};
+    } else if (word == "trgaph") {
+      b.row.gap = std::max(0, param);
+    } else if (word == "trpaddl") {
+      b.row.padding = std::max(0, param);
+    } else if (word == "trftsWidth") {
+      b.row.widthUnit = param;
+    } else if (word == "trwWidth") {
+      b.row.width = param;
+    } else if (word == "trql") {
+      b.row.alignment = Alignment::Left;
+    } else if (word == "trqc") {
+      b.row.alignment = Alignment::Centre;
+    } else if (word == "trqr") {
+      b.row.alignment = Alignment::Right;
+    } else if (word == "cellx") {
+      b.cell.edge = param;
+      if (b.row.cells.size() < kMaxCellDefinitions) b.row.cells.append(b.cell);
+      b.cell = CellDefinition{};
+      b.side = BorderSide::None;
+    } else if (word == "clcbpat") {
+      b.cell.background = std::max(0, param);
+    } else if (word == "clmgf") {
+      b.cell.mergeFirst = on;
+    } else if (word == "clmrg") {
+      b.cell.merged = on;
+    } else if (word == "clvmgf") {
+      b.cell.vmergeFirst = on;
+    } else if (word == "clvmrg") {
+      b.cell.vmerged = on;
+    } else if (word == "clvertalt") {
+      b.cell.verticalAlignment = 0;
+    } else if (word == "clvertalc") {
+      b.cell.verticalAlignment = 1;
+    } else if (word == "clvertalb") {
+      b.cell.verticalAlignment = 2;
+    } else if (word == "clftsWidth") {
+      b.cell.widthUnit = param;
+    } else if (word == "clwWidth") {
+      b.cell.width = param;
+    } else if (word == "clbrdrt") {
+      b.side = BorderSide::Top;
+    } else if (word == "clbrdrl") {
+      b.side = BorderSide::Left;
+    } else if (word == "clbrdrb") {
+      b.side = BorderSide::Bottom;
+    } else if (word == "clbrdrr") {
+      b.side = BorderSide::Right;
+    } else if (word.startsWith("trbrdr")) {
+      b.side = BorderSide::None;  // the row's own borders: the cells carry theirs
+    } else if (word == "brdrt" || word == "brdrl" || word == "brdrb" || word == "brdrr" || word == "brdrbtw" ||
+               word == "brdrbar") {
+      b.side = BorderSide::None;  // a paragraph's borders
+    } else if (Border* target = border(b)) {
+      if (word == "brdrnone") {
+        target->present = false;
+      } else if (word == "brdrw") {
+        target->widthTwips = std::max(0, param);
+      } else if (word == "brdrcf") {
+        target->colour = std::max(0, param);
+      } else if (word != "brdrtbl") {
+        target->present = true;  // a line style
+      }
+    }
+    return true;
   }
 
   void controlSequence() {
@@ -318,25 +595,64 @@ class Parser {
     }
   }
 
+  // Makes the current group the destination `dest`.
+  void enter(Dest dest) {
+    flush();
+    state().dest = dest;
+    state().opens = true;
+  }
+
+  // A destination word; answers whether the word was one.
+  bool destinationWord(const QByteArray& word, bool starred) {
+    const Dest dest = state().dest;
+    if (dest == Dest::Skip) return false;
+    if (word == "fonttbl") {
+      enter(Dest::FontTable);
+    } else if (word == "colortbl") {
+      colour_ = Colour{};
+      enter(Dest::ColourTable);
+    } else if (word == "htmltag") {
+      enter(content_.isHtml ? Dest::HtmlTag : Dest::Skip);
+    } else if (word == "listtable") {
+      enter(Dest::ListTable);
+    } else if (word == "list" && dest == Dest::ListTable) {
+      list_ = ListDefinition{};
+      listId_ = 0;
+      enter(Dest::List);
+    } else if (word == "listlevel" && dest == Dest::List) {
+      level_ = ListLevel{};
+      enter(Dest::ListLevel);
+    } else if (word == "leveltext" && dest == Dest::ListLevel) {
+      levelText_.clear();
+      enter(Dest::LevelText);
+    } else if (word == "listoverridetable") {
+      enter(Dest::ListOverrideTable);
+    } else if (word == "listoverride" && dest == Dest::ListOverrideTable) {
+      overrideLs_ = 0;
+      overrideListId_ = 0;
+      enter(Dest::ListOverride);
+    } else if (word == "listtext") {
+      enter(dest == Dest::Text ? Dest::ListText : Dest::Skip);
+    } else if (word == "nesttableprops") {
+      enter(dest == Dest::Text ? Dest::TableProps : Dest::Skip);
+    } else if (word == "NeXTGraphic") {
+      pictureName_.clear();
+      pictureWidth_ = 0;
+      pictureHeight_ = 0;
+      enter(dest == Dest::Text ? Dest::Picture : Dest::Skip);
+    } else if (skippedDestinations().contains(word) || (starred && word != "fldrslt")) {
+      enter(Dest::Skip);
+    } else {
+      return false;
+    }
+    return true;
+  }
+
   void controlWord(const QByteArray& word, bool hasParam, int param) {
     State& s = state();
     const bool starred = std::exchange(s.starred, false);
     // Destinations first: they decide what the group is.
-    if (word == "fonttbl") {
-      flush();
-      s.dest = Dest::FontTable;
-      return;
-    }
-    if (word == "htmltag") {
-      flush();
-      s.dest = content_.isHtml ? Dest::HtmlTag : Dest::Skip;
-      return;
-    }
-    if (skippedDestinations().contains(word) || (starred && word != "fldrslt")) {
-      flush();
-      s.dest = Dest::Skip;
-      return;
-    }
+    if (destinationWord(word, starred)) return;
     if (word == "bin") {
       // Binary data: never text, whatever the destination.
       const qsizetype count = hasParam && param > 0 ? param : 0;
@@ -354,8 +670,29 @@ class Parser {
       return;
     }
     if (consumeSkip()) return;
-    if (word == "par" || word == "row" || word == "page" || word == "sect") {
+    if (word == "par" || word == "sect") {
       paragraphBreak();
+      return;
+    }
+    if (word == "page") {
+      pageBreak();
+      return;
+    }
+    if (word == "cell") {
+      if (content_.isHtml) return emitChar(u'\t');
+      endCell(1);
+      return;
+    }
+    if (word == "nestcell") {
+      endCell(std::max(2, depthOf(s.paragraph)));
+      return;
+    }
+    if (word == "row") {
+      endRow(1);
+      return;
+    }
+    if (word == "nestrow") {
+      endRow(std::max(2, depthOf(s.paragraph)));
       return;
     }
     if (word == "line") {
@@ -371,6 +708,11 @@ class Parser {
       return;
     }
     flush();
+    if (tableWord(word, hasParam, param)) return;
+    const bool on = !hasParam || param != 0;
+    // Twips and other lengths, kept within what a page can hold.
+    const int length = std::clamp(param, -31680, 31680);
+    ParagraphFormat& pf = s.paragraph;
     if (word == "uc") {
       s.uc = hasParam ? std::clamp(param, 0, 16) : 1;
     } else if (word == "ansicpg") {
@@ -382,9 +724,9 @@ class Parser {
     } else if (word == "pca") {
       content_.codePage = 850;
     } else if (word == "fromhtml") {
-      content_.isHtml = !hasParam || param != 0;
+      content_.isHtml = on;
     } else if (word == "htmlrtf") {
-      s.htmlrtf = !hasParam || param != 0;
+      s.htmlrtf = on;
     } else if (word == "deff") {
       defaultFont_ = hasParam ? param : -1;
       if (s.format.font < 0) s.format.font = defaultFont_;
@@ -398,20 +740,95 @@ class Parser {
       }
     } else if (word == "fcharset") {
       if (s.dest == Dest::FontTable && fontEntry_ >= 0) content_.fonts[fontEntry_].charset = hasParam ? param : 0;
+    } else if (word == "red" || word == "green" || word == "blue") {
+      if (s.dest != Dest::ColourTable) return;
+      const int v = std::clamp(param, 0, 255);
+      (word == "red" ? colour_.red : word == "green" ? colour_.green : colour_.blue) = v;
+      colour_.automatic = false;
     } else if (word == "b") {
-      s.format.bold = !hasParam || param != 0;
+      s.format.bold = on;
     } else if (word == "i") {
-      s.format.italic = !hasParam || param != 0;
+      s.format.italic = on;
     } else if (word == "ulnone") {
       s.format.underline = false;
     } else if (word == "ul" || word == "uld" || word == "uldb" || word == "uldash" || word == "ulw" ||
                word == "ulth" || word == "ulwave" || word == "uldashd" || word == "ulhair") {
-      s.format.underline = !hasParam || param != 0;
+      s.format.underline = on;
+    } else if (word == "strike" || word == "striked") {
+      s.format.strike = on;
     } else if (word == "fs") {
       s.format.halfPoints = hasParam && param > 0 ? std::min(param, 3276) : 24;
+    } else if (word == "cf") {
+      s.format.colour = std::max(0, param);
+    } else if (word == "highlight" || word == "cb" || word == "chcbpat") {
+      s.format.highlight = std::max(0, param);
+    } else if (word == "super") {
+      s.format.position = VerticalPosition::Super;
+    } else if (word == "sub") {
+      s.format.position = VerticalPosition::Sub;
+    } else if (word == "nosupersub") {
+      s.format.position = VerticalPosition::Normal;
     } else if (word == "plain") {
       s.format = CharFormat{};
       s.format.font = defaultFont_;
+    } else if (word == "pard") {
+      pf = ParagraphFormat{};
+      tabKind_ = TabStop::Kind::Left;
+    } else if (word == "ql") {
+      pf.alignment = Alignment::Left;
+    } else if (word == "qc") {
+      pf.alignment = Alignment::Centre;
+    } else if (word == "qr") {
+      pf.alignment = Alignment::Right;
+    } else if (word == "qj" || word == "qd") {
+      pf.alignment = Alignment::Justify;
+    } else if (word == "li" || word == "lin") {
+      pf.leftIndent = length;
+    } else if (word == "ri" || word == "rin") {
+      pf.rightIndent = length;
+    } else if (word == "fi") {
+      pf.firstIndent = length;
+    } else if (word == "sb") {
+      pf.spaceBefore = std::max(0, length);
+    } else if (word == "sa") {
+      pf.spaceAfter = std::max(0, length);
+    } else if (word == "sl") {
+      pf.lineSpacing = length;
+    } else if (word == "slmult") {
+      pf.lineMultiple = on;
+    } else if (word == "pagebb") {
+      pf.pageBreakBefore = on;
+    } else if (word == "tqr") {
+      tabKind_ = TabStop::Kind::Right;
+    } else if (word == "tqc") {
+      tabKind_ = TabStop::Kind::Centre;
+    } else if (word == "tqdec") {
+      tabKind_ = TabStop::Kind::Decimal;
+    } else if (word == "tx") {
+      if (pf.tabs.size() < kMaxTabs) pf.tabs.append(TabStop{std::max(0, length), tabKind_});
+      tabKind_ = TabStop::Kind::Left;
+    } else if (word == "tb") {
+      tabKind_ = TabStop::Kind::Left;  // bar tabs draw a line, they stop nothing
+    } else if (word == "ls") {
+      if (s.dest == Dest::ListOverride) {
+        overrideLs_ = param;
+      } else {
+        pf.list = std::max(0, param);
+      }
+    } else if (word == "ilvl") {
+      pf.level = std::clamp(param, 0, kMaxListLevels - 1);
+    } else if (word == "listid") {
+      if (s.dest == Dest::List) listId_ = param;
+      if (s.dest == Dest::ListOverride) overrideListId_ = param;
+    } else if (word == "levelnfc" || word == "levelnfcn") {
+      if (s.dest == Dest::ListLevel) level_.numberFormat = param;
+    } else if (word == "width" || word == "height") {
+      if (s.dest == Dest::Picture) (word == "width" ? pictureWidth_ : pictureHeight_) = std::max(0, param);
+    } else if (word == "intbl") {
+      pf.inTable = on;
+    } else if (word == "itap") {
+      pf.nesting = std::clamp(param, 0, kMaxNesting);
+      if (pf.nesting == 0) pf.inTable = false;
     }
   }
 
@@ -425,6 +842,20 @@ class Parser {
   int defaultFont_ = -1;
   int fontEntry_ = -1;
   QString fontName_;
+  Colour colour_;
+  ListDefinition list_;
+  int listId_ = 0;
+  ListLevel level_;
+  QString levelText_;
+  int overrideLs_ = 0;
+  int overrideListId_ = 0;
+  TabStop::Kind tabKind_ = TabStop::Kind::Left;
+  QString pictureName_;
+  int pictureWidth_ = 0;
+  int pictureHeight_ = 0;
+  bool pageBreakPending_ = false;
+  std::vector<RowBuild> builds_;
+  std::vector<OpenTable> open_;
   Paragraph current_;
   QList<Paragraph> paragraphs_;
   Content content_;

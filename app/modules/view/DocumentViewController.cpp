@@ -59,32 +59,24 @@ double thumbnailScrollFraction(qint64 index, qint64 count) {
 }
 
 namespace {
+// Rows of the result table whose contents size its columns.
+constexpr int kMeasuredRows = 100;
+
 bool onGuiThread() {
   return QCoreApplication::instance() && QThread::currentThread() == QCoreApplication::instance()->thread();
 }
-
-// The context column drawn with the match in sight.
-class ContextDelegate : public QStyledItemDelegate {
- public:
-  using QStyledItemDelegate::QStyledItemDelegate;
-
- protected:
-  void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override {
-    QStyledItemDelegate::initStyleOption(option, index);
-    const QStringList parts = index.data(SearchResultModel::ContextPartsRole).toStringList();
-    if (parts.size() != 3) return;
-    const int margin = option->widget ? option->widget->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, option->widget) + 1 : 4;
-    option->text = elideAroundMatch(option->fontMetrics, parts[0], parts[1], parts[2], option->rect.width() - 2 * margin);
-    option->textElideMode = Qt::ElideNone;
-  }
-};
 
 // The result table; a click below the last row reports row -1.
 class SearchTableView : public QTableView {
  public:
   std::function<void()> clickedOutsideRows;
+  std::function<void()> resized;  // the viewport's size changed
 
  protected:
+  void resizeEvent(QResizeEvent* event) override {
+    QTableView::resizeEvent(event);
+    if (resized) resized();
+  }
   void mouseReleaseEvent(QMouseEvent* event) override {
     const bool outside = !indexAt(event->position().toPoint()).isValid();
     QTableView::mouseReleaseEvent(event);
@@ -248,6 +240,7 @@ void SearchResultModel::setResults(const QList<pdfkit::PDFSelection>& results) {
   beginResetModel();
   results_ = results;
   context_.clear();
+  labels_.clear();
   endResetModel();
 }
 
@@ -263,10 +256,14 @@ QVariant SearchResultModel::data(const QModelIndex& index, int role) const {
     return QVariant();
   const pdfkit::PDFSelection& s = results_[index.row()];
   if (s.isNull()) return QVariant();
-  if (role != Qt::DisplayRole && index.column() != 1) return QVariant();
+  if (role != Qt::DisplayRole && index.column() != ContextColumn) return QVariant();
   switch (index.column()) {
-    case 0: return s.page()->label();
-    case 1: {
+    case PageColumn: {
+      auto label = labels_.constFind(s.page());
+      if (label == labels_.constEnd()) label = labels_.insert(s.page(), s.page()->label());
+      return *label;
+    }
+    case ContextColumn: {
       auto it = context_.constFind(index.row());
       if (it == context_.constEnd()) {
         QStringList parts;
@@ -289,10 +286,32 @@ QVariant SearchResultModel::data(const QModelIndex& index, int role) const {
 QVariant SearchResultModel::headerData(int section, Qt::Orientation orientation, int role) const {
   if (orientation != Qt::Horizontal || role != Qt::DisplayRole) return QVariant();
   switch (section) {
-    case 0: return QObject::tr("Page");
-    case 1: return QObject::tr("Context");
+    case PageColumn: return QObject::tr("Page");
+    case ContextColumn: return QObject::tr("Context");
     default: return QObject::tr("Match");
   }
+}
+
+// ---- SearchContextDelegate --------------------------------------------------------------
+
+namespace {
+int cellMargin(const QWidget* view) {
+  return view ? view->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, view) + 1 : 4;
+}
+}  // namespace
+
+QString SearchContextDelegate::shownText(const QModelIndex& index, const QFontMetrics& metrics, int width,
+                                         const QWidget* view) {
+  const QStringList parts = index.data(SearchResultModel::ContextPartsRole).toStringList();
+  if (parts.size() != 3) return index.data(Qt::DisplayRole).toString();
+  return elideAroundMatch(metrics, parts[0], parts[1], parts[2], width - 2 * cellMargin(view));
+}
+
+void SearchContextDelegate::initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const {
+  QStyledItemDelegate::initStyleOption(option, index);
+  if (index.data(SearchResultModel::ContextPartsRole).toStringList().size() != 3) return;
+  option->text = shownText(index, option->fontMetrics, option->rect.width(), option->widget);
+  option->textElideMode = Qt::ElideNone;
 }
 
 // ---- DocumentViewController -------------------------------------------------------------
@@ -353,18 +372,20 @@ void DocumentViewController::loadView() {
   searchModel_ = new SearchResultModel(root);
   auto* table = new SearchTableView();
   table->clickedOutsideRows = [this] { selectSearchTableIndex(-1); };
+  table->resized = [this] { layoutSearchColumns(); };
   table_ = table;
   table_->setModel(searchModel_);
-  table_->setItemDelegateForColumn(1, new ContextDelegate(table_));
+  table_->setItemDelegateForColumn(SearchResultModel::ContextColumn, new SearchContextDelegate(table_));
   table_->setWordWrap(false);
   table_->setSelectionBehavior(QAbstractItemView::SelectRows);
   table_->setSelectionMode(QAbstractItemView::SingleSelection);
+  table_->setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
   table_->verticalHeader()->hide();
-  // The context takes the room the page label and the match leave.
+  // Widths set by layoutSearchColumns(); the contents of the first rows measure the columns.
   table_->horizontalHeader()->setStretchLastSection(false);
-  table_->horizontalHeader()->setSectionResizeMode(0, QHeaderView::ResizeToContents);
-  table_->horizontalHeader()->setSectionResizeMode(1, QHeaderView::Stretch);
-  table_->horizontalHeader()->setSectionResizeMode(2, QHeaderView::ResizeToContents);
+  table_->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
+  table_->horizontalHeader()->setResizeContentsPrecision(kMeasuredRows);
+  table_->verticalHeader()->setResizeContentsPrecision(kMeasuredRows);
   side_->addWidget(thumbnails_);
   side_->addWidget(table_);
 
@@ -468,6 +489,30 @@ void DocumentViewController::setSearchResultViewHidden() {
 void DocumentViewController::setSearchResultViewData(const QList<pdfkit::PDFSelection>& results) {
   searchResultData_ = results;
   if (searchModel_) searchModel_->setResults(results);
+  layoutSearchColumns();
+}
+
+void DocumentViewController::layoutSearchColumns() {
+  if (!table_) return;
+  QHeaderView* header = table_->horizontalHeader();
+  const int room = table_->viewport()->width();
+  const QAbstractItemView* view = table_;  // QTableView hides sizeHintForColumn()
+  const auto contents = [&](int column) { return std::max(header->sectionSizeHint(column), view->sizeHintForColumn(column)); };
+  const int page = contents(SearchResultModel::PageColumn);
+  const int match = contents(SearchResultModel::MatchColumn);
+  // The widest of the first matches, with kContextCharacters on each side and the cell's margins.
+  const QFontMetrics metrics = table_->fontMetrics();
+  int widest = 0;
+  for (int row = 0; row < std::min(searchModel_->rowCount(), kMeasuredRows); ++row)
+    widest = std::max(widest, metrics.horizontalAdvance(searchModel_->results()[row].string()));
+  const int wanted = std::max(header->sectionSizeHint(SearchResultModel::ContextColumn),
+                              widest + 2 * (kContextCharacters * metrics.averageCharWidth() +
+                                            metrics.horizontalAdvance(QChar(0x2026)) + cellMargin(table_)));
+  const int beside = room - page - match;
+  const int context = beside >= wanted ? beside : std::max(room - page, header->sectionSizeHint(SearchResultModel::ContextColumn));
+  header->resizeSection(SearchResultModel::PageColumn, page);
+  header->resizeSection(SearchResultModel::ContextColumn, context);
+  header->resizeSection(SearchResultModel::MatchColumn, match);
 }
 
 void DocumentViewController::selectSearchTableIndex(qint64 row) {

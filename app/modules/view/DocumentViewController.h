@@ -27,6 +27,7 @@
 #include <QListView>
 #include <QSplitter>
 #include <QStackedWidget>
+#include <QStyledItemDelegate>
 #include <QTableView>
 
 namespace pdfkit {
@@ -102,6 +103,7 @@ class SearchResultModel : public QAbstractTableModel {
  public:
   // The context column's parts: a QStringList of the text before, the match and the text after.
   static constexpr int ContextPartsRole = Qt::UserRole + 1;
+  enum Column { PageColumn, ContextColumn, MatchColumn };
   using QAbstractTableModel::QAbstractTableModel;
   void setResults(const QList<pdfkit::PDFSelection>& results);
   const QList<pdfkit::PDFSelection>& results() const { return results_; }
@@ -114,6 +116,19 @@ class SearchResultModel : public QAbstractTableModel {
  private:
   QList<pdfkit::PDFSelection> results_;
   mutable QHash<int, QStringList> context_;
+  mutable QHash<const pdfkit::PDFPage*, QString> labels_;  // many matches share a page
+};
+
+// The context column's cells: the match whole, the text before it cut at its start and the
+// text after it cut at its end.
+class SearchContextDelegate : public QStyledItemDelegate {
+ public:
+  using QStyledItemDelegate::QStyledItemDelegate;
+  // What the cell of `index` shows in a column `width` pixels wide of `view`.
+  static QString shownText(const QModelIndex& index, const QFontMetrics& metrics, int width, const QWidget* view);
+
+ protected:
+  void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override;
 };
 
 class DocumentViewController : public std::enable_shared_from_this<DocumentViewController> {
@@ -152,6 +167,13 @@ class DocumentViewController : public std::enable_shared_from_this<DocumentViewC
   QList<pdfkit::PDFSelection> searchResultData() const { return searchResultData_; }
   // Row of the result table clicked (-1: none).
   void selectSearchTableIndex(qint64 row);
+  // Characters of context the result table makes room for on each side of a match.
+  static constexpr int kContextCharacters = 8;
+  // Sizes the result table's columns to its width: the page label and the match as their
+  // contents, the context the rest. Where that leaves the context too little room for the
+  // match and kContextCharacters on each side, the context takes the match column's room too
+  // (the match column then lies past the right edge, reached by scrolling).
+  void layoutSearchColumns();
 
   // The side panel's width, kept in the user defaults under this key.
   static constexpr const char* kSidePanelWidthKey = "SidePanelWidth";

@@ -4,7 +4,6 @@
 
 #include "core/XVErrorTexts.h"
 #include "platform/foundation/log.h"
-#include "platform/revengekit/RichTextPrinter.h"
 
 RichTextModul::RichTextModul(const QString& filePath) : PDFModul(filePath) {}
 
@@ -43,14 +42,8 @@ QString RichTextModul::errorTextForEndCode(int32_t code) const {
 bool RichTextModul::makePDFFile(const QFExportObject& exportObject) { return printExportObject(exportObject, outPath()); }
 
 bool RichTextModul::printExportObject(const QFExportObject& exportObject, const QString& out) {
-  QTextDocument* text = exportObject.storage();
-  if (!text || out.isEmpty()) return false;
-  const QVariantMap dic = exportObject.myDic();
-  const QSizeF paper = dic.value(QLatin1String(NSPaperSizeDocumentAttribute)).toSizeF();
-  const float top = dic.value(QLatin1String(NSTopMarginDocumentAttribute)).toFloat();
-  const float bottom = dic.value(QLatin1String(NSBottomMarginDocumentAttribute)).toFloat();
-  const float left = dic.value(QLatin1String(NSLeftMarginDocumentAttribute)).toFloat();
-  const revengekit::PrintResult result = revengekit::printRichText(*text, paper, QMarginsF(left, top, left, bottom), out);
+  if (!exportObject.storage() || out.isEmpty()) return false;
+  const revengekit::PrintResult result = exportObject.print(out);
   if (!result.ok) {
     foundation::log(foundation::LogLevel::Error, "richtext",
                     QStringLiteral("printing %1 failed: %2").arg(out, result.error).toStdString());

@@ -7,6 +7,7 @@
 #include <QFile>
 #include <QMenu>
 #include <QMimeData>
+#include <QRegularExpression>
 #include <QWheelEvent>
 #include <QMessageBox>
 #include <QSignalSpy>
@@ -14,6 +15,8 @@
 #include <QTimer>
 #include <QToolBar>
 
+#include <functional>
+#include <map>
 #include <thread>
 
 #include <sys/socket.h>
@@ -397,6 +400,10 @@ TEST_F(MainWindow, TheDesktopsUsualKeysReachTheirCommands) {
   wheel(120, Qt::NoModifier);
   EXPECT_EQ(called("setZoomIn"), 2);
   EXPECT_EQ(called("setZoomOut"), 1);
+  // Zoom in by the plus key with or without Shift.
+  key(Qt::Key_Plus, Qt::ControlModifier);
+  key(Qt::Key_Equal, Qt::ControlModifier);
+  EXPECT_EQ(called("setZoomIn"), 4);
 
   // Tabs: Ctrl+PgUp and Ctrl+PgDn go round, Ctrl+W and a middle click close.
   key(Qt::Key_PageDown, Qt::ControlModifier);
@@ -431,6 +438,192 @@ TEST_F(MainWindow, TheDesktopsUsualKeysReachTheirCommands) {
   EXPECT_TRUE(tabs().isEmpty());
   QCoreApplication::processEvents();
   EXPECT_FALSE(A.closeTab->isEnabled());
+}
+
+// For gtest's messages.
+void PrintTo(const QKeySequence& key, std::ostream* os) { *os << key.toString(QKeySequence::PortableText).toStdString(); }
+
+namespace {
+
+// The rows of the README's keys table: the keys cell and the command cell.
+std::vector<std::pair<QString, QString>> readmeKeyRows() {
+  std::vector<std::pair<QString, QString>> rows;
+  QFile readme(QStringLiteral(LECTERN_SOURCE_DIR "/README.md"));
+  if (!readme.open(QIODevice::ReadOnly | QIODevice::Text)) return rows;
+  bool inKeys = false;
+  for (const QString& line : QString::fromUtf8(readme.readAll()).split(u'\n')) {
+    if (line.startsWith(QLatin1String("## "))) inKeys = line == QLatin1String("## Keys");
+    if (!inKeys || !line.startsWith(QLatin1String("| ")) || line.startsWith(QLatin1String("| key |"))) continue;
+    const QStringList cells = line.split(u'|');
+    if (cells.size() >= 3) rows.emplace_back(cells[1].trimmed(), cells[2].trimmed());
+  }
+  return rows;
+}
+
+// The keys of a keys cell in order ("Ctrl+W, middle click on a tab" gives Ctrl+W); mouse
+// gestures and notes in brackets ("Esc (bookmark manager)") are not keys.
+QList<QKeySequence> keysOfCell(QString cell) {
+  cell.remove(QRegularExpression(QStringLiteral(R"( \(.*\))")));
+  QList<QKeySequence> keys;
+  for (const QString& group : cell.split(QLatin1String(", "))) {
+    for (QString item : group.split(QLatin1String(" / "))) {
+      if (item.contains(QLatin1String("click")) || item.contains(QLatin1String("wheel"))) continue;
+      item.replace(QLatin1String("PgDn"), QLatin1String("PgDown"));
+      keys << QKeySequence::fromString(item.trimmed(), QKeySequence::PortableText);
+    }
+  }
+  return keys;
+}
+
+}  // namespace
+
+TEST_F(MainWindow, EveryKeyOfTheReadmeIsSetWithoutADesktopTheme) {
+  using Command = XVBrowserCommands::Command;
+  XVBrowserControl* browser = delegate->browserControl();
+  auto actionNamed = [this](const QString& text) -> QAction* {
+    for (QAction* a : delegate->window()->findChildren<QAction*>())
+      if (a->text() == text) return a;
+    return nullptr;
+  };
+  using Check = std::function<void(const QKeySequence&)>;
+  auto command = [browser](Command c) -> Check {
+    return [browser, c](const QKeySequence& key) {
+      EXPECT_EQ(XVBrowserCommands::keyFor(c), key);
+      EXPECT_TRUE(browser->commands().action(c)->shortcuts().contains(key));
+    };
+  };
+  auto action = [](QAction* a) -> Check {
+    return [a](const QKeySequence& key) {
+      ASSERT_TRUE(a);
+      EXPECT_TRUE(a->shortcuts().contains(key)) << a->text().toStdString();
+    };
+  };
+  // The manager is a window of its own: the key closes it.
+  const Check closesManager = [browser](const QKeySequence& key) {
+    browser->clickMenuEditBookmarks();
+    QWidget* manager = browser->bookmarkControl();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(manager));
+    QTest::keyClick(manager, key[0].key(), key[0].keyboardModifiers());
+    EXPECT_FALSE(manager->isVisible());
+  };
+  const std::map<QString, std::vector<Check>> checks = {
+      {"open documents", {action(actionNamed("Open..."))}},
+      {"close the tab", {command(Command::CloseTab)}},
+      {"previous / next tab", {command(Command::PreviousTab), command(Command::NextTab)}},
+      {"previous / next page", {command(Command::PreviousPage), command(Command::NextPage)}},
+      {"first / last page", {command(Command::FirstPage), command(Command::LastPage)}},
+      {"zoom in / out / actual size, zoom",
+       {command(Command::ZoomIn), command(Command::ZoomOut), command(Command::ZoomOriginal)}},
+      {"fit width", {command(Command::ZoomStretch)}},
+      {"rotate the page left / right", {command(Command::RotateLeft), command(Command::RotateRight)}},
+      {"rotate all pages left / right", {command(Command::RotateAllLeft), command(Command::RotateAllRight)}},
+      {"show or hide the thumbnails", {command(Command::ShowThumbnails)}},
+      {"full screen, leave full screen", {action(delegate->menuFullScreen()), action(actionNamed("Leave Full Screen"))}},
+      {"find", {command(Command::Find)}},
+      {"print", {command(Command::Print)}},
+      {"save as", {command(Command::SaveAs)}},
+      {"close the manager", {closesManager}},
+      {"quit", {action(delegate->menuQuit())}},
+  };
+  const auto rows = readmeKeyRows();
+  ASSERT_FALSE(rows.empty());
+  for (const auto& [keys, what] : rows) {
+    SCOPED_TRACE(keys.toStdString());
+    const auto found = checks.find(what);
+    ASSERT_NE(found, checks.end()) << "no check for the README's row " << what.toStdString();
+    const QList<QKeySequence> sequences = keysOfCell(keys);
+    ASSERT_EQ(static_cast<size_t>(sequences.size()), found->second.size());
+    for (qsizetype i = 0; i < sequences.size(); ++i) {
+      ASSERT_EQ(sequences[i].count(), 1);
+      ASSERT_NE(sequences[i][0].key(), Qt::Key_unknown);
+      found->second[static_cast<size_t>(i)](sequences[i]);
+    }
+  }
+
+  // Save As by its key, on a shown document.
+  QWidget* w = delegate->window();
+  w->activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(w));
+  int saves = 0;
+  browser->setExternalCommand(XVBrowserControl::ExternalCommand::SaveAs, [&saves](XVBrowserControl*) { ++saves; });
+  delegate->openFiles({"/d/a.pdf"});
+  ASSERT_TRUE(settle());
+  loader->finish("/d/a.pdf", std::make_shared<FakeDocumentModul>(true, 4));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return browser->toolbarEnabled(); }, 2000));
+  QTest::keyClick(w, Qt::Key_S, Qt::ControlModifier | Qt::ShiftModifier);
+  EXPECT_EQ(saves, 1);
+}
+
+TEST_F(MainWindow, WindowKeysReachThePageWhereverTheFocusIs) {
+  QWidget* w = delegate->window();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(w));
+  XVBrowserControl* browser = delegate->browserControl();
+  delegate->openFiles({"/d/a.pdf", "/d/b.pdf"});
+  ASSERT_TRUE(settle());
+  auto a = std::make_shared<FakeDocumentModul>(true, 4);
+  auto b = std::make_shared<FakeDocumentModul>(true, 4);
+  loader->finish("/d/b.pdf", b);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return browser->toolbarEnabled(); }, 2000));
+  auto clickTab = [&](const QString& path) {
+    XVTabItem* item = browser->xvTab()->itemByFilePath(path);
+    QTest::mouseClick(item, Qt::LeftButton, {}, QPoint(item->width() / 2, item->height() / 2));
+    QCoreApplication::processEvents();
+  };
+  // As in a session, the focus is in the search field when the other tab is clicked.
+  browser->searchField()->setFocus();
+  clickTab("/d/a.pdf");
+  loader->finish("/d/a.pdf", a);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return browser->toolbarEnabled(); }, 2000));
+  // A real key press, to whatever has the focus (the window when nothing has).
+  auto press = [&](Qt::Key k, Qt::KeyboardModifiers m) {
+    QWidget* focus = QApplication::focusWidget();
+    QTest::keyClick(focus ? focus : w, k, m);
+    QCoreApplication::processEvents();
+  };
+  struct Case {
+    const char* where;
+    std::function<void()> focus;
+    Qt::Key key;
+    Qt::KeyboardModifiers modifiers;
+    std::shared_ptr<FakeDocumentModul> module;
+    std::string call;
+  } cases[] = {
+      {"a load that ended on the current tab", [] {}, Qt::Key_W, Qt::NoModifier, a, "setAutoResize:1"},
+      {"a click on a shown tab",
+       [&] {
+         browser->searchField()->setFocus();
+         clickTab("/d/b.pdf");
+       },
+       Qt::Key_W, Qt::NoModifier, b, "setAutoResize:1"},
+      {"a click on the other tab",
+       [&] {
+         browser->searchField()->setFocus();
+         clickTab("/d/a.pdf");
+       },
+       Qt::Key_Left, Qt::ControlModifier, a, "rotateCurPageleft"},
+      {"a click on the current tab", [&] { clickTab("/d/a.pdf"); }, Qt::Key_Home, Qt::ControlModifier, a, "goFirstPage"},
+      {"the search field", [&] { browser->searchField()->setFocus(); }, Qt::Key_Home, Qt::ControlModifier, a, "goFirstPage"},
+      {"Esc in the search field",
+       [&] {
+         browser->searchField()->setFocus();
+         press(Qt::Key_Escape, Qt::NoModifier);
+       },
+       Qt::Key_W, Qt::NoModifier, a, "setAutoResize:1"},
+  };
+  for (const Case& c : cases) {
+    c.focus();
+    a->calls.clear();
+    b->calls.clear();
+    press(c.key, c.modifiers);
+    EXPECT_EQ(std::count(c.module->calls.begin(), c.module->calls.end(), c.call), 1) << c.where;
+  }
+  // Typing in the search field stays typing.
+  browser->searchField()->setFocus();
+  browser->searchField()->clear();
+  a->calls.clear();
+  press(Qt::Key_W, Qt::NoModifier);
+  EXPECT_EQ(browser->searchField()->text(), "w");
+  EXPECT_EQ(std::count(a->calls.begin(), a->calls.end(), "setAutoResize:1"), 0);
 }
 
 TEST_F(MainWindow, AFileOpenedRightAfterTheLastTabClosedKeepsTheBrowser) {

@@ -13,7 +13,9 @@
 
 #include "browser_fakes.h"
 #include "core/XVErrorTexts.h"
+#include "core/XVNotifications.h"
 #include "gui_test_app.h"
+#include "platform/foundation/notification_center.h"
 #include "modules/export/ExportToSave.h"
 #include "platform/pdfkit/PDFDocument.h"
 #include "shell/XVBrowserControl.h"
@@ -308,6 +310,31 @@ TEST_F(BrowserExport, OneQuestionBeforeReplacingFiles) {
   EXPECT_EQ(shown, 1);
 }
 
+TEST_F(BrowserExport, TheDocumentItselfIsRefusedBeforeAnyQuestion) {
+  open({{{solid(255, 0, 0)}}});
+  const QString source = module->sourcePath();
+  const QByteArray before = [&] {
+    QFile f(source);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+  }();
+  ExportToSave* d = openDialog(false);
+  ASSERT_TRUE(d);
+  choose(d, "PDF");
+  d->txtFolder()->setText(QFileInfo(source).absolutePath());
+  d->txtSaveName()->setText(QFileInfo(source).completeBaseName());
+  d->okButton()->click();
+  ASSERT_TRUE(flow->alert());
+  EXPECT_NE(flow->alert()->icon(), QMessageBox::Question) << flow->alert()->text().toStdString();
+  EXPECT_EQ(alertText(), XVErrorText::exportReplacesDocument(QFileInfo(source).fileName()));
+  flow->alert()->close();
+  EXPECT_TRUE(d->isVisible()) << "another name or folder can still be chosen";
+  EXPECT_FALSE(flow->running());
+  QFile after(source);
+  ASSERT_TRUE(after.open(QIODevice::ReadOnly));
+  EXPECT_EQ(after.readAll(), before);
+  d->reject();
+}
+
 TEST_F(BrowserExport, CancelStopsTheRunAndClosesTheProgress) {
   std::vector<PdfImagePage> pages(300, PdfImagePage{{solid(255, 0, 0)}});
   open(pages);
@@ -320,6 +347,59 @@ TEST_F(BrowserExport, CancelStopsTheRunAndClosesTheProgress) {
   EXPECT_LT(files().size(), 300);
   EXPECT_FALSE(flow->alert()) << "a cancel is not a failure to report";
   EXPECT_EQ(shown, files().isEmpty() ? 0 : 1);
+}
+
+TEST_F(BrowserExport, TheToolNotificationSaysNoWhileTheProgressOrAnEndAlertIsUp) {
+  std::vector<bool> posts;
+  const foundation::ObserverToken token = foundation::NotificationCenter::defaultCenter().addObserver(
+      XV_DOCUMENT_NEEDTOOLENABLE_NOTIFICATION, [&posts](const foundation::Notification& n) {
+        const bool* enable = n.value<bool>(XVToolEnableUserInfoKey);
+        ASSERT_TRUE(enable);
+        posts.push_back(*enable);
+      });
+  const std::vector<PdfImagePage> many(300, PdfImagePage{{solid(255, 0, 0)}});
+  const std::vector<PdfImagePage> two{{{solid(255, 0, 0)}}, {{solid(0, 255, 0)}}};
+  const std::vector<PdfImagePage> blank{{}, {}};
+  struct Case {
+    const char* run;
+    bool extract;
+    const char* format;
+    std::vector<PdfImagePage> pages;
+    std::function<void()> before;  // after the dialog's OK
+    std::vector<bool> posts;       // once the run's alert, if any, is closed
+  } cases[] = {
+      {"Save As", false, "PDF", two, [] {}, {false, true}},
+      {"Save As that fails", false, "RTFD", two, [] {}, {false, true, false, true}},
+      {"Save As cancelled", false, "PNG", many, [this] { flow->cancelButton()->click(); }, {false, true}},
+      {"Extract", true, "PNG", two, [] {}, {false, true}},
+      {"Extract without images", true, "PNG", blank, [] {}, {false, true, false, true}},
+      {"Extract that fails", true, "PNG", two, [] {}, {false, true, false, true}},
+      {"Extract cancelled", true, "PNG", many, [this] { flow->cancelButton()->click(); }, {false, true}},
+  };
+  for (Case& c : cases) {
+    SCOPED_TRACE(c.run);
+    QDir(out()).removeRecursively();
+    QDir().mkpath(out());
+    // A folder in the way of the first image: nothing to ask about, nothing can be written.
+    if (std::string(c.run) == "Extract that fails") {
+      ASSERT_TRUE(QDir().mkpath(out() + "/Scan_1.png"));
+    }
+    open(c.pages);
+    ExportToSave* d = openDialog(c.extract);
+    ASSERT_TRUE(d);
+    choose(d, c.format);
+    posts.clear();
+    d->okButton()->click();
+    c.before();
+    ASSERT_TRUE(waitEnd());
+    testsupport::pumpFor(std::chrono::milliseconds(20));
+    if (flow->alert() && flow->alert()->isVisible()) {
+      EXPECT_EQ(posts.back(), false) << "the alert is up";
+      flow->alert()->buttons().first()->click();
+      ASSERT_TRUE(testsupport::pumpUntil([this] { return !flow->alert(); }));
+    }
+    EXPECT_EQ(posts, c.posts);
+  }
 }
 
 TEST_F(BrowserExport, AFailedRunSaysWhy) {

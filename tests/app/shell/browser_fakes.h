@@ -40,6 +40,7 @@ class FakeDocumentModul : public DocumentModul {
     if (!view_) {
       view_ = std::make_unique<QWidget>();
       view_->setObjectName("moduleView");
+      view_->setFocusPolicy(Qt::StrongFocus);  // as a page view takes the keys
     }
     return view_.get();
   }

@@ -13,6 +13,7 @@
 #include <QTest>
 
 #include <any>
+#include <atomic>
 #include <thread>
 
 #include "app/shell/browser_fakes.h"
@@ -22,7 +23,13 @@
 #include "shell/XVBookmarkLib.h"
 #include "shell/XVControls.h"
 #include "core/XVNotifications.h"
+#include "modules/pdf/PDFModul.h"
+#include "platform/foundation/log.h"
+#include "shell/XVDocumentLoadManager.h"
 #include "shell/XVRecentDocuments.h"
+#include "support/pdf_fixture.h"
+#include "support/stderr_capture.h"
+#include "support/temp_dir.h"
 
 using testsupport::FakeDocumentModul;
 using testsupport::FakeLoader;
@@ -240,6 +247,29 @@ TEST_F(Browser, AFailedFileIsNamedOnceAndShowsAStoppedView) {
   browser->reportUnopenedFiles({"/d/notes.txt", "/d/picture.png"});
   EXPECT_EQ(alertTexts(), QStringList{"notes.txt cannot be opened. Files of this type are not supported.\n"
                                       "picture.png cannot be opened. Files of this type are not supported."});
+}
+
+TEST_F(Browser, ALongFileNameStaysInsideTheWindowAndItsAlert) {
+  const QString name = QString(150, u'n') + QStringLiteral(".pdf");
+  const QString said = name + QStringLiteral(" cannot be opened. It is protected by a password.");
+  browser->openFiles({"/d/" + name});
+  finish("/d/" + name, std::make_shared<FakeDocumentModul>(false), "It is protected by a password.");
+  testsupport::pumpFor(std::chrono::milliseconds(20));
+  QLabel* message = browser->importMessage();
+  EXPECT_EQ(message->text().remove(QChar(0x200B)), said);
+  // What the label needs, not what the layout squeezed it to.
+  EXPECT_LE(message->minimumSizeHint().width(), browser->documentView()->width());
+  EXPECT_LE(message->sizeHint().width(), browser->documentView()->width());
+  EXPECT_GE(message->heightForWidth(message->width()), 2 * QFontMetrics(message->font()).lineSpacing()) << "wrapped";
+  ASSERT_EQ(alerts().size(), 1);
+  QMessageBox* alert = alerts()[0];
+  EXPECT_EQ(alert->informativeText().remove(QChar(0x200B)), said);
+  EXPECT_LE(alert->findChild<QLabel*>("qt_msgbox_informativelabel")->width(), XVAlertMaxWidth(alert) + 8);
+  // A second failure joins the alert, once, however its line was broken.
+  browser->openFiles({"/d/" + name + "2"});
+  finish("/d/" + name + "2", std::make_shared<FakeDocumentModul>(false));
+  browser->showAlert("/d/" + name, "It is protected by a password.");
+  EXPECT_EQ(alert->informativeText().remove(QChar(0x200B)).split(u'\n').size(), 2);
 }
 
 TEST_F(Browser, ErrorNotificationNamesItsFileAndSkipsFilesStillLoading) {
@@ -791,4 +821,47 @@ TEST_F(Browser, LayoutButtonsShowTheCurrentDocumentsLayout) {
   a->calls.clear();
   browser->commands().actions().oneOrTwoPage->trigger();
   EXPECT_EQ(a->calls, std::vector<std::string>{"setshowOneOrTwoPageIsOne:1"});
+}
+
+TEST(BrowserLog, AReleaseBuildPrintsNoDebugLinesAndEachFailureOnceWithItsFile) {
+  if (foundation::printsDebugLines()) GTEST_SKIP() << "a debug build prints its debug lines";
+  testsupport::guiApp();
+  PDFModul::registerModul();
+  testsupport::TempDir dir;
+  const QString document = QString::fromStdString((dir / "doc.pdf").string());
+  ASSERT_TRUE(testsupport::writeNumberedPdf(document, 3, "needle", {0, 2}));
+  const QString junk = QString::fromStdString((dir / "junk.pdf").string());
+  dir.write("junk.pdf", "%PDF-1.4 not a document");
+  const QString locked = QStringLiteral(LECTERN_CORPUS_DIR "/pdf/libreoffice-writer-password.pdf");
+  if (!QFile::exists(locked)) GTEST_SKIP() << "corpus not present";
+  std::atomic<int> searches{0};
+  const foundation::ObserverToken searched = foundation::NotificationCenter::defaultCenter().addObserver(
+      SearchForThunbnailNotification, [&searches](const foundation::Notification&) { ++searches; });
+
+  std::string printed;
+  {
+    auto manager = XVDocumentLoadManager::initWithCacheLibPath(QString::fromStdString((dir / "cache").string()));
+    XVBrowserControl browser;
+    browser.setDocumentLoader(manager);
+    browser.resize(1000, 700);
+    browser.show();
+    testsupport::StderrCapture err;
+    browser.openFiles({locked});
+    ASSERT_TRUE(testsupport::pumpUntil([&] { return browser.failureAlert() != nullptr; }));
+    browser.openFiles({junk});
+    ASSERT_TRUE(testsupport::pumpUntil([&] { return browser.failureAlert()->informativeText().contains("junk.pdf"); }));
+    browser.openFiles({document});
+    ASSERT_TRUE(testsupport::pumpUntil([&] { return browser.toolbarEnabled(); }));
+    browser.searchField()->setText("needle");
+    browser.searchEndAction();
+    ASSERT_TRUE(testsupport::pumpUntil([&] { return searches > 0; }));
+    EXPECT_TRUE(manager->stopLoading(std::chrono::seconds(10)));
+    printed = err.text();
+    delete browser.failureAlert();
+  }
+  EXPECT_EQ(printed.find("[debug]"), std::string::npos) << printed;
+  const QStringList lines = QString::fromStdString(printed).split(u'\n');
+  EXPECT_EQ(lines.filter(QStringLiteral("password"), Qt::CaseInsensitive).size(), 1) << printed;
+  // A failure's line names its file.
+  EXPECT_EQ(lines.filter(junk + QStringLiteral(": ")).size(), 1) << printed;
 }

@@ -6,6 +6,7 @@
 #include <QAction>
 #include <QClipboard>
 #include <QLabel>
+#include <QMessageBox>
 #include <QTimer>
 #include <QFontMetricsF>
 #include <QSignalSpy>
@@ -190,4 +191,44 @@ TEST_F(Controls, AboutWindowIsSharedAndNamesTheProduct) {
   QTimer::singleShot(50, about, [about] { about->close(); });
   about->showAbout();
   EXPECT_FALSE(about->isVisible());
+}
+
+TEST_F(Controls, AnAlertIsAsWideAsItsTextUpToItsMaximum) {
+  const QString name = QString(140, u'x') + QStringLiteral(".pdf");
+  struct Case {
+    const char* what;
+    QString text;
+    bool oneLine;
+  } cases[] = {
+      {"a one-line message",
+       QStringLiteral("testWORKSSpreadsheet7.0.xlr cannot be opened. This version is not supported."), true},
+      {"a long message", QString(QStringLiteral("This sentence is long enough to need a few lines. ")).repeated(6), false},
+      {"a long file name", name + QStringLiteral(" cannot be opened. It is protected by a password."), false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    QMessageBox box(QMessageBox::Warning, "Note", "Note");
+    box.setInformativeText(c.text);
+    XVFitAlertToText(&box);
+    box.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&box));
+    auto* info = box.findChild<QLabel*>("qt_msgbox_informativelabel");
+    ASSERT_TRUE(info);
+    const QFontMetrics metrics(info->font());
+    const int max = XVAlertMaxWidth(&box);
+    const QMargins margins = info->contentsMargins();
+    auto textHeight = [&] { return info->heightForWidth(info->width()) - margins.top() - margins.bottom(); };
+    EXPECT_LE(info->width(), max + 8);
+    EXPECT_LE(box.width(), max + 200) << "the icon and the margins beside the text";
+    if (c.oneLine) {
+      EXPECT_GE(info->width(), metrics.horizontalAdvance(c.text));
+      EXPECT_LT(textHeight(), 2 * metrics.lineSpacing());
+    } else {
+      // Wrapped, and in a column as wide as the maximum rather than a narrow one.
+      EXPECT_GE(textHeight(), 2 * metrics.lineSpacing());
+      EXPECT_GE(info->width(), max * 3 / 4);
+    }
+    // What it says is unchanged but for the places a long name may break.
+    EXPECT_EQ(box.informativeText().remove(QChar(0x200B)), c.text);
+  }
 }

@@ -5,6 +5,8 @@
 #include <librevenge/librevenge.h>
 
 #include <regex>
+#include <set>
+#include <sstream>
 
 #include "diagramkit/engine/PageFile.h"
 #include "engine_test_support.h"
@@ -98,6 +100,42 @@ TEST(Corpus, EveryDrawingConverts) {
     }
   }
   EXPECT_GT(wordsChecked, 0);
+}
+
+// The words the text tool of libvisio prints for each drawing, split at blanks and at line and
+// paragraph separators.
+std::vector<std::string> textToolWords(const fs::path& file) {
+  std::string text = enginetest::commandOutput("vsd2text " + enginetest::shellQuoted(file) + " 2>/dev/null");
+  for (const char* separator : {"\xE2\x80\xA8", "\xE2\x80\xA9"}) {
+    for (std::size_t at; (at = text.find(separator)) != std::string::npos;) text.replace(at, 3, " ");
+  }
+  std::vector<std::string> words;
+  std::istringstream in(text);
+  for (std::string w; in >> w;) words.push_back(w);
+  return words;
+}
+
+TEST(Corpus, EveryWordOfADrawingIsAWordOfItsPdf) {
+  const fs::path corpus = fs::path(LECTERN_CORPUS_DIR) / "visio";
+  if (!fs::is_directory(corpus)) GTEST_SKIP() << "no corpus at " << corpus;
+  std::size_t checked = 0;
+  for (const auto& entry : fs::directory_iterator(corpus)) {
+    if (!entry.is_regular_file()) continue;
+    SCOPED_TRACE(entry.path().filename().string());
+    const std::vector<std::string> words = textToolWords(entry.path());
+    if (words.empty()) continue;
+    testsupport::TempDir dir;
+    enginetest::convert(entry.path(), dir / "out.pdf");
+    const std::vector<std::string> found = enginetest::pdfWords(dir / "out.pdf");
+    const std::set<std::string> ours(found.begin(), found.end());
+    std::string missing;
+    for (const std::string& w : words) {
+      if (!ours.contains(w)) missing += " [" + w + "]";
+    }
+    EXPECT_EQ(missing, "");
+    checked += words.size();
+  }
+  EXPECT_GT(checked, 0u);
 }
 
 }  // namespace

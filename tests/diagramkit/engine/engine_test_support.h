@@ -5,11 +5,14 @@
 #include <poppler/cpp/poppler-page.h>
 
 #include <chrono>
+#include <cstring>
+#include <cstdio>
 #include <functional>
 #include <filesystem>
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <regex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -39,6 +42,39 @@ inline std::optional<std::vector<PdfPage>> readPdf(const std::filesystem::path& 
     pages.push_back({box.width(), box.height(), std::string(utf8.begin(), utf8.end())});
   }
   return pages;
+}
+
+// What `command` (run by the shell) prints on its standard output.
+inline std::string commandOutput(const std::string& command) {
+  std::string out;
+  if (std::FILE* p = ::popen(command.c_str(), "r")) {
+    char buf[4096];
+    for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, p)) > 0;) out.append(buf, n);
+    ::pclose(p);
+  }
+  return out;
+}
+
+// A path as one shell word.
+inline std::string shellQuoted(const std::filesystem::path& path) {
+  std::string out = "'";
+  for (char c : path.string()) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return out + "'";
+}
+
+// The words pdftotext reads from a PDF, in its order.
+inline std::vector<std::string> pdfWords(const std::filesystem::path& pdf) {
+  const std::string html = commandOutput("pdftotext -bbox " + shellQuoted(pdf) + " - 2>/dev/null");
+  static const std::regex word(R"re(<word [^>]*>([^<]*)</word>)re");
+  std::vector<std::string> words;
+  for (auto it = std::sregex_iterator(html.begin(), html.end(), word); it != std::sregex_iterator(); ++it) {
+    std::string w = (*it)[1];
+    for (const auto& [entity, c] : {std::pair{"&lt;", "<"}, {"&gt;", ">"}, {"&quot;", "\""}, {"&apos;", "'"}, {"&amp;", "&"}}) {
+      for (std::size_t at; (at = w.find(entity)) != std::string::npos;) w.replace(at, std::strlen(entity), c);
+    }
+    words.push_back(w);
+  }
+  return words;
 }
 
 struct Event {

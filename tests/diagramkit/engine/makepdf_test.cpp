@@ -10,6 +10,8 @@
 #include "diagramkit/engine/MakePDF.h"
 #include "diagramkit/engine/PageFile.h"
 #include "engine_test_support.h"
+#include "platform/foundation/log.h"
+#include "support/stderr_capture.h"
 #include "support/temp_dir.h"
 
 namespace {
@@ -179,6 +181,43 @@ TEST(MakePDF, ChangePDFKeepsTheFirstPages) {
   }
   EXPECT_FALSE(MakePDF::changePDF(dir / "missing.pdf", 1, dir / "out2.pdf"));
   EXPECT_FALSE(fs::exists(dir / "out2.pdf"));
+}
+
+TEST(MakePDF, QpdfWarningsOnADamagedSheetGoToTheLogNotToStderr) {
+  testsupport::TempDir dir;
+  // A printed sheet without its cross-reference table: qpdf rebuilds it, with warnings.
+  writePdf(dir / "printed.pdf", 300, 400, {words("Alpha")});
+  std::string bytes = testsupport::readFile(dir / "printed.pdf");
+  const std::size_t xref = bytes.rfind("\nxref\n"), trailer = bytes.rfind("trailer");
+  ASSERT_TRUE(xref != std::string::npos && trailer != std::string::npos && xref < trailer);
+  bytes.erase(xref + 1, trailer - xref - 1);
+  dir.write("printed.pdf", bytes);
+  const std::vector<std::pair<const char*, std::function<bool()>>> roads = {
+      {"append", [&] {
+         PDFContext ctx(dir / "out.pdf");
+         return MakePDF::addToPdf(ctx, dir / "printed.pdf") && ctx.close();
+       }},
+      {"first pages", [&] { return MakePDF::changePDF(dir / "printed.pdf", 1, dir / "out.pdf"); }},
+  };
+  for (const auto& [road, write] : roads) {
+    SCOPED_TRACE(road);
+    fs::remove(dir / "out.pdf");
+    foundation::ScopedLogCapture log;
+    bool written = false;
+    std::string stderrText;
+    {
+      testsupport::StderrCapture err;
+      ASSERT_TRUE(err.active());
+      written = write();
+      stderrText = err.text();
+    }
+    EXPECT_TRUE(written);
+    EXPECT_EQ(stderrText, "");
+    EXPECT_TRUE(log.contains("file is damaged"));
+    auto pages = enginetest::readPdf(dir / "out.pdf");
+    ASSERT_TRUE(pages.has_value());
+    EXPECT_EQ(pages->size(), 1u);
+  }
 }
 
 }  // namespace

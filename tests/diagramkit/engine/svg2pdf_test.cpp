@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <fstream>
@@ -330,3 +331,62 @@ TEST(SVG2PDF, PagesRenderOffTheMainQueue) {
   EXPECT_EQ(eventsMeanwhile, 1u);  // the page count only
   expectPageEvents(conv, 1);
 }
+
+namespace {
+
+// Each line of a text block, wrapped or broken, is read from the PDF as words of its own: the
+// renderer's own road (the fixed name) and libvisio's (its paragraphs, a line separator inside
+// a span, spans with blanks at their ends).
+TEST(SVG2PDF, TheLinesOfATextBlockAreReadAsSeparateWords) {
+  const std::string separator = "\xE2\x80\xA8";
+  auto vsdxText = [](const std::string& width, const std::string& characters, const std::string& text) {
+    auto parts = testsupport::vsdxParts({VisioPage{}});
+    for (auto& [name, content] : parts) {
+      if (name != "visio/pages/page1.xml") continue;
+      content = std::string("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<PageContents ") + testsupport::detail::kVsdxNs +
+                "><Shapes><Shape ID=\"1\" Type=\"Shape\"><Cell N=\"PinX\" V=\"3\"/><Cell N=\"PinY\" V=\"5\"/>"
+                "<Cell N=\"Width\" V=\"" + width + "\"/><Cell N=\"Height\" V=\"1\"/><Cell N=\"LocPinX\" V=\"1\"/>"
+                "<Cell N=\"LocPinY\" V=\"0.5\"/>" + characters + "<Text>" + text + "</Text></Shape></Shapes></PageContents>";
+    }
+    return parts;
+  };
+  const std::string runs =
+      "<Section N=\"Character\"><Row IX=\"0\"><Cell N=\"Style\" V=\"0\"/></Row>"
+      "<Row IX=\"1\"><Cell N=\"Style\" V=\"1\"/></Row><Row IX=\"2\"><Cell N=\"Style\" V=\"0\"/></Row></Section>";
+  struct Case {
+    const char* name;
+    std::string file;
+    std::vector<std::pair<std::string, std::string>> parts;  // a package; none: `vdx`
+    std::string vdx;
+    std::vector<std::string> words;
+  };
+  const std::vector<Case> cases = {
+      {"own renderer: a wrapped line, a line feed and a line separator", "fixed-diagram.vsdx",
+       vsdxText("1.8", "", "Kommissionierungs Beleg alpha\nbeta" + separator + "gamma"), "",
+       {"Kommissionierungs", "Beleg", "alpha", "beta", "gamma"}},
+      {"libvisio, VSDX: paragraphs, a line separator and spans", "drawing.vsdx",
+       vsdxText("2", runs,
+                "<cp IX=\"0\"/>Beleg <cp IX=\"1\"/>fett<cp IX=\"2\"/> alpha\nKommissionierungs" + separator + "beta"),
+       "", {"Kommissionierungs", "Beleg", "fett", "alpha", "beta"}},
+      {"libvisio, VDX: paragraphs and a line separator", "drawing.vdx", {},
+       testsupport::vdxDrawing({VisioPage{8.5, 11.0, "Kommissionierungs\nBeleg alpha" + separator + "beta"}}),
+       {"Kommissionierungs", "Beleg", "alpha", "beta"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    testsupport::TempDir dir;
+    const fs::path src = c.parts.empty() ? dir.write(c.file, c.vdx) : dir / c.file;
+    if (!c.parts.empty()) {
+      ASSERT_TRUE(testsupport::writeZip(src, c.parts));
+    }
+    const Conversion conv = enginetest::convert(src, dir / "out.pdf");
+    ASSERT_EQ(conv.events.size(), 3u);
+    std::vector<std::string> words = enginetest::pdfWords(dir / "out.pdf");
+    std::vector<std::string> expected = c.words;
+    std::sort(words.begin(), words.end());
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(words, expected);
+  }
+}
+
+}  // namespace

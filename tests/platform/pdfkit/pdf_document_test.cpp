@@ -10,10 +10,12 @@
 #include <atomic>
 #include <set>
 
+#include "platform/foundation/log.h"
 #include "platform/foundation/notification_center.h"
 #include "platform/pdfkit/PDFDocument.h"
 #include "platform/pdfkit/PageRenderQueue.h"
 #include "support/pdf_fixture.h"
+#include "support/stderr_capture.h"
 #include "support/temp_dir.h"
 
 using namespace pdfkit;
@@ -80,6 +82,39 @@ TEST_F(PDFDocumentTest, UnreadableFilesGiveNoDocumentAndEmptyDocumentHasNoPages)
   EXPECT_EQ(none.pageCount(), 0);
   EXPECT_EQ(none.pageAtIndex(0), nullptr);
   EXPECT_TRUE(none.findString("x").isEmpty());
+}
+
+namespace {
+QStringList qtMessages;
+void keepQtMessage(QtMsgType, const QMessageLogContext&, const QString& message) { qtMessages << message; }
+}  // namespace
+
+TEST_F(PDFDocumentTest, ALockedFileSaysSoAndPopplersMessagesGoToTheLogOnce) {
+  const QString locked = QStringLiteral(LECTERN_CORPUS_DIR "/pdf/libreoffice-writer-password.pdf");
+  if (!QFile::exists(locked)) GTEST_SKIP() << "corpus not present";
+  dir.write("junk.pdf", "%PDF-1.4 this is not a pdf");
+  const struct {
+    QString path;
+    PDFDocument::OpenFailure why;
+  } cases[] = {{locked, PDFDocument::OpenFailure::Locked}, {path("junk.pdf"), PDFDocument::OpenFailure::Unreadable}};
+  for (const auto& c : cases) {
+    qtMessages.clear();
+    const QtMessageHandler previous = qInstallMessageHandler(&keepQtMessage);
+    foundation::ScopedLogCapture log;
+    PDFDocument::OpenFailure why = PDFDocument::OpenFailure::None;
+    EXPECT_FALSE(PDFDocument::initWithURL(c.path, &why));
+    qInstallMessageHandler(previous);
+    EXPECT_EQ(why, c.why) << c.path.toStdString();
+    EXPECT_TRUE(qtMessages.isEmpty()) << qtMessages.join(u'\n').toStdString();
+    if (c.why == PDFDocument::OpenFailure::Locked) {
+      const auto records = log.records();
+      const auto said = std::count_if(records.begin(), records.end(), [](const foundation::LogRecord& r) {
+        return r.category == "poppler" && r.message.find("Incorrect password") != std::string::npos;
+      });
+      // The file is read once.
+      EXPECT_EQ(said, 1);
+    }
+  }
 }
 
 TEST_F(PDFDocumentTest, RenderFollowsScaleAndRotation) {
@@ -154,6 +189,44 @@ TEST_F(PDFDocumentTest, WriteToFileKeepsRotationsAndIsAtomic) {
   EXPECT_EQ(QFile::permissions(path("out.pdf")), before);
 }
 
+TEST_F(PDFDocumentTest, WritingBackChangesKeepsOtherPagesAsTheFileHasThem) {
+  ASSERT_TRUE(testsupport::writeNumberedPdf(path("src.pdf"), 3));
+  ASSERT_TRUE(QFile::copy(path("src.pdf"), path("out.pdf")));
+  auto a = PDFDocument::initWithURL(path("src.pdf"));
+  auto b = PDFDocument::initWithURL(path("src.pdf"));
+  auto onDisk = [&] {
+    std::vector<int> r;
+    auto doc = PDFDocument::initWithURL(path("out.pdf"));
+    for (int i = 0; doc && i < doc->pageCount(); ++i) r.push_back(doc->pageAtIndex(i)->rotation());
+    return r;
+  };
+  const struct {
+    const char* step;
+    PDFDocument* doc;
+    int page, rotation;
+    std::vector<int> written;
+  } steps[] = {
+      {"a turns its first page", a.get(), 0, 90, {90, 0, 0}},
+      {"b turns its second page, a's turn stays", b.get(), 1, 180, {90, 180, 0}},
+      {"a turns its first page back", a.get(), 0, 0, {0, 180, 0}},
+      {"b turns the page a turned: the last writer's", b.get(), 0, 270, {270, 180, 0}},
+  };
+  for (const auto& s : steps) {
+    SCOPED_TRACE(s.step);
+    s.doc->pageAtIndex(s.page)->setRotation(s.rotation);
+    ASSERT_TRUE(s.doc->writeRotationChangesToFile(path("out.pdf")));
+    EXPECT_EQ(onDisk(), s.written);
+  }
+  // Nothing changed since a's last write: the file is not written again.
+  const std::string before = testsupport::readFile(dir / "out.pdf");
+  ASSERT_TRUE(a->writeRotationChangesToFile(path("out.pdf")));
+  EXPECT_EQ(testsupport::readFile(dir / "out.pdf"), before);
+  // No file to write onto: the whole document as a shows it.
+  ASSERT_TRUE(QFile::remove(path("out.pdf")));
+  ASSERT_TRUE(a->writeRotationChangesToFile(path("out.pdf")));
+  EXPECT_EQ(onDisk(), (std::vector<int>{0, 0, 0}));
+}
+
 TEST_F(PDFDocumentTest, FailedWriteKeepsTheOldFile) {
   ASSERT_TRUE(testsupport::writeNumberedPdf(path("src.pdf"), 2));
   auto doc = PDFDocument::initWithURL(path("src.pdf"));
@@ -211,6 +284,47 @@ TEST_F(PDFDocumentTest, DamagedPagesAreNotWrittenWithoutTheirRotation) {
     EXPECT_FALSE(error.isEmpty());
     EXPECT_EQ(testsupport::readFile(dir / "damaged.pdf"), damaged);
     EXPECT_EQ(QDir(q(dir.path())).entryList(QDir::Files | QDir::Hidden).size(), 1);
+  }
+}
+
+TEST_F(PDFDocumentTest, QpdfWarningsOnADamagedFileGoToTheLogNotToStderr) {
+  // A file without its cross-reference table: qpdf rebuilds it (with warnings) and writes it.
+  ASSERT_TRUE(testsupport::writeNumberedPdf(path("whole.pdf"), 2));
+  std::string damaged = testsupport::readFile(dir / "whole.pdf");
+  const size_t xref = damaged.rfind("\nxref\n"), trailer = damaged.rfind("trailer");
+  ASSERT_TRUE(xref != std::string::npos && trailer != std::string::npos && xref < trailer);
+  damaged.erase(xref + 1, trailer - xref - 1);
+  const struct {
+    const char* road;
+    std::function<bool(PDFDocument&)> write;
+  } roads[] = {
+      {"write-back", [&](PDFDocument& d) { return d.writeToFile(path("damaged.pdf")); }},
+      {"print", [&](PDFDocument& d) {
+         return d.writePrintToFile(path("print.pdf"), {0, 1}, QSizeF(595, 842), QRectF(18, 18, 559, 806), true);
+       }},
+  };
+  for (const auto& r : roads) {
+    SCOPED_TRACE(r.road);
+    dir.write("damaged.pdf", damaged);
+    auto doc = PDFDocument::initWithURL(path("damaged.pdf"));
+    ASSERT_TRUE(doc);
+    ASSERT_EQ(doc->pageCount(), 2);
+    doc->pageAtIndex(1)->setRotation(90);
+    foundation::ScopedLogCapture log;
+    bool written = false;
+    std::string stderrText;
+    {
+      testsupport::StderrCapture err;
+      ASSERT_TRUE(err.active());
+      written = r.write(*doc);
+      stderrText = err.text();
+    }
+    EXPECT_TRUE(written);
+    EXPECT_EQ(stderrText, "");
+    const auto records = log.records();
+    EXPECT_TRUE(std::any_of(records.begin(), records.end(), [](const foundation::LogRecord& l) {
+      return l.category == "qpdf" && l.level == foundation::LogLevel::Warning && l.message.find("damaged") != std::string::npos;
+    }));
   }
 }
 
@@ -373,6 +487,46 @@ TEST_F(PDFDocumentTest, AsyncFindDeliversMatchesThenOneEnd) {
   std::set<int> pages;
   for (const auto& m : collector.matches) pages.insert(m.page()->index());
   EXPECT_EQ(pages, (std::set<int>{0, 9, 19, 29}));
+}
+
+TEST_F(PDFDocumentTest, FindsRunningAtOnceReportWhatTheSynchronousFindDoesInPageOrder) {
+  // Pages of unequal weight, so that later pages are searched before earlier ones.
+  std::vector<testsupport::PdfPageContent> pages(48);
+  for (int i = 0; i < 48; ++i) {
+    const int lines = i % 12 == 0 ? 38 : 2;
+    for (int l = 0; l < lines; ++l)
+      pages[static_cast<size_t>(i)].lines
+          << QStringLiteral("line %1 on page %2 holds a needle, then NEEDLES and a haystack").arg(l + 1).arg(i + 1);
+  }
+  ASSERT_TRUE(testsupport::writePdf(path("a.pdf"), pages));
+  std::vector<std::unique_ptr<PDFDocument>> docs;
+  for (int d = 0; d < 3; ++d) docs.push_back(PDFDocument::initWithURL(path("a.pdf")));
+  const QList<PDFSelection> expected = docs[0]->findString("needle");
+  ASSERT_EQ(expected.size(), 2 * (4 * 38 + 44 * 2));
+  for (int round = 0; round < 3; ++round) {
+    SCOPED_TRACE(round);
+    std::vector<MatchCollector> collectors(docs.size());
+    int ends = 0;
+    auto token = foundation::NotificationCenter::defaultCenter().addObserver(
+        PDFDocumentDidEndFindNotification, [&](const foundation::Notification&) { ++ends; });
+    for (size_t d = 0; d < docs.size(); ++d) {
+      docs[d]->setDelegate(&collectors[d]);
+      docs[d]->beginFindString("needle");
+    }
+    ASSERT_TRUE(pumpUntil([&] { return ends == static_cast<int>(docs.size()); }));
+    for (size_t d = 0; d < docs.size(); ++d) {
+      const QList<PDFSelection>& got = collectors[d].matches;
+      ASSERT_EQ(got.size(), expected.size()) << "document " << d;
+      for (qsizetype k = 0; k < got.size(); ++k) {
+        ASSERT_EQ(got[k].page()->index(), expected[k].page()->index()) << "document " << d << " match " << k;
+        EXPECT_EQ(got[k].page()->document(), docs[d].get());
+        EXPECT_EQ(got[k].bounds(), expected[k].bounds());
+        EXPECT_EQ(got[k].string(), expected[k].string());
+        EXPECT_EQ(got[k].contextBefore(), expected[k].contextBefore());
+        EXPECT_EQ(got[k].contextAfter(), expected[k].contextAfter());
+      }
+    }
+  }
 }
 
 TEST_F(PDFDocumentTest, CancelledFindDropsLateResultsAndPostsNoEnd) {

@@ -1,8 +1,10 @@
 // Reads arbitrary bytes as a PDF, turns its pages and writes it back, then prints its first
-// pages to a file. What is written must open again with the same pages and rotations.
+// pages to a file, and writes the turns back onto the input. What is written must open again with
+// the same pages and rotations.
 #include <unistd.h>
 
 #include <QDir>
+#include <QRegularExpression>
 #include <QString>
 #include <QVariant>
 #include <poppler-qt6.h>
@@ -57,7 +59,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     auto back = pdfkit::PDFDocument::initWithURL(print);
     if (!back || back->pageCount() != pages.size()) std::abort();
   }
-  const QStringList left = QDir(dir).entryList(QDir::Files | QDir::Hidden).filter(QStringLiteral(".out.pdf."));
+  // The turns written back onto the input itself: only the pages they changed.
+  if (doc->writeRotationChangesToFile(src)) {
+    auto back = pdfkit::PDFDocument::initWithURL(src);
+    if (!back || back->pageCount() != doc->pageCount()) std::abort();
+    for (int i = 0; i < back->pageCount(); ++i) {
+      if (doc->pageAtIndex(i)->size().isValid() && back->pageAtIndex(i)->rotation() != rotations[i]) std::abort();
+    }
+  } else {
+    QFile f(src);
+    if (!f.open(QIODevice::ReadOnly) || f.readAll() != QByteArray(reinterpret_cast<const char*>(data), qsizetype(size)))
+      std::abort();  // a failed write leaves the file as it was
+  }
+  const QRegularExpression temporary(QStringLiteral("^\\.(out|in)\\.pdf\\."));
+  const QStringList left = QDir(dir).entryList(QDir::Files | QDir::Hidden).filter(temporary);
   if (!left.isEmpty()) std::abort();  // no temporary file is left
   return 0;
 }

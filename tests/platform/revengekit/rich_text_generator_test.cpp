@@ -39,6 +39,45 @@ void paragraph(RichTextGenerator& g, const char* text, const RVNGPropertyList& p
   g.closeParagraph();
 }
 
+// A row of a sheet; each cell a text, a number (`text` null) or nothing shown (`text` empty).
+struct SheetCell {
+  int column;
+  const char* text;
+  double number;
+  int row = -1;  // the row the cell names, if any
+};
+void sheetRow(librevenge::RVNGSpreadsheetInterface& sheet, const std::vector<SheetCell>& cells) {
+  sheet.openSheetRow({});
+  for (const SheetCell& c : cells) {
+    RVNGPropertyList props;
+    props.insert("librevenge:column", c.column);
+    if (c.row >= 0) props.insert("librevenge:row", c.row);
+    if (!c.text) {
+      props.insert("librevenge:value-type", "float");
+      props.insert("librevenge:value", c.number, librevenge::RVNG_GENERIC);
+    }
+    sheet.openSheetCell(props);
+    if (c.text && *c.text) {
+      sheet.openParagraph({});
+      sheet.openSpan({});
+      sheet.insertText(RVNGString(c.text));
+      sheet.closeSpan();
+      sheet.closeParagraph();
+    }
+    sheet.closeSheetCell();
+  }
+  sheet.closeSheetRow();
+}
+
+// Prints what the generator built on Letter paper with inch margins; the words of the PDF.
+testsupport::PdfLayout printed(RichTextGenerator& g, const testsupport::TempDir& dir) {
+  auto doc = g.takeDocument();
+  const QString pdf = QString::fromStdString((dir / "out.pdf").string());
+  const auto result = revengekit::printRichText(*doc, QSizeF(612, 792), QMarginsF(72, 72, 72, 72), pdf);
+  EXPECT_TRUE(result.ok) << result.error.toStdString();
+  return testsupport::pdfLayout(pdf);
+}
+
 }  // namespace
 
 TEST(RichTextGenerator, PageSpanGivesPaperAndMarginsAndThePrintFillsThem) {
@@ -283,4 +322,192 @@ TEST(RichTextGenerator, UndecodablePictureIsLeftOutAndCounted) {
   g.closeParagraph();
   EXPECT_EQ(g.droppedImages(), 1);
   EXPECT_EQ(g.takeDocument()->toPlainText(), QStringLiteral("text stays"));
+}
+
+TEST(RichTextGenerator, AWordWiderThanItsLineBreaksInsideTheTextWidth) {
+  struct Case {
+    const char* where;
+    int length;
+  };
+  for (const Case& c : {Case{"text", 9840}, Case{"text", 256}, Case{"sheet", 2000}, Case{"table", 1200}}) {
+    SCOPED_TRACE(std::string(c.where) + " " + std::to_string(c.length));
+    std::string word;
+    for (int i = 0; i < c.length; ++i) word += static_cast<char>('a' + i % 26);
+    RichTextGenerator g;
+    const std::string where = c.where;
+    if (where == "text") {
+      paragraph(g, ("before " + word + " after").c_str());
+    } else if (where == "sheet") {
+      librevenge::RVNGSpreadsheetInterface& sheet = g;
+      sheet.openSheet({});
+      sheetRow(sheet, {{0, "before", 0}, {1, word.c_str(), 0}, {2, "after", 0}});
+      sheet.closeSheet();
+    } else {
+      RVNGPropertyList table;
+      RVNGPropertyListVector columns;
+      for (int i = 0; i < 3; ++i) {
+        RVNGPropertyList column;
+        column.insert("style:column-width", 2.0);
+        columns.append(column);
+      }
+      table.insert("librevenge:table-columns", columns);
+      g.openTable(table);
+      g.openTableRow({});
+      for (const std::string& text : {std::string("before"), word, std::string("after")}) {
+        g.openTableCell({});
+        paragraph(g, text.c_str());
+        g.closeTableCell();
+      }
+      g.closeTableRow();
+      g.closeTable();
+    }
+    testsupport::TempDir dir;
+    const auto layout = printed(g, dir);
+    // Every glyph of the word is on a page, inside the text width.
+    QString letters;
+    for (const auto& w : layout.words) {
+      EXPECT_GE(w.box.left(), 72.0 - 0.5) << w.text.toStdString();
+      EXPECT_LE(w.box.right(), 540.0 + 0.5) << w.text.toStdString();
+      if (w.text == QLatin1String("before") || w.text == QLatin1String("after")) continue;
+      EXPECT_NE(word.find(w.text.toStdString()), std::string::npos) << w.text.toStdString() << " " << w.box.left() << " " << w.box.right();
+      letters += w.text;
+    }
+    EXPECT_EQ(letters.size(), static_cast<qsizetype>(word.size()));
+  }
+}
+
+TEST(RichTextGenerator, SheetNumbersEndAtTheRightOfTheirColumnAndTextStartsAtTheLeft) {
+  RichTextGenerator g;
+  librevenge::RVNGSpreadsheetInterface& sheet = g;
+  sheet.openSheet({});
+  sheetRow(sheet, {{0, "Heading", 0}, {1, "Second", 0}});
+  sheetRow(sheet, {{0, nullptr, 10}, {1, nullptr, 10}});
+  sheetRow(sheet, {{0, "ab", 0}, {1, nullptr, 12345}});
+  sheetRow(sheet, {{0, nullptr, 777}, {1, "x", 0}});
+  sheet.closeSheet();
+  testsupport::TempDir dir;
+  const auto layout = printed(g, dir);
+  std::vector<QRectF> boxes;  // in the order written: row by row
+  for (const auto& w : layout.words) boxes.push_back(w.box);
+  ASSERT_EQ(boxes.size(), 8u);
+  // Each column is as wide as its widest value (the headings here) and the padding on both
+  // sides; the glyph boxes the PDF gives differ from the layout's by up to a point.
+  const QRectF heading = boxes[0], second = boxes[1];
+  for (int number : {2, 6}) EXPECT_NEAR(boxes[number].right(), heading.right(), 1.0) << number;
+  for (int number : {3, 5}) EXPECT_NEAR(boxes[number].right(), second.right(), 1.0) << number;
+  EXPECT_NEAR(boxes[4].left(), heading.left(), 0.5);  // ab
+  EXPECT_NEAR(boxes[7].left(), second.left(), 0.5);   // x
+  // Neighbouring values never touch: at least the cell padding lies between them.
+  const double padding = 2.0;
+  EXPECT_GE(second.left() - heading.right(), padding);
+  EXPECT_GE(boxes[7].left() - boxes[6].right(), padding);  // 777, then x
+}
+
+TEST(RichTextGenerator, SheetCellsAreAlignedAsTheSheetSays) {
+  struct Case {
+    const char* align;
+    bool number;
+    Qt::Alignment expected;
+  };
+  for (const Case& c : {Case{nullptr, false, Qt::AlignLeft}, Case{nullptr, true, Qt::AlignRight},
+                        Case{"start", true, Qt::AlignLeft}, Case{"center", true, Qt::AlignHCenter},
+                        Case{"end", false, Qt::AlignRight}}) {
+    SCOPED_TRACE(std::string(c.align ? c.align : "-") + (c.number ? " number" : " text"));
+    RichTextGenerator g;
+    librevenge::RVNGSpreadsheetInterface& sheet = g;
+    sheet.openSheet({});
+    sheet.openSheetRow({});
+    RVNGPropertyList props;
+    props.insert("librevenge:column", 0);
+    if (c.align) props.insert("fo:text-align", c.align);
+    if (c.number) {
+      props.insert("librevenge:value-type", "float");
+      props.insert("librevenge:value", 7.0, librevenge::RVNG_GENERIC);
+    }
+    sheet.openSheetCell(props);
+    if (!c.number) {
+      RVNGPropertyList left;
+      left.insert("fo:text-align", "left");  // what a sheet's paragraphs say, whatever the cell says
+      sheet.openParagraph(left);
+      sheet.insertText(RVNGString("seven"));
+      sheet.closeParagraph();
+    }
+    sheet.closeSheetCell();
+    sheet.closeSheetRow();
+    sheet.closeSheet();
+    auto doc = g.takeDocument();
+    QTextTable* table = nullptr;
+    for (QTextFrame* f : doc->rootFrame()->childFrames())
+      if (auto* t = qobject_cast<QTextTable*>(f)) table = t;
+    ASSERT_NE(table, nullptr);
+    const QTextBlock block = table->cellAt(0, 0).firstCursorPosition().block();
+    EXPECT_EQ(block.blockFormat().alignment() & Qt::AlignHorizontal_Mask, c.expected);
+  }
+}
+
+TEST(RichTextGenerator, SheetColumnsAreThoseThatShowSomething) {
+  // Sheet columns, what each row holds (text, a number, or nothing shown), and the table's
+  // columns: only those shown, in sheet order.
+  struct Case {
+    const char* what;
+    std::vector<std::vector<SheetCell>> rows;
+    int columns;
+    QString text;
+  };
+  const SheetCell emptyFar{200, "", 0};
+  const std::vector<Case> cases = {
+      {"a lone far cell", {{{0, "A", 0}, {1, "B", 0}}, {{250, "far", 0}}}, 3, QStringLiteral("A\nB\n\n\n\nfar")},
+      {"an empty far cell", {{{0, "A", 0}, emptyFar}}, 1, QStringLiteral("A")},
+      {"beyond the widest sheet", {{{0, "A", 0}, {256, "gone", 0}, {3, "gone", 0, 65536}}}, 1, QStringLiteral("A")},
+      {"cells out of order", {{{9, nullptr, 2}, {3, "left", 0}}}, 2, QStringLiteral("left\n2")},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    RichTextGenerator g;
+    librevenge::RVNGSpreadsheetInterface& sheet = g;
+    sheet.openSheet({});
+    for (const auto& row : c.rows) sheetRow(sheet, row);
+    sheet.closeSheet();
+    auto doc = g.takeDocument();
+    QTextTable* table = nullptr;
+    for (QTextFrame* f : doc->rootFrame()->childFrames())
+      if (auto* t = qobject_cast<QTextTable*>(f)) table = t;
+    ASSERT_NE(table, nullptr);
+    EXPECT_EQ(table->columns(), c.columns);
+    EXPECT_EQ(table->rows(), static_cast<int>(c.rows.size()));
+    EXPECT_EQ(doc->toPlainText().trimmed(), c.text);
+  }
+}
+
+TEST(RichTextGenerator, TextTableColumnsTakeTheWidthsTheDocumentGives) {
+  // Column widths in inches, and where the text of each column starts on the page: the left
+  // margin, the columns before it, the border and the padding.
+  struct Case {
+    std::vector<double> widths;
+    std::vector<double> starts;
+  };
+  for (const Case& c : {Case{{1.0, 2.0, 1.0}, {72, 144, 288}}, Case{{4.0, 4.0}, {72, 72 + 234}}}) {
+    RichTextGenerator g;
+    RVNGPropertyList table;
+    RVNGPropertyListVector columns;
+    for (double w : c.widths) {
+      RVNGPropertyList column;
+      column.insert("style:column-width", w);
+      columns.append(column);
+    }
+    table.insert("librevenge:table-columns", columns);
+    g.openTable(table);
+    g.openTableRow({});
+    for (size_t i = 0; i < c.widths.size(); ++i) {
+      g.openTableCell({});
+      paragraph(g, ("column" + std::to_string(i)).c_str());
+      g.closeTableCell();
+    }
+    g.closeTableRow();
+    g.closeTable();
+    testsupport::TempDir dir;
+    const auto layout = printed(g, dir);
+    ASSERT_EQ(layout.words.size(), c.starts.size());
+    for (size_t i = 0; i < c.starts.size(); ++i) EXPECT_NEAR(layout.words[i].box.left(), c.starts[i] + 1.5, 1.0) << i;
+  }
 }

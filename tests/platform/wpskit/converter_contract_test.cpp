@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <QFile>
 #include <QTextDocument>
+#include <QTextTable>
 
 #include <chrono>
 #include <condition_variable>
@@ -111,6 +113,14 @@ std::shared_ptr<Delegate> convert(const std::string& path, std::shared_ptr<Deleg
   EXPECT_TRUE(delegate->r.waitEnd());
   EXPECT_TRUE(revengekit::waitConversionThreadsIdle(10s));
   return delegate;
+}
+
+// The first table of a converted document: rows and columns.
+std::pair<int, int> firstTableSize(const Recorder& r) {
+  if (!r.exportObject) return {0, 0};
+  for (QTextFrame* f : r.exportObject->storage()->rootFrame()->childFrames())
+    if (auto* t = qobject_cast<QTextTable*>(f)) return {t->rows(), t->columns()};
+  return {0, 0};
 }
 
 QString plainText(const Recorder& r) { return r.exportObject ? r.exportObject->storage()->toPlainText() : QString(); }
@@ -259,4 +269,38 @@ TEST(ConverterContract, WorksSpreadsheetOfAnUnreadVersionIsUnsupported) {
   auto d = convert<QFWpsConverter, WpsDelegate>(LECTERN_CORPUS_DIR "/works/testWORKSSpreadsheet7.0.xlr");
   expectContract(d->r);
   EXPECT_EQ(d->r.code, QFConverterEndUnsupported);
+}
+
+TEST(ConverterContract, AFarCellOfASheetAddsNoColumns) {
+  // The corpus Quattro sheet (14 columns, 86 rows) with its first cell-format record moved to a
+  // far column: a cell there shows nothing, or lies beyond what a sheet holds.
+  QFile source(QStringLiteral(LECTERN_CORPUS_DIR "/works/testQuattro.wq1"));
+  ASSERT_TRUE(source.open(QIODevice::ReadOnly));
+  const QByteArray original = source.readAll();
+  int record = -1;
+  for (int at = 0; at + 4 <= original.size();) {
+    const int type = static_cast<unsigned char>(original[at]) | static_cast<unsigned char>(original[at + 1]) << 8;
+    const int size = static_cast<unsigned char>(original[at + 2]) | static_cast<unsigned char>(original[at + 3]) << 8;
+    if (type == 0x9d && size == 7) {
+      record = at;
+      break;
+    }
+    at += 4 + size;
+  }
+  ASSERT_GE(record, 0);
+  testsupport::TempDir dir;
+  auto plain = convert<QFWpsConverter, WpsDelegate>(dir.write("plain.wq1", original.toStdString()).string());
+  ASSERT_EQ(plain->r.code, QFConverterEndSucceeded);
+  const auto expected = firstTableSize(plain->r);
+  ASSERT_EQ(expected.second, 14);
+  for (int column : {100, 255, 300, 5000, 0x7fff}) {
+    SCOPED_TRACE(column);
+    QByteArray bytes = original;
+    bytes[record + 5] = static_cast<char>(column & 0xff);  // after type, size and format
+    bytes[record + 6] = static_cast<char>(column >> 8);
+    auto d = convert<QFWpsConverter, WpsDelegate>(dir.write("far.wq1", bytes.toStdString()).string());
+    ASSERT_EQ(d->r.code, QFConverterEndSucceeded);
+    EXPECT_EQ(firstTableSize(d->r), expected);
+    EXPECT_TRUE(plainText(d->r) == plainText(plain->r));
+  }
 }

@@ -11,6 +11,7 @@ namespace diagramkit {
 struct TextSize {
   double width = 0;
   double height = 0;
+  double baseline = 0;  // from the top to the first line's baseline
 };
 
 class TextMeasurer {

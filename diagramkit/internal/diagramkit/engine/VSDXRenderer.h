@@ -1,6 +1,7 @@
 #pragma once
 // The engine's own renderer for VSDX packages: shape transforms (nested), straight-line geometry
-// in one fixed stroke style, embedded images as data URIs and texts wrapped by measured width.
+// in one fixed stroke style, embedded images as data URIs and texts broken at line breaks and
+// wrapped by measured width.
 // Each page becomes one svg:svg element for the page file. Cell values are inches with y up;
 // coordinates are written in points with y down.
 
@@ -66,10 +67,19 @@ std::string imageMimeType(std::string_view partName);
 
 // Standard Base64 with padding.
 std::string base64(std::string_view data);
+void appendBase64(std::string& out, std::string_view data);
+
+// The image data one drawing's page files may carry, counted once for each page an image is
+// on; an image beyond it is left out with a log line.
+inline constexpr std::size_t kMaxImageBytes = std::size_t{64} << 20;
+// The image data one page carries: librsvg reads no page over 10,000,000 bytes, and the Base64
+// of 7,000,000 bytes leaves the rest of the page about 650 KB. An image beyond it is left out
+// with a log line.
+inline constexpr std::size_t kMaxPageImageBytes = 7'000'000;
 
 class VSDXRenderer {
  public:
-  VSDXRenderer(const VSDXPackage& package, TextMeasurer& measurer);
+  VSDXRenderer(const VSDXPackage& package, TextMeasurer& measurer, std::size_t imageBytes = kMaxImageBytes);
   ~VSDXRenderer();
   VSDXRenderer(const VSDXRenderer&) = delete;
   VSDXRenderer& operator=(const VSDXRenderer&) = delete;
@@ -78,6 +88,7 @@ class VSDXRenderer {
   bool loadPages();
   int pageCount() const { return static_cast<int>(pagesNodes_.size()); }
   // Page `index` (0-based) as one svg:svg element; an unreadable page part gives an empty page.
+  // Each image of the page is defined once and drawn by reference.
   std::string renderPage(int index);
 
   // The lines and their heights (points) the last text was broken into.
@@ -101,6 +112,9 @@ class VSDXRenderer {
   double transformAngle(double angle, const XForm* xf) const;
   void transformFlip(bool& flipX, bool& flipY) const;
   void processMyText(std::string text);
+  void breakParagraph(std::string_view paragraph, bool wrap);
+  // The id of the page's definition of image `part` ("" for none), written on first use.
+  const std::string& pageImage(const std::string& part);
   void startMyTextSpan();
 
   const VSDXPackage& package_;
@@ -113,6 +127,10 @@ class VSDXRenderer {
   double m_pageHeight = 0;
   std::string bodyStr_;
   std::string textStr_;
+  std::string defsStr_;                            // the page's image definitions
+  std::map<std::string, std::string> pageImages_;  // image part -> id of its definition
+  std::size_t imageBytesLeft_;      // of the drawing
+  std::size_t pageImageBytesLeft_ = 0;
   std::vector<XForm> xFormStack_;
   std::vector<XForm> textFormStack_;
   std::vector<TextBlockStyle> textBlockStyleStack_;

@@ -10,7 +10,9 @@
 #include "export_test_util.h"
 #include "modules/export/XVPDFConverter.h"
 #include "pdf_inspect.h"
+#include "platform/foundation/log.h"
 #include "support/pdf_fixture.h"
+#include "support/stderr_capture.h"
 
 using namespace exporttest;
 
@@ -162,6 +164,38 @@ TEST(PdfConverterSpareDocument, MadeOnFirstUseHandedOverOnce) {
   EXPECT_EQ(w->pdfDocument(), nullptr);
   EXPECT_EQ(w->pdfDocumentDeleteCache(), nullptr);
   EXPECT_NE(w->pdfDocumentNeedCreate(), nullptr);
+}
+
+TEST_F(PDFConverterTest, ADamagedSourceIsCopiedWithQpdfsWarningsInTheLogNotOnStderr) {
+  // Without its cross-reference table: qpdf rebuilds it, with warnings.
+  ASSERT_TRUE(testsupport::writePdf(q(dir / "doc.pdf"), {{{"one"}}, {{"two"}}}));
+  std::string bytes = testsupport::readFile(dir / "doc.pdf");
+  const size_t xref = bytes.rfind("\nxref\n"), trailer = bytes.rfind("trailer");
+  ASSERT_TRUE(xref != std::string::npos && trailer != std::string::npos && xref < trailer);
+  bytes.erase(xref + 1, trailer - xref - 1);
+  dir.write("doc.pdf", bytes);
+  document = pdfkit::PDFDocument::initWithURL(q(dir / "doc.pdf"));
+  ASSERT_TRUE(document);
+  source->document = document.get();
+  source->count = 2;
+  foundation::ScopedLogCapture log;
+  std::string stderrText;
+  {
+    testsupport::StderrCapture err;
+    ASSERT_TRUE(err.active());
+    auto w = worker(XVPDFConverter::PdfFile);
+    w->setSavePath(q(dir / "out.pdf"));
+    w->start();
+    ASSERT_TRUE(recorder->reports.waitEnd());
+    ASSERT_TRUE(w->waitUntilEnded(std::chrono::seconds(10)));
+    stderrText = err.text();
+  }
+  EXPECT_TRUE(*recorder->reports.end);
+  EXPECT_EQ(stderrText, "");
+  EXPECT_TRUE(log.contains("file is damaged"));
+  auto facts = inspectPdf((dir / "out.pdf").string());
+  ASSERT_TRUE(facts);
+  EXPECT_EQ(facts->size(), 2u);
 }
 
 }  // namespace

@@ -269,6 +269,8 @@ TEST_F(DVImportTest, AProtectedWordPerfectDocumentOpensWithItsPassword) {
       {"wrong three times", {QStringLiteral("a"), QStringLiteral("b"), QStringLiteral("c")}, false, 3},
       {"cancelled", {}, false, 1},
   };
+  const QString ask = QStringLiteral("This document is protected. Enter its password:");
+  const QString again = QStringLiteral("The password is incorrect. Enter the document's password again:");
   for (const Case& c : cases) {
     recorder = std::make_shared<Recorder>();
     fs::remove(out);
@@ -277,6 +279,10 @@ TEST_F(DVImportTest, AProtectedWordPerfectDocumentOpensWithItsPassword) {
     EXPECT_EQ(recorder->success, c.success) << c.name << ": " << recorder->error.toStdString();
     EXPECT_EQ(answerer.prompts.load(), c.prompts) << c.name;
     EXPECT_TRUE(answerer.onGuiThread.load()) << c.name;
+    // Each try after the first says the last password did not fit.
+    QStringList asked{ask};
+    while (asked.size() < c.prompts) asked << again;
+    EXPECT_EQ(answerer.promptTexts, asked) << c.name;
     if (c.success) {
       EXPECT_TRUE(testsupport::pdfText(q(out)).contains(QStringLiteral("hidden text"))) << c.name;
     } else {

@@ -299,6 +299,37 @@ TEST_F(PDFModulTest, WriteBackTakesThePagesFromTheCachedCopyNotTheSource) {
   }
 }
 
+TEST_F(PDFModulTest, TwoTabsOfOneContentBothKeepTheirTurnsOnWriteBack) {
+  // A file and its copy have one content, so their tabs share one cached PDF.
+  ASSERT_TRUE(QFile::copy(source(), q(dir / "copy.pdf")));
+  for (const bool copyFirst : {false, true}) {
+    SCOPED_TRACE(copyFirst ? "the copy's tab writes first" : "the file's tab writes first");
+    QFile::remove(cached());
+    auto file = import(source(), cached());
+    auto copy = import(q(dir / "copy.pdf"), cached());
+    ASSERT_TRUE(file && copy && file->DocumentModulPDFDocument() && copy->DocumentModulPDFDocument());
+    auto turn = [](PDFModul& m, int page, int degrees) {
+      m.rotatePage(m.DocumentModulPDFDocument()->pageAtIndex(page), degrees);
+      m.setNeedSave(true);
+    };
+    turn(*file, 3, 180);  // only in the file's tab
+    turn(*copy, 7, 90);   // only in the copy's tab
+    turn(*file, 9, 90);   // in both
+    turn(*copy, 9, 270);
+    PDFModul& first = copyFirst ? *copy : *file;
+    PDFModul& last = copyFirst ? *file : *copy;
+    ASSERT_TRUE(first.needSaveDocument());
+    ASSERT_TRUE(last.needSaveDocument());
+    auto back = pdfkit::PDFDocument::initWithURL(cached());
+    ASSERT_TRUE(back);
+    EXPECT_EQ(back->pageAtIndex(3)->rotation(), 180);
+    EXPECT_EQ(back->pageAtIndex(7)->rotation(), 90);
+    EXPECT_EQ(back->pageAtIndex(9)->rotation(), copyFirst ? 90 : 270);  // the last writer's
+    EXPECT_EQ(back->pageAtIndex(0)->rotation(), 0);
+    EXPECT_EQ(back->findString("needle").size(), 3);
+  }
+}
+
 TEST_F(PDFModulTest, SearchShowsMatchesOnceAndRunsAgainAfterClearing) {
   auto m = shown();
   auto info = std::make_shared<XVPreviewInfo>();

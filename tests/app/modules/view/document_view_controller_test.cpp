@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QHeaderView>
 #include <QScrollBar>
 #include <QTest>
 
@@ -41,6 +42,7 @@ class ControllerTest : public ::testing::Test {
     return rows.size() == 1 ? rows.first().row() : -1;
   }
   int current() const { return controller->pdfView()->currentPage()->index(); }
+  QModelIndex searchModelIndex(int row, int column) const { return controller->searchModel()->index(row, column); }
 
   testsupport::TempDir dir;
   std::unique_ptr<pdfkit::PDFDocument> doc;
@@ -264,6 +266,59 @@ TEST_F(ControllerTest, ResultTableCellsAndRowClicks) {
   QTest::mouseClick(table->viewport(), Qt::LeftButton, {}, below);
   EXPECT_TRUE(controller->pdfView()->currentSelection().isNull());
   EXPECT_TRUE(table->selectionModel()->selectedRows().isEmpty());
+}
+
+TEST_F(ControllerTest, TheContextShowsTheMatchWithTextAroundItFromThePanelsFirstWidth) {
+  XVBaseFunction::userDefaults()->remove(DocumentViewController::kSidePanelWidthKey);
+  const QString path = QString::fromStdString((dir / "strips.pdf").string());
+  std::vector<testsupport::PdfPageContent> pages;
+  for (int i = 0; i < 40; ++i)
+    pages.push_back({{QString::fromUtf8("a long line that tells of the M\u00f6bius strip on page %1 and more").arg(i + 1)}});
+  ASSERT_TRUE(testsupport::writePdf(path, pages));
+  doc = pdfkit::PDFDocument::initWithURL(path);
+  controller = std::make_shared<PDFDocumentView>();
+  controller->setPDFDocumentViewData(doc.get());
+  controller->view()->resize(900, 600);
+  controller->view()->show();
+  const QString word = QString::fromUtf8("M\u00f6bius");
+  const QList<pdfkit::PDFSelection> found = doc->findString(word);
+  ASSERT_EQ(found.size(), 40);
+  controller->setSearchResultViewState();
+  controller->setSearchResultViewData(found);
+  controller->ChangeDidView(false);
+  QApplication::processEvents();
+  ASSERT_EQ(controller->sidePanelWidth(), DocumentViewController::kSidePanelDefaultWidth);
+  QTableView* table = controller->searchTable();
+  QHeaderView* header = table->horizontalHeader();
+  const struct {
+    const char* name;
+    int width;  // 0: as the panel opens
+    bool matchColumnInView;
+    int around;  // characters of context shown at least on each side
+  } widths[] = {{"first width", 0, false, 3}, {"wide panel", 480, true, DocumentViewController::kContextCharacters}};
+  for (const auto& w : widths) {
+    SCOPED_TRACE(w.name);
+    if (w.width > 0) controller->splitter()->setSizes({w.width, 10000});
+    QApplication::processEvents();
+    const int room = table->viewport()->width();
+    ASSERT_GT(room, 0);
+    for (const int column : {SearchResultModel::PageColumn, SearchResultModel::ContextColumn}) {
+      EXPECT_GE(header->sectionSize(column), header->sectionSizeHint(column)) << "header of column " << column << " cut";
+      EXPECT_LE(header->sectionViewportPosition(column) + header->sectionSize(column), room) << "column " << column;
+    }
+    EXPECT_EQ(header->sectionViewportPosition(SearchResultModel::MatchColumn) + header->sectionSize(SearchResultModel::MatchColumn) <= room,
+              w.matchColumnInView);
+    const QString shown = SearchContextDelegate::shownText(searchModelIndex(0, SearchResultModel::ContextColumn),
+                                                           table->fontMetrics(),
+                                                           header->sectionSize(SearchResultModel::ContextColumn), table);
+    const qsizetype at = shown.indexOf(word);
+    ASSERT_GE(at, 0) << shown.toStdString();
+    QString before = shown.left(at), after = shown.mid(at + word.size());
+    before.remove(QChar(0x2026));
+    after.remove(QChar(0x2026));
+    EXPECT_GE(before.size(), w.around) << shown.toStdString();
+    EXPECT_GE(after.size(), w.around) << shown.toStdString();
+  }
 }
 
 TEST(SearchContext, MatchStaysInSightWhenTheContextIsCut) {

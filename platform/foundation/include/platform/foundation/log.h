@@ -1,5 +1,6 @@
 #pragma once
-// The process-wide log sink: stderr by default; tests capture it.
+// The process-wide log sink: stderr by default; tests capture it. Every record reaches an
+// installed sink; stderr shows debug lines only in a debug build (NDEBUG not defined).
 
 #include <functional>
 #include <memory>
@@ -22,6 +23,8 @@ struct LogRecord {
 using LogSink = std::function<void(const LogRecord&)>;
 
 FOUNDATION_EXPORT void log(LogLevel level, std::string_view category, std::string_view message);
+// Whether stderr, the default sink, shows debug lines.
+FOUNDATION_EXPORT bool printsDebugLines();
 
 // Replaces the sink; nullptr restores stderr. Answers the previous sink.
 FOUNDATION_EXPORT LogSink setLogSink(LogSink sink);
