@@ -262,8 +262,12 @@ std::optional<PageSVG> readPageFile(const std::filesystem::path& path, std::stri
 bool renderPageSVG(const std::string& svg, double width, double height, const std::filesystem::path& pdfPath,
                    std::string* error) {
   GError* gerror = nullptr;
-  RsvgHandle* handle =
-      rsvg_handle_new_from_data(reinterpret_cast<const guint8*>(svg.data()), svg.size(), &gerror);
+  // Without limits: a picture of some megapixels, written inline, is one attribute of more than
+  // the parser's usual 10 MB. The page is the generator's or libxml's own writing, without a
+  // DTD, so there is no entity to expand and the parser's memory follows the page's size.
+  GInputStream* stream = g_memory_input_stream_new_from_data(svg.data(), static_cast<gssize>(svg.size()), nullptr);
+  RsvgHandle* handle = rsvg_handle_new_from_stream_sync(stream, nullptr, RSVG_HANDLE_FLAG_UNLIMITED, nullptr, &gerror);
+  g_object_unref(stream);
   if (handle == nullptr) {
     setError(error, std::string("SVG not loaded: ") + (gerror != nullptr ? gerror->message : "unknown"));
     if (gerror != nullptr) g_error_free(gerror);

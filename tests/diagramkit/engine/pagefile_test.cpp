@@ -4,7 +4,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cmath>
+#include <cstdint>
 #include <string>
+#include <tuple>
+#include <vector>
+
+#include <poppler/cpp/poppler-page-renderer.h>
 
 #include "diagramkit/engine/PageFile.h"
 #include "engine_test_support.h"
@@ -192,6 +197,68 @@ TEST(PageFile, RendersOnePageOfTheGivenSize) {
   std::string error;
   EXPECT_FALSE(diagramkit::renderPageSVG("<svg", 144, 72, dir / "q.pdf", &error));
   EXPECT_FALSE(error.empty());
+}
+
+// An uncompressed 24-bit BMP of side x side pixels of one colour (0xRRGGBB), in base64.
+std::string bmpBase64(int side, std::uint32_t rgb) {
+  const std::uint32_t row = (static_cast<std::uint32_t>(side) * 3 + 3) & ~3u;
+  const std::uint32_t pixels = row * static_cast<std::uint32_t>(side);
+  std::string bmp = "BM";
+  auto put = [&](std::uint32_t v, int bytes) {
+    for (int i = 0; i < bytes; ++i) bmp += static_cast<char>((v >> (8 * i)) & 0xFF);
+  };
+  put(54 + pixels, 4), put(0, 4), put(54, 4);
+  put(40, 4), put(static_cast<std::uint32_t>(side), 4), put(static_cast<std::uint32_t>(side), 4), put(1, 2), put(24, 2);
+  put(0, 4), put(pixels, 4), put(2835, 4), put(2835, 4), put(0, 4), put(0, 4);
+  std::string line(row, '\0');
+  for (int x = 0; x < side; ++x) {
+    line[3 * x] = static_cast<char>(rgb & 0xFF);
+    line[3 * x + 1] = static_cast<char>((rgb >> 8) & 0xFF);
+    line[3 * x + 2] = static_cast<char>((rgb >> 16) & 0xFF);
+  }
+  for (int y = 0; y < side; ++y) bmp += line;
+  static const char* digits = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  std::string out;
+  out.reserve((bmp.size() + 2) / 3 * 4);
+  for (std::size_t i = 0; i < bmp.size(); i += 3) {
+    std::uint32_t v = static_cast<unsigned char>(bmp[i]) << 16;
+    if (i + 1 < bmp.size()) v |= static_cast<unsigned char>(bmp[i + 1]) << 8;
+    if (i + 2 < bmp.size()) v |= static_cast<unsigned char>(bmp[i + 2]);
+    out += digits[(v >> 18) & 63];
+    out += digits[(v >> 12) & 63];
+    out += i + 1 < bmp.size() ? digits[(v >> 6) & 63] : '=';
+    out += i + 2 < bmp.size() ? digits[v & 63] : '=';
+  }
+  return out;
+}
+
+TEST(PageFile, APictureOfMoreThanTenMegabytesInlineIsDrawn) {
+  testsupport::TempDir dir;
+  const std::string data = bmpBase64(1700, 0xFF0000);
+  ASSERT_GT(data.size(), 10'000'000u);
+  const std::string svg =
+      "<svg:svg xmlns:svg=\"http://www.w3.org/2000/svg\" xmlns:xlink=\"http://www.w3.org/1999/xlink\" width=\"72\" "
+      "height=\"72\"><svg:image x=\"18\" y=\"18\" width=\"36\" height=\"36\" xlink:href=\"data:image/bmp;base64," +
+      data + "\"/></svg:svg>";
+  std::string error;
+  ASSERT_TRUE(diagramkit::renderPageSVG(svg, 72, 72, dir / "p.pdf", &error)) << error;
+  std::unique_ptr<poppler::document> doc(poppler::document::load_from_file((dir / "p.pdf").string()));
+  ASSERT_TRUE(doc);
+  std::unique_ptr<poppler::page> page(doc->create_page(0));
+  ASSERT_TRUE(page);
+  poppler::page_renderer renderer;
+  const poppler::image image = renderer.render_page(page.get(), 72, 72);
+  ASSERT_TRUE(image.is_valid());
+  ASSERT_EQ(image.format(), poppler::image::format_argb32);
+  // Red and white within what resampling rounds.
+  auto channels = [&](int x, int y) {
+    const std::uint32_t v = reinterpret_cast<const std::uint32_t*>(image.const_data() + y * image.bytes_per_row())[x];
+    return std::vector<int>{static_cast<int>((v >> 16) & 0xFF), static_cast<int>((v >> 8) & 0xFF), static_cast<int>(v & 0xFF)};
+  };
+  for (const auto& [x, y, want] : {std::tuple{36, 36, std::vector<int>{255, 0, 0}}, {8, 8, {255, 255, 255}}}) {
+    const std::vector<int> got = channels(x, y);
+    for (std::size_t c = 0; c < 3; ++c) EXPECT_NEAR(got[c], want[c], 4) << x << "," << y << " channel " << c;
+  }
 }
 
 }  // namespace
