@@ -389,4 +389,31 @@ TEST(SVG2PDF, TheLinesOfATextBlockAreReadAsSeparateWords) {
   }
 }
 
+// The middle, in points from the top, of the words pdftotext reads on page `page` (1-based).
+double wordsMiddle(const fs::path& pdf, int page) {
+  const std::string html = enginetest::commandOutput("pdftotext -bbox -f " + std::to_string(page) + " -l " +
+                                                     std::to_string(page) + " " + enginetest::shellQuoted(pdf) +
+                                                     " - 2>/dev/null");
+  static const std::regex word(R"re(<word [^>]*yMin="([0-9.]+)"[^>]*yMax="([0-9.]+)")re");
+  double top = 1e9, bottom = -1e9;
+  for (auto it = std::sregex_iterator(html.begin(), html.end(), word); it != std::sregex_iterator(); ++it) {
+    top = std::min(top, std::stod((*it)[1]));
+    bottom = std::max(bottom, std::stod((*it)[2]));
+  }
+  return bottom >= top ? (top + bottom) / 2 : std::nan("");
+}
+
+TEST(SVG2PDF, ACentredTextBlockStaysCentredOnItsBoxAsItsLinesGrow) {
+  testsupport::TempDir dir;
+  const fs::path src = dir.write("drawing.vdx", testsupport::vdxDrawing({VisioPage{8.5, 11.0, "alpha"},
+                                                                          VisioPage{8.5, 11.0, "alpha\nbeta\ngamma"}}));
+  const Conversion conv = enginetest::convert(src, dir / "out.pdf");
+  ASSERT_EQ(conv.events.size(), 4u);
+  const double one = wordsMiddle(dir / "out.pdf", 1);
+  const double three = wordsMiddle(dir / "out.pdf", 2);
+  ASSERT_FALSE(std::isnan(one) || std::isnan(three));
+  // The same box and font: a line is about 14 points; its middle moves by less than a quarter of it.
+  EXPECT_NEAR(three, one, 3.5);
+}
+
 }  // namespace
