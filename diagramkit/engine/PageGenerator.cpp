@@ -41,10 +41,11 @@ std::string breakTextLines(std::string_view svg, std::string_view prefix, const 
   std::string_view x = "0";
   std::size_t text = 0;  // 1-based once the first text is seen
   int span = 0;
-  // The open text's y in `out` (offset and length, none when it has none) and the height of
-  // the lines added to it.
+  // The open text's y in `out` (offset and length, none when it has none), the height of the
+  // lines added to it, and of those up to its last line with something on it (a text's last
+  // paragraph may be empty: it ends the text and shows no line).
   std::size_t yAt = std::string::npos, yLength = 0;
-  double added = 0;
+  double added = 0, shown = 0;
   std::size_t at = 0;
   for (std::size_t lt; (lt = svg.find('<', at)) != std::string_view::npos;) {
     const std::string_view rest = svg.substr(lt);
@@ -57,7 +58,7 @@ std::string breakTextLines(std::string_view svg, std::string_view prefix, const 
       if (x.empty()) x = "0";
       ++text;
       span = 0;
-      added = 0;
+      added = shown = 0;
       yAt = std::string::npos;
       const std::string_view y = attribute(tag, "y");
       if (!y.empty()) {
@@ -65,13 +66,13 @@ std::string breakTextLines(std::string_view svg, std::string_view prefix, const 
         yLength = y.size();
       }
     }
-    if (rest.starts_with(textEnd) && text > 0 && text <= lifts.size() && lifts[text - 1] > 0 && added > 0 &&
+    if (rest.starts_with(textEnd) && text > 0 && text <= lifts.size() && lifts[text - 1] > 0 && shown > 0 &&
         yAt != std::string::npos) {
       double y = 0;
       const std::string_view written(out.data() + yAt, yLength);
       if (const auto r = std::from_chars(written.data(), written.data() + written.size(), y);
           r.ec == std::errc{} && r.ptr == written.data() + written.size() && std::isfinite(y)) {
-        out.replace(yAt, yLength, number(y - lifts[text - 1] * added));
+        out.replace(yAt, yLength, number(y - lifts[text - 1] * shown));
       }
       yAt = std::string::npos;
     }
@@ -114,6 +115,7 @@ std::string breakTextLines(std::string_view svg, std::string_view prefix, const 
       out += "x=\"" + std::string(x) + "\" dy=\"" + number(breaks * 1.2 * size) + "\" ";
       added += breaks * 1.2 * size;
     }
+    if (!content.empty()) shown = added;
     out.append(tag.substr(spanStart.size()));
     out.append(content);
     out += spanEnd;

@@ -51,6 +51,11 @@ TEST(PageGenerator, ListedSpansStartNewLinesAndBlanksLeaveTheirSpans) {
        "<svg:text x=\"3\" y=\"7\"><svg:tspan font-size=\"10\" >a</svg:tspan>\n"
        "<svg:tspan x=\"3\" dy=\"12.0000\" font-size=\"10\" >a</svg:tspan>\n</svg:text>",
        {0.5, 1, 0}},
+      {"an empty last line is not lifted for",
+       "<svg:text x=\"1\" y=\"50\">" + a + "<svg:tspan font-size=\"10\" ></svg:tspan></svg:text>", {{{1, 1}}},
+       "<svg:text x=\"1\" y=\"50\"><svg:tspan font-size=\"10\" >a</svg:tspan>\n"
+       "<svg:tspan x=\"1\" dy=\"12.0000\" font-size=\"10\" ></svg:tspan></svg:text>",
+       {0.5}},
       {"a text without added lines or without a y stays",
        "<svg:text x=\"1\" y=\"50\">" + a + "</svg:text><svg:text x=\"2\">" + a + a + "</svg:text>",
        {{}, {{1, 1}}},
