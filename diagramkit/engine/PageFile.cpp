@@ -260,7 +260,7 @@ std::optional<PageSVG> readPageFile(const std::filesystem::path& path, std::stri
 }
 
 bool renderPageSVG(const std::string& svg, double width, double height, const std::filesystem::path& pdfPath,
-                   std::string* error) {
+                   std::string* error, bool whitePaper) {
   GError* gerror = nullptr;
   // Without limits: a picture of some megapixels, written inline, is one attribute of more than
   // the parser's usual 10 MB. The page is the generator's or libxml's own writing, without a
@@ -278,6 +278,13 @@ bool renderPageSVG(const std::string& svg, double width, double height, const st
   std::lock_guard fonts(foundation::cairoFontMutex());
   cairo_surface_t* surface = cairo_pdf_surface_create(pdfPath.c_str(), width, height);
   cairo_t* cr = cairo_create(surface);
+  if (whitePaper) {
+    // Also keeps cairo's record of where the page is drawn to this one rectangle: it adds every
+    // shape's extent to that record, which otherwise costs more per shape the more shapes there
+    // are.
+    cairo_set_source_rgb(cr, 1, 1, 1);
+    cairo_paint(cr);
+  }
   const RsvgRectangle viewport{0, 0, width, height};
   bool ok = rsvg_handle_render_document(handle, cr, &viewport, &gerror) != FALSE;
   if (!ok) {

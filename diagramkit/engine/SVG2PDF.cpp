@@ -252,7 +252,7 @@ void SVG2PDF::printPage() {
       paperHeight_ = *page->height;
     }
     const fs::path scratch = workFolder_ / "temp.pdf";
-    if (!diagramkit::renderPageSVG(page->svg, paperWidth_, paperHeight_, scratch, &error) ||
+    if (!diagramkit::renderPageSVG(page->svg, paperWidth_, paperHeight_, scratch, &error, true) ||
         !MakePDF::addToPdf(*ctx_, scratch, &error)) {
       pageFailed(error);
       return;

@@ -232,6 +232,27 @@ std::string bmpBase64(int side, std::uint32_t rgb) {
   return out;
 }
 
+// The red, green and blue of pixel (x, y) of the PDF's first page drawn at 72 dpi on paper of
+// colour `paper` (0xRRGGBB), or nothing.
+std::vector<int> pagePixel(const std::filesystem::path& pdf, int x, int y, unsigned paper = 0xFFFFFF) {
+  std::unique_ptr<poppler::document> doc(poppler::document::load_from_file(pdf.string()));
+  if (!doc) return {};
+  std::unique_ptr<poppler::page> page(doc->create_page(0));
+  if (!page) return {};
+  poppler::page_renderer renderer;
+  renderer.set_paper_color(0xFF000000u | paper);
+  const poppler::image image = renderer.render_page(page.get(), 72, 72);
+  if (!image.is_valid() || image.format() != poppler::image::format_argb32) return {};
+  const std::uint32_t v = reinterpret_cast<const std::uint32_t*>(image.const_data() + y * image.bytes_per_row())[x];
+  return {static_cast<int>((v >> 16) & 0xFF), static_cast<int>((v >> 8) & 0xFF), static_cast<int>(v & 0xFF)};
+}
+
+void expectColour(const std::vector<int>& got, const std::vector<int>& want) {
+  ASSERT_EQ(got.size(), 3u);
+  // Within what resampling rounds.
+  for (std::size_t c = 0; c < 3; ++c) EXPECT_NEAR(got[c], want[c], 4) << "channel " << c;
+}
+
 TEST(PageFile, APictureOfMoreThanTenMegabytesInlineIsDrawn) {
   testsupport::TempDir dir;
   const std::string data = bmpBase64(1700, 0xFF0000);
@@ -242,22 +263,20 @@ TEST(PageFile, APictureOfMoreThanTenMegabytesInlineIsDrawn) {
       data + "\"/></svg:svg>";
   std::string error;
   ASSERT_TRUE(diagramkit::renderPageSVG(svg, 72, 72, dir / "p.pdf", &error)) << error;
-  std::unique_ptr<poppler::document> doc(poppler::document::load_from_file((dir / "p.pdf").string()));
-  ASSERT_TRUE(doc);
-  std::unique_ptr<poppler::page> page(doc->create_page(0));
-  ASSERT_TRUE(page);
-  poppler::page_renderer renderer;
-  const poppler::image image = renderer.render_page(page.get(), 72, 72);
-  ASSERT_TRUE(image.is_valid());
-  ASSERT_EQ(image.format(), poppler::image::format_argb32);
-  // Red and white within what resampling rounds.
-  auto channels = [&](int x, int y) {
-    const std::uint32_t v = reinterpret_cast<const std::uint32_t*>(image.const_data() + y * image.bytes_per_row())[x];
-    return std::vector<int>{static_cast<int>((v >> 16) & 0xFF), static_cast<int>((v >> 8) & 0xFF), static_cast<int>(v & 0xFF)};
-  };
-  for (const auto& [x, y, want] : {std::tuple{36, 36, std::vector<int>{255, 0, 0}}, {8, 8, {255, 255, 255}}}) {
-    const std::vector<int> got = channels(x, y);
-    for (std::size_t c = 0; c < 3; ++c) EXPECT_NEAR(got[c], want[c], 4) << x << "," << y << " channel " << c;
+  expectColour(pagePixel(dir / "p.pdf", 36, 36), {255, 0, 0});
+  expectColour(pagePixel(dir / "p.pdf", 8, 8), {255, 255, 255});
+}
+
+TEST(PageFile, ADrawingsSheetIsWhitePaperAPictureKeepsItsTransparency) {
+  const std::string svg =
+      "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"72\" height=\"72\"><rect width=\"10\" height=\"10\" "
+      "fill=\"#0000ff\"/></svg>";
+  for (const bool white : {true, false}) {
+    SCOPED_TRACE(white ? "white paper" : "transparent");
+    testsupport::TempDir dir;
+    ASSERT_TRUE(diagramkit::renderPageSVG(svg, 72, 72, dir / "p.pdf", nullptr, white));
+    expectColour(pagePixel(dir / "p.pdf", 5, 5, 0x00FF00), {0, 0, 255});
+    expectColour(pagePixel(dir / "p.pdf", 40, 40, 0x00FF00), white ? std::vector<int>{255, 255, 255} : std::vector<int>{0, 255, 0});
   }
 }
 

@@ -38,8 +38,10 @@ struct PageSVG {
 std::optional<PageSVG> readPageFile(const std::filesystem::path& path, std::string* error = nullptr,
                                     bool simplified = false);
 
-// Renders `svg` at 72 dpi into a new one-page PDF of width x height points at `pdfPath`.
+// Renders `svg` at 72 dpi into a new one-page PDF of width x height points at `pdfPath`; with
+// `whitePaper`, on a page painted white first (a drawing's sheet), else on a transparent one.
 bool renderPageSVG(const std::string& svg, double width, double height,
-                                     const std::filesystem::path& pdfPath, std::string* error = nullptr);
+                                     const std::filesystem::path& pdfPath, std::string* error = nullptr,
+                                     bool whitePaper = false);
 
 }  // namespace diagramkit
