@@ -1,5 +1,6 @@
 // Converts each drawing to PDF the way the application does (a ".vsdx" is pre-processed first;
-// the load on a worker thread, the pages reported on the main queue drained here). Without
+// the load on a worker thread, the pages reported on the main queue, drained here as soon as a
+// task is posted, as the application's event loop does). Without
 // options it prints the page count of each; with --repeat N, the best wall time of N
 // conversions in nanoseconds and the longest main-queue stall seen, in nanoseconds; with
 // --pdf OUT, the PDF of one drawing.
@@ -8,10 +9,12 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <mutex>
 #include <string>
 #include <thread>
 
@@ -25,6 +28,29 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
+
+// The main queue wakes this thread when a task is posted, as the application's event loop is.
+struct MainWaker {
+  std::mutex mutex;
+  std::condition_variable posted;
+  bool woken = false;
+
+  void wake() {
+    std::lock_guard lock(mutex);
+    woken = true;
+    posted.notify_one();
+  }
+  void waitUntil(Clock::time_point deadline) {
+    std::unique_lock lock(mutex);
+    posted.wait_until(lock, deadline, [&] { return woken; });
+    woken = false;
+  }
+};
+
+MainWaker& mainWaker() {
+  static MainWaker w;
+  return w;
+}
 
 bool isVsdx(const std::string& path) {
   std::string ext = std::filesystem::path(path).extension().string();
@@ -53,10 +79,10 @@ int convertOnce(const std::string& src, const std::string& out, long long* stall
   long long longest = 0;
   const auto deadline = Clock::now() + std::chrono::minutes(5);
   while (!ended && Clock::now() < deadline) {
+    mainWaker().waitUntil(deadline);
     const auto t0 = Clock::now();
     foundation::Dispatcher::drainMain();
     longest = std::max<long long>(longest, std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now() - t0).count());
-    std::this_thread::sleep_for(std::chrono::microseconds(200));
   }
   worker.join();
   foundation::Dispatcher::drainMain();
@@ -70,9 +96,12 @@ int main(int argc, char** argv) {
   foundation::setLogSink([](const foundation::LogRecord& r) {
     if (r.level == foundation::LogLevel::Error) std::fprintf(stderr, "%s\n", r.message.c_str());
   });
-  foundation::Dispatcher::drainMain();
-  if (argc == 4 && std::strcmp(argv[1], "--pdf") == 0)
-    return foundation::WorkerThreads::endProcess(convertOnce(argv[3], argv[2]) > 0 ? 0 : 1);
+  foundation::Dispatcher::bindMainExecutor([] { mainWaker().wake(); });
+  if (argc == 4 && std::strcmp(argv[1], "--pdf") == 0) {
+    const int pages = convertOnce(argv[3], argv[2]);
+    foundation::Dispatcher::bindMainExecutor(nullptr);
+    return foundation::WorkerThreads::endProcess(pages > 0 ? 0 : 1);
+  }
   int repeat = 0;
   int first = 1;
   if (argc > 2 && std::strcmp(argv[1], "--repeat") == 0) {
@@ -107,5 +136,6 @@ int main(int argc, char** argv) {
     }
   }
   std::filesystem::remove_all(tmpl);
+  foundation::Dispatcher::bindMainExecutor(nullptr);
   return foundation::WorkerThreads::endProcess(status);
 }

@@ -20,6 +20,7 @@
 #include "diagramkit/emf/objects.h"
 #include "diagramkit/engine/PageFile.h"
 #include "diagramkit/engine/RenderThread.h"
+#include "platform/foundation/cairo_font_lock.h"
 #include "platform/foundation/log.h"
 
 namespace fs = std::filesystem;
@@ -271,13 +272,18 @@ bool emf2jpg(const fs::path& emf, const fs::path& pdf, const fs::path& image) {
   if (!h || !svgSize(h.get(), &width, &height)) return false;
   const int w = static_cast<int>(std::ceil(std::min(width, kMaxPngSide)));
   const int hh = static_cast<int>(std::ceil(std::min(height, kMaxPngSide)));
+  std::unique_lock fonts(foundation::cairoFontMutex());
   cairo_surface_t* surface = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, w, hh);
   cairo_t* cr = cairo_create(surface);
   const RsvgRectangle viewport{0, 0, static_cast<double>(w), static_cast<double>(hh)};
   const bool drawn = rsvg_handle_render_document(h.get(), cr, &viewport, nullptr) != FALSE;
   cairo_destroy(cr);
   cairo_surface_flush(surface);
+  h.reset();
+  // Not held while the picture is written out.
+  fonts.unlock();
   const bool ok = drawn && cairo_surface_status(surface) == CAIRO_STATUS_SUCCESS && writeBmp(surface, image);
+  fonts.lock();
   cairo_surface_destroy(surface);
   return ok;
 }

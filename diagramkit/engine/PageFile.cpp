@@ -11,6 +11,12 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <mutex>
+#include <utility>
+#include <vector>
+
+#include "diagramkit/engine/PageSimplify.h"
+#include "platform/foundation/cairo_font_lock.h"
 
 namespace {
 
@@ -115,7 +121,94 @@ std::optional<double> svgLengthToPoints(std::string_view text) {
   return points;
 }
 
-std::optional<PageSVG> readPageFile(const std::filesystem::path& path, std::string* error) {
+namespace {
+
+bool isBlank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
+
+// The attributes of the start tag at the front of `text` (which begins with '<' and the name),
+// or nothing when it is not a plain start tag: an attribute without quotes, an entity in a
+// value, no end.
+std::optional<std::vector<std::pair<std::string_view, std::string_view>>> startTagAttributes(std::string_view text) {
+  std::vector<std::pair<std::string_view, std::string_view>> out;
+  std::size_t i = 1;
+  while (i < text.size() && !isBlank(text[i]) && text[i] != '>' && text[i] != '/') ++i;
+  for (;;) {
+    while (i < text.size() && isBlank(text[i])) ++i;
+    if (i >= text.size()) return std::nullopt;
+    if (text[i] == '>' || text[i] == '/') return out;
+    const std::size_t name = i;
+    while (i < text.size() && !isBlank(text[i]) && text[i] != '=' && text[i] != '>') ++i;
+    const std::string_view key = text.substr(name, i - name);
+    while (i < text.size() && isBlank(text[i])) ++i;
+    if (i >= text.size() || text[i] != '=') return std::nullopt;
+    ++i;
+    while (i < text.size() && isBlank(text[i])) ++i;
+    if (i >= text.size() || (text[i] != '"' && text[i] != '\'')) return std::nullopt;
+    const char quote = text[i++];
+    const std::size_t end = text.find(quote, i);
+    if (end == std::string_view::npos) return std::nullopt;
+    const std::string_view value = text.substr(i, end - i);
+    if (value.find('&') != std::string_view::npos || value.find('<') != std::string_view::npos) return std::nullopt;
+    out.emplace_back(key, value);
+    i = end + 1;
+  }
+}
+
+// The page of a file as writePageFile wrote it, read without a parser: the svg element between
+// the head and the tail, declaring the namespaces it uses itself. Nothing when the file is not
+// in that form, or when `simplified` and simplification may change the page: the parser reads
+// it then.
+std::optional<PageSVG> writtenPage(const std::filesystem::path& path, bool simplified) {
+  std::FILE* f = std::fopen(path.c_str(), "rb");
+  if (f == nullptr) return std::nullopt;
+  std::string bytes;
+  char buf[65536];
+  for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, f)) > 0;) bytes.append(buf, n);
+  const bool read = std::ferror(f) == 0;
+  std::fclose(f);
+  const std::string& head = diagramkit::pageFileHead();
+  const std::string& tail = diagramkit::pageFileTail();
+  if (!read || bytes.size() < head.size() + tail.size() || bytes.compare(0, head.size(), head) != 0 ||
+      bytes.compare(bytes.size() - tail.size(), tail.size(), tail) != 0)
+    return std::nullopt;
+  std::string_view svg(bytes);
+  svg = svg.substr(head.size(), svg.size() - head.size() - tail.size());
+  while (!svg.empty() && isBlank(svg.back())) svg.remove_suffix(1);
+  constexpr std::string_view kOpen = "<svg:svg";
+  constexpr std::string_view kClose = "</svg:svg>";
+  if (svg.substr(0, kOpen.size()) != kOpen || svg.size() < kOpen.size() + kClose.size() ||
+      !(isBlank(svg[kOpen.size()]) || svg[kOpen.size()] == '>') || svg.substr(svg.size() - kClose.size()) != kClose)
+    return std::nullopt;
+  const auto attributes = startTagAttributes(svg);
+  if (!attributes) return std::nullopt;
+  PageSVG page;
+  std::optional<std::string_view> w, h;
+  bool svgNs = false, xlinkNs = false;
+  for (const auto& [key, value] : *attributes) {
+    if (key == "width" && !w) w = value;
+    if (key == "height" && !h) h = value;
+    if (key == "xmlns:svg") svgNs = value == kSvgNamespace;
+    if (key == "xmlns:xlink") xlinkNs = value == "http://www.w3.org/1999/xlink";
+  }
+  if (!svgNs || !xlinkNs) return std::nullopt;
+  // A second svg element would be a page of its own in the wrapper.
+  if (svg.find(kOpen, kOpen.size()) != std::string_view::npos) return std::nullopt;
+  if (simplified && diagramkit::maySimplify(svg)) return std::nullopt;
+  if (w && h) {
+    page.width = diagramkit::svgLengthToPoints(*w);
+    page.height = diagramkit::svgLengthToPoints(*h);
+  }
+  page.svg.reserve(svg.size() + 40);
+  page.svg = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
+  page.svg.append(svg);
+  page.svg += '\n';
+  return page;
+}
+
+}  // namespace
+
+std::optional<PageSVG> readPageFile(const std::filesystem::path& path, std::string* error, bool simplified) {
+  if (auto page = writtenPage(path, simplified)) return page;
   DocPtr doc(xmlReadFile(path.c_str(), "UTF-8",
                          XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING | XML_PARSE_HUGE));
   if (!doc) {
@@ -124,7 +217,7 @@ std::optional<PageSVG> readPageFile(const std::filesystem::path& path, std::stri
                         (e != nullptr && e->message != nullptr ? e->message : path.string()));
     return std::nullopt;
   }
-  const xmlNode* svg = findSvgElement(xmlDocGetRootElement(doc.get()));
+  xmlNode* svg = const_cast<xmlNode*>(findSvgElement(xmlDocGetRootElement(doc.get())));
   if (svg == nullptr) {
     setError(error, "page file holds no svg:svg element");
     return std::nullopt;
@@ -134,18 +227,29 @@ std::optional<PageSVG> readPageFile(const std::filesystem::path& path, std::stri
     page.width = svgLengthToPoints(*w);
     page.height = svgLengthToPoints(*h);
   }
-  // The element alone, with the namespaces it uses declared on it.
-  DocPtr standalone(xmlNewDoc(reinterpret_cast<const xmlChar*>("1.0")));
-  xmlNode* copy = xmlDocCopyNode(const_cast<xmlNode*>(svg), standalone.get(), 1);
-  if (copy == nullptr) {
-    setError(error, "out of memory copying the page");
-    return std::nullopt;
+  // The element alone, made the root of its own document, with the namespaces it uses declared
+  // on it before the rest is freed.
+  xmlNode* wrapper = xmlDocGetRootElement(doc.get());
+  if (wrapper != svg) {
+    xmlUnlinkNode(svg);
+    xmlDocSetRootElement(doc.get(), svg);
+    xmlReconciliateNs(doc.get(), svg);
+    xmlFreeNode(wrapper);
   }
-  xmlDocSetRootElement(standalone.get(), copy);
-  xmlReconciliateNs(standalone.get(), copy);
+  // The DOCTYPE and the comments and instructions beside the wrapper are not the page's.
+  for (xmlNode* n = doc->children; n != nullptr;) {
+    xmlNode* next = n->next;
+    if (n != svg) {
+      xmlUnlinkNode(n);
+      xmlFreeNode(n);
+    }
+    n = next;
+  }
+  doc->intSubset = nullptr;
+  if (simplified) simplifyPageTree(svg);
   xmlChar* bytes = nullptr;
   int size = 0;
-  xmlDocDumpMemoryEnc(standalone.get(), &bytes, &size, "UTF-8");
+  xmlDocDumpMemoryEnc(doc.get(), &bytes, &size, "UTF-8");
   if (bytes == nullptr) {
     setError(error, "cannot serialise the page");
     return std::nullopt;
@@ -156,18 +260,31 @@ std::optional<PageSVG> readPageFile(const std::filesystem::path& path, std::stri
 }
 
 bool renderPageSVG(const std::string& svg, double width, double height, const std::filesystem::path& pdfPath,
-                   std::string* error) {
+                   std::string* error, bool whitePaper) {
   GError* gerror = nullptr;
-  RsvgHandle* handle =
-      rsvg_handle_new_from_data(reinterpret_cast<const guint8*>(svg.data()), svg.size(), &gerror);
+  // Without limits: a picture of some megapixels, written inline, is one attribute of more than
+  // the parser's usual 10 MB. The page is the generator's or libxml's own writing, without a
+  // DTD, so there is no entity to expand and the parser's memory follows the page's size.
+  GInputStream* stream = g_memory_input_stream_new_from_data(svg.data(), static_cast<gssize>(svg.size()), nullptr);
+  RsvgHandle* handle = rsvg_handle_new_from_stream_sync(stream, nullptr, RSVG_HANDLE_FLAG_UNLIMITED, nullptr, &gerror);
+  g_object_unref(stream);
   if (handle == nullptr) {
     setError(error, std::string("SVG not loaded: ") + (gerror != nullptr ? gerror->message : "unknown"));
     if (gerror != nullptr) g_error_free(gerror);
     return false;
   }
   rsvg_handle_set_dpi(handle, 72.0);
+  // Text is laid out while the page is drawn and its fonts written when the surface finishes.
+  std::lock_guard fonts(foundation::cairoFontMutex());
   cairo_surface_t* surface = cairo_pdf_surface_create(pdfPath.c_str(), width, height);
   cairo_t* cr = cairo_create(surface);
+  if (whitePaper) {
+    // Also keeps cairo's record of where the page is drawn to this one rectangle: it adds every
+    // shape's extent to that record, which otherwise costs more per shape the more shapes there
+    // are.
+    cairo_set_source_rgb(cr, 1, 1, 1);
+    cairo_paint(cr);
+  }
   const RsvgRectangle viewport{0, 0, width, height};
   bool ok = rsvg_handle_render_document(handle, cr, &viewport, &gerror) != FALSE;
   if (!ok) {

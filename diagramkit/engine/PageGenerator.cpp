@@ -28,8 +28,10 @@ std::string number(double v) {
 
 }  // namespace
 
-std::string breakTextLines(std::string_view svg, std::string_view prefix, const std::vector<TextBreaks>& texts) {
+std::string breakTextLines(std::string_view svg, std::string_view prefix, const std::vector<TextBreaks>& texts,
+                           const std::vector<double>& lifts) {
   const std::string textStart = "<" + std::string(prefix) + "text ";
+  const std::string textEnd = "</" + std::string(prefix) + "text>";
   const std::string spanStart = "<" + std::string(prefix) + "tspan ";
   const std::string spanEnd = "</" + std::string(prefix) + "tspan>";
   if (svg.find(spanStart) == std::string_view::npos) return std::string(svg);
@@ -39,6 +41,11 @@ std::string breakTextLines(std::string_view svg, std::string_view prefix, const 
   std::string_view x = "0";
   std::size_t text = 0;  // 1-based once the first text is seen
   int span = 0;
+  // The open text's y in `out` (offset and length, none when it has none), the height of the
+  // lines added to it, and of those up to its last line with something on it (a text's last
+  // paragraph may be empty: it ends the text and shows no line).
+  std::size_t yAt = std::string::npos, yLength = 0;
+  double added = 0, shown = 0;
   std::size_t at = 0;
   for (std::size_t lt; (lt = svg.find('<', at)) != std::string_view::npos;) {
     const std::string_view rest = svg.substr(lt);
@@ -51,6 +58,23 @@ std::string breakTextLines(std::string_view svg, std::string_view prefix, const 
       if (x.empty()) x = "0";
       ++text;
       span = 0;
+      added = shown = 0;
+      yAt = std::string::npos;
+      const std::string_view y = attribute(tag, "y");
+      if (!y.empty()) {
+        yAt = out.size() + static_cast<std::size_t>(y.data() - tag.data());
+        yLength = y.size();
+      }
+    }
+    if (rest.starts_with(textEnd) && text > 0 && text <= lifts.size() && lifts[text - 1] > 0 && shown > 0 &&
+        yAt != std::string::npos) {
+      double y = 0;
+      const std::string_view written(out.data() + yAt, yLength);
+      if (const auto r = std::from_chars(written.data(), written.data() + written.size(), y);
+          r.ec == std::errc{} && r.ptr == written.data() + written.size() && std::isfinite(y)) {
+        out.replace(yAt, yLength, number(y - lifts[text - 1] * shown));
+      }
+      yAt = std::string::npos;
     }
     const std::size_t end = rest.starts_with(spanStart) ? svg.find(spanEnd, at) : std::string_view::npos;
     if (end == std::string_view::npos) {
@@ -89,7 +113,9 @@ std::string breakTextLines(std::string_view svg, std::string_view prefix, const 
         size = v;
       }
       out += "x=\"" + std::string(x) + "\" dy=\"" + number(breaks * 1.2 * size) + "\" ";
+      added += breaks * 1.2 * size;
     }
+    if (!content.empty()) shown = added;
     out.append(tag.substr(spanStart.size()));
     out.append(content);
     out += spanEnd;
@@ -108,9 +134,10 @@ PageGenerator::PageGenerator(librevenge::RVNGStringVector& pages, const std::str
 void PageGenerator::takePages() {
   for (; taken_ < detail::PageGeneratorPages::pages.size(); ++taken_) {
     const librevenge::RVNGString& page = detail::PageGeneratorPages::pages[taken_];
-    const std::string lines = breakTextLines(std::string_view(page.cstr(), page.size()), prefix_, texts_);
+    const std::string lines = breakTextLines(std::string_view(page.cstr(), page.size()), prefix_, texts_, lifts_);
     out_.append(librevenge::RVNGString(lines.c_str()));
     texts_.clear();
+    lifts_.clear();
   }
 }
 
@@ -131,6 +158,11 @@ void PageGenerator::endDocument() {
 
 void PageGenerator::startTextObject(const librevenge::RVNGPropertyList& propList) {
   texts_.emplace_back();
+  // The generator puts the first line's baseline at the box's top, middle or (by default)
+  // bottom; the lines added below it are shared out the same way.
+  const librevenge::RVNGProperty* align = propList["draw:textarea-vertical-align"];
+  const std::string valign = align != nullptr ? align->getStr().cstr() : "bottom";
+  lifts_.push_back(valign == "middle" ? 0.5 : valign == "bottom" ? 1.0 : 0.0);
   inText_ = true;
   paragraphs_ = spans_ = breaks_ = 0;
   librevenge::RVNGSVGDrawingGenerator::startTextObject(propList);

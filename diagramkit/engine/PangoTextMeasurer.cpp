@@ -1,8 +1,10 @@
 #include <pango/pangocairo.h>
 
 #include <cmath>
+#include <mutex>
 
 #include "diagramkit/engine/TextMeasurer.h"
+#include "platform/foundation/cairo_font_lock.h"
 
 namespace diagramkit {
 
@@ -18,6 +20,7 @@ class PangoTextMeasurer final : public TextMeasurer {
     pango_cairo_context_set_resolution(context_, 72.0);
   }
   ~PangoTextMeasurer() override {
+    std::lock_guard fonts(foundation::cairoFontMutex());
     g_object_unref(context_);
     g_object_unref(fontMap_);
   }
@@ -29,6 +32,7 @@ class PangoTextMeasurer final : public TextMeasurer {
     const double size = byDefault ? kDefaultPointSize : pointSize;
     // A font of no size draws nothing.
     if (!(size > 0) || !std::isfinite(size)) return {};
+    std::lock_guard fonts(foundation::cairoFontMutex());
     PangoFontDescription* font = pango_font_description_new();
     pango_font_description_set_family(font, byDefault ? kDefaultFamily : fontName.c_str());
     pango_font_description_set_absolute_size(font, size * PANGO_SCALE);

@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <exception>
+#include <mutex>
 #include <system_error>
 #include <utility>
 
@@ -36,8 +37,16 @@ void logLine(foundation::LogLevel level, const std::string& text) { foundation::
 
 enum class Generation { Ok, Failed, Empty };
 
+// libvisio writes the dates of text fields and document properties through gmtime and
+// localtime, whose result is one buffer for the whole process: one drawing is read at a time.
+std::mutex& libvisioMutex() {
+  static std::mutex m;
+  return m;
+}
+
 // The drawing's pages as SVG; a stencil or template without pages gives its masters.
 Generation generatePages(const fs::path& src, librevenge::RVNGStringVector& pages) {
+  std::lock_guard lock(libvisioMutex());
   bool ok = false;
   {
     librevenge::RVNGFileStream stream(src.c_str());
@@ -233,7 +242,7 @@ void SVG2PDF::loadSVGData() {
 void SVG2PDF::printPage() {
   try {
     std::string error;
-    auto page = diagramkit::readPageFile(pageFilePath(workFolder_, pageIndex_), &error);
+    auto page = diagramkit::readPageFile(pageFilePath(workFolder_, pageIndex_), &error, true);
     if (!page) {
       pageFailed(error);
       return;
@@ -243,8 +252,7 @@ void SVG2PDF::printPage() {
       paperHeight_ = *page->height;
     }
     const fs::path scratch = workFolder_ / "temp.pdf";
-    diagramkit::simplifyPage(page->svg);
-    if (!diagramkit::renderPageSVG(page->svg, paperWidth_, paperHeight_, scratch, &error) ||
+    if (!diagramkit::renderPageSVG(page->svg, paperWidth_, paperHeight_, scratch, &error, true) ||
         !MakePDF::addToPdf(*ctx_, scratch, &error)) {
       pageFailed(error);
       return;

@@ -15,6 +15,7 @@ TEST(PageGenerator, ListedSpansStartNewLinesAndBlanksLeaveTheirSpans) {
     std::string svg;
     std::vector<TextBreaks> texts;
     std::string lines;
+    std::vector<double> lifts = {};
   };
   const std::string a = "<svg:tspan font-size=\"10\" >\na</svg:tspan>\n";
   const std::vector<Case> cases = {
@@ -38,10 +39,34 @@ TEST(PageGenerator, ListedSpansStartNewLinesAndBlanksLeaveTheirSpans) {
        {},
        "<svg:text x=\"1\"><svg:tspan >plain</svg:tspan> \n<svg:tspan >bold</svg:tspan> <svg:tspan >tail</svg:tspan>"
        " <svg:tspan ></svg:tspan></svg:text>"},
+      {"a centred text moves up by half the lines added, one on its bottom by all of them",
+       "<svg:text x=\"1\" y=\"50\">" + a + a + a + "</svg:text><svg:text x=\"2\" y=\"50.5\">" + a + a +
+           "</svg:text><svg:text x=\"3\" y=\"7\">" + a + a + "</svg:text>",
+       {{{1, 1}, {2, 1}}, {{1, 1}}, {{1, 1}}},
+       "<svg:text x=\"1\" y=\"38.0000\"><svg:tspan font-size=\"10\" >a</svg:tspan>\n"
+       "<svg:tspan x=\"1\" dy=\"12.0000\" font-size=\"10\" >a</svg:tspan>\n"
+       "<svg:tspan x=\"1\" dy=\"12.0000\" font-size=\"10\" >a</svg:tspan>\n</svg:text>"
+       "<svg:text x=\"2\" y=\"38.5000\"><svg:tspan font-size=\"10\" >a</svg:tspan>\n"
+       "<svg:tspan x=\"2\" dy=\"12.0000\" font-size=\"10\" >a</svg:tspan>\n</svg:text>"
+       "<svg:text x=\"3\" y=\"7\"><svg:tspan font-size=\"10\" >a</svg:tspan>\n"
+       "<svg:tspan x=\"3\" dy=\"12.0000\" font-size=\"10\" >a</svg:tspan>\n</svg:text>",
+       {0.5, 1, 0}},
+      {"an empty last line is not lifted for",
+       "<svg:text x=\"1\" y=\"50\">" + a + "<svg:tspan font-size=\"10\" ></svg:tspan></svg:text>", {{{1, 1}}},
+       "<svg:text x=\"1\" y=\"50\"><svg:tspan font-size=\"10\" >a</svg:tspan>\n"
+       "<svg:tspan x=\"1\" dy=\"12.0000\" font-size=\"10\" ></svg:tspan></svg:text>",
+       {0.5}},
+      {"a text without added lines or without a y stays",
+       "<svg:text x=\"1\" y=\"50\">" + a + "</svg:text><svg:text x=\"2\">" + a + a + "</svg:text>",
+       {{}, {{1, 1}}},
+       "<svg:text x=\"1\" y=\"50\"><svg:tspan font-size=\"10\" >a</svg:tspan>\n</svg:text>"
+       "<svg:text x=\"2\"><svg:tspan font-size=\"10\" >a</svg:tspan>\n"
+       "<svg:tspan x=\"2\" dy=\"12.0000\" font-size=\"10\" >a</svg:tspan>\n</svg:text>",
+       {1, 1}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    EXPECT_EQ(diagramkit::breakTextLines(c.svg, "svg:", c.texts), c.lines);
+    EXPECT_EQ(diagramkit::breakTextLines(c.svg, "svg:", c.texts, c.lifts), c.lines);
   }
 }
 

@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <zlib.h>
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -8,6 +9,7 @@
 #include <cmath>
 #include <fstream>
 #include <functional>
+#include <regex>
 #include <thread>
 
 #include "engine_test_support.h"
@@ -189,6 +191,72 @@ TEST(SVG2PDF, PageCountAndSupportTest) {
   EXPECT_EQ(getVSDFilePageNum(dir / "missing.vsd"), 0);
 }
 
+// Every stream of a PDF that inflates, one after the other.
+std::string inflatedStreams(const std::string& pdf) {
+  std::string out;
+  for (std::size_t at = pdf.find("stream"); at != std::string::npos; at = pdf.find("stream", at + 6)) {
+    std::size_t data = at + 6;
+    if (pdf.compare(data, 2, "\r\n") == 0) data += 2; else if (pdf.compare(data, 1, "\n") == 0) data += 1; else continue;
+    const std::size_t end = pdf.find("endstream", data);
+    if (end == std::string::npos) break;
+    z_stream z{};
+    if (inflateInit(&z) != Z_OK) continue;
+    z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(pdf.data() + data));
+    z.avail_in = static_cast<uInt>(end - data);
+    char buf[65536];
+    int rc = Z_OK;
+    while (rc == Z_OK) {
+      z.next_out = reinterpret_cast<Bytef*>(buf);
+      z.avail_out = sizeof buf;
+      rc = inflate(&z, Z_NO_FLUSH);
+      out.append(buf, sizeof buf - z.avail_out);
+    }
+    inflateEnd(&z);
+    out += "\n";
+  }
+  return out;
+}
+
+// A VDX page at 1:`scale` with one line of `weight` inches in line pattern `pattern`.
+std::string dashedLine(double scale, double weight, int pattern) {
+  const std::string n = testsupport::visioNumber(scale);
+  return "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<VisioDocument xmlns=\"http://schemas.microsoft.com/visio/2003/core\">"
+         "<Pages><Page ID=\"0\" NameU=\"P\" Name=\"P\"><PageSheet><PageProps><PageWidth>" + testsupport::visioNumber(8.5 * scale) +
+         "</PageWidth><PageHeight>" + testsupport::visioNumber(11 * scale) + "</PageHeight><PageScale>1</PageScale>"
+         "<DrawingScale>" + n + "</DrawingScale></PageProps></PageSheet><Shapes><Shape ID=\"1\" Type=\"Shape\"><XForm>"
+         "<PinX>" + testsupport::visioNumber(4 * scale) + "</PinX><PinY>" + testsupport::visioNumber(5 * scale) + "</PinY><Width>" +
+         testsupport::visioNumber(6 * scale) + "</Width><Height>0</Height><LocPinX>" + testsupport::visioNumber(3 * scale) +
+         "</LocPinX><LocPinY>0</LocPinY><Angle>0</Angle></XForm><Line><LineWeight>" + testsupport::visioNumber(weight) +
+         "</LineWeight><LinePattern>" + std::to_string(pattern) + "</LinePattern></Line><Geom IX=\"0\"><NoFill>1</NoFill>"
+         "<MoveTo IX=\"1\"><X>0</X><Y>0</Y></MoveTo><LineTo IX=\"2\"><X>" + testsupport::visioNumber(6 * scale) +
+         "</X><Y>0</Y></LineTo></Geom></Shape></Shapes></Page></Pages></VisioDocument>\n";
+}
+
+// A floor plan's hairline grid at 1:50 (0.018 pt lines, 0.036 pt dashes) prints solid; dashes
+// that can be seen stay dashes.
+TEST(SVG2PDF, DashesTooFineToSeePrintSolid) {
+  struct Case {
+    const char* what;
+    double scale, weight;
+    int pattern;
+    bool dashed;
+  };
+  const std::vector<Case> cases = {
+      {"hairline grid at 1:50", 50, 0.0125, 23, false},
+      {"dashed line at 1:1", 1, 0.01, 23, true},
+  };
+  const std::regex dash(R"(\[\s*[0-9.]+[^\]]*\]\s*[-0-9.]+\s+d\b)");
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    testsupport::TempDir dir;
+    const fs::path out = dir / "out.pdf";
+    expectPageEvents(enginetest::convert(dir.write("d.vdx", dashedLine(c.scale, c.weight, c.pattern)), out), 1);
+    const std::string contents = inflatedStreams(testsupport::readFile(out));
+    ASSERT_NE(contents.find(" S"), std::string::npos) << "no stroke drawn";
+    EXPECT_EQ(std::regex_search(contents, dash), c.dashed) << contents;
+  }
+}
+
 }  // namespace
 
 namespace {
@@ -318,6 +386,38 @@ TEST(SVG2PDF, TheLinesOfATextBlockAreReadAsSeparateWords) {
     std::sort(words.begin(), words.end());
     std::sort(expected.begin(), expected.end());
     EXPECT_EQ(words, expected);
+  }
+}
+
+// The middle, in points from the top, of the words pdftotext reads on page `page` (1-based).
+double wordsMiddle(const fs::path& pdf, int page) {
+  const std::string html = enginetest::commandOutput("pdftotext -bbox -f " + std::to_string(page) + " -l " +
+                                                     std::to_string(page) + " " + enginetest::shellQuoted(pdf) +
+                                                     " - 2>/dev/null");
+  static const std::regex word(R"re(<word [^>]*yMin="([0-9.]+)"[^>]*yMax="([0-9.]+)")re");
+  double top = 1e9, bottom = -1e9;
+  for (auto it = std::sregex_iterator(html.begin(), html.end(), word); it != std::sregex_iterator(); ++it) {
+    top = std::min(top, std::stod((*it)[1]));
+    bottom = std::max(bottom, std::stod((*it)[2]));
+  }
+  return bottom >= top ? (top + bottom) / 2 : std::nan("");
+}
+
+TEST(SVG2PDF, ACentredTextBlockStaysCentredOnItsBoxAsItsLinesGrow) {
+  testsupport::TempDir dir;
+  // The same box and font on every page. The last text ends in an empty paragraph (libvisio
+  // drops one closing line feed of a VDX text, and keeps the one a VSDX text ends with).
+  const std::vector<std::string> texts = {"alpha", "alpha\nbeta\ngamma", "alpha\n\n"};
+  std::vector<VisioPage> pages;
+  for (const std::string& t : texts) pages.push_back(VisioPage{8.5, 11.0, t});
+  const fs::path src = dir.write("drawing.vdx", testsupport::vdxDrawing(pages));
+  const Conversion conv = enginetest::convert(src, dir / "out.pdf");
+  ASSERT_EQ(conv.events.size(), texts.size() + 2);
+  const double one = wordsMiddle(dir / "out.pdf", 1);
+  ASSERT_FALSE(std::isnan(one));
+  for (std::size_t i = 1; i < texts.size(); ++i) {
+    // A line is about 14 points; the block's middle moves by less than a quarter of it.
+    EXPECT_NEAR(wordsMiddle(dir / "out.pdf", static_cast<int>(i) + 1), one, 3.5) << texts[i];
   }
 }
 

@@ -31,12 +31,17 @@ struct PageSVG {
   std::optional<double> height;
 };
 
-// Parses a page file (no network, no DTD) and takes its first svg:svg element. Nothing when
-// the file does not parse or holds no svg:svg element; `error` says why.
-std::optional<PageSVG> readPageFile(const std::filesystem::path& path, std::string* error = nullptr);
+// Reads a page file (no network, no DTD) and takes its first svg:svg element; with
+// `simplified`, as simplifyPageTree leaves it. A file as writePageFile wrote it is taken as it
+// stands where nothing is to be simplified; any other is parsed. Nothing when the file does not
+// parse or holds no svg:svg element; `error` says why.
+std::optional<PageSVG> readPageFile(const std::filesystem::path& path, std::string* error = nullptr,
+                                    bool simplified = false);
 
-// Renders `svg` at 72 dpi into a new one-page PDF of width x height points at `pdfPath`.
+// Renders `svg` at 72 dpi into a new one-page PDF of width x height points at `pdfPath`; with
+// `whitePaper`, on a page painted white first (a drawing's sheet), else on a transparent one.
 bool renderPageSVG(const std::string& svg, double width, double height,
-                                     const std::filesystem::path& pdfPath, std::string* error = nullptr);
+                                     const std::filesystem::path& pdfPath, std::string* error = nullptr,
+                                     bool whitePaper = false);
 
 }  // namespace diagramkit

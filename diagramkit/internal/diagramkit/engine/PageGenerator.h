@@ -20,7 +20,11 @@ using TextBreaks = std::vector<std::pair<int, int>>;
 // font size, 12 when it has none) further down per break; and the blanks at either end of a
 // tspan moved out before or after it. `texts` holds the breaks of the page's svg:text
 // elements in document order; `prefix` is the namespace prefix with its colon ("svg:").
-std::string breakTextLines(std::string_view svg, std::string_view prefix, const std::vector<TextBreaks>& texts);
+// `lifts`, in the same order, is the share of the lines added below a text's first one by
+// which the whole text moves up (0 where it hangs from its top, 0.5 where it is centred, 1
+// where it stands on its bottom); a text without one does not move.
+std::string breakTextLines(std::string_view svg, std::string_view prefix, const std::vector<TextBreaks>& texts,
+                           const std::vector<double>& lifts = {});
 
 namespace detail {
 struct PageGeneratorPages {
@@ -52,6 +56,7 @@ class PageGenerator : private detail::PageGeneratorPages, public librevenge::RVN
   std::string prefix_;
   unsigned taken_ = 0;
   std::vector<TextBreaks> texts_;  // of the page being written
+  std::vector<double> lifts_;      // of the same texts
   bool inText_ = false;
   bool inSpan_ = false;
   librevenge::RVNGPropertyList span_;  // of the open span
