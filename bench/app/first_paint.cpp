@@ -1,11 +1,12 @@
 // first_paint SETTLE_MS TIMEOUT_MS COMMAND...
 //   Starts COMMAND on the X display $DISPLAY and grabs the root window again and again. Once the
 //   screen has stayed the same for SETTLE_MS (or TIMEOUT_MS have passed since the start), prints
-//     MS_TO_FIRST_PAINT LIBRARIES GRAB_MS
-//   where MS_TO_FIRST_PAINT is the time from the start to the end of the first grab that shows the
-//   settled screen, LIBRARIES the shared objects mapped into the process at that point, GRAB_MS the
-//   longest time one grab took (how coarse the first figure is). Then it ends COMMAND (SIGTERM)
-//   and waits for it. Fails when the screen never changed from what it was before the start.
+//     MS_TO_FIRST_CHANGE MS_TO_SETTLED LIBRARIES GRAB_MS
+//   the times from the start to the end of the first grab that differs from the screen before the
+//   start (the window is up) and of the first grab that shows the settled screen, the shared
+//   objects mapped into the process at that point, and the longest time one grab took (how coarse
+//   the times are). Then it ends COMMAND (SIGTERM) and waits for it. Fails when the screen never
+//   changed from what it was before the start.
 
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
@@ -78,6 +79,7 @@ int main(int argc, char** argv) {
 
   uint64_t current = before;
   double changedAt = 0;    // end of the grab that first showed `current`
+  double firstChange = 0;  // end of the first grab that differed from `before`
   double grabMs = 0;
   int libraries = 0;
   for (;;) {
@@ -86,6 +88,7 @@ int main(int argc, char** argv) {
     const double end = msSince(t0);
     if (end - start > grabMs) grabMs = end - start;
     if (hash != current) {
+      if (current == before && firstChange == 0) firstChange = end;
       current = hash;
       changedAt = end;
       libraries = mappedLibraries(pid);
@@ -106,6 +109,6 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "first_paint: nothing was painted within %.0f ms\n", timeoutMs);
     return 1;
   }
-  std::printf("%.1f %d %.1f\n", changedAt, libraries, grabMs);
+  std::printf("%.1f %.1f %d %.1f\n", firstChange, changedAt, libraries, grabMs);
   return 0;
 }
