@@ -3,7 +3,6 @@
 #include <QFileInfo>
 #include <QSettings>
 
-#include <algorithm>
 #include <chrono>
 #include <memory>
 
@@ -11,6 +10,7 @@
 #include "shell/MainQueueBridge.h"
 #include "core/ProductInfo.h"
 #include "core/XVBaseFunction.h"
+#include "shell/XVApplicationEnd.h"
 #include "shell/XVBrowserControl.h"
 #include "shell/XVBrowserExport.h"
 #include "shell/XVDocumentLoadManager.h"
@@ -32,6 +32,7 @@ QStringList absolutePaths(const QStringList& arguments) {
 
 int main(int argc, char** argv) {
   int status = 0;
+  std::chrono::steady_clock::time_point quitDeadline;
   {
     QApplication app(argc, argv);
     QApplication::setApplicationName(ProductInfo::AppName());
@@ -63,15 +64,12 @@ int main(int argc, char** argv) {
       for (const QString& path : paths) delegate.application_openFile(path);
       status = QApplication::exec();
       // The tabs still open write back their changes, then running conversions are asked to
-      // stop and waited for: all within the one quit wait.
-      const auto quitDeadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+      // stop and every worker thread is waited for: all within the one quit wait.
+      quitDeadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
       delegate.browserControl()->writeBackOpenDocuments(quitDeadline);
-      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(quitDeadline - std::chrono::steady_clock::now());
-      XVDocumentLoadManager::StopSharedDocumentLoadManager(std::max(left, std::chrono::milliseconds(0)));
     }
     MainQueueBridge::uninstall();
-    XVBaseFunction::releaseAppEndObjects();
-    XVBaseFunction::userDefaults()->sync();
+    status = XVEndApplication(status, quitDeadline);
   }
   return status;
 }

@@ -10,11 +10,12 @@
 #include <string>
 
 #include "platform/foundation/log.h"
+#include "platform/foundation/worker_threads.h"
 
 // `convertOnce` converts IN to OUT, setting *pages when pages is not null, and answers whether
 // it succeeded (having said why on stderr when not).
-inline int convertBenchMain(int argc, char** argv, const char* name,
-                            bool (*convertOnce)(const std::string& src, const std::string& out, int* pages)) {
+inline int convertBenchRun(int argc, char** argv, const char* name,
+                           bool (*convertOnce)(const std::string& src, const std::string& out, int* pages)) {
   foundation::setLogSink([](const foundation::LogRecord&) {});
   int repeat = 0;
   int first = 1;
@@ -42,4 +43,10 @@ inline int convertBenchMain(int argc, char** argv, const char* name,
   }
   std::printf("%lld\n", best);
   return 0;
+}
+
+// convertBenchRun(), then the end of every worker thread before the statics go.
+inline int convertBenchMain(int argc, char** argv, const char* name,
+                            bool (*convertOnce)(const std::string& src, const std::string& out, int* pages)) {
+  return foundation::WorkerThreads::endProcess(convertBenchRun(argc, argv, name, convertOnce));
 }

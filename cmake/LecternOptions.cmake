@@ -35,7 +35,8 @@ include(GoogleTest)
 set_property(GLOBAL PROPERTY LECTERN_TSAN_TESTS "")
 
 # lectern_add_test(NAME SOURCES ... [LIBS ...] [GUI] [TSAN] [TIMEOUT s])
-#   One GoogleTest binary registered as one ctest test.
+#   One GoogleTest binary registered as one ctest test; after its last test every worker thread
+#   must have ended.
 #   GUI: needs Qt Widgets (skipped in builds without the GUI).
 #   TSAN: also part of the ThreadSanitizer run (target lectern_tsan_tests).
 function(lectern_add_test name)
@@ -46,8 +47,9 @@ function(lectern_add_test name)
   if(LECTERN_SANITIZE STREQUAL "thread" AND NOT T_TSAN)
     return()
   endif()
-  add_executable(${name} ${T_SOURCES})
-  target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest GTest::gtest_main GTest::gmock Threads::Threads)
+  add_executable(${name} ${T_SOURCES} ${PROJECT_SOURCE_DIR}/tests/support/worker_threads_check.cpp)
+  target_link_libraries(${name} PRIVATE ${T_LIBS} Lectern::foundation GTest::gtest GTest::gtest_main GTest::gmock
+                                        Threads::Threads)
   target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR} ${PROJECT_SOURCE_DIR}/tests)
   target_compile_definitions(${name} PRIVATE LECTERN_CORPUS_DIR="${LECTERN_CORPUS_DIR}"
                                               LECTERN_SOURCE_DIR="${PROJECT_SOURCE_DIR}")
@@ -72,7 +74,7 @@ function(lectern_add_fuzz_target name)
     return()
   endif()
   add_executable(${name}_regress ${F_SOURCES} ${PROJECT_SOURCE_DIR}/tests/support/fuzz_driver.cpp)
-  target_link_libraries(${name}_regress PRIVATE ${F_LIBS})
+  target_link_libraries(${name}_regress PRIVATE ${F_LIBS} Lectern::foundation)
   target_include_directories(${name}_regress PRIVATE ${PROJECT_SOURCE_DIR} ${PROJECT_SOURCE_DIR}/tests)
   add_test(NAME ${name}_corpus COMMAND ${name}_regress ${F_CORPUS})
   set_tests_properties(${name}_corpus PROPERTIES TIMEOUT 600)

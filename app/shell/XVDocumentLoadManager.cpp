@@ -3,12 +3,13 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <algorithm>
 #include <filesystem>
-#include <system_error>
 #include <thread>
 
 #include "platform/foundation/log.h"
 #include "platform/foundation/notification_center.h"
+#include "platform/foundation/worker_threads.h"
 #include "core/XVBaseFunction.h"
 #include "core/XVErrorTexts.h"
 #include "core/XVGuarded.h"
@@ -64,6 +65,26 @@ bool answers(const std::shared_ptr<XVloadDocumentProgressDelegate>& d, unsigned 
   return d && (d->answeredMessages() & message) != 0;
 }
 
+// MemAvailable of /proc/meminfo in bytes; -1 when it cannot be read.
+qint64 availableMemory() {
+  QFile meminfo(QStringLiteral("/proc/meminfo"));
+  if (!meminfo.open(QIODevice::ReadOnly)) return -1;
+  for (const QByteArray& line : meminfo.readAll().split('\n')) {
+    if (!line.startsWith("MemAvailable:")) continue;
+    bool ok = false;
+    const qint64 kb = line.mid(13).trimmed().split(' ').value(0).toLongLong(&ok);
+    return ok ? kb * 1024 : -1;
+  }
+  return -1;
+}
+
+// A PDF is copied into the cache, not converted: it never waits for a place.
+bool takesAPlace(const QString& path) {
+  DocumentModul::Kind kind{};
+  return !(DocumentModul::kindForExtension(XVBaseFunction::extensionOfPath(path), &kind) &&
+           kind == DocumentModul::Kind::PDF);
+}
+
 }  // namespace
 
 std::shared_ptr<XVDocumentLoadManager> XVDocumentLoadManager::ShareDocumentLoadManager() {
@@ -86,7 +107,40 @@ std::shared_ptr<XVDocumentLoadManager> XVDocumentLoadManager::initWithCacheLib(s
   return std::shared_ptr<XVDocumentLoadManager>(new XVDocumentLoadManager(std::move(cacheLib)));
 }
 
-XVDocumentLoadManager::XVDocumentLoadManager(std::shared_ptr<XVFileCacheLib> cacheLib) : cacheLib_(std::move(cacheLib)) {}
+XVDocumentLoadManager::XVDocumentLoadManager(std::shared_ptr<XVFileCacheLib> cacheLib)
+    : cacheLib_(std::move(cacheLib)), conversionLimit_(defaultConversionLimit()) {}
+
+int XVDocumentLoadManager::defaultConversionLimit() {
+  const int places = std::max(1, static_cast<int>(std::thread::hardware_concurrency()) / 2);
+  const qint64 available = availableMemory();
+  if (available < 0) return places;
+  return static_cast<int>(std::clamp<qint64>(available / kConversionMemory, 1, places));
+}
+
+int XVDocumentLoadManager::conversionLimit() const {
+  std::lock_guard lock(mutex_);
+  return conversionLimit_;
+}
+
+void XVDocumentLoadManager::setConversionLimit(int limit) {
+  QList<Waiting> admitted;
+  {
+    std::lock_guard lock(mutex_);
+    conversionLimit_ = std::max(1, limit);
+    admitted = admitLocked();
+  }
+  startAdmitted(admitted);
+}
+
+int XVDocumentLoadManager::runningConversions() const {
+  std::lock_guard lock(mutex_);
+  return static_cast<int>(converting_.size());
+}
+
+int XVDocumentLoadManager::waitingConversions() const {
+  std::lock_guard lock(mutex_);
+  return static_cast<int>(waiting_.size());
+}
 
 XVDocumentLoadManager::~XVDocumentLoadManager() = default;
 
@@ -134,13 +188,11 @@ void XVDocumentLoadManager::loadDocumentByFilePath(const QString& filePath,
     }
     ++workers_;
   }
-  try {
-    std::thread([self = shared_from_this(), filePath, delegate] {
-      XVGuardedRun(kCategory, QStringLiteral("loading %1").arg(filePath), [&] { self->loadThreed(filePath, delegate); });
-      self->workerDone();
-    }).detach();
-  } catch (const std::system_error& e) {
-    logLine(foundation::LogLevel::Error, QStringLiteral("cannot start a load thread: %1").arg(QString::fromUtf8(e.what())));
+  const bool started = foundation::WorkerThreads::start("load", [self = shared_from_this(), filePath, delegate] {
+    XVGuardedRun(kCategory, QStringLiteral("loading %1").arg(filePath), [&] { self->loadThreed(filePath, delegate); });
+    self->workerDone();
+  }) != nullptr;
+  if (!started) {
     workerDone();
     XVLoadItem item;
     item.setFilePath(filePath);
@@ -193,7 +245,7 @@ void XVDocumentLoadManager::loadThreed(const QString& filePath,
         continue;  // the stale entry is gone: decide again
       case Road::Convert:
         if (module) {
-          loadConverterFile(item, module);
+          startOrQueue(item, module);
           return;
         }
         module = newModule(filePath);
@@ -314,6 +366,68 @@ void XVDocumentLoadManager::loadConverterFile(const std::shared_ptr<XVLoadItem>&
   if (stopping) module->stopImport();  // the quit's stop may have come before the start
 }
 
+void XVDocumentLoadManager::startOrQueue(const std::shared_ptr<XVLoadItem>& item,
+                                         const std::shared_ptr<ImportInterface>& module) {
+  bool waits = false;
+  if (takesAPlace(item->filePath())) {
+    std::lock_guard lock(mutex_);
+    if (converting_.size() < conversionLimit_) {
+      converting_.insert(module.get());
+    } else {
+      waiting_.append(Waiting{item, module, false});
+      waits = true;
+    }
+  }
+  if (!waits) {
+    loadConverterFile(item, module);
+    return;
+  }
+  logLine(foundation::LogLevel::Info, QStringLiteral("%1 waits for a conversion to end").arg(item->filePath()));
+  // The requester hears that its load has begun; the conversion may start only afterwards, so
+  // that its own reports come later.
+  sendStart(item);
+  if (answers(item->delegate(), XVloadDocumentProgressDelegate::AnswersProgress)) {
+    const auto d = item->delegate();
+    XVGuardedRun(kCategory, QStringLiteral("telling a requester of the progress of %1").arg(item->filePath()),
+                 [&] { d->XVLoad_progress(0.0, item->filePath()); });
+  }
+  QList<Waiting> admitted;
+  {
+    std::lock_guard lock(mutex_);
+    for (Waiting& w : waiting_) {
+      if (w.item == item) w.announced = true;
+    }
+    admitted = admitLocked();
+  }
+  startAdmitted(admitted);
+}
+
+QList<XVDocumentLoadManager::Waiting> XVDocumentLoadManager::admitLocked() {
+  QList<Waiting> admitted;
+  if (stopping_) return admitted;
+  // In arrival order: one not yet announced to its requester holds back those after it.
+  while (!waiting_.isEmpty() && waiting_.first().announced && converting_.size() < conversionLimit_) {
+    Waiting w = waiting_.takeFirst();
+    converting_.insert(w.module.get());
+    ++workers_;
+    admitted.append(std::move(w));
+  }
+  return admitted;
+}
+
+void XVDocumentLoadManager::startAdmitted(const QList<Waiting>& admitted) {
+  for (const Waiting& w : admitted) {
+    const bool started = foundation::WorkerThreads::start("load", [self = shared_from_this(), w] {
+      XVGuardedRun(kCategory, QStringLiteral("converting %1").arg(w.item->filePath()),
+                   [&] { self->loadConverterFile(w.item, w.module); });
+      self->workerDone();
+    }) != nullptr;
+    if (started) continue;
+    workerDone();
+    ImportProgressDelegate_end(false, w.module.get(), XVErrorText::loadFailed());
+  }
+}
+
 std::shared_ptr<ImportInterface> XVDocumentLoadManager::openStoredResult(const XVLoadItem& item,
                                                                          const QString& storedPath) {
   auto module = newModule(item.filePath());
@@ -364,15 +478,21 @@ void XVDocumentLoadManager::ImportProgressDelegate_Progress(double percent, Impo
 
 void XVDocumentLoadManager::ImportProgressDelegate_end(bool success, ImportInterface* import, const QString& errorInfo) {
   QList<std::shared_ptr<XVLoadItem>> items;
+  QList<Waiting> admitted;
   {
     std::lock_guard lock(mutex_);
+    // Its place goes to the next waiting conversion at once.
+    if (converting_.remove(import)) admitted = admitLocked();
     items = itemArrayByImportLocked(import);
-    if (items.isEmpty()) return;
-    loadArray_.removeIf([import](const std::shared_ptr<XVLoadItem>& i) { return i->import_.get() == import; });
-    // Until the result is recorded or removed, requests for the key wait rather than join or
-    // start a second conversion.
-    settling_.insert(items.first()->fileKey_);
+    if (!items.isEmpty()) {
+      loadArray_.removeIf([import](const std::shared_ptr<XVLoadItem>& i) { return i->import_.get() == import; });
+      // Until the result is recorded or removed, requests for the key wait rather than join or
+      // start a second conversion.
+      settling_.insert(items.first()->fileKey_);
+    }
   }
+  startAdmitted(admitted);
+  if (items.isEmpty()) return;
   const auto owner = items.first();
   const QString key = owner->fileKey();
   const QString savePath = owner->savePath();
@@ -406,13 +526,18 @@ void XVDocumentLoadManager::ImportProgressDelegate_end(bool success, ImportInter
 
 bool XVDocumentLoadManager::stopLoading(std::chrono::milliseconds timeout) {
   QList<std::shared_ptr<ImportInterface>> running;
+  QList<Waiting> waiting;
   {
     std::lock_guard lock(mutex_);
     stopping_ = true;
+    waiting.swap(waiting_);
     for (const auto& item : loadArray_) {
-      if (item->import_ && !running.contains(item->import_)) running.append(item->import_);
+      const bool waits = std::any_of(waiting.begin(), waiting.end(), [&](const Waiting& w) { return w.module == item->import_; });
+      if (item->import_ && !waits && !running.contains(item->import_)) running.append(item->import_);
     }
   }
+  // A waiting conversion never starts: its requests end here, once.
+  for (const Waiting& w : waiting) ImportProgressDelegate_end(false, w.module.get(), XVErrorText::loadFailed());
   for (const auto& module : running) module->stopImport();
   const bool done = waitUntilIdle(timeout);
   if (!done) logLine(foundation::LogLevel::Warning, QStringLiteral("quitting with loads still running"));

@@ -11,6 +11,10 @@
 // - A stored result that is gone or cannot be opened drops its index entry and is converted
 //   again. Whatever lies at an output path is removed before its conversion starts.
 // - A file without a content key ends with an error and never touches the cache folder.
+// - At most conversionLimit() conversions run at once (bound by the cores and the memory);
+//   later ones wait in arrival order, their requesters told of the start (and progress 0)
+//   at once. Cache hits and PDF copies never wait. A waiting conversion that the quit stops
+//   ends once, without starting.
 //
 // Threads: loadDocumentByFilePath() returns at once; each request runs on a thread of its own.
 // Requesters hear XVLoad_* on that thread or on the thread the module reports from. One mutex
@@ -88,9 +92,22 @@ class XVDocumentLoadManager : public XVDocumentLoader,
   void loadDocumentByFilePath(const QString& filePath,
                               std::shared_ptr<XVloadDocumentProgressDelegate> delegate) override;
 
-  // Quit: takes no new requests, asks running modules to stop and waits up to `timeout` for
-  // the request threads and the running conversions. Answers whether all of them ended.
+  // Quit: takes no new requests, ends the waiting conversions, asks running modules to stop and
+  // waits up to `timeout` for the request threads and the running conversions. Answers whether
+  // all of them ended.
   bool stopLoading(std::chrono::milliseconds timeout);
+
+  // How many conversions may run at once: half the cores (a conversion keeps about two busy:
+  // its own thread and its decoder's or renderer's, and the tabs keep theirs), fewer when the
+  // memory available holds fewer conversions of kConversionMemory each; at least one.
+  static int defaultConversionLimit();
+  static constexpr qint64 kConversionMemory = qint64(256) << 20;
+  int conversionLimit() const;
+  // Takes effect for the conversions that start from now on (at least one runs).
+  void setConversionLimit(int limit);
+  // Conversions running, and waiting for one to end.
+  int runningConversions() const;
+  int waitingConversions() const;
   // Waits up to `timeout` until no request thread and no conversion is running.
   bool waitUntilIdle(std::chrono::milliseconds timeout);
 
@@ -108,6 +125,17 @@ class XVDocumentLoadManager : public XVDocumentLoader,
   // been dropped. Called with the item counted as a reader of its key.
   bool loadCacheFile(const std::shared_ptr<XVLoadItem>& item);
   void loadConverterFile(const std::shared_ptr<XVLoadItem>& item, const std::shared_ptr<ImportInterface>& module);
+  // Starts the conversion now, or queues it when the running ones fill the limit.
+  void startOrQueue(const std::shared_ptr<XVLoadItem>& item, const std::shared_ptr<ImportInterface>& module);
+  // Under the mutex: takes the waiting conversions that fit the limit now; each is counted as
+  // running and as a load thread, to be started by startAdmitted().
+  struct Waiting {
+    std::shared_ptr<XVLoadItem> item;
+    std::shared_ptr<ImportInterface> module;
+    bool announced = false;  // its requester has heard of the start
+  };
+  QList<Waiting> admitLocked();
+  void startAdmitted(const QList<Waiting>& admitted);
   void releaseCacheReader(const QString& key);
   void workerDone();
 
@@ -134,4 +162,7 @@ class XVDocumentLoadManager : public XVDocumentLoader,
   QHash<QString, int> cacheReaders_;  // keys whose stored result is being opened
   int workers_ = 0;                   // request threads alive
   bool stopping_ = false;
+  int conversionLimit_;
+  QSet<const ImportInterface*> converting_;  // conversions that hold a place in the limit
+  QList<Waiting> waiting_;                   // conversions waiting for a place, in arrival order
 };

@@ -1,5 +1,14 @@
 #include "shell/XVFileCacheLib.h"
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <system_error>
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -38,6 +47,62 @@ std::shared_ptr<XVFileCacheLib> XVFileCacheLib::fileCacheLibWithLibPath(const QS
 
 XVFileCacheLib::XVFileCacheLib(const QString& libPath) { loadLibWithPath(libPath); }
 
+XVFileCacheLib::~XVFileCacheLib() {
+  if (lockFd_ >= 0) ::close(lockFd_);
+}
+
+bool XVFileCacheLib::isTemporaryName(const QString& name) {
+  static const QString kIndexTemp = QStringLiteral("lib_config.");
+  if (name.startsWith(kIndexTemp)) {
+    const QString rest = name.mid(kIndexTemp.size());
+    if (rest.size() != 6) return false;  // "lib_config.bad" is an index set aside
+    for (const QChar c : rest) {
+      if (!c.isLetterOrNumber() || c.unicode() > 0x7f) return false;
+    }
+    return true;
+  }
+  const QString bare = name.startsWith(QLatin1Char('.')) ? name.mid(1) : name;
+  const qsizetype dot = bare.indexOf(QLatin1Char('.'));
+  return dot > 0 && dot + 1 < bare.size() && XVFileKey::isWellFormedKey(bare.left(dot));
+}
+
+void XVFileCacheLib::lockFolder(const QString& libPath) {
+  if (lockFd_ >= 0 && lockedPath_ == libPath) return;
+  if (lockFd_ >= 0) ::close(lockFd_);
+  lockFd_ = -1;
+  lockedPath_ = libPath;
+  XVBaseFunction::CheckDirectory(libPath);
+  const QByteArray lockPath = QFile::encodeName(libPath + QStringLiteral("/lib_lock"));
+  // Not inherited by the programs we start (a file manager, a mail attachment's application).
+  const int fd = ::open(lockPath.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+  if (fd < 0) {
+    warn(QStringLiteral("cannot open %1: %2").arg(QFile::decodeName(lockPath), QString::fromLocal8Bit(std::strerror(errno))));
+    return;
+  }
+  lockFd_ = fd;
+  if (::flock(fd, LOCK_EX | LOCK_NB) == 0) sweepTemporaryFiles(libPath);
+  // Shared from now on: blocks only while another process sweeps.
+  while (::flock(fd, LOCK_SH) != 0 && errno == EINTR) {
+  }
+}
+
+void XVFileCacheLib::sweepTemporaryFiles(const QString& libPath) {
+  namespace fs = std::filesystem;
+  std::error_code ec;
+  for (const auto& entry : fs::directory_iterator(fs::path(QFile::encodeName(libPath).toStdString()), ec)) {
+    const QString name = QFile::decodeName(QByteArray::fromStdString(entry.path().filename().string()));
+    if (!isTemporaryName(name)) continue;
+    std::error_code e;
+    if (entry.symlink_status(e).type() == fs::file_type::directory) continue;
+    if (fs::remove(entry.path(), e)) {
+      foundation::log(foundation::LogLevel::Info, kCategory,
+                      QStringLiteral("removed %1, left by an interrupted conversion").arg(name).toStdString());
+    } else if (e) {
+      warn(QStringLiteral("cannot remove %1: %2").arg(name, QString::fromStdString(e.message())));
+    }
+  }
+}
+
 QString XVFileCacheLib::libFilePath() const { return libPath_ + QStringLiteral("/lib_config"); }
 
 bool XVFileCacheLib::isSafeName(const QString& name) {
@@ -51,6 +116,7 @@ void XVFileCacheLib::loadLibWithPath(const QString& libPath) {
     std::lock_guard lock(mutex_);
     libPath_ = libPath;
   }
+  lockFolder(libPath);
   const QString indexPath = libFilePath();
   QFile file(indexPath);
   if (!file.exists()) {

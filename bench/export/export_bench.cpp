@@ -16,6 +16,7 @@
 
 #include "modules/export/XVConverter.h"
 #include "platform/pdfkit/PDFDocument.h"
+#include "platform/foundation/worker_threads.h"
 
 namespace {
 
@@ -88,7 +89,7 @@ int main(int argc, char** argv) {
   }
   if (args.size() == 5 && args[1] == "save") {
     QCoreApplication app(argc, argv);
-    return save(args[2], args[3], args[4]);
+    return foundation::WorkerThreads::endProcess(save(args[2], args[3], args[4]));
   }
   std::fprintf(stderr, "usage: export_bench make FILE PAGES | save PDF|PNG FILE FOLDER\n");
   return 2;

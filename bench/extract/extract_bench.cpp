@@ -21,6 +21,7 @@
 #include "platform/pdfkit/PDFDocument.h"
 #include "support/flate_image.h"
 #include "support/image_pdf.h"
+#include "platform/foundation/worker_threads.h"
 
 namespace {
 
@@ -106,7 +107,7 @@ int main(int argc, char** argv) {
   const QStringList args = QCoreApplication::arguments();
   if (args.size() == 4 && args[1] == QLatin1String("make")) return make(args[2], args[3].toInt());
   if (args.size() == 3 && args[1] == QLatin1String("make-large")) return makeLarge(args[2]);
-  if (args.size() == 4 && args[1] == QLatin1String("run")) return run(args[2], args[3]);
+  if (args.size() == 4 && args[1] == QLatin1String("run")) return foundation::WorkerThreads::endProcess(run(args[2], args[3]));
   std::fprintf(stderr, "usage: extract_bench make FILE PAGES | make-large FILE | run FILE FOLDER\n");
   return 2;
 }

@@ -21,6 +21,7 @@
 #include "modules/view/DocumentViewController.h"
 #include "platform/foundation/dispatcher.h"
 #include "platform/foundation/notification_center.h"
+#include "platform/foundation/worker_threads.h"
 #include "platform/pdfkit/PDFDocument.h"
 #include "support/pdf_fixture.h"
 
@@ -141,10 +142,14 @@ int main(int argc, char** argv) {
   qputenv("QT_QPA_PLATFORM", "offscreen");
   QApplication app(argc, argv);
   if (args.size() >= 5 && args[1] == "make") return make(args[2], args[3].toInt(), args[4]);
-  if (args.size() >= 3 && args[1] == "thumbs") return thumbs(args[2]);
+  if (args.size() >= 3 && args[1] == "thumbs") return foundation::WorkerThreads::endProcess(thumbs(args[2]));
   if (args.size() >= 4 && args[1] == "find") {
-    QTemporaryDir cache;
-    return find(args[2], args[3], cache.filePath(QStringLiteral("cached.pdf")));
+    int status = 0;
+    {
+      QTemporaryDir cache;
+      status = find(args[2], args[3], cache.filePath(QStringLiteral("cached.pdf")));
+    }
+    return foundation::WorkerThreads::endProcess(status);
   }
   std::fprintf(stderr, "usage: pdf_bench make|thumbs|find ...\n");
   return 2;

@@ -11,6 +11,7 @@
 
 #include "platform/foundation/dispatcher.h"
 #include "platform/foundation/notification_center.h"
+#include "platform/foundation/worker_threads.h"
 #include "platform/pdfkit/PDFDocument.h"
 
 namespace {
@@ -63,7 +64,8 @@ int find(const QString& path, const QString& word) {
 
 int main(int argc, char** argv) {
   if (argc >= 4 && QByteArray(argv[1]) == "render") return render(QString::fromLocal8Bit(argv[2]), QString::fromLocal8Bit(argv[3]));
-  if (argc >= 4 && QByteArray(argv[1]) == "find") return find(QString::fromLocal8Bit(argv[2]), QString::fromLocal8Bit(argv[3]));
+  if (argc >= 4 && QByteArray(argv[1]) == "find")
+    return foundation::WorkerThreads::endProcess(find(QString::fromLocal8Bit(argv[2]), QString::fromLocal8Bit(argv[3])));
   std::fprintf(stderr, "usage: pdf_core_bench render|find ...\n");
   return 2;
 }

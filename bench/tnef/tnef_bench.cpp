@@ -17,6 +17,7 @@
 
 #include "platform/foundation/dispatcher.h"
 #include "platform/foundation/log.h"
+#include "platform/foundation/worker_threads.h"
 #include "support/tnef_writer.h"
 #include "tnefkit/TnefKit.h"
 
@@ -138,9 +139,10 @@ int unpack(const char* path, const std::filesystem::path& folder) {
 int main(int argc, char** argv) {
   std::string mode = argc > 1 ? argv[1] : "";
   if (mode == "generate" && argc == 5) return generate(argv[2], std::atoi(argv[3]), std::strtoull(argv[4], nullptr, 10));
-  if (mode == "unpack" && argc == 4) return unpack(argv[2], argv[3]);
-  if (mode == "parse" && argc == 3) return parseOnly(argv[2]);
-  if (mode == "hostile" && argc == 5) return hostile(argv[2], std::strtoull(argv[3], nullptr, 10), argv[4]);
+  if (mode == "unpack" && argc == 4) return foundation::WorkerThreads::endProcess(unpack(argv[2], argv[3]));
+  if (mode == "parse" && argc == 3) return foundation::WorkerThreads::endProcess(parseOnly(argv[2]));
+  if (mode == "hostile" && argc == 5)
+    return foundation::WorkerThreads::endProcess(hostile(argv[2], std::strtoull(argv[3], nullptr, 10), argv[4]));
   std::fprintf(stderr, "usage: tnef_bench generate FILE COUNT BYTES | unpack FILE FOLDER | parse FILE | hostile FILE MIB KIND\n");
   return 2;
 }

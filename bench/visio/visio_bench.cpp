@@ -20,6 +20,7 @@
 #include "platform/foundation/dispatcher.h"
 #include "platform/foundation/log.h"
 #include "platform/foundation/notification_center.h"
+#include "platform/foundation/worker_threads.h"
 
 namespace {
 
@@ -70,7 +71,8 @@ int main(int argc, char** argv) {
     if (r.level == foundation::LogLevel::Error) std::fprintf(stderr, "%s\n", r.message.c_str());
   });
   foundation::Dispatcher::drainMain();
-  if (argc == 4 && std::strcmp(argv[1], "--pdf") == 0) return convertOnce(argv[3], argv[2]) > 0 ? 0 : 1;
+  if (argc == 4 && std::strcmp(argv[1], "--pdf") == 0)
+    return foundation::WorkerThreads::endProcess(convertOnce(argv[3], argv[2]) > 0 ? 0 : 1);
   int repeat = 0;
   int first = 1;
   if (argc > 2 && std::strcmp(argv[1], "--repeat") == 0) {
@@ -105,5 +107,5 @@ int main(int argc, char** argv) {
     }
   }
   std::filesystem::remove_all(tmpl);
-  return status;
+  return foundation::WorkerThreads::endProcess(status);
 }

@@ -22,6 +22,7 @@
 #include "platform/wpdkit/QFWpdConverter.h"
 #include "platform/wpskit/QFWpsConverter.h"
 #include "support/wordperfect_builder.h"
+#include "platform/foundation/worker_threads.h"
 
 namespace {
 
@@ -121,7 +122,8 @@ int main(int argc, char** argv) {
   if (argc >= 4 && std::string(argv[1]) == "make") return make(argv[2], std::atoi(argv[3]));
   if (argc >= 5 && std::string(argv[1]) == "farcell") return farCell(argv[2], argv[3], std::atoi(argv[4]));
   if (argc >= 4 && std::string(argv[1]) == "convert")
-    return convert(QString::fromLocal8Bit(argv[2]), QString::fromLocal8Bit(argv[3]), argc >= 5 ? std::max(1, std::atoi(argv[4])) : 1);
+    return foundation::WorkerThreads::endProcess(convert(QString::fromLocal8Bit(argv[2]), QString::fromLocal8Bit(argv[3]),
+                                                         argc >= 5 ? std::max(1, std::atoi(argv[4])) : 1));
   std::fprintf(stderr, "usage: works_bench make FILE PARAGRAPHS | farcell SHEET OUT COLUMN | convert FILE PDF [RUNS]\n");
   return 2;
 }

@@ -242,7 +242,7 @@ void EMF2PDF::createSVG() {
 
 void EMF2PDF::createPDF() {
   createSVG();
-  diagramkit::postRender([svg = svgFile_, pdf = desFile_, done = isOver_] {
+  const bool queued = diagramkit::postRender([svg = svgFile_, pdf = desFile_, done = isOver_] {
     const std::string text = readAll(svg);
     double width = 0;
     double height = 0;
@@ -252,6 +252,10 @@ void EMF2PDF::createPDF() {
       logLine(foundation::LogLevel::Warning, "no PDF from " + svg.string() + (error.empty() ? "" : ": " + error));
     if (done != nullptr) done->store(true);
   });
+  if (!queued) {
+    logLine(foundation::LogLevel::Warning, "no render thread for " + svgFile_.string());
+    if (isOver_ != nullptr) isOver_->store(true);
+  }
 }
 
 bool emf2jpg(const fs::path& emf, const fs::path& pdf, const fs::path& image) {

@@ -4,9 +4,10 @@
 #include <deque>
 #include <exception>
 #include <mutex>
-#include <thread>
+#include <memory>
 
 #include "platform/foundation/log.h"
+#include "platform/foundation/worker_threads.h"
 
 namespace diagramkit {
 
@@ -16,14 +17,17 @@ struct RenderQueue {
   std::mutex mutex;
   std::condition_variable wake;
   std::deque<std::function<void()>> tasks;
-  std::thread::id id;
+  std::shared_ptr<foundation::Worker> worker;
+  bool accepting = false;  // the thread runs and has not been asked to stop
 
+  // Runs the tasks until asked to stop, then those already queued: every accepted task runs.
   void run() {
     for (;;) {
       std::function<void()> task;
       {
         std::unique_lock lock(mutex);
-        wake.wait(lock, [&] { return !tasks.empty(); });
+        wake.wait(lock, [&] { return !tasks.empty() || !accepting; });
+        if (tasks.empty()) return;
         task = std::move(tasks.front());
         tasks.pop_front();
       }
@@ -34,18 +38,20 @@ struct RenderQueue {
       }
     }
   }
+  void stop() {
+    std::lock_guard lock(mutex);
+    accepting = false;
+    wake.notify_all();
+  }
 };
 
-// Made once and never destroyed: the thread may still wait on it while the process exits.
+// Made once and never destroyed: the thread may still be leaving it while the process exits.
 RenderQueue& queue() {
   static RenderQueue* q = [] {
     auto* made = new RenderQueue();
-    std::thread worker([made] { made->run(); });
-    {
-      std::lock_guard lock(made->mutex);
-      made->id = worker.get_id();
-    }
-    worker.detach();
+    std::lock_guard lock(made->mutex);
+    made->worker = foundation::WorkerThreads::startService("render", [made] { made->run(); }, [made] { made->stop(); });
+    made->accepting = made->worker != nullptr;
     return made;
   }();
   return *q;
@@ -53,19 +59,25 @@ RenderQueue& queue() {
 
 }  // namespace
 
-void postRender(std::function<void()> task) {
+bool postRender(std::function<void()> task) {
   RenderQueue& q = queue();
   {
     std::lock_guard lock(q.mutex);
+    if (!q.accepting) return false;
     q.tasks.push_back(std::move(task));
   }
   q.wake.notify_one();
+  return true;
 }
 
 bool isRenderThread() {
   RenderQueue& q = queue();
-  std::lock_guard lock(q.mutex);
-  return q.id == std::this_thread::get_id();
+  std::shared_ptr<foundation::Worker> worker;
+  {
+    std::lock_guard lock(q.mutex);
+    worker = q.worker;
+  }
+  return worker && worker->isCurrent();
 }
 
 }  // namespace diagramkit

@@ -227,7 +227,7 @@ void SVG2PDF::loadSVGData() {
     return;
   }
   // The main queue paces the pages: the next one is rendered once the last one was reported.
-  diagramkit::postRender([self = shared_from_this()] { self->printPage(); });
+  if (!diagramkit::postRender([self = shared_from_this()] { self->printPage(); })) pageFailed("no render thread runs");
 }
 
 void SVG2PDF::printPage() {

@@ -12,6 +12,7 @@
 
 #include "platform/djvukit/PdfWriter.h"
 #include "platform/foundation/log.h"
+#include "platform/foundation/worker_threads.h"
 
 namespace djvukit {
 
@@ -275,12 +276,8 @@ bool convertDjvuToPdf(const std::string& source, const std::string& destination,
 std::shared_ptr<DjvuKit> DjvuKit::create() { return std::shared_ptr<DjvuKit>(new DjvuKit()); }
 
 DjvuKit::~DjvuKit() {
-  if (!thread_.joinable()) return;
-  if (thread_.get_id() == std::this_thread::get_id()) {
-    thread_.detach();
-  } else {
-    thread_.join();
-  }
+  // On the conversion's own thread (it let go last) the registry joins it later.
+  if (worker_) worker_->join();
 }
 
 void DjvuKit::setDelegate(std::weak_ptr<DjvuKitDelegate> delegate) {
@@ -318,28 +315,25 @@ bool DjvuKit::DjvuToPDFSrc(const std::string& src, const std::string& Des) {
       delegate->sendErrorInfo(error);
     }
   };
-  try {
-    thread_ = std::thread([self = shared_from_this(), run]() mutable {
-      run();
-      run = nullptr;
-      self.reset();
-    });
-  } catch (const std::system_error& e) {
+  worker_ = foundation::WorkerThreads::start("djvu", [self = shared_from_this(), run]() mutable {
+    run();
+    run = nullptr;
+    self.reset();
+  });
+  if (!worker_) {
     lock.unlock();
-    logLine(foundation::LogLevel::Error, std::string("cannot start a conversion thread: ") + e.what());
     if (delegate) delegate->sendErrorInfo("No conversion thread");
   }
   return true;
 }
 
 void DjvuKit::wait() {
-  std::thread t;
+  std::shared_ptr<foundation::Worker> worker;
   {
     std::lock_guard lock(mutex_);
-    if (!thread_.joinable() || thread_.get_id() == std::this_thread::get_id()) return;
-    t = std::move(thread_);
+    worker = worker_;
   }
-  t.join();
+  if (worker) worker->join();
 }
 
 }  // namespace djvukit

@@ -8,7 +8,10 @@
 #include <memory>
 #include <mutex>
 #include <string>
-#include <thread>
+
+namespace foundation {
+class Worker;
+}
 
 namespace djvukit {
 
@@ -54,7 +57,7 @@ class DjvuKit : public std::enable_shared_from_this<DjvuKit> {
   DjvuKit() = default;
   std::mutex mutex_;
   std::weak_ptr<DjvuKitDelegate> delegate_;
-  std::thread thread_;
+  std::shared_ptr<foundation::Worker> worker_;
   bool started_ = false;
 };
 

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/foundation/log.h"
+#include "platform/foundation/worker_threads.h"
 
 namespace foundation {
 namespace {
@@ -37,18 +38,27 @@ void runGuarded(Task& t, const char* where) {
   }
 }
 
+// The background threads are services of the worker registry: at the end of the process they
+// finish the task they run and return; tasks still queued then are left undone.
 class Pool {
  public:
   Pool() {
     unsigned n = std::clamp(std::thread::hardware_concurrency(), 2u, 8u);
     for (unsigned i = 0; i < n; ++i) {
-      std::thread([this] { work(); }).detach();
+      if (WorkerThreads::startService("background", [this] { work(); }, [this] { stop(); })) ++threads_;
     }
   }
   void post(Task t) {
     {
       std::lock_guard lock(mutex_);
-      tasks_.push_back(std::move(t));
+      if (!stopping_ && threads_ > 0) {
+        tasks_.push_back(std::move(t));
+        t = nullptr;
+      }
+    }
+    if (t) {
+      log(LogLevel::Warning, "dispatch", "no background thread runs: a task is dropped");
+      return;
     }
     cv_.notify_one();
   }
@@ -58,12 +68,18 @@ class Pool {
   }
 
  private:
+  void stop() {
+    std::lock_guard lock(mutex_);
+    stopping_ = true;
+    cv_.notify_all();
+  }
   void work() {
     for (;;) {
       Task t;
       {
         std::unique_lock lock(mutex_);
-        cv_.wait(lock, [&] { return !tasks_.empty(); });
+        cv_.wait(lock, [&] { return stopping_ || !tasks_.empty(); });
+        if (stopping_) return;
         t = std::move(tasks_.front());
         tasks_.pop_front();
         ++running_;
@@ -82,10 +98,12 @@ class Pool {
   std::condition_variable idle_;
   std::deque<Task> tasks_;
   int running_ = 0;
+  unsigned threads_ = 0;  // set before the first post
+  bool stopping_ = false;
 };
 
 Pool& pool() {
-  static auto* p = new Pool();  // workers are detached and live for the process
+  static auto* p = new Pool();  // never destroyed: a stopped worker may still be leaving it
   return *p;
 }
 

@@ -21,6 +21,7 @@
 #include "platform/foundation/dispatcher.h"
 #include "platform/foundation/log.h"
 #include "platform/foundation/notification_center.h"
+#include "platform/foundation/worker_threads.h"
 #include "platform/pdfkit/QpdfRotations.h"
 
 namespace pdfkit {
@@ -154,7 +155,7 @@ PDFDocument::~PDFDocument() {
   }
   find_->generation++;
   find_->finding = false;
-  for (auto& t : findThreads_) t.thread.join();
+  for (auto& w : findThreads_) w->join();
   if (fd_ >= 0) ::close(fd_);
 }
 
@@ -367,11 +368,7 @@ void PDFDocument::cancelFindString() {
 
 void PDFDocument::joinFinishedFinds() {
   // Only threads that have returned: the caller never waits for a page being searched.
-  std::erase_if(findThreads_, [](FindThread& t) {
-    if (!t.done->load()) return false;
-    t.thread.join();
-    return true;
-  });
+  std::erase_if(findThreads_, [](const std::shared_ptr<foundation::Worker>& w) { return w->join(std::chrono::milliseconds(0)); });
 }
 
 int PDFDocument::findThreadCount(int pages) {
@@ -446,13 +443,17 @@ void PDFDocument::beginFindString(const QString& text, int options) {
   auto run = std::make_shared<FindRun>(count);
   const int threads = findThreadCount(count);
   run->workers = threads;
+  // A worker leaving; the last one out counts the pages no worker could open the document for
+  // as searched.
+  const auto leave = [](const std::shared_ptr<FindState>& state, std::uint64_t gen, FindRun& run) {
+    std::lock_guard lock(run.mutex);
+    if (--run.workers > 0) return;
+    for (auto& page : run.pages)
+      if (!page) page.emplace();
+    reportFind(state, gen, run);
+  };
   for (int t = 0; t < threads; ++t) {
-    auto done = std::make_shared<std::atomic<bool>>(false);
-    std::thread thread([state, gen, path, count, text, options, run, done] {
-      struct MarkDone {
-        std::atomic<bool>& flag;
-        ~MarkDone() { flag = true; }
-      } mark{*done};
+    auto worker = foundation::WorkerThreads::start("pdf find", [state, gen, path, count, text, options, run, leave] {
       // Poppler documents are not shared between threads: each worker opens its own.
       auto doc = count > 0 ? loadPoppler(path) : nullptr;
       while (doc && state->generation.load() == gen) {
@@ -463,14 +464,13 @@ void PDFDocument::beginFindString(const QString& text, int options) {
         run->pages[static_cast<size_t>(i)] = std::move(matches);
         reportFind(state, gen, *run);
       }
-      std::lock_guard lock(run->mutex);
-      if (--run->workers > 0) return;
-      // The last one out: pages no worker could open the document for count as searched.
-      for (auto& page : run->pages)
-        if (!page) page.emplace();
-      reportFind(state, gen, *run);
+      leave(state, gen, *run);
     });
-    findThreads_.push_back(FindThread{std::move(thread), std::move(done)});
+    if (worker) {
+      findThreads_.push_back(std::move(worker));
+    } else {
+      leave(state, gen, *run);  // no thread (the process is ending): its share counts as searched
+    }
   }
 }
 

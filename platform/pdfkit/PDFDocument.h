@@ -22,6 +22,10 @@
 #include <thread>
 #include <vector>
 
+namespace foundation {
+class Worker;
+}
+
 class QPainter;
 
 namespace Poppler {
@@ -229,11 +233,7 @@ class PDFDocument {
   mutable std::recursive_mutex mutex_;  // guards poppler_ and infos_
 
   std::shared_ptr<FindState> find_;
-  struct FindThread {
-    std::thread thread;
-    std::shared_ptr<std::atomic<bool>> done;
-  };
-  std::vector<FindThread> findThreads_;
+  std::vector<std::shared_ptr<foundation::Worker>> findThreads_;
 };
 
 // Draws pages as vector graphics and text onto a painter (a printer, a PDF writer), from its

@@ -2,13 +2,21 @@
 
 #include <poppler-qt6.h>
 
+#include "platform/foundation/worker_threads.h"
 #include "platform/pdfkit/PDFDocument.h"
 
 namespace pdfkit {
 
-PageRenderQueue::PageRenderQueue(QString path) : path_(std::move(path)), thread_([this] { run(); }) {}
+PageRenderQueue::PageRenderQueue(QString path)
+    : path_(std::move(path)),
+      worker_(foundation::WorkerThreads::startService("page render", [this] { run(); }, [this] { stop(); })) {}
 
 PageRenderQueue::~PageRenderQueue() {
+  stop();
+  if (worker_) worker_->join();
+}
+
+void PageRenderQueue::stop() {
   {
     std::lock_guard lock(mutex_);
     stop_ = true;
@@ -16,7 +24,6 @@ PageRenderQueue::~PageRenderQueue() {
   }
   abort_ = true;
   cv_.notify_all();
-  thread_.join();
 }
 
 void PageRenderQueue::request(int index, double scale, int extraRotation, Done done, int width, QRect region) {

@@ -2,7 +2,8 @@
 // A worker thread that renders pages of one file on its own Poppler document. Requests are
 // served newest first (what was asked for last is what is on screen); queued requests can be
 // dropped at once. Results are handed to the request's callback on the worker thread.
-// Destroying the queue aborts the render in progress; no callback runs after that.
+// Destroying the queue, or the end of the process's worker threads, aborts the render in
+// progress; no callback runs after that.
 
 #include <QImage>
 #include <QRect>
@@ -14,10 +15,13 @@
 #include <functional>
 #include <memory>
 #include <mutex>
-#include <thread>
 
 namespace Poppler {
 class Document;
+}
+
+namespace foundation {
+class Worker;
 }
 
 namespace pdfkit {
@@ -49,6 +53,7 @@ class PageRenderQueue {
     Done done;
   };
   void run();
+  void stop();
 
   QString path_;
   mutable std::mutex mutex_;
@@ -56,7 +61,7 @@ class PageRenderQueue {
   std::deque<Job> jobs_;
   bool stop_ = false;
   std::atomic<bool> abort_{false};
-  std::thread thread_;
+  std::shared_ptr<foundation::Worker> worker_;  // last: it runs on the members above
 };
 
 }  // namespace pdfkit

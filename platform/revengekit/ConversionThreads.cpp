@@ -1,20 +1,22 @@
 #include "platform/revengekit/ConversionThreads.h"
 
-#include <QThread>
+#include <QCoreApplication>
+#include <QEventLoop>
 
-#include <condition_variable>
+#include <algorithm>
+#include <memory>
 #include <mutex>
-#include <system_error>
-#include <thread>
 #include <vector>
+
+#include "platform/foundation/worker_threads.h"
 
 #if defined(__has_feature)
 #if __has_feature(thread_sanitizer)
-#define REVENGEKIT_PLAIN_THREADS 1
+#define REVENGEKIT_NO_EVENT_DISPATCHER 1
 #endif
 #endif
 #if defined(__SANITIZE_THREAD__)
-#define REVENGEKIT_PLAIN_THREADS 1
+#define REVENGEKIT_NO_EVENT_DISPATCHER 1
 #endif
 
 namespace revengekit {
@@ -23,84 +25,56 @@ namespace {
 
 struct Threads {
   std::mutex mutex;
-  std::condition_variable idle;
-  int running = 0;
-  std::vector<QThread*> finished;  // run to their end, still to be joined and deleted
+  std::vector<std::shared_ptr<foundation::Worker>> workers;  // started, not yet joined here
 };
 
 Threads& threads() {
-  static Threads* t = new Threads;  // outlives every conversion thread
+  static auto* t = new Threads;  // outlives every conversion thread
   return *t;
 }
 
-// Joins and deletes the threads that have finished.
-void reap() {
-  std::vector<QThread*> done;
-  {
-    std::lock_guard lock(threads().mutex);
-    done.swap(threads().finished);
-  }
-  for (QThread* t : done) {
-    t->wait();
-    delete t;
-  }
+// The text layout of a conversion's documents starts timers, which need an event dispatcher on
+// the thread; making an event loop gives the thread one (it is never run: the printer finishes
+// every layout itself). Under ThreadSanitizer, which does not see into Qt, the dispatcher's
+// set-up reads as races: there Qt only warns that the timers cannot start.
+void prepareThread() {
+#ifndef REVENGEKIT_NO_EVENT_DISPATCHER
+  if (QCoreApplication::instance()) QEventLoop ensureDispatcher;
+#endif
 }
 
 }  // namespace
 
 bool runConversionThread(std::function<void()> work) {
-  reap();
-  {
-    std::lock_guard lock(threads().mutex);
-    ++threads().running;
-  }
-#ifdef REVENGEKIT_PLAIN_THREADS
-  // Under ThreadSanitizer: Qt is not instrumented, and joining a QThread reads to it as a race
-  // inside Qt. A plain thread runs the same work (Qt then warns that the text layout's timers
-  // cannot start, which changes nothing: the printer finishes every layout itself).
-  try {
-    std::thread([work = std::move(work)]() mutable {
-      work();
-      work = nullptr;
-      std::lock_guard lock(threads().mutex);
-      if (--threads().running == 0) threads().idle.notify_all();
-    }).detach();
-    return true;
-  } catch (const std::system_error&) {
-    std::lock_guard lock(threads().mutex);
-    if (--threads().running == 0) threads().idle.notify_all();
-    return false;
-  }
-#else
-  // A QThread, so that the Qt objects a conversion makes (text documents and their layout)
-  // find the thread data they expect.
-  QThread* thread = QThread::create([work = std::move(work)]() mutable {
+  auto worker = foundation::WorkerThreads::start("conversion", [work = std::move(work)]() mutable {
+    prepareThread();
     work();
-    work = nullptr;  // whatever the work held goes before the thread counts as finished
-    Threads& t = threads();
-    std::lock_guard lock(t.mutex);
-    t.finished.push_back(QThread::currentThread());
-    if (--t.running == 0) t.idle.notify_all();
   });
-  if (!thread) {
-    std::lock_guard lock(threads().mutex);
-    if (--threads().running == 0) threads().idle.notify_all();
-    return false;
-  }
-  thread->setObjectName(QStringLiteral("conversion"));
-  thread->start();
+  if (!worker) return false;
+  Threads& t = threads();
+  std::lock_guard lock(t.mutex);
+  std::erase_if(t.workers, [](const auto& w) { return w->join(std::chrono::milliseconds(0)); });
+  t.workers.push_back(std::move(worker));
   return true;
-#endif
 }
 
 bool waitConversionThreadsIdle(std::chrono::milliseconds timeout) {
-  bool idle = false;
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  Threads& t = threads();
+  std::vector<std::shared_ptr<foundation::Worker>> workers;
   {
-    std::unique_lock lock(threads().mutex);
-    idle = threads().idle.wait_for(lock, timeout, [] { return threads().running == 0; });
+    std::lock_guard lock(t.mutex);
+    workers.swap(t.workers);
   }
-  if (idle) reap();
-  return idle;
+  std::vector<std::shared_ptr<foundation::Worker>> running;
+  for (auto& w : workers) {
+    const auto left = std::max(std::chrono::steady_clock::duration::zero(), deadline - std::chrono::steady_clock::now());
+    if (!w->join(std::chrono::duration_cast<std::chrono::milliseconds>(left))) running.push_back(std::move(w));
+  }
+  if (running.empty()) return true;
+  std::lock_guard lock(t.mutex);
+  t.workers.insert(t.workers.end(), running.begin(), running.end());
+  return false;
 }
 
 }  // namespace revengekit

@@ -47,6 +47,17 @@ bool isOn(const QString& lineStyle) { return !lineStyle.isEmpty() && lineStyle !
 
 constexpr double kMaxPaper = 14400.0;  // 200 inches
 
+// Draws a picture as SVG and keeps the size of its page, in points.
+class SizedSvgGenerator : public librevenge::RVNGSVGDrawingGenerator {
+ public:
+  using RVNGSVGDrawingGenerator::RVNGSVGDrawingGenerator;
+  void startPage(const librevenge::RVNGPropertyList& propList) override {
+    if (size.isEmpty()) size = QSizeF(lengthInPoints(propList, "svg:width", 0.0), lengthInPoints(propList, "svg:height", 0.0));
+    RVNGSVGDrawingGenerator::startPage(propList);
+  }
+  QSizeF size;
+};
+
 }  // namespace
 
 double lengthInPoints(const librevenge::RVNGPropertyList& props, const char* name, double fallback) {
@@ -75,7 +86,10 @@ RichTextGenerator::RichTextGenerator() : document_(std::make_unique<QTextDocumen
   // printer keeps a sheet's columns as wide as their longest words where they fit the page).
   QTextOption option = document_->defaultTextOption();
   option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+  // Where a paragraph sets no tab stops, they stand every half inch, as in the word processors.
+  option.setTabStopDistance(36.0);
   document_->setDefaultTextOption(option);
+  document_->setIndentWidth(30.0);  // of a list level
   cursor_ = QTextCursor(document_.get());
 }
 
@@ -158,11 +172,30 @@ void RichTextGenerator::beginBlock(const librevenge::RVNGPropertyList& propList)
   const QTextCharFormat cf = currentFormat();
   if (blockFresh_) {
     cursor_.setBlockFormat(bf);
-    cursor_.setBlockCharFormat(cf);
+    cursor_.setBlockCharFormat(withCellProperties(cf));
   } else {
     cursor_.insertBlock(bf, cf);
   }
   blockFresh_ = false;
+}
+
+QTextCharFormat RichTextGenerator::withCellProperties(const QTextCharFormat& format) const {
+  // The first block of a table cell holds the cell's format (its span, its background) as its
+  // character format: the cell keeps those, the paragraph's letters are set over them.
+  const QTextTable* table = cursor_.currentTable();
+  if (!table) return format;
+  const QTextTableCell cell = table->cellAt(cursor_);
+  if (!cell.isValid() || cell.firstPosition() != cursor_.block().position()) return format;
+  QTextCharFormat mark = format;
+  mark.clearBackground();
+  const QTextCharFormat own = cell.format();
+  const auto properties = own.properties();
+  for (auto it = properties.cbegin(); it != properties.cend(); ++it) {
+    const int id = it.key();
+    if (id == QTextFormat::BackgroundBrush || (id >= QTextFormat::TableCellRowSpan && id <= QTextFormat::TableCellRightBorderBrush))
+      mark.setProperty(id, it.value());
+  }
+  return mark;
 }
 
 void RichTextGenerator::openParagraph(const librevenge::RVNGPropertyList& propList) { beginBlock(propList); }
@@ -607,14 +640,15 @@ void RichTextGenerator::insertBinaryObject(const librevenge::RVNGPropertyList& p
     librevenge::RVNGStringStream stream(reinterpret_cast<const unsigned char*>(bytes.constData()),
                                         static_cast<unsigned>(bytes.size()));
     librevenge::RVNGStringVector pages;
-    librevenge::RVNGSVGDrawingGenerator generator(pages, "");
+    SizedSvgGenerator generator(pages, "");
     if (libwpg::WPGraphics::parse(&stream, &generator) && !pages.empty()) {
       QByteArray markup("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n");
       markup += pages[0].cstr();
       svg = std::make_unique<QSvgRenderer>(markup);
       if (!svg->isValid()) svg.reset();
     }
-    if (svg && size.isEmpty()) size = svg->defaultSize().toSizeF();
+    // The picture's own page size: the renderer's default size is in pixels of 90 per inch.
+    if (svg && size.isEmpty()) size = generator.size;
   } else {
     image = QImage::fromData(bytes);
     if (!image.isNull() && size.isEmpty()) {

@@ -1,7 +1,8 @@
 #pragma once
 // Builds a QTextDocument from librevenge's text calls (word processors) and spreadsheet calls
 // (each sheet becomes a table). Lengths are kept in points: the printer lays the document
-// out on a 72-dpi device, so one layout unit is one point.
+// out on a 72-dpi device, so one layout unit is one point. Tabs without a stop of their own
+// stand every half inch; a list level stands 30 points in.
 //
 // The generator is used on one thread; the document it hands out has no thread affinity.
 
@@ -179,6 +180,7 @@ class RichTextGenerator : public librevenge::RVNGTextInterface, public libreveng
 
   // The format text takes where it stands.
   QTextCharFormat currentFormat() const;
+  QTextCharFormat withCellProperties(const QTextCharFormat& format) const;
   bool ignoring() const { return abandoned_ || hidden_ > 0 || !document_; }
   // Starts the block a paragraph or list element writes into.
   void beginBlock(const librevenge::RVNGPropertyList& propList);

@@ -1,6 +1,7 @@
 #include "platform/revengekit/RichTextPrinter.h"
 
 #include <QAbstractTextDocumentLayout>
+#include <QImage>
 #include <QPageLayout>
 #include <QPageSize>
 #include <QPainter>
@@ -15,12 +16,144 @@
 #include <QTextFragment>
 #include <QTextLayout>
 #include <QTextList>
+#include <QTextObjectInterface>
+#include <QUrl>
+#include <QVariant>
 
 #include <algorithm>
 
 namespace revengekit {
 
 namespace {
+
+// The factors by which the layout scales the lengths it takes as pixels of the screen on
+// `device`: the device's resolution over the screen's (0.75 for a 72-dpi PDF on a 96-dpi
+// screen). Measured, as the layout applies them: through the list indent for paragraph
+// spacing, indents and padding, and through a tab stop for tabs (their factor is rounded to
+// the layout's fixed-point steps).
+struct ScreenPixelScale {
+  double lengths = 1.0;
+  double tabs = 1.0;
+};
+
+ScreenPixelScale screenPixelScale(QPaintDevice* device) {
+  constexpr double probe = 1000.0;
+  QTextDocument document;
+  document.setDocumentMargin(0);
+  document.setIndentWidth(probe);
+  document.documentLayout()->setPaintDevice(device);
+  document.setPageSize(QSizeF(100.0 * probe, 100.0 * probe));
+  QTextCursor cursor(&document);
+  QTextBlockFormat indented;
+  indented.setIndent(1);
+  cursor.setBlockFormat(indented);
+  cursor.insertText(QStringLiteral("x"));
+  QTextBlockFormat tabbed;
+  tabbed.setTabPositions({QTextOption::Tab(probe, QTextOption::LeftTab)});
+  cursor.insertBlock(tabbed);
+  cursor.insertText(QStringLiteral("\tx"));
+  document.documentLayout()->documentSize();
+  auto measured = [](const QTextBlock& block, auto where) {
+    const QTextLayout* lines = block.layout();
+    const double x = lines && lines->lineCount() > 0 ? where(lines->lineAt(0)) / probe : 0.0;
+    return x > 0.0 ? x : 1.0;
+  };
+  ScreenPixelScale scale;
+  scale.lengths = measured(document.firstBlock(), [](const QTextLine& line) { return line.x(); });
+  scale.tabs = measured(document.lastBlock(), [](const QTextLine& line) { return line.cursorToX(1); });
+  document.documentLayout()->setPaintDevice(nullptr);
+  return scale;
+}
+
+// The lengths of a document that the layout takes as pixels of the screen: paragraph spacing
+// above and below, tab positions and the distance of tabs without one, the list indent, cell
+// padding. The document gives them in points; while it is printed each is divided by the
+// layout's scale, so that it lands at its size, and multiplied back afterwards.
+class ScreenPixelLengths {
+ public:
+  ScreenPixelLengths(QTextDocument& document, const ScreenPixelScale& scale) : document_(document), scale_(scale) {
+    rescale(1.0 / scale_.lengths, 1.0 / scale_.tabs);
+  }
+  ~ScreenPixelLengths() { rescale(scale_.lengths, scale_.tabs); }
+  ScreenPixelLengths(const ScreenPixelLengths&) = delete;
+  ScreenPixelLengths& operator=(const ScreenPixelLengths&) = delete;
+
+ private:
+  void rescale(double factor, double tabFactor) {
+    if (factor == 1.0 && tabFactor == 1.0) return;
+    document_.setIndentWidth(document_.indentWidth() * factor);
+    QTextOption option = document_.defaultTextOption();
+    option.setTabStopDistance(option.tabStopDistance() * tabFactor);
+    document_.setDefaultTextOption(option);
+    QTextCursor cursor(&document_);
+    cursor.beginEditBlock();
+    for (QTextBlock block = document_.begin(); block.isValid(); block = block.next()) {
+      QTextBlockFormat format = block.blockFormat();
+      QList<QTextOption::Tab> tabs = format.tabPositions();
+      if (format.topMargin() == 0 && format.bottomMargin() == 0 && tabs.isEmpty()) continue;
+      format.setTopMargin(format.topMargin() * factor);
+      format.setBottomMargin(format.bottomMargin() * factor);
+      for (QTextOption::Tab& tab : tabs) tab.position *= tabFactor;
+      if (!tabs.isEmpty()) format.setTabPositions(tabs);
+      cursor.setPosition(block.position());
+      cursor.setBlockFormat(format);
+    }
+    rescaleTables(document_.rootFrame(), factor);
+    cursor.endEditBlock();
+  }
+  static void rescaleTables(QTextFrame* frame, double factor) {
+    for (QTextFrame* child : frame->childFrames()) {
+      if (auto* table = qobject_cast<QTextTable*>(child)) {
+        QTextTableFormat format = table->format();
+        if (format.cellPadding() != 0) {
+          format.setCellPadding(format.cellPadding() * factor);
+          table->setFormat(format);
+        }
+      }
+      rescaleTables(child, factor);
+    }
+  }
+
+  QTextDocument& document_;
+  const ScreenPixelScale scale_;
+};
+
+// Pictures at the size their format gives, in layout units (points on the printer's device);
+// Qt's own handler takes that size as pixels of the screen. A picture whose format gives no
+// size takes the size its resolution gives it.
+class PictureHandler : public QObject, public QTextObjectInterface {
+  Q_OBJECT
+  Q_INTERFACES(QTextObjectInterface)
+
+ public:
+  using QObject::QObject;
+
+  QSizeF intrinsicSize(QTextDocument* document, int, const QTextFormat& format) override {
+    const QTextImageFormat f = format.toImageFormat();
+    if (f.width() > 0 && f.height() > 0) return QSizeF(f.width(), f.height());
+    const QImage image = picture(document, f);
+    if (image.isNull() || image.dotsPerMeterX() <= 0 || image.dotsPerMeterY() <= 0) return QSizeF();
+    return QSizeF(image.width() * 72.0 / (image.dotsPerMeterX() * 0.0254),
+                  image.height() * 72.0 / (image.dotsPerMeterY() * 0.0254));
+  }
+
+  void drawObject(QPainter* painter, const QRectF& rect, QTextDocument* document, int, const QTextFormat& format) override {
+    const QImage image = picture(document, format.toImageFormat());
+    if (!image.isNull()) painter->drawImage(rect, image);
+  }
+
+ private:
+  static QImage picture(QTextDocument* document, const QTextImageFormat& format) {
+    const QVariant resource = document->resource(QTextDocument::ImageResource, QUrl(format.name()));
+    if (resource.canConvert<QImage>()) return resource.value<QImage>();
+    return QImage::fromData(resource.toByteArray());
+  }
+};
+
+void drawPicturesAtTheirSize(QAbstractTextDocumentLayout& layout) {
+  if (qobject_cast<PictureHandler*>(dynamic_cast<QObject*>(layout.handlerForObject(QTextFormat::ImageObject)))) return;
+  layout.registerHandler(QTextFormat::ImageObject, new PictureHandler(&layout));
+}
 
 // A paragraph whose lines run over a page boundary is split there into two paragraphs. Each
 // page then holds whole paragraphs only: drawing a page never touches lines of another page
@@ -217,9 +350,11 @@ PrintResult printRichText(QTextDocument& document, const QSizeF& paper, const QM
 
     QAbstractTextDocumentLayout* layout = document.documentLayout();
     layout->setPaintDevice(&writer);
+    drawPicturesAtTheirSize(*layout);
     document.setDocumentMargin(0);
     document.setPageSize(body);
     fitWideTables(document, body.width(), &writer);
+    const ScreenPixelLengths inPoints(document, screenPixelScale(&writer));
     splitParagraphsAtPageBreaks(document, body.height());
     document.markContentsDirty(0, document.characterCount());
     const int pages = std::max(1, document.pageCount());
@@ -272,3 +407,5 @@ PrintResult printRichText(QTextDocument& document, const QSizeF& paper, const QM
 }
 
 }  // namespace revengekit
+
+#include "RichTextPrinter.moc"

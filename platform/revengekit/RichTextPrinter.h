@@ -19,9 +19,10 @@ struct PrintResult {
   QString error;
 };
 
-// Lays `document` out for the page (it keeps that layout afterwards). `margins` are left,
-// top, right and bottom; only left, top and bottom are used, the left one on both sides.
-// `cancelled` is asked between pages.
+// Lays `document` out for the page and keeps what fitting it took: paragraphs split where
+// pages end, wide tables narrowed. Every length of the document is taken as points, pictures
+// at the size their format gives. `margins` are left, top, right and bottom; only left, top
+// and bottom are used, the left one on both sides. `cancelled` is asked between pages.
 PrintResult printRichText(QTextDocument& document, const QSizeF& paper, const QMarginsF& margins, const QString& path,
                           const std::function<bool()>& cancelled = {});
 

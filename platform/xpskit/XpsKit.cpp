@@ -14,6 +14,7 @@
 
 #include "platform/foundation/cairo_font_lock.h"
 #include "platform/foundation/log.h"
+#include "platform/foundation/worker_threads.h"
 #include "platform/xpskit/XpsMarkup.h"
 #include "platform/xpskit/XpsPackage.h"
 
@@ -288,13 +289,9 @@ std::shared_ptr<QFXpsConverter> QFXpsConverter::converterWithParam(std::shared_p
 }
 
 QFXpsConverter::~QFXpsConverter() {
-  if (!thread_.joinable()) return;
-  // The last reference may be dropped by the conversion itself, as it ends.
-  if (thread_.get_id() == std::this_thread::get_id()) {
-    thread_.detach();
-  } else {
-    thread_.join();
-  }
+  // The last reference may be dropped by the conversion itself, as it ends: then the registry
+  // joins its thread later.
+  if (worker_) worker_->join();
 }
 
 bool QFXpsConverter::start() {
@@ -305,33 +302,31 @@ bool QFXpsConverter::start() {
   std::unique_lock lock(mutex_);
   if (started_) return false;
   started_ = true;
-  try {
-    thread_ = std::thread([self = shared_from_this(), delegate]() mutable {
-      if (delegate) delegate->QFXpsConverterDelegate_converterStart(self.get());
-      std::string error;
-      int32_t code = QFXpsConverterEndFailed;
-      try {
-        code = self->convert(delegate.get(), &error);
-      } catch (const std::exception& e) {
-        error = std::string("The conversion stopped (") + e.what() + ")";
-        logLine(foundation::LogLevel::Error, error);
-      }
-      const std::string out = self->param_->outPath();
-      {
-        std::lock_guard l(self->mutex_);
-        self->errorInfo_ = error;
-      }
-      if (delegate) {
-        delegate->QFXpsConverterDelegate_converterEnd(code, code == QFXpsConverterEndComplete ? out.c_str() : nullptr,
-                                                      self.get());
-      }
-      delegate.reset();
-      self.reset();
-    });
-  } catch (const std::system_error& e) {
-    errorInfo_ = e.what();
+  worker_ = foundation::WorkerThreads::start("xps", [self = shared_from_this(), delegate]() mutable {
+    if (delegate) delegate->QFXpsConverterDelegate_converterStart(self.get());
+    std::string error;
+    int32_t code = QFXpsConverterEndFailed;
+    try {
+      code = self->convert(delegate.get(), &error);
+    } catch (const std::exception& e) {
+      error = std::string("The conversion stopped (") + e.what() + ")";
+      logLine(foundation::LogLevel::Error, error);
+    }
+    const std::string out = self->param_->outPath();
+    {
+      std::lock_guard l(self->mutex_);
+      self->errorInfo_ = error;
+    }
+    if (delegate) {
+      delegate->QFXpsConverterDelegate_converterEnd(code, code == QFXpsConverterEndComplete ? out.c_str() : nullptr,
+                                                    self.get());
+    }
+    delegate.reset();
+    self.reset();
+  });
+  if (!worker_) {
+    errorInfo_ = "No conversion thread";
     lock.unlock();
-    logLine(foundation::LogLevel::Error, std::string("cannot start a conversion thread: ") + e.what());
     if (delegate) delegate->QFXpsConverterDelegate_converterEnd(QFXpsConverterEndFailed, nullptr, this);
   }
   return true;
@@ -340,13 +335,12 @@ bool QFXpsConverter::start() {
 void QFXpsConverter::cancel() { cancelled_ = true; }
 
 void QFXpsConverter::wait() {
-  std::thread t;
+  std::shared_ptr<foundation::Worker> worker;
   {
     std::lock_guard lock(mutex_);
-    if (!thread_.joinable() || thread_.get_id() == std::this_thread::get_id()) return;
-    t = std::move(thread_);
+    worker = worker_;
   }
-  t.join();
+  if (worker) worker->join();
 }
 
 std::string QFXpsConverter::errorInfo() const {

@@ -13,8 +13,11 @@
 #include <memory>
 #include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
+
+namespace foundation {
+class Worker;
+}
 
 namespace xpskit {
 
@@ -138,7 +141,7 @@ class QFXpsConverter : public std::enable_shared_from_this<QFXpsConverter> {
   std::shared_ptr<QFXpsConverterParam> param_;
   std::atomic<bool> cancelled_{false};
   mutable std::mutex mutex_;
-  std::thread thread_;
+  std::shared_ptr<foundation::Worker> worker_;
   bool started_ = false;
   std::string errorInfo_;
 };

@@ -1,5 +1,5 @@
 #pragma once
-// What the export workers share: one run at a time on a detached thread of its own, a cancel
+// What the export workers share: one run at a time on a worker thread of its own, a cancel
 // flag read before each page, the error of the last run, and a wait for the run's end.
 //
 // `Derived` derives from enable_shared_from_this<Derived> too and gives:
@@ -14,11 +14,10 @@
 #include <condition_variable>
 #include <memory>
 #include <mutex>
-#include <system_error>
-#include <thread>
 
 #include "core/XVErrorTexts.h"
 #include "platform/foundation/log.h"
+#include "platform/foundation/worker_threads.h"
 
 template <class Derived, class Run, class Source, class Delegate>
 class XVExportWorker {
@@ -95,9 +94,7 @@ class XVExportWorker {
       me->endedCondition_.notify_all();
     };
     auto shared = std::make_shared<std::unique_ptr<Run>>(std::move(run));
-    try {
-      std::thread([body, shared]() mutable { body(std::move(*shared)); }).detach();
-    } catch (const std::system_error&) {
+    if (!foundation::WorkerThreads::start("export", [body, shared]() mutable { body(std::move(*shared)); })) {
       auto refused = std::make_unique<Run>();
       refused->refusal = XVErrorText::conversionFailed();
       body(std::move(refused));

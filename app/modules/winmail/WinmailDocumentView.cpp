@@ -6,7 +6,6 @@
 #include <QEvent>
 #include <QFile>
 #include <QFileIconProvider>
-#include <QFutureWatcher>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QIcon>
@@ -19,6 +18,7 @@
 #include <QMimeDatabase>
 #include <QMouseEvent>
 #include <QPixmap>
+#include <QPointer>
 #include <QStackedWidget>
 #include <QStringDecoder>
 #include <QTableView>
@@ -28,7 +28,6 @@
 #include <QToolButton>
 #include <QUrl>
 #include <QVBoxLayout>
-#include <QtConcurrent/QtConcurrentRun>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -43,6 +42,7 @@
 #include "modules/rtf/RTFReader.h"
 #include "modules/rtf/RTFTextDocument.h"
 #include "modules/winmail/AttachmentOpener.h"
+#include "platform/foundation/dispatcher.h"
 #include "platform/foundation/log.h"
 
 namespace {
@@ -189,22 +189,9 @@ QIcon WinmailAttachmentModel::iconFor(int row) const {
 void WinmailAttachmentModel::requestThumbnail(const QString& path) const {
   if (pending_.contains(path)) return;
   pending_.insert(path);
-  auto* self = const_cast<WinmailAttachmentModel*>(this);
-  // The watcher belongs to the model: a model that goes first never hears of the result.
-  auto* watcher = new QFutureWatcher<QImage>(self);
-  connect(watcher, &QFutureWatcher<QImage>::finished, self, [self, watcher, path] {
-    const QImage image = watcher->result();
-    watcher->deleteLater();
-    self->pending_.remove(path);
-    // A failed read keeps the type's icon.
-    const QMimeType mime = QMimeDatabase().mimeTypeForFile(path);
-    self->icons_.insert(path, image.isNull() ? QIcon::fromTheme(mime.iconName(), QFileIconProvider().icon(QFileInfo(path)))
-                                             : QIcon(QPixmap::fromImage(image)));
-    for (int row = 0; row < self->items_.size(); ++row) {
-      if (self->items_[row].imageUID() == path) emit self->dataChanged(self->index(row, Name), self->index(row, Name), {Qt::DecorationRole});
-    }
-  });
-  watcher->setFuture(QtConcurrent::run([path] {
+  // Read on a background thread; a model that goes first never hears of the result.
+  QPointer<WinmailAttachmentModel> model(const_cast<WinmailAttachmentModel*>(this));
+  foundation::Dispatcher::postBackground([model, path] {
     QImageReader reader(path);
     reader.setAutoTransform(true);
     const QSize size = reader.size();
@@ -212,8 +199,24 @@ void WinmailAttachmentModel::requestThumbnail(const QString& path) const {
     if (size.isValid() && (size.width() > kThumbnailSize || size.height() > kThumbnailSize)) {
       reader.setScaledSize(size.scaled(kThumbnailSize, kThumbnailSize, Qt::KeepAspectRatio));
     }
-    return reader.read();
-  }));
+    const QImage image = reader.read();
+    if (QCoreApplication* app = QCoreApplication::instance()) {
+      QMetaObject::invokeMethod(app, [model, path, image] {
+        if (model) model->thumbnailRead(path, image);
+      }, Qt::QueuedConnection);
+    }
+  });
+}
+
+void WinmailAttachmentModel::thumbnailRead(const QString& path, const QImage& image) {
+  pending_.remove(path);
+  // A failed read keeps the type's icon.
+  const QMimeType mime = QMimeDatabase().mimeTypeForFile(path);
+  icons_.insert(path, image.isNull() ? QIcon::fromTheme(mime.iconName(), QFileIconProvider().icon(QFileInfo(path)))
+                                     : QIcon(QPixmap::fromImage(image)));
+  for (int row = 0; row < items_.size(); ++row) {
+    if (items_[row].imageUID() == path) emit dataChanged(index(row, Name), index(row, Name), {Qt::DecorationRole});
+  }
 }
 
 QVariant WinmailAttachmentModel::headerData(int section, Qt::Orientation orientation, int role) const {

@@ -57,6 +57,7 @@ class WinmailAttachmentModel : public QAbstractTableModel {
  private:
   QIcon iconFor(int row) const;
   void requestThumbnail(const QString& path) const;
+  void thumbnailRead(const QString& path, const QImage& image);
 
   QString folder_;
   QList<WinmailImageObject> items_;

@@ -6,8 +6,14 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -165,4 +171,74 @@ TEST(XVFileCacheLib, ConcurrentAdditionsAllReachTheIndex) {
   for (auto& th : threads) th.join();
   EXPECT_EQ(cache->cacheFileCount(), 200);
   EXPECT_EQ(XVFileCacheLib(lib).cacheFileCount(), 200);
+}
+
+TEST(XVFileCacheLib, OpeningTheFolderAloneSweepsTheTemporaryFilesOfInterruptedWriters) {
+  testsupport::TempDir dir;
+  const std::string k = key(7).toStdString();
+  struct Case {
+    std::string name;
+    bool swept;
+  };
+  const Case cases[] = {
+      {k + ".part-Ab12Cd", true},     // a kit's PDF being written
+      {k + ".part", true},            // a PDF being copied in
+      {k + ".Xy34Zw", true},          // a result being saved
+      {"." + k + ".Qr56St", true},    // a drawing's PDF being written
+      {"lib_config.Mn78Op", true},    // the index being saved
+      {k, false},                     // a result
+      {"lib_config.bad", false},      // an index set aside
+      {"notes.part-Ab12Cd", false},   // not ours
+      {"0123.part-Ab12Cd", false},    // not a content key
+  };
+  for (const Case& c : cases) dir.write("cache/" + c.name, "bytes");
+  dir.write("cache/" + key(8).toStdString() + ".part-dir/inside", "bytes");  // folders are left alone
+  XVFileCacheLib cache(q(dir / "cache"));
+  for (const Case& c : cases) EXPECT_EQ(!std::filesystem::exists(dir / "cache" / c.name), c.swept) << c.name;
+  EXPECT_TRUE(std::filesystem::exists(dir / "cache" / (key(8).toStdString() + ".part-dir/inside")));
+}
+
+TEST(XVFileCacheLib, TemporaryFilesStayWhileAnotherUserHoldsTheFolderAndGoOnceItEnds) {
+  testsupport::TempDir dir;
+  const QString lib = q(dir / "cache");
+  const auto part = dir / "cache" / (key(1).toStdString() + ".part-Ab12Cd");
+  {
+    // Another cache object in this process, converting into the folder.
+    XVFileCacheLib first(lib);
+    dir.write("cache/" + part.filename().string(), "being written");
+    XVFileCacheLib second(lib);
+    EXPECT_TRUE(std::filesystem::exists(part));
+  }
+  // Another process (a second launch, a tool) holding the folder, then killed. The child only
+  // takes the lock, says so and waits: nothing it does needs more than a forked thread can do.
+  dir.write("cache/" + part.filename().string(), "being written");
+  const std::string lockPath = (dir / "cache/lib_lock").string();
+  int ready[2];
+  ASSERT_EQ(::pipe(ready), 0);
+  const pid_t holder = ::fork();
+  ASSERT_GE(holder, 0);
+  if (holder == 0) {
+    ::close(ready[0]);
+    const int fd = ::open(lockPath.c_str(), O_RDWR);
+    const char held = fd >= 0 && ::flock(fd, LOCK_SH) == 0 ? 'y' : 'n';
+    if (::write(ready[1], &held, 1) != 1) ::_exit(1);
+    for (;;) ::pause();
+  }
+  ::close(ready[1]);
+  char held = 0;
+  const bool told = ::read(ready[0], &held, 1) == 1;
+  ::close(ready[0]);
+  const auto killHolder = [holder] {
+    ::kill(holder, SIGKILL);
+    int status = 0;
+    ::waitpid(holder, &status, 0);
+  };
+  if (!told || held != 'y') killHolder();
+  ASSERT_TRUE(told);
+  ASSERT_EQ(held, 'y');
+  XVFileCacheLib(lib).cacheFileCount();
+  EXPECT_TRUE(std::filesystem::exists(part));
+  killHolder();
+  XVFileCacheLib(lib).cacheFileCount();
+  EXPECT_FALSE(std::filesystem::exists(part));
 }

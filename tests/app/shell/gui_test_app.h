@@ -1,12 +1,15 @@
 #pragma once
 // One QApplication for a GUI test binary, with private settings, cache and data folders. It
-// is destroyed when the tests end, before static destruction.
+// is destroyed when the tests end, after every worker thread, before static destruction.
 
 #include <gtest/gtest.h>
 
 #include <QApplication>
 #include <QByteArray>
 
+#include <chrono>
+
+#include "platform/foundation/worker_threads.h"
 #include "support/temp_dir.h"
 
 namespace testsupport {
@@ -25,6 +28,7 @@ inline QApplication* guiApp() {
   app = new QApplication(argc, argv);
   struct AppEnvironment : ::testing::Environment {
     void TearDown() override {
+      if (!foundation::WorkerThreads::shutdown(std::chrono::minutes(2))) ADD_FAILURE() << "worker threads still run";
       delete app;
       app = nullptr;
     }

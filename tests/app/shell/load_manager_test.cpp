@@ -6,6 +6,7 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <algorithm>
 #include <atomic>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -61,6 +62,8 @@ struct Lab {
   std::condition_variable changed;
   bool gateOpen = true;
   int conversions = 0;
+  int running = 0;     // conversions (not PDF copies) started and not yet ended
+  int maxRunning = 0;  // the most of them at one time
   int modulesMade = 0;
   int stops = 0;
   std::vector<bool> leftoverAtStart;
@@ -120,6 +123,7 @@ class FakeModule : public DocumentModul, public std::enable_shared_from_this<Fak
     {
       std::lock_guard lock(lab_.mutex);
       ++lab_.conversions;
+      if (mode_ != Mode::Sync) lab_.maxRunning = std::max(lab_.maxRunning, ++lab_.running);
       lab_.leftoverAtStart.push_back(QFileInfo::exists(outPath()));
     }
     switch (mode_) {
@@ -129,10 +133,12 @@ class FakeModule : public DocumentModul, public std::enable_shared_from_this<Fak
         return;
       case Mode::Garbage:
         write("garbage");
+        ended();
         finishImport(outPath(), "An unknown error");
         return;
       case Mode::Throw:
         write("partial");
+        ended();
         throw std::runtime_error("converter broke");
       case Mode::Async:
       case Mode::FailLater:
@@ -160,11 +166,17 @@ class FakeModule : public DocumentModul, public std::enable_shared_from_this<Fak
       sendStart();
       sendProgress(50);
       write(kResult);
+      ended();
       finishImport(outPath(), "An unknown error");
     } else {
       write("partial");
+      ended();
       sendEnd(false, "An unknown error");
     }
+  }
+  void ended() {
+    std::lock_guard lock(lab_.mutex);
+    --lab_.running;
   }
 
   Lab& lab_;
@@ -257,6 +269,7 @@ class LoadManager : public ::testing::Test {
     DocumentModul::registerModuleClass(K::Winmail, nullptr);  // a factory slot with no module
     cacheDir = q(dir / "cache");
     manager = XVDocumentLoadManager::initWithCacheLibPath(cacheDir);
+    manager->setConversionLimit(64);  // whatever the machine; the tests of the limit set their own
     reentry = manager.get();
     errorToken = foundation::NotificationCenter::defaultCenter().addObserver(
         Open_Filed_Error_Info, [this](const foundation::Notification& n) {
@@ -655,6 +668,89 @@ TEST_F(LoadManager, QuitStopsModulesAndWaitsABoundedTime) {
   manager->loadDocumentByFilePath(slow, req);
   EXPECT_TRUE(idle());
   EXPECT_EQ(req->ends().size(), 2u);
+}
+
+TEST_F(LoadManager, ConversionsBeyondTheLimitWaitAndStillEndOnceEach) {
+  manager->setConversionLimit(2);
+  lab.setGate(false);
+  auto req = std::make_shared<Requester>();
+  std::vector<QString> files;
+  for (int i = 0; i < 6; ++i) files.push_back(file("batch" + std::to_string(i) + ".xps", "document " + std::to_string(i)));
+  for (int i = 0; i < 2; ++i) manager->loadDocumentByFilePath(files[i], req);
+  ASSERT_TRUE(waitFor([&] { return lab.count(&Lab::conversions) == 2; }));
+  for (int i = 2; i < 6; ++i) manager->loadDocumentByFilePath(files[i], req);
+  ASSERT_TRUE(waitFor([&] { return manager->waitingConversions() == 4; }));
+  // Every waiting load has begun for its requester.
+  for (int i = 2; i < 6; ++i) {
+    ASSERT_TRUE(waitFor([&] { return req->kinds(files[i]) == std::vector<K>{K::Start, K::Progress}; }));
+  }
+  std::this_thread::sleep_for(50ms);
+  EXPECT_EQ(lab.count(&Lab::conversions), 2);
+
+  // Cache hits and PDF copies do not wait.
+  const QString pdf = file("copy.pdf", "%PDF copy");
+  manager->loadDocumentByFilePath(pdf, req);
+  ASSERT_TRUE(waitFor([&] { return req->kinds(pdf).size() == 1; }));
+  EXPECT_EQ(req->ends().back().path, pdf);
+  EXPECT_TRUE(req->ends().back().error.isNull());
+  manager->loadDocumentByFilePath(pdf, req);
+  ASSERT_TRUE(waitFor([&] { return req->kinds(pdf).size() == 3; }));
+
+  // Same content under another path joins the conversion, running or waiting.
+  const std::vector<QString> twins = {file("twin/batch0.xps", "document 0"), file("twin/batch5.xps", "document 5")};
+  for (const QString& twin : twins) manager->loadDocumentByFilePath(twin, req);
+  ASSERT_TRUE(waitFor([&] { return manager->loadArray().size() == 8; }));
+  EXPECT_EQ(manager->waitingConversions(), 4);
+
+  lab.setGate(true);
+  ASSERT_TRUE(idle());
+  EXPECT_EQ(lab.count(&Lab::maxRunning), 2);
+  EXPECT_EQ(lab.count(&Lab::conversions), 6 + 1);  // the PDF's copy too
+  for (const QString& f : files) {
+    SCOPED_TRACE(f.toStdString());
+    const auto kinds = req->kinds(f);
+    EXPECT_EQ(std::count(kinds.begin(), kinds.end(), K::End), 1);
+    EXPECT_EQ(std::count(kinds.begin(), kinds.end(), K::Start), 1);
+    ASSERT_FALSE(kinds.empty());
+    EXPECT_EQ(kinds.front(), K::Start);
+    EXPECT_EQ(kinds.back(), K::End);
+    EXPECT_EQ(manager->cacheLib()->cacheFilePathByID(keyOf(f)), outputOf(f));
+  }
+  for (const QString& twin : twins) {
+    const auto kinds = req->kinds(twin);
+    EXPECT_EQ(std::count(kinds.begin(), kinds.end(), K::End), 1) << twin.toStdString();
+  }
+  for (const auto& e : req->ends()) {
+    EXPECT_NE(e.module, nullptr) << e.path.toStdString();
+    EXPECT_TRUE(e.error.isNull()) << e.path.toStdString();
+  }
+}
+
+TEST_F(LoadManager, QuitEndsWaitingConversionsOnceWithoutStartingThem) {
+  manager->setConversionLimit(1);
+  lab.setGate(false);
+  auto req = std::make_shared<Requester>();
+  const QString running = file("running.xps", "running");
+  const QString waiting = file("waiting.xps", "waiting");
+  const QString hanging = file("hanging.wps", "hanging");
+  manager->loadDocumentByFilePath(running, req);
+  ASSERT_TRUE(waitFor([&] { return lab.count(&Lab::conversions) == 1; }));
+  for (const QString& f : {waiting, hanging}) manager->loadDocumentByFilePath(f, req);
+  ASSERT_TRUE(waitFor([&] { return manager->waitingConversions() == 2; }));
+
+  EXPECT_FALSE(manager->stopLoading(50ms));  // the running one ignores the stop
+  const auto ends = req->ends();
+  for (const QString& f : {waiting, hanging}) {
+    ASSERT_EQ(req->kinds(f), (std::vector<K>{K::Start, K::Progress, K::End})) << f.toStdString();
+    const auto end = std::find_if(ends.begin(), ends.end(), [&](const Event& e) { return e.path == f; });
+    ASSERT_NE(end, ends.end());
+    EXPECT_EQ(end->error, "Unknown error!");
+    EXPECT_FALSE(QFileInfo::exists(outputOf(f)));
+  }
+  lab.setGate(true);
+  EXPECT_TRUE(manager->stopLoading(10s));
+  EXPECT_EQ(lab.count(&Lab::conversions), 1);
+  EXPECT_EQ(req->ends().size(), 3u);
 }
 
 TEST(LoadManagerSingleton, RegisteredUntilTheApplicationEnds) {

@@ -3,10 +3,14 @@
 #include <QBuffer>
 #include <QImage>
 #include <QTextBlock>
+#include <QTextCursor>
 #include <QTextDocument>
 #include <QTextFragment>
 #include <QTextList>
 #include <QTextTable>
+#include <QUrl>
+
+#include <functional>
 
 #include "platform/revengekit/RichTextGenerator.h"
 #include "platform/revengekit/RichTextPrinter.h"
@@ -76,6 +80,99 @@ testsupport::PdfLayout printed(RichTextGenerator& g, const testsupport::TempDir&
   const auto result = revengekit::printRichText(*doc, QSizeF(612, 792), QMarginsF(72, 72, 72, 72), pdf);
   EXPECT_TRUE(result.ok) << result.error.toStdString();
   return testsupport::pdfLayout(pdf);
+}
+
+const testsupport::PdfWord* findWord(const testsupport::PdfLayout& layout, const QString& text) {
+  for (const auto& w : layout.words)
+    if (w.text == text) return &w;
+  return nullptr;
+}
+
+// `area` (points) of the first page of a PDF, drawn at `pixelsPerPoint`.
+QImage drawnArea(const QString& pdf, const QRectF& area, int pixelsPerPoint) {
+  const QString base = pdf + QStringLiteral("-area");
+  auto pixels = [&](double points) { return QString::number(qRound(points * pixelsPerPoint)); };
+  testsupport::runTool(QStringLiteral("pdftoppm"),
+                       {QStringLiteral("-r"), QString::number(72 * pixelsPerPoint), QStringLiteral("-x"), pixels(area.x()),
+                        QStringLiteral("-y"), pixels(area.y()), QStringLiteral("-W"), pixels(area.width()),
+                        QStringLiteral("-H"), pixels(area.height()), QStringLiteral("-png"), QStringLiteral("-singlefile"),
+                        pdf, base});
+  return QImage(base + QStringLiteral(".png")).convertToFormat(QImage::Format_RGB32);
+}
+
+// Where the first page of a PDF shows pixels that `match`, in points: the page drawn at two
+// pixels a point.
+QRectF paintedBox(const QString& pdf, const std::function<bool(QRgb)>& match) {
+  const QImage page = drawnArea(pdf, QRectF(0, 0, 612, 792), 2);
+  QRect box;
+  for (int y = 0; y < page.height(); ++y) {
+    const auto* line = reinterpret_cast<const QRgb*>(page.constScanLine(y));
+    for (int x = 0; x < page.width(); ++x)
+      if (match(line[x])) box |= QRect(x, y, 1, 1);
+  }
+  return QRectF(box.x() / 2.0, box.y() / 2.0, box.width() / 2.0, box.height() / 2.0);
+}
+
+// Where a PDF shows blue, what the test pictures are filled with.
+QRectF blueBox(const QString& pdf) {
+  return paintedBox(pdf, [](QRgb c) { return qBlue(c) > 100 && qRed(c) < 60 && qGreen(c) < 60; });
+}
+
+QByteArray pngOf(const QImage& image) {
+  QByteArray png;
+  QBuffer buffer(&png);
+  buffer.open(QIODevice::WriteOnly);
+  image.save(&buffer, "PNG");
+  return png;
+}
+
+// A WPG picture (version 1) of a page of `width` x `height` 1200ths of an inch, filled with
+// colour 1 of the default palette (dark blue).
+QByteArray wpgPicture(int width, int height) {
+  QByteArray w("\xff" "WPC\x10\0\0\0\x01\x16\x01\0\0\0\0\0", 16);
+  auto u16 = [&w](int v) {
+    w += static_cast<char>(v & 255);
+    w += static_cast<char>((v >> 8) & 255);
+  };
+  w += QByteArray("\x0f\x06\x01\x00", 4);  // start: version 1, no flags, the page size
+  u16(width);
+  u16(height);
+  w += QByteArray("\x01\x02\x01\x01", 4);  // fill: solid, colour 1
+  w += QByteArray("\x07\x08", 2);            // a rectangle over the whole page
+  u16(0);
+  u16(0);
+  u16(width);
+  u16(height);
+  w += QByteArray("\x10\x00", 2);  // end
+  return w;
+}
+
+// A paragraph holding one picture, in a frame of the given size in inches (none when 0).
+void pictureParagraph(RichTextGenerator& g, const char* mime, const QByteArray& bytes, double widthIn, double heightIn) {
+  g.openParagraph({});
+  if (widthIn > 0) {
+    RVNGPropertyList frame;
+    frame.insert("svg:width", widthIn);
+    frame.insert("svg:height", heightIn);
+    g.openFrame(frame);
+  }
+  RVNGPropertyList object;
+  object.insert("librevenge:mime-type", mime);
+  object.insert("office:binary-data", librevenge::RVNGBinaryData(reinterpret_cast<const unsigned char*>(bytes.constData()),
+                                                                 static_cast<unsigned long>(bytes.size())));
+  g.insertBinaryObject(object);
+  if (widthIn > 0) g.closeFrame();
+  g.closeParagraph();
+}
+
+RVNGPropertyList tabStopAt(double inches) {
+  RVNGPropertyList props;
+  RVNGPropertyListVector stops;
+  RVNGPropertyList stop;
+  stop.insert("style:position", inches);
+  stops.append(stop);
+  props.insert("style:tab-stops", stops);
+  return props;
 }
 
 }  // namespace
@@ -508,6 +605,286 @@ TEST(RichTextGenerator, TextTableColumnsTakeTheWidthsTheDocumentGives) {
     testsupport::TempDir dir;
     const auto layout = printed(g, dir);
     ASSERT_EQ(layout.words.size(), c.starts.size());
-    for (size_t i = 0; i < c.starts.size(); ++i) EXPECT_NEAR(layout.words[i].box.left(), c.starts[i] + 1.5, 1.0) << i;
+    for (size_t i = 0; i < c.starts.size(); ++i) EXPECT_NEAR(layout.words[i].box.left(), c.starts[i] + 2.0, 1.0) << i;
+  }
+}
+
+TEST(RichTextGenerator, AMergedColouredCellKeepsItsSpanAndColour) {
+  // Three columns of two inches; the first cell is red and may span columns or rows. The text
+  // of a cell starts 2 points into it.
+  struct Case {
+    const char* what;
+    int columnSpan, rowSpan;
+    std::vector<std::vector<const char*>> rows;  // null: a covered cell
+    QRectF red;                                  // left, width; top and bottom from the words
+    const char* besideRed;                       // the first word right of the red cell
+  };
+  const std::vector<Case> cases = {
+      {"one cell", 1, 1, {{"merged", "right", "far"}, {"one", "two", "three"}}, QRectF(72, 0, 144, 0), "right"},
+      {"two columns", 2, 1, {{"merged", "right"}, {"one", "two", "three"}}, QRectF(72, 0, 288, 0), "right"},
+      {"two rows", 1, 2, {{"merged", "right", "far"}, {nullptr, "below", "last"}}, QRectF(72, 0, 144, 0), "right"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    RichTextGenerator g;
+    RVNGPropertyList table;
+    RVNGPropertyListVector columns;
+    for (int i = 0; i < 3; ++i) {
+      RVNGPropertyList column;
+      column.insert("style:column-width", 2.0);
+      columns.append(column);
+    }
+    table.insert("librevenge:table-columns", columns);
+    g.openTable(table);
+    for (size_t r = 0; r < c.rows.size(); ++r) {
+      g.openTableRow({});
+      for (size_t i = 0; i < c.rows[r].size(); ++i) {
+        if (!c.rows[r][i]) {
+          g.insertCoveredTableCell({});
+          continue;
+        }
+        RVNGPropertyList cell;
+        if (r == 0 && i == 0) {
+          cell.insert("fo:background-color", "#ff0000");
+          cell.insert("table:number-columns-spanned", c.columnSpan);
+          cell.insert("table:number-rows-spanned", c.rowSpan);
+        }
+        g.openTableCell(cell);
+        paragraph(g, c.rows[r][i]);
+        g.closeTableCell();
+      }
+      g.closeTableRow();
+    }
+    g.closeTable();
+    testsupport::TempDir dir;
+    const auto layout = printed(g, dir);
+    const QRectF red = paintedBox(QString::fromStdString((dir / "out.pdf").string()),
+                                  [](QRgb p) { return qRed(p) > 200 && qGreen(p) < 60 && qBlue(p) < 60; });
+    const auto *merged = findWord(layout, QStringLiteral("merged")), *beside = findWord(layout, QString::fromLatin1(c.besideRed));
+    ASSERT_TRUE(merged && beside);
+    EXPECT_NEAR(red.left(), c.red.left(), 1.0);
+    EXPECT_NEAR(red.width(), c.red.width(), 1.5);
+    EXPECT_TRUE(red.contains(merged->box.center()));
+    EXPECT_NEAR(beside->box.left(), red.right() + 2.0, 1.0);
+    // A cell spanning rows is as tall as they are: it reaches below the second row's words.
+    const auto* second = findWord(layout, QString::fromLatin1(c.rows[1].back()));
+    ASSERT_NE(second, nullptr);
+    if (c.rowSpan > 1) EXPECT_GT(red.bottom(), second->box.bottom());
+    else EXPECT_LT(red.bottom(), second->box.top());
+  }
+}
+
+TEST(RichTextGenerator, PicturesPrintAtTheSizeTheDocumentGives) {
+  QImage bitmap(100, 50, QImage::Format_RGB32);
+  bitmap.fill(Qt::blue);
+  QImage fine = bitmap;  // 144 dots per inch: half a point a pixel
+  fine.setDotsPerMeterX(5669);
+  fine.setDotsPerMeterY(5669);
+  struct Case {
+    const char* what;
+    const char* mime;
+    QByteArray bytes;
+    double frameWidthIn, frameHeightIn;  // no frame when 0
+    QSizeF size;                         // drawn, in points
+  };
+  const std::vector<Case> cases = {
+      {"a bitmap in its frame", "image/png", pngOf(bitmap), 4.0, 2.0, QSizeF(288, 144)},
+      {"a bitmap of its own resolution", "image/png", pngOf(fine), 0, 0, QSizeF(50, 25)},
+      {"a WPG picture in its frame", "image/x-wpg", wpgPicture(2400, 1200), 3.0, 1.5, QSizeF(216, 108)},
+      {"a WPG picture of its own page size", "image/x-wpg", wpgPicture(2400, 1200), 0, 0, QSizeF(144, 72)},
+      // Text width 612 - 2 x 72 = 468 points.
+      {"a picture wider than the column", "image/png", pngOf(bitmap), 10.0, 2.0, QSizeF(468, 93.6)},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    RichTextGenerator g;
+    g.openPageSpan(pageSpan(8.5, 11.0, 1.0, 1.0, 1.0, 1.0));
+    pictureParagraph(g, c.mime, c.bytes, c.frameWidthIn, c.frameHeightIn);
+    paragraph(g, "below");
+    ASSERT_EQ(g.droppedImages(), 0);
+    testsupport::TempDir dir;
+    const auto layout = printed(g, dir);
+    const QRectF drawn = blueBox(QString::fromStdString((dir / "out.pdf").string()));
+    EXPECT_NEAR(drawn.left(), 72.0, 1.0);
+    EXPECT_NEAR(drawn.top(), 72.0, 1.0);
+    EXPECT_NEAR(drawn.width(), c.size.width(), 1.0);
+    EXPECT_NEAR(drawn.height(), c.size.height(), 1.0);
+    // The line holding the picture is as tall as the picture.
+    const auto* below = findWord(layout, QStringLiteral("below"));
+    ASSERT_NE(below, nullptr);
+    EXPECT_GE(below->box.top(), drawn.bottom() - 1.0);
+    EXPECT_LE(below->box.top(), drawn.bottom() + 6.0);
+  }
+}
+
+TEST(RichTextPrinter, APictureWithoutASizeInItsFormatPrintsAtItsResolution) {
+  QImage image(100, 50, QImage::Format_RGB32);
+  image.fill(Qt::blue);
+  image.setDotsPerMeterX(5669);  // 144 dots per inch
+  image.setDotsPerMeterY(2835);  // 72
+  QTextDocument doc;
+  doc.addResource(QTextDocument::ImageResource, QUrl(QStringLiteral("picture")), image);
+  QTextImageFormat format;
+  format.setName(QStringLiteral("picture"));
+  QTextCursor(&doc).insertImage(format);
+  testsupport::TempDir dir;
+  const QString pdf = QString::fromStdString((dir / "out.pdf").string());
+  ASSERT_TRUE(revengekit::printRichText(doc, QSizeF(612, 792), QMarginsF(72, 72, 72, 72), pdf).ok);
+  const QRectF drawn = blueBox(pdf);
+  EXPECT_NEAR(drawn.width(), 50.0, 1.0);
+  EXPECT_NEAR(drawn.height(), 50.0, 1.0);
+}
+
+TEST(RichTextGenerator, ParagraphAndCellLengthsLandInThePdfInPoints) {
+  // Where a word starts on the page: the left margin is 72 points.
+  struct Across {
+    const char* what;
+    std::function<void(RichTextGenerator&)> build;
+    const char* word;
+    double left;
+  };
+  const std::vector<Across> across = {
+      {"a tab stop three inches in",
+       [](RichTextGenerator& g) {
+         g.openParagraph(tabStopAt(3.0));
+         g.insertText(RVNGString("A"));
+         g.insertTab();
+         g.insertText(RVNGString("tabbed"));
+         g.closeParagraph();
+       },
+       "tabbed", 72 + 216},
+      {"tabs without a stop every half inch",
+       [](RichTextGenerator& g) { paragraph(g, "A\tB\tstopless"); },
+       "stopless", 72 + 72},
+      {"a left margin and a first-line indent",
+       [](RichTextGenerator& g) {
+         RVNGPropertyList props;
+         props.insert("fo:margin-left", 1.0);
+         props.insert("fo:text-indent", 0.5);
+         paragraph(g, "indented", props);
+       },
+       "indented", 72 + 108},
+      {"a list level",
+       [](RichTextGenerator& g) {
+         g.openUnorderedListLevel({});
+         g.openListElement({});
+         g.insertText(RVNGString("listed"));
+         g.closeListElement();
+         g.closeUnorderedListLevel();
+       },
+       "listed", 72 + 30},
+      {"the padding of a cell",
+       [](RichTextGenerator& g) {
+         g.openTable({});
+         g.openTableRow({});
+         g.openTableCell({});
+         paragraph(g, "celled");
+         g.closeTableCell();
+         g.closeTableRow();
+         g.closeTable();
+       },
+       "celled", 72 + 2},
+  };
+  for (const Across& c : across) {
+    SCOPED_TRACE(c.what);
+    RichTextGenerator g;
+    c.build(g);
+    testsupport::TempDir dir;
+    const auto layout = printed(g, dir);
+    const auto* word = findWord(layout, QString::fromLatin1(c.word));
+    ASSERT_NE(word, nullptr);
+    EXPECT_NEAR(word->box.left(), c.left, 0.25);
+  }
+
+  // How much further down the third line starts than the plain line pitch of the first two:
+  // the spacing the second or third paragraph asks for, or the padding below and above the
+  // first row of a table.
+  struct Down {
+    const char* what;
+    RVNGPropertyList second, third;
+    bool table;  // the second and third lines are the rows of a table
+    double extra;
+  };
+  RVNGPropertyList inchBelow, inchAbove;
+  inchBelow.insert("fo:margin-bottom", 1.0);
+  inchAbove.insert("fo:margin-top", 1.0);
+  const std::vector<Down> down = {
+      {"an inch below a paragraph", inchBelow, {}, false, 72},
+      {"an inch above a paragraph", {}, inchAbove, false, 72},
+      {"the padding of the rows of a table", {}, {}, true, 2 * 2},
+  };
+  for (const Down& c : down) {
+    SCOPED_TRACE(c.what);
+    RichTextGenerator g;
+    paragraph(g, "first");
+    if (c.table) {
+      g.openTable({});
+      for (const char* text : {"second", "third"}) {
+        g.openTableRow({});
+        g.openTableCell({});
+        paragraph(g, text);
+        g.closeTableCell();
+        g.closeTableRow();
+      }
+      g.closeTable();
+      paragraph(g, "zeroth");  // the pitch of plain lines, after the table
+      paragraph(g, "last");
+    } else {
+      paragraph(g, "second", c.second);
+      paragraph(g, "third", c.third);
+    }
+    testsupport::TempDir dir;
+    const auto layout = printed(g, dir);
+    const auto *first = findWord(layout, QStringLiteral("first")), *second = findWord(layout, QStringLiteral("second")),
+               *third = findWord(layout, QStringLiteral("third"));
+    ASSERT_TRUE(first && second && third);
+    double pitch = second->box.top() - first->box.top();
+    if (c.table) {
+      const auto *zeroth = findWord(layout, QStringLiteral("zeroth")), *last = findWord(layout, QStringLiteral("last"));
+      ASSERT_TRUE(zeroth && last);
+      pitch = last->box.top() - zeroth->box.top();
+    }
+    EXPECT_NEAR(third->box.top() - second->box.top() - pitch, c.extra, 0.25);
+  }
+}
+
+TEST(RichTextGenerator, APrintedDocumentKeepsItsLengthsAndPrintsAgainTheSame) {
+  RichTextGenerator g;
+  RVNGPropertyList spaced = tabStopAt(2.0);
+  spaced.insert("fo:margin-top", 0.5);
+  paragraph(g, "opening");
+  paragraph(g, "x\tspaced", spaced);
+  g.openTable({});
+  g.openTableRow({});
+  g.openTableCell({});
+  paragraph(g, "celled");
+  g.closeTableCell();
+  g.closeTableRow();
+  g.closeTable();
+  auto doc = g.takeDocument();
+  testsupport::TempDir dir;
+  std::vector<testsupport::PdfLayout> prints;
+  for (const char* name : {"one.pdf", "two.pdf"}) {
+    const QString pdf = QString::fromStdString((dir / name).string());
+    ASSERT_TRUE(revengekit::printRichText(*doc, QSizeF(612, 792), QMarginsF(72, 72, 72, 72), pdf).ok);
+    prints.push_back(testsupport::pdfLayout(pdf));
+  }
+  ASSERT_EQ(prints[0].words.size(), prints[1].words.size());
+  for (size_t i = 0; i < prints[0].words.size(); ++i) {
+    EXPECT_EQ(prints[0].words[i].text, prints[1].words[i].text);
+    EXPECT_NEAR(prints[0].words[i].box.left(), prints[1].words[i].box.left(), 0.01) << i;
+    EXPECT_NEAR(prints[0].words[i].box.top(), prints[1].words[i].box.top(), 0.01) << i;
+  }
+  // What the document holds is still in points, for whoever reads it after the print.
+  const QTextBlockFormat format = doc->firstBlock().next().blockFormat();
+  EXPECT_NEAR(format.topMargin(), 36.0, 1e-9);
+  ASSERT_EQ(format.tabPositions().size(), 1);
+  EXPECT_NEAR(format.tabPositions()[0].position, 144.0, 1e-9);
+  EXPECT_NEAR(doc->indentWidth(), 30.0, 1e-9);
+  EXPECT_NEAR(doc->defaultTextOption().tabStopDistance(), 36.0, 1e-9);
+  for (QTextFrame* f : doc->rootFrame()->childFrames()) {
+    if (auto* t = qobject_cast<QTextTable*>(f)) {
+      EXPECT_NEAR(t->format().cellPadding(), 2.0, 1e-9);
+    }
   }
 }

@@ -6,9 +6,10 @@
 
 namespace diagramkit {
 
-// Queues `task` to run on the render thread, after every task queued before it. The thread
-// starts on first use and lives as long as the process.
-void postRender(std::function<void()> task);
+// Queues `task` to run on the render thread, after every task queued before it; every task
+// queued runs. The thread starts on first use and runs until the process ends its worker
+// threads; false (and `task` dropped) after that, or when no thread could be made.
+bool postRender(std::function<void()> task);
 
 // Yes on the render thread.
 bool isRenderThread();

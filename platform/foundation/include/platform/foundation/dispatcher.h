@@ -37,7 +37,8 @@ class FOUNDATION_EXPORT Dispatcher {
   // Yes on the thread that last bound or drained the main queue.
   static bool isMainThread();
 
-  // Runs `task` on a background worker thread (a small shared pool).
+  // Runs `task` on a background worker thread (a small shared pool). Once the worker threads
+  // have been shut down (the process is ending), the task is dropped.
   static void postBackground(Task task);
 
   // Waits until the background pool has no queued or running task, or `timeout` passes.
