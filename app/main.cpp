@@ -6,12 +6,6 @@
 #include <chrono>
 #include <memory>
 
-#include "modules/djvu/DjVuModul.h"
-#include "modules/pdf/PDFModul.h"
-#include "modules/works/RichTextModuls.h"
-#include "modules/visio/VisioModul.h"
-#include "modules/winmail/WinmailModul.h"
-#include "modules/xps/XPSModul.h"
 #include "shell/AppDelegate.h"
 #include "shell/MainQueueBridge.h"
 #include "core/ProductInfo.h"
@@ -20,6 +14,7 @@
 #include "shell/XVBrowserControl.h"
 #include "shell/XVBrowserExport.h"
 #include "shell/XVDocumentLoadManager.h"
+#include "shell/XVModulPlugins.h"
 #include "shell/XVSingleInstance.h"
 
 namespace {
@@ -54,12 +49,7 @@ int main(int argc, char** argv) {
     if (!instance.listen() && instance.sendToRunningInstance(paths, 5000)) return 0;
 
     MainQueueBridge::install();
-    PDFModul::registerModul();
-    registerRichTextModuls();
-    XPSModul::registerModul();
-    DjVuModul::registerModul();
-    VisioModul::registerModul();
-    WinmailModul::registerModul();
+    registerModulPlugins();
     {
       AppDelegate delegate;
       delegate.browserControl()->setDocumentLoader(XVDocumentLoadManager::ShareDocumentLoadManager());

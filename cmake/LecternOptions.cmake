@@ -101,3 +101,20 @@ function(lectern_finish_test_groups)
     add_custom_target(lectern_fuzz_targets DEPENDS ${fuzz_targets})
   endif()
 endfunction()
+
+# lectern_add_plugin(NAME SOURCES ... [LIBS ...])
+#   A plugin: the shared object NAME.so that foundation::pluginSymbol loads the first time it is
+#   asked for. Built into the build tree's plugin folder, installed into lib/lectern; it finds
+#   the project's libraries in lib. Outside the sanitizer builds every symbol it uses must
+#   resolve when it is linked.
+function(lectern_add_plugin name)
+  cmake_parse_arguments(P "" "" "SOURCES;LIBS" ${ARGN})
+  add_library(${name} MODULE ${P_SOURCES})
+  target_link_libraries(${name} PRIVATE ${P_LIBS})
+  set_target_properties(${name} PROPERTIES PREFIX "" LIBRARY_OUTPUT_DIRECTORY ${LECTERN_PLUGIN_BUILD_DIR}
+                                           INSTALL_RPATH "$ORIGIN/.." LECTERN_PLUGIN ON)
+  if(NOT LECTERN_SANITIZE AND NOT LECTERN_FUZZ)
+    target_link_options(${name} PRIVATE LINKER:--no-undefined)
+  endif()
+  install(TARGETS ${name} LIBRARY DESTINATION lib/lectern)
+endfunction()

@@ -8,12 +8,15 @@
 #include "core/XVBaseFunction.h"
 #include "core/XVErrorTexts.h"
 #include "core/XVGuarded.h"
+#include "platform/foundation/log.h"
+#include "platform/foundation/plugin.h"
 
 namespace {
 
 struct Factory {
   std::mutex mutex;
   std::array<DocumentModul::Creator, 8> creators;
+  std::array<std::string, 8> plugins;  // the plugin that registers a slot's creator, if any
 };
 
 Factory& factory() {
@@ -34,6 +37,27 @@ QStringList listFor(DocumentModul::Kind kind) {
     case K::WordPerfect: return ProductInfo::WPDSupportImportFilesExtension();
   }
   return {};
+}
+
+// The slot's creator; for a plugin's slot, after loading the plugin when it has not registered
+// one yet. Loading happens outside the factory's lock: the plugin's entry registers.
+DocumentModul::Creator creatorFor(DocumentModul::Kind kind) {
+  auto& f = factory();
+  std::string plugin;
+  {
+    std::lock_guard lock(f.mutex);
+    const auto& creator = f.creators[static_cast<size_t>(kind)];
+    if (creator || f.plugins[static_cast<size_t>(kind)].empty()) return creator;
+    plugin = f.plugins[static_cast<size_t>(kind)];
+  }
+  std::string why;
+  using Entry = void (*)();
+  if (auto entry = reinterpret_cast<Entry>(foundation::pluginSymbol(plugin, "lectern_register_moduls", &why))) entry();
+  std::lock_guard lock(f.mutex);
+  const auto& creator = f.creators[static_cast<size_t>(kind)];
+  if (!creator && why.empty())
+    foundation::log(foundation::LogLevel::Error, "module", "the plugin " + plugin + " registers no module for its slot");
+  return creator;
 }
 
 constexpr std::array<DocumentModul::Kind, 8> kOrder = {
@@ -150,7 +174,16 @@ void DocumentModul::registerModuleClass(Kind kind, Creator creator) {
   if (kind == Kind::DXF) return;
   auto& f = factory();
   std::lock_guard lock(f.mutex);
+  if (!creator) f.plugins[static_cast<size_t>(kind)].clear();
   f.creators[static_cast<size_t>(kind)] = std::move(creator);
+}
+
+void DocumentModul::registerModulePlugin(Kind kind, const std::string& plugin) {
+  if (kind == Kind::DXF) return;
+  auto& f = factory();
+  std::lock_guard lock(f.mutex);
+  f.creators[static_cast<size_t>(kind)] = nullptr;
+  f.plugins[static_cast<size_t>(kind)] = plugin;
 }
 
 ImportInterface::ModuleKind DocumentModul::moduleKindForPath(const QString& path) {
@@ -171,12 +204,7 @@ std::shared_ptr<ImportInterface> DocumentModul::documentModulFilePath(const QStr
   for (Kind kind : kOrder) {
     if (!fileExtension(extension, listFor(kind))) continue;
     if (kind == Kind::DXF) return nullptr;
-    Creator creator;
-    {
-      auto& f = factory();
-      std::lock_guard lock(f.mutex);
-      creator = f.creators[static_cast<size_t>(kind)];
-    }
+    Creator creator = creatorFor(kind);
     if (!creator) return nullptr;
     if (auto module = creator(path)) return module;
   }

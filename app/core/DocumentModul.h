@@ -16,6 +16,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <string>
 
 #include "core/Format.h"
 
@@ -144,6 +145,9 @@ class ImportInterface {
 
 Q_DECLARE_OPERATORS_FOR_FLAGS(ImportInterface::Capabilities)
 
+// Defines the entry of a module plugin, which registers the plugin's creators.
+#define LECTERN_MODULE_PLUGIN_ENTRY extern "C" __attribute__((visibility("default"))) void lectern_register_moduls()
+
 // The base of the PDF-based modules (PDF, Works, WordPerfect, XPS, DjVu, Visio).
 class DocumentModul : public ImportInterface {
  public:
@@ -164,6 +168,11 @@ class DocumentModul : public ImportInterface {
   // Module classes register their creator; nullptr unregisters. DXF never gets a module.
   // A creator answers nullptr to decline a file it cannot serve.
   static void registerModuleClass(Kind kind, Creator creator);
+  // A slot served by a module plugin (foundation::pluginSymbol): the plugin is loaded the first
+  // time the slot is asked for a module, and its entry (LECTERN_MODULE_PLUGIN_ENTRY) registers
+  // its creators. A plugin that cannot be loaded, or registers no creator for the slot, leaves
+  // it without a module (said in the log). registerModuleClass() for the slot replaces this.
+  static void registerModulePlugin(Kind kind, const std::string& plugin);
 
   ModuleKind moduleKind() const final { return ModuleKind::PageDocument; }
   DocumentModul* pageDocument() final { return this; }

@@ -6,6 +6,7 @@
 #include <QStringList>
 #include <QUrl>
 
+#include <functional>
 #include <memory>
 
 #include "core/Format.h"
@@ -44,6 +45,12 @@ class ProductInfo {
   // `converterFormat`; null when this build has none for the format. Defined with the export
   // converters.
   static std::shared_ptr<::ConverterInterface> converterInterface(const Format& format, const QString& converterFormat);
+  // A format written again from the document's source file (RTFD) is made by the module that
+  // reads such sources, which registers its maker under the format's name when it is loaded;
+  // until then converterInterface() has no converter for that format.
+  using SourceConverterMaker =
+      std::function<std::shared_ptr<::ConverterInterface>(const Format& format, const QString& sourceExtension)>;
+  static void registerSourceConverter(const QString& formatName, SourceConverterMaker maker);
   static std::shared_ptr<::ConverterInterface> converterInterface(const Format& format);
   // A new image extractor writing `format`.
   static std::shared_ptr<::ExtractInterface> ExtractInterface(const Format& format);

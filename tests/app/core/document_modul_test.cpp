@@ -2,12 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <stdexcept>
 #include <thread>
 #include <vector>
 
 #include "core/XVGuarded.h"
 #include "platform/foundation/log.h"
+#include "platform/foundation/plugin.h"
 
 namespace {
 
@@ -106,6 +108,113 @@ TEST_F(Factory, UnregisteredSlotGivesNoModule) {
   DocumentModul::registerModuleClass(DocumentModul::Kind::PDF, nullptr);
   EXPECT_EQ(DocumentModul::documentModulFilePath("/d/a.pdf"), nullptr);
   EXPECT_FALSE(DocumentModul::fileExtension("pdf", {}));
+}
+
+namespace {
+
+// What the test plugin's entry registers, and how often it ran.
+std::atomic<int> pluginEntries{0};
+std::function<void()> pluginRegisters;
+
+}  // namespace
+
+extern "C" __attribute__((visibility("default"))) void lectern_test_modul_plugin_entered() {
+  ++pluginEntries;
+  if (pluginRegisters) pluginRegisters();
+}
+
+class PluginFactory : public Factory {
+ protected:
+  void SetUp() override {
+    Factory::SetUp();
+    pluginEntries = 0;
+    pluginRegisters = [] {
+      DocumentModul::registerModuleClass(DocumentModul::Kind::XPS, [](const QString&) {
+        return std::make_shared<FakeModule>(DocumentModul::Kind::XPS);
+      });
+    };
+    DocumentModul::registerModulePlugin(DocumentModul::Kind::XPS, "lectern-test-modul");
+  }
+  void TearDown() override {
+    pluginRegisters = nullptr;
+    Factory::TearDown();
+  }
+};
+
+TEST_F(PluginFactory, ThePluginLoadsWithTheFirstFileOfItsSlot) {
+  using K = DocumentModul::Kind;
+  for (const char* path : {"/d/a.pdf", "/d/a.wq1", "/d/a.djvu", "/d/a.txt", "/d/a.dxf"})
+    DocumentModul::documentModulFilePath(path);
+  EXPECT_EQ(pluginEntries, 0);
+
+  auto m = DocumentModul::documentModulFilePath("/d/a.oxps");
+  ASSERT_NE(m, nullptr);
+  EXPECT_EQ(static_cast<FakeModule*>(m.get())->kind, K::XPS);
+  EXPECT_TRUE(foundation::pluginLoaded("lectern-test-modul"));
+  // The plugin's creator serves from now on: the entry does not run again.
+  ASSERT_NE(DocumentModul::documentModulFilePath("/d/b.xps"), nullptr);
+  EXPECT_EQ(pluginEntries, 1);
+}
+
+TEST_F(PluginFactory, APluginsDecliningCreatorLeavesTheFileToTheNextSlot) {
+  using K = DocumentModul::Kind;
+  pluginRegisters = [] {
+    DocumentModul::registerModuleClass(K::XPS, [](const QString& path) -> DocumentModul::Creator::result_type {
+      if (path.endsWith(".vsx")) return nullptr;
+      return std::make_shared<FakeModule>(K::XPS);
+    });
+  };
+  struct Case {
+    const char* path;
+    K kind;
+  } cases[] = {{"/d/a.vsx", K::Visio}, {"/d/a.xps", K::XPS}, {"/d/b.vsx", K::Visio}};
+  for (const auto& c : cases) {
+    auto m = DocumentModul::documentModulFilePath(c.path);
+    ASSERT_NE(m, nullptr) << c.path;
+    EXPECT_EQ(static_cast<FakeModule*>(m.get())->kind, c.kind) << c.path;
+  }
+}
+
+TEST_F(PluginFactory, ASlotWithoutItsModuleGivesNoneAndSaysWhy) {
+  using K = DocumentModul::Kind;
+  struct Case {
+    const char* plugin;
+    std::function<void()> registers;
+    const char* logged;
+  } cases[] = {
+      {"lectern-no-such-plugin", nullptr, "cannot load"},
+      {"lectern-test-modul", [] {}, "registers no module"},
+      // A plugin that fills another slot only.
+      {"lectern-test-modul",
+       [] { DocumentModul::registerModuleClass(K::DjVu, [](const QString&) { return std::make_shared<FakeModule>(K::DjVu); }); },
+       "registers no module"},
+  };
+  for (const auto& c : cases) {
+    pluginRegisters = c.registers;
+    DocumentModul::registerModulePlugin(K::Works, c.plugin);
+    foundation::ScopedLogCapture capture;
+    EXPECT_EQ(DocumentModul::documentModulFilePath("/d/a.wq1"), nullptr) << c.plugin;
+    EXPECT_TRUE(capture.contains(c.logged)) << c.plugin;
+    // Asked again, the slot tries again.
+    pluginRegisters = [] {
+      DocumentModul::registerModuleClass(K::Works, [](const QString&) { return std::make_shared<FakeModule>(K::Works); });
+    };
+    if (std::string(c.plugin) == "lectern-test-modul") {
+      EXPECT_NE(DocumentModul::documentModulFilePath("/d/a.wq1"), nullptr);
+    }
+  }
+}
+
+TEST_F(PluginFactory, ThreadsAskingAtOnceAllGetAModule) {
+  constexpr int kThreads = 8;
+  std::vector<std::thread> threads;
+  std::atomic<int> served{0};
+  for (int i = 0; i < kThreads; ++i)
+    threads.emplace_back([&served] {
+      if (DocumentModul::documentModulFilePath("/d/a.xps")) ++served;
+    });
+  for (auto& t : threads) t.join();
+  EXPECT_EQ(served, kThreads);
 }
 
 TEST(ImportInterface, ExactlyOneEndPerStart) {

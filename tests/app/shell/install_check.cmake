@@ -1,8 +1,8 @@
 # Installs the build into a fresh prefix and checks what a desktop needs of it: the program
-# starts from there (its libraries resolve), and the desktop entry, MIME package and icon are
+# starts from there (its libraries and plugins resolve), and the desktop entry, MIME package and icon are
 # in place; and what a program using the libraries needs: their installed headers, which are
 # their public interface alone, build and link against the prefix by themselves.
-# Arguments: -DBUILD_DIR=... -DPREFIX=... -DCXX=...
+# Arguments: -DBUILD_DIR=... -DPREFIX=... -DCXX=... -DPLUGINS=NAME,NAME,...
 file(REMOVE_RECURSE "${PREFIX}")
 execute_process(COMMAND "${CMAKE_COMMAND}" --install "${BUILD_DIR}" --prefix "${PREFIX}"
                 RESULT_VARIABLE rc OUTPUT_QUIET ERROR_VARIABLE err)
@@ -19,6 +19,18 @@ execute_process(COMMAND ldd "${PREFIX}/bin/lectern" OUTPUT_VARIABLE libraries RE
 if(NOT rc EQUAL 0 OR libraries MATCHES "not found")
   message(FATAL_ERROR "the installed program cannot load its libraries:\n${libraries}")
 endif()
+# The plugins, loaded by name from lib/lectern/, find their libraries there too.
+string(REPLACE "," ";" plugins "${PLUGINS}")
+foreach(plugin ${plugins})
+  set(file "${PREFIX}/lib/lectern/${plugin}.so")
+  if(NOT EXISTS "${file}")
+    message(FATAL_ERROR "plugin not installed: lib/lectern/${plugin}.so")
+  endif()
+  execute_process(COMMAND ldd "${file}" OUTPUT_VARIABLE libraries RESULT_VARIABLE rc)
+  if(NOT rc EQUAL 0 OR libraries MATCHES "not found")
+    message(FATAL_ERROR "the installed plugin ${plugin} cannot load its libraries:\n${libraries}")
+  endif()
+endforeach()
 find_program(UPDATE_MIME update-mime-database)
 if(UPDATE_MIME)
   execute_process(COMMAND "${UPDATE_MIME}" "${PREFIX}/share/mime" RESULT_VARIABLE rc ERROR_VARIABLE err)
