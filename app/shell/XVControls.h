@@ -8,18 +8,8 @@
 #include <QToolButton>
 #include <QTreeView>
 
-class QMessageBox;
+#include "shell/XVAlertText.h"
 
-// Sizes an alert to its texts: each line on one line up to XVAlertMaxWidth() and wrapped
-// beyond it; a word wider than that (a long file name) breaks anywhere instead of widening
-// the box or leaving it a narrow column. Call after setting the texts, and again after
-// changing them while the alert is up. A word broken so holds zero-width spaces.
-void XVFitAlertToText(QMessageBox* box);
-// The widest an alert's text runs before it wraps: 600 px, less on a small screen.
-int XVAlertMaxWidth(const QWidget* alert);
-// Shows `text` in `label` on one line up to `widest` px and wrapped beyond it; a word wider
-// than that breaks anywhere (it gets zero-width spaces).
-void XVSetWrappedText(QLabel* label, const QString& text, int widest);
 
 // The application image of that name (":/images/<name>.svg", blanks in the name ignored),
 // at its natural size; a null pixmap when there is none. GUI thread only.

@@ -66,6 +66,27 @@ bool renameNoReplace(const QByteArray& from, const QByteArray& to) {
   return false;
 }
 
+// Puts what the folder holds, and the folder itself, on disk, so a package that takes its name
+// is never one of empty files after a crash.
+bool syncFolder(const QString& folder) {
+  QDir dir(folder);
+  QStringList paths;
+  for (const QString& name : dir.entryList(QDir::Files | QDir::Hidden | QDir::NoSymLinks)) paths << dir.filePath(name);
+  paths << folder;
+  for (const QString& path : paths) {
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    if (fd < 0) return false;
+    const bool synced = ::fsync(fd) == 0;
+    const int saved = errno;
+    ::close(fd);
+    if (!synced) {
+      errno = saved;
+      return false;
+    }
+  }
+  return true;
+}
+
 QString endReason(int32_t code) {
   switch (code) {
     case QFConverterEndUnsupported: return XVErrorText::formatVersionNotSupported();
@@ -217,6 +238,11 @@ bool RTFDConverter::saveRtfdFile(const QTextDocument& text, const QString& path,
     return fail(reason);
   }
   file.close();
+  if (!syncFolder(fresh)) {
+    const QString reason = lastError();
+    dir.removeRecursively();
+    return fail(reason);
+  }
   const QByteArray from = QFile::encodeName(fresh);
   const QByteArray to = QFile::encodeName(QFileInfo(path).absoluteFilePath());
   if (renameNoReplace(from, to)) return true;

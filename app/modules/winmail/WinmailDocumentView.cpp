@@ -42,6 +42,7 @@
 #include "modules/rtf/RTFReader.h"
 #include "modules/rtf/RTFTextDocument.h"
 #include "modules/winmail/AttachmentOpener.h"
+#include "shell/XVAlertText.h"
 #include "platform/foundation/dispatcher.h"
 #include "platform/foundation/log.h"
 
@@ -577,6 +578,7 @@ void WinmailDocumentView::openField(int row) {
   box->setWindowModality(Qt::WindowModal);
   box->setAttribute(Qt::WA_DeleteOnClose);
   box->setObjectName(QStringLiteral("noApplicationAlert"));
+  XVFitAlertToText(box);
   box->open();
 }
 

@@ -26,6 +26,7 @@
 #include "core/XVNotifications.h"
 #include "core/XVPreviewInfo.h"
 #include "modules/winmail/WinmailDocumentView.h"
+#include "shell/XVAlertText.h"
 #include "platform/foundation/log.h"
 #include "platform/foundation/notification_center.h"
 #include "tnefkit/QFTNEFFormat.h"
@@ -434,6 +435,7 @@ void WinmailModul::showAlert(QMessageBox* alert) {
   QWidget* holder = view_ ? view_->parentWidget() : nullptr;
   QWidget* window = holder ? holder->window() : nullptr;
   if (window) alert->setParent(window, alert->windowFlags() | Qt::Dialog);
+  XVFitAlertToText(alert);
   // A module gone before its alert ends leaves the alert to go by itself.
   QObject::connect(alert, &QDialog::finished, alert, [weak = weak_from_this(), alert] {
     if (const auto self = weak.lock()) self->alertDidEnd(alert, alertReturnCode(*alert), nullptr);

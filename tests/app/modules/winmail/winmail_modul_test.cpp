@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <QFontMetrics>
+#include <QLabel>
 #include <QApplication>
 #include <QDir>
 #include <QDirIterator>
@@ -557,12 +559,17 @@ TEST_F(WinmailModulTest, AnAlertShownByTheModuleEndsWithItsButtonsCode) {
   } cases[] = {{{"OK"}, 0, 1000}, {{"OK", "Cancel"}, 1, 1001}, {{"OK", "Cancel"}, -1, 0}};
   for (const Case& c : cases) {
     enabled.clear();
-    auto* alert = new QMessageBox(QMessageBox::Warning, "Warning", "text", QMessageBox::NoButton);
+    const QString text = "The attachment cannot be written to the folder it was asked for.";
+    auto* alert = new QMessageBox(QMessageBox::Warning, "Warning", text, QMessageBox::NoButton);
     for (int i = 0; i < c.buttons.size(); ++i) alert->addButton(c.buttons[i], i == 0 ? QMessageBox::AcceptRole : QMessageBox::RejectRole);
     module->showAlert(alert);
     EXPECT_EQ(alert->parentWidget(), &window);
     EXPECT_EQ(alert->windowModality(), Qt::WindowModal);
     EXPECT_TRUE(alert->isVisible());
+    // Sized to its text: the one line stays whole.
+    const auto* label = alert->findChild<QLabel*>("qt_msgbox_label");
+    ASSERT_TRUE(label);
+    EXPECT_GE(label->minimumWidth(), QFontMetrics(label->font()).horizontalAdvance(text));
     QPointer<QMessageBox> watch(alert);
     if (c.click >= 0) {
       alert->buttons().value(c.click)->click();

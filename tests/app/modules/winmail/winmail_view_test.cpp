@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <QFontMetrics>
+#include <QLabel>
 #include <QApplication>
 #include <QImage>
 #include <QListView>
@@ -361,6 +363,10 @@ TEST_F(WinmailViewTest, AttachmentListsOpeningAndDragging) {
   ASSERT_EQ(alerts.size(), 1);
   EXPECT_EQ(alerts[0]->text(), "Has no application to open the file \"b.pdf\".");
   EXPECT_EQ(alerts[0]->windowTitle(), "Warning");
+  // Sized to its text: the one line stays whole, however narrow the box would make it.
+  const auto* label = alerts[0]->findChild<QLabel*>("qt_msgbox_label");
+  ASSERT_TRUE(label);
+  EXPECT_GE(label->minimumWidth(), QFontMetrics(label->font()).horizontalAdvance(alerts[0]->text()));
 
   // Below the last row nothing opens.
   const int before = static_cast<int>(opened.size());
