@@ -19,6 +19,7 @@
 #include "platform/xpskit/XpsKit.h"
 #include "support/temp_dir.h"
 #include "support/visio_builder.h"
+#include "support/xps_convert.h"
 
 namespace {
 
@@ -73,30 +74,7 @@ Pages pagesOf(const fs::path& pdf) {
   return out;
 }
 
-struct XpsEnds : xpskit::QFXpsConverterDelegate {
-  std::mutex mutex;
-  std::vector<int32_t> ends;
-  void QFXpsConverterDelegate_converterEnd(int32_t code, const void*, xpskit::QFXpsConverter*) override {
-    std::lock_guard l(mutex);
-    ends.push_back(code);
-  }
-};
-
-// Converts `source` into `out` as the XPS module does; answers its end codes.
-std::vector<int32_t> convertXps(const std::string& source, const std::string& out) {
-  using namespace xpskit;
-  auto ends = std::make_shared<XpsEnds>();
-  auto param = QFXpsConverterParam::paramWithFormat(QFXpsConverterFormat::formatWithType(0));
-  param->setDelegate(ends);
-  param->setOutPath(out);
-  if (auto doc = QFXpsDocument::documentWithPath(source))
-    param->addConverterSource(QFXpsConverterSource::converterSourceWithDocument(doc));
-  auto converter = QFXpsConverter::converterWithParam(param);
-  converter->start();
-  converter->wait();
-  std::lock_guard l(ends->mutex);
-  return ends->ends;
-}
+using testsupport::convertXps;
 
 // A VDX page of texts in 40 sizes from `first` points up, so that its fonts come and go from
 // cairo's caches.

@@ -22,21 +22,14 @@
 #include "platform/xpskit/XpsKit.h"
 #include "support/temp_dir.h"
 #include "support/xps_builder.h"
+#include "support/xps_convert.h"
 
 using namespace xpskit;
 
 namespace {
 
-struct EndRecorder : QFXpsConverterDelegate {
-  std::mutex mutex;
-  std::vector<int32_t> ends;
-  std::atomic<int> pages{0};
-  void QFXpsConverterDelegate_converterProcess(double, QFXpsConverter*) override { ++pages; }
-  void QFXpsConverterDelegate_converterEnd(int32_t code, const void*, QFXpsConverter*) override {
-    std::lock_guard l(mutex);
-    ends.push_back(code);
-  }
-};
+using testsupport::convertXps;
+using testsupport::XpsEndRecorder;
 
 // What a conversion gave: its ends, and per page the size, text and a small rendering.
 struct Result {
@@ -46,21 +39,6 @@ struct Result {
   std::vector<QImage> images;
   bool operator==(const Result&) const = default;
 };
-
-// Opens and converts `source` into `out` as the XPS module does; answers the end codes.
-std::vector<int32_t> convert(const std::string& source, const std::string& out) {
-  auto recorder = std::make_shared<EndRecorder>();
-  auto param = QFXpsConverterParam::paramWithFormat(QFXpsConverterFormat::formatWithType(0));
-  param->setDelegate(recorder);
-  param->setOutPath(out);
-  if (auto doc = QFXpsDocument::documentWithPath(source))
-    param->addConverterSource(QFXpsConverterSource::converterSourceWithDocument(doc));
-  auto converter = QFXpsConverter::converterWithParam(param);
-  converter->start();
-  converter->wait();
-  std::lock_guard l(recorder->mutex);
-  return recorder->ends;
-}
 
 Result read(std::vector<int32_t> ends, const std::string& out) {
   Result r;
@@ -201,10 +179,10 @@ TEST(XpsKitConcurrency, ManyConversionsAtOnceGiveWhatEachGivesAlone) {
   ASSERT_TRUE(testsupport::writeFile(fontsAlone, manyFontsPackage(corpusFiles, kFontCopies, 1)));
   for (const auto& f : inputs) {
     std::filesystem::remove(aloneOut);
-    alone[f] = read(convert(f, aloneOut), aloneOut);
+    alone[f] = read(convertXps(f, aloneOut), aloneOut);
   }
   std::filesystem::remove(aloneOut);
-  const Result fonts = read(convert(fontsAlone.string(), aloneOut), aloneOut);
+  const Result fonts = read(convertXps(fontsAlone.string(), aloneOut), aloneOut);
   for (const auto& f : corpusFiles) {
     ASSERT_EQ(alone[f].ends, std::vector<int32_t>{QFXpsConverterEndComplete}) << f;
     ASSERT_FALSE(alone[f].sizes.empty()) << f;
@@ -239,7 +217,7 @@ TEST(XpsKitConcurrency, ManyConversionsAtOnceGiveWhatEachGivesAlone) {
     for (Job& job : jobs) {
       threads.emplace_back([&go, &job] {
         go.arrive_and_wait();
-        job.ends = convert(job.source, job.out);
+        job.ends = convertXps(job.source, job.out);
       });
     }
     for (auto& t : threads) t.join();
@@ -259,7 +237,7 @@ TEST(XpsKitConcurrency, AConversionWaitsWhileAnotherRoadHoldsTheCairoFontLock) {
   testsupport::TempDir dir;
   const auto src = dir / "two.xps";
   ASSERT_TRUE(testsupport::writeXpsPackage(src, {{816, 1056}, {816, 1056}}));
-  auto recorder = std::make_shared<EndRecorder>();
+  auto recorder = std::make_shared<XpsEndRecorder>();
   auto param = QFXpsConverterParam::paramWithFormat(QFXpsConverterFormat::formatWithType(0));
   param->setDelegate(recorder);
   param->setOutPath((dir / "out.pdf").string());
