@@ -132,4 +132,21 @@ inline Conversion convert(const std::filesystem::path& src, const std::filesyste
   return result;
 }
 
+// Whether a conversion kept its promises: it ended once, left no work folder, and wrote `out`
+// exactly when it reached the last page it announced, with that many pages.
+inline bool convertedSoundly(const Conversion& c, const std::filesystem::path& out) {
+  if (!c.ended) return false;
+  if (!c.workFolder.empty() && std::filesystem::exists(c.workFolder)) return false;
+  int announced = -1, last = -1;
+  for (const auto& e : c.events) {
+    if (e.name == VSD_ALL_PAGE_NOTI) announced = e.number;
+    if (e.name == END_VSD_PAGE_NOTI) last = e.number;
+  }
+  const bool complete = announced > 0 && last == announced;
+  if (std::filesystem::exists(out) != complete) return false;
+  if (!complete) return true;
+  const auto pages = readPdf(out);
+  return pages && static_cast<int>(pages->size()) == announced;
+}
+
 }  // namespace enginetest

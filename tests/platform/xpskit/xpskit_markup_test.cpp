@@ -16,6 +16,7 @@
 #include "platform/xpskit/XpsMarkup.h"
 #include "support/temp_dir.h"
 #include "support/xps_builder.h"
+#include "support/xps_convert.h"
 
 using namespace xpskit;
 
@@ -66,15 +67,6 @@ TEST(XpsGeometry, BezierPointsAreCutToWholeCurves) {
 
 namespace {
 
-struct EndRecorder : QFXpsConverterDelegate {
-  std::mutex mutex;
-  std::vector<int32_t> ends;
-  void QFXpsConverterDelegate_converterEnd(int32_t code, const void*, QFXpsConverter*) override {
-    std::lock_guard l(mutex);
-    ends.push_back(code);
-  }
-};
-
 const std::string kNs = testsupport::xpsNamespace();
 const std::string kKey = "xmlns:x=\"http://schemas.microsoft.com/xps/2005/06/resourcedictionary-key\"";
 
@@ -113,19 +105,7 @@ std::string onePage(const std::string& markup) {
 class XpsMarkupTest : public ::testing::Test {
  protected:
   // Converts as the module does; the end codes.
-  std::vector<int32_t> convert(const std::string& source) {
-    auto recorder = std::make_shared<EndRecorder>();
-    auto param = QFXpsConverterParam::paramWithFormat(QFXpsConverterFormat::formatWithType(0));
-    param->setDelegate(recorder);
-    param->setOutPath(out());
-    if (auto doc = QFXpsDocument::documentWithPath(source))
-      param->addConverterSource(QFXpsConverterSource::converterSourceWithDocument(doc));
-    auto converter = QFXpsConverter::converterWithParam(param);
-    converter->start();
-    converter->wait();
-    std::lock_guard l(recorder->mutex);
-    return recorder->ends;
-  }
+  std::vector<int32_t> convert(const std::string& source) { return testsupport::convertXps(source, out()); }
   std::string out() const { return (dir / "out.pdf").string(); }
 
   testsupport::TempDir dir;
